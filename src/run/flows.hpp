@@ -1,0 +1,32 @@
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "record/candidate_record.hpp"
+#include "run/clock.hpp"
+
+namespace profiledesk {
+
+// Everything one run touches outside itself. Only the entry point fills it with the real
+// console, clock and folder; tests hand in streams and a file of their own.
+struct RunContext {
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+    ClockSnapshot clock;
+    std::string recordFile;
+    int outputDescriptor = -1;   // the descriptor behind `out`, if there is one
+    bool outputIsTerminal = false;
+    CandidateRecord record;      // the run's one record, filled by data entry
+    bool failed = false;         // something the user relies on did not happen: exit status 1
+};
+
+// Asks the questions, shows the report and saves the record (option 1).
+void runDataEntry(RunContext& run);
+
+// Shows every line of the record file (option 2).
+void runListing(RunContext& run);
+
+}  // namespace profiledesk

@@ -1,0 +1,29 @@
+// profiledesk: records candidate profiles at a community desk. One run serves one choice
+// from the menu and ends when a key is pressed.
+
+#include <iostream>
+
+#include "run/console.hpp"
+#include "run/session.hpp"
+#include "store/record_store.hpp"
+
+int main() {
+    using namespace profiledesk;
+    console::prepareProcess();
+    // One buffered writer for all output, flushed line by line where the program says so.
+    std::ios::sync_with_stdio(false);
+
+    std::tm local{};
+    RunContext run{
+        .in = std::cin,
+        .out = std::cout,
+        .err = std::cerr,
+        .clock = console::localTimeNow(local) ? snapshotFrom(local) : fallbackSnapshot(),
+        .recordFile = kRecordFileName,
+        .outputDescriptor = console::outputDescriptor(),
+        .outputIsTerminal = console::outputIsTerminal(),
+        .record = {},
+        .failed = false,
+    };
+    return runSession(run, console::waitForKey);
+}

@@ -1,0 +1,73 @@
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "store/record_file.hpp"
+#include "store/record_store.hpp"
+
+namespace profiledesk {
+
+namespace {
+
+constexpr std::size_t kBufferSize = std::size_t{128} * 1024;
+
+// Control characters other than tab and the line end, and DEL, as ^X: shown raw they could
+// retitle the window, move the cursor or forge lines on the reader's terminal.
+void writeVisible(std::ostream& out, std::string_view bytes) {
+    std::size_t plainFrom = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        const bool control = (byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7f;
+        if (!control) {
+            continue;
+        }
+        out.write(bytes.data() + plainFrom, static_cast<std::streamsize>(i - plainFrom));
+        out.put('^');
+        out.put(byte == 0x7f ? '?' : static_cast<char>(byte + 0x40));
+        plainFrom = i + 1;
+    }
+    out.write(bytes.data() + plainFrom, static_cast<std::streamsize>(bytes.size() - plainFrom));
+}
+
+}  // namespace
+
+Status listRecords(const std::string& path, const ListingTarget& target) {
+    RecordReader reader(path);
+    if (!reader.isOpen()) {
+        // This message names 'data.dat' although the file is datas.dat; users know it so.
+        target.out << "Unable to open the stored(saved) 'data.dat' file";
+        return reader.notFound() ? Status::ok() : reader.status();
+    }
+    bool endsWithNewline = true;
+    if (target.descriptor >= 0 && !target.isTerminal) {
+        target.out.flush();  // what was written before the listing must come before it
+        if (reader.copyRestTo(target.descriptor, endsWithNewline)) {
+            if (!endsWithNewline) {
+                target.out << '\n';
+            }
+            return reader.status();
+        }
+    }
+    // A fixed buffer: memory stays the same however long the file or its lines are.
+    std::array<char, kBufferSize> buffer{};
+    for (;;) {
+        const std::size_t got = reader.read(buffer.data(), buffer.size());
+        if (got == 0) {
+            break;
+        }
+        const std::string_view chunk(buffer.data(), got);
+        if (target.isTerminal) {
+            writeVisible(target.out, chunk);
+        } else {
+            target.out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        }
+        endsWithNewline = chunk.back() == '\n';
+    }
+    // Every line is shown with its line end, the last one too.
+    if (!endsWithNewline) {
+        target.out << '\n';
+    }
+    return reader.status();
+}
+
+}  // namespace profiledesk
