@@ -1,0 +1,180 @@
+// The record file: the 30-line format, appends that are whole or absent, failures that
+// name the file and the reason, and the listing.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+
+#include "store/record_file.hpp"
+#include "store/record_store.hpp"
+#include "test_support.hpp"
+
+namespace profiledesk {
+namespace {
+
+using testing::linesOf;
+using testing::readFile;
+using testing::ScratchFolder;
+using testing::writeFile;
+
+CandidateRecord sampleRecord() {
+    CandidateRecord record;
+    record.firstName = "John";
+    record.surname = "Doe";
+    record.dateOfBirth = "12-03-1990";
+    record.ageText = "36";
+    record.ageValue = 30;
+    record.yearsAhead = 5;
+    record.libraryFee = "1500";
+    return record;
+}
+
+TEST(RecordFormat, ThirtyLinesStampedWithTheRunsClock) {
+    const auto lines = linesOf(formatRecord(sampleRecord(), testing::sixthOfDecember(), kMakerDetails));
+    ASSERT_EQ(lines.size(), 30U);
+    EXPECT_EQ(lines[0], " -->                     Profile Desk Community Survey[PDCS] !!!");
+    EXPECT_EQ(lines[8], " Candidate's Date Of Birth Is :: 12-03-1990 , Candidate's Age Is :: 36");
+    EXPECT_EQ(lines[15], " Your Age In 5 Years Time Will Be :: 35 . Thank You For Providing These Options "
+                         "And Selections. ");
+    EXPECT_EQ(lines[20], " " + std::string(118, '*'));
+    EXPECT_EQ(lines[21], " The Multiple Of The(This) Number Is :: 5 x 5 = 25");
+    EXPECT_EQ(lines[23], std::string(117, '-'));
+    EXPECT_EQ(lines[24], "The Time Now Is :: 03:53PM.  -->  Today's Date Is 6 December 2026.");
+    EXPECT_EQ(lines[25], "");
+    EXPECT_EQ(lines[26], std::string(119, '-'));
+    EXPECT_EQ(lines[27], " " + std::string(118, '-'));
+    EXPECT_EQ(lines[29], " " + std::string(44, '-') + "> Community Records Department <" + std::string(48, '-'));
+}
+
+TEST(RecordStore, FirstRecordCreatesTheFileAndLaterOnesFollowIt) {
+    ScratchFolder folder;
+    const std::string path = folder.file("datas.dat");
+    CandidateRecord first = sampleRecord();
+    CandidateRecord second = sampleRecord();
+    second.firstName = "Jane";
+    ASSERT_TRUE(saveRecord(path, first, testing::sixthOfDecember(), kMakerDetails).isOk());
+    ASSERT_TRUE(saveRecord(path, second, testing::sixthOfDecember(), kMakerDetails).isOk());
+    const auto lines = linesOf(readFile(path));
+    ASSERT_EQ(lines.size(), 60U);
+    EXPECT_EQ(lines[0], " -->                     Profile Desk Community Survey[PDCS] !!!");
+    EXPECT_EQ(lines[6], " Candidate Name :: John Doe");
+    EXPECT_EQ(lines[36], " Candidate Name :: Jane Doe");
+}
+
+TEST(RecordStore, AFileThatCannotBeOpenedIsReportedWithItsNameAndReason) {
+    ScratchFolder folder;
+    const std::string path = folder.file("missing-folder/datas.dat");
+    const Status status = saveRecord(path, sampleRecord(), testing::sixthOfDecember(), kMakerDetails);
+    ASSERT_FALSE(status.isOk());
+    EXPECT_EQ(status.message(), "could not save the record to '" + path + "': No such file or directory");
+}
+
+TEST(RecordStore, AFullDeviceLeavesNoPartOfTheRecord) {
+    ScratchFolder folder;
+    const std::string path = folder.file("datas.dat");
+    std::filesystem::create_symlink("/dev/full", path);
+    const Status status = appendWhole(path, "a line\n");
+    ASSERT_FALSE(status.isOk());
+    EXPECT_NE(status.message().find("No space left on device"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+}
+
+TEST(RecordStore, AFileSizeLimitInsideTheRecordCutsTheFileBack) {
+    ScratchFolder folder;
+    const std::string path = folder.file("datas.dat");
+    const std::string before = "an earlier record\n";
+    writeFile(path, before);
+    const std::string record = formatRecord(sampleRecord(), testing::sixthOfDecember(), kMakerDetails);
+
+    // The limit falls in the middle of the record; the process must survive the write.
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = before.size() + record.size() / 2;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const Status status = appendWhole(path, record);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_FALSE(status.isOk());
+    EXPECT_NE(status.message().find("File too large"), std::string::npos);
+    EXPECT_EQ(readFile(path), before);
+}
+
+TEST(RecordStore, AFailedSaveEndsTheRunWithStatusOneAndAMessage) {
+    testing::ScriptedRun run("1 John Doe\n");
+    std::filesystem::create_directory(run.folder.file("datas.dat"));  // a folder where the file should be
+    EXPECT_EQ(run.run(), 1);
+    EXPECT_EQ(run.err.str(), "profiledesk: could not save the record to '" + run.folder.file("datas.dat") +
+                                 "': Is a directory\n");
+    EXPECT_TRUE(run.out.str().ends_with(" ........> Kindly Press Any Key To Continue <........ \n"));
+    EXPECT_EQ(run.keyWaits, 1);
+}
+
+struct Listing {
+    Status status = Status::ok();
+    std::string shown;
+};
+
+Listing list(const std::string& content, bool terminal = false) {
+    ScratchFolder folder;
+    const std::string path = folder.file("datas.dat");
+    writeFile(path, content);
+    std::ostringstream out;
+    Listing listing;
+    listing.status = listRecords(path, ListingTarget{out, -1, terminal});
+    listing.shown = out.str();
+    return listing;
+}
+
+TEST(RecordListing, ShowsEveryLineAddingTheLastLineEnd) {
+    EXPECT_EQ(list("one\n\nthree\n").shown, "one\n\nthree\n");
+    EXPECT_EQ(list("one\nlast").shown, "one\nlast\n");
+    EXPECT_EQ(list("").shown, "");
+    EXPECT_EQ(list("\n").shown, "\n");
+}
+
+TEST(RecordListing, LinesLongerThanTheBufferAreShownWhole) {
+    const std::string longLine(300 * 1024 + 7, 'x');
+    EXPECT_EQ(list(longLine + "\nnext").shown, longLine + "\nnext\n");
+}
+
+TEST(RecordListing, ControlCharactersAreShownInCaretNotationOnATerminalOnly) {
+    const std::string stored = "a\x1b]0;forged title\x07z\tb\x7f\rc\n";
+    EXPECT_EQ(list(stored, true).shown, "a^[]0;forged title^Gz\tb^?^Mc\n");
+    EXPECT_EQ(list(stored, false).shown, stored);
+}
+
+TEST(RecordListing, AMissingFileGetsTheMessageWithoutALineEnd) {
+    ScratchFolder folder;
+    std::ostringstream out;
+    const Status status = listRecords(folder.file("datas.dat"), ListingTarget{out, -1, false});
+    EXPECT_TRUE(status.isOk());
+    EXPECT_EQ(out.str(), "Unable to open the stored(saved) 'data.dat' file");
+}
+
+TEST(RecordListing, CopiesStraightToADescriptorAndAddsTheLastLineEnd) {
+    ScratchFolder folder;
+    const std::string path = folder.file("datas.dat");
+    writeFile(path, "first\nlast");
+    const std::string shownPath = folder.file("shown");
+    const int shown = ::open(shownPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(shown, 0);
+    std::ostringstream out;
+    out << "before ";
+    const Status status = listRecords(path, ListingTarget{out, shown, false});
+    ::close(shown);
+    EXPECT_TRUE(status.isOk());
+    EXPECT_EQ(readFile(shownPath), "first\nlast");
+    EXPECT_EQ(out.str(), "before \n");
+}
+
+}  // namespace
+}  // namespace profiledesk
