@@ -1,0 +1,32 @@
+# The front door: `make run` builds and starts the program, `make test` sets up what the
+# tests need and runs them all. See the README.
+
+BUILD_PACKAGES := cmake ninja-build g++ make
+TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl \
+                 g++-mingw-w64-x86-64-posix wine64 wine
+
+.PHONY: run build test deps test-deps clean
+
+run: build
+	./build/release/profiledesk
+
+build: deps
+	cmake --preset release > /dev/null
+	cmake --build --preset release
+
+deps:
+	@scripts/deps.sh $(BUILD_PACKAGES)
+
+test-deps: deps
+	@scripts/deps.sh $(TEST_PACKAGES)
+
+test: test-deps
+	cmake --preset dev > /dev/null
+	cmake --build --preset dev
+	ctest --preset dev
+	cmake --preset windows > /dev/null
+	cmake --build --preset windows
+	ctest --preset windows
+
+clean:
+	rm -rf build
