@@ -3,9 +3,13 @@
 
 BUILD_PACKAGES := cmake ninja-build g++ make
 TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl \
+                 clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
                  g++-mingw-w64-x86-64-posix wine64 wine
+FUZZ_SECONDS ?= 60
+SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
-.PHONY: run build test bench deps test-deps clean
+.PHONY: run build test test-linux test-asan test-windows lint fuzz fuzz-smoke bench package \
+        deps test-deps clean
 
 run: build
 	./build/release/profiledesk
@@ -20,13 +24,44 @@ deps:
 test-deps: deps
 	@scripts/deps.sh $(TEST_PACKAGES)
 
+# Everything CI checks: the suite on Linux, under the sanitizers and on Windows (under
+# wine), the static checks, and a short run of the fuzzer.
 test: test-deps
+	$(MAKE) --no-print-directory test-linux test-asan test-windows lint fuzz-smoke
+
+test-linux:
 	cmake --preset dev > /dev/null
 	cmake --build --preset dev
 	ctest --preset dev
+
+test-asan:
+	cmake --preset asan > /dev/null
+	cmake --build --preset asan
+	ctest --preset asan
+
+test-windows:
 	cmake --preset windows > /dev/null
 	cmake --build --preset windows
 	ctest --preset windows
+
+lint:
+	cmake --preset dev > /dev/null
+	clang-format --dry-run -Werror $(SOURCES)
+	cppcheck --enable=warning,style,performance,portability --std=c++20 --error-exitcode=1 \
+	    --inline-suppr --quiet -I src --suppress=missingIncludeSystem --suppress=missingInclude \
+	    $(filter src/%.cpp,$(SOURCES))
+	printf '%s\n' $(filter-out fuzz/% %_windows.cpp,$(filter %.cpp,$(SOURCES))) | \
+	    xargs -P 2 -n 4 clang-tidy -p build/dev --quiet 2> /dev/null
+	@echo "lint: clean"
+
+fuzz:
+	cmake --preset fuzz > /dev/null
+	cmake --build --preset fuzz
+	mkdir -p build/fuzz/corpus
+	./build/fuzz/profiledesk_fuzzer -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
+
+fuzz-smoke:
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=15 2>&1 | tail -n 2
 
 # Ratios against reference runs measured side by side; the data (about 1.3 GiB) is made
 # in build/bench on the first run.

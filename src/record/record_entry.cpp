@@ -47,8 +47,7 @@ void enterRecord(std::istream& in, std::ostream& out, CandidateRecord& record) {
             " --> Enter Another Near By(Related) Productivity Company(Business) In The Same "
             "Region(Place)  :: ",
             record.productivityCompany);
-    askWord(in, out,
-            " --> Enter A Maintenance(Development) Company(Business) In This Zone(Region) Also  :: ",
+    askWord(in, out, " --> Enter A Maintenance(Development) Company(Business) In This Zone(Region) Also  :: ",
             record.maintenanceCompany);
     askWord(in, out,
             " --> Also, Kindly Enter One Zonal(Regional) Library(Rec. Center) For Your "

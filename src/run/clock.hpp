@@ -10,9 +10,9 @@ namespace profiledesk {
 // The local date and time, taken once when the run starts; the clock line and the
 // record written later both show this same moment.
 struct ClockSnapshot {
-    int dayOfMonth = 1;  // 1 to 31
-    int month = 0;       // 0 = January
-    int year = 1970;     // four digits
+    int dayOfMonth = 1;    // 1 to 31
+    int month = 0;         // 0 = January
+    int year = 1970;       // four digits
     std::string timeText;  // "The Time Now Is :: 03:53PM."
 };
 

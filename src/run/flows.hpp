@@ -17,10 +17,10 @@ struct RunContext {
     std::ostream& err;
     ClockSnapshot clock;
     std::string recordFile;
-    int outputDescriptor = -1;   // the descriptor behind `out`, if there is one
+    int outputDescriptor = -1;  // the descriptor behind `out`, if there is one
     bool outputIsTerminal = false;
-    CandidateRecord record;      // the run's one record, filled by data entry
-    bool failed = false;         // something the user relies on did not happen: exit status 1
+    CandidateRecord record;  // the run's one record, filled by data entry
+    bool failed = false;     // something the user relies on did not happen: exit status 1
 };
 
 // Asks the questions, shows the report and saves the record (option 1).

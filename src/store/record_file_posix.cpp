@@ -42,7 +42,7 @@ Status systemFailure(const std::string& what, const std::string& path, int error
 
 // Waits for a lock on the whole file; `type` is F_RDLCK or F_WRLCK.
 bool lockWholeFile(int fd, short type) {
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
@@ -88,7 +88,7 @@ Status appendWhole(const std::string& path, std::string_view bytes) {
     if (!lockWholeFile(file.get(), F_WRLCK)) {
         return systemFailure(what, path, errno);
     }
-    struct stat before{};
+    struct stat before {};
     if (::fstat(file.get(), &before) != 0) {
         return systemFailure(what, path, errno);
     }
@@ -138,7 +138,7 @@ std::size_t RecordReader::read(char* buffer, std::size_t size) {
 }
 
 bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
-    struct stat info{};
+    struct stat info {};
     if (::fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }

@@ -49,7 +49,8 @@ Status windowsFailure(const std::string& what, const std::string& path, DWORD er
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
         text.pop_back();
     }
-    return Status::failure(what + " '" + path + "': " + (text.empty() ? "error " + std::to_string(error) : text));
+    return Status::failure(what + " '" + path +
+                           "': " + (text.empty() ? "error " + std::to_string(error) : text));
 }
 
 HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
@@ -95,8 +96,9 @@ bool writeAll(int fd, std::string_view bytes) {
 Status appendWhole(const std::string& path, std::string_view bytes) {
     const std::string what = "could not save the record to";
     int fd = -1;
-    const errno_t opened = ::_sopen_s(&fd, path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-                                      _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    const errno_t opened =
+        ::_sopen_s(&fd, path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                   _S_IREAD | _S_IWRITE);
     const Descriptor file(fd);
     if (opened != 0 || file.get() < 0) {
         return errnoFailure(what, path, opened != 0 ? opened : errno);

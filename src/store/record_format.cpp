@@ -18,8 +18,8 @@ std::string formatRecord(const CandidateRecord& record, const ClockSnapshot& clo
     out << " -->                 Current Phone Number Is :: " << maker.contactPhone << " !!! \n";
     out << " Candidate Name :: " << record.firstName << " " << record.surname << "\n";
     out << " Candidate Place Of Birth Is :: " << record.placeOfBirth << "\n";
-    out << " Candidate's Date Of Birth Is :: " << record.dateOfBirth << " , Candidate's Age Is :: "
-        << record.ageText << "\n";
+    out << " Candidate's Date Of Birth Is :: " << record.dateOfBirth
+        << " , Candidate's Age Is :: " << record.ageText << "\n";
     out << " Candidate(Bearer) Is Educational(Learning Center) :: " << record.educationCentre << "\n";
     out << " Enter The Street Name For This Center :: " << record.streetName << "\n";
     out << " Enter The Co-ordinator(Propsector) Is Name For This Location(Center) :: "

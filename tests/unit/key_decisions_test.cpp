@@ -39,7 +39,8 @@ TEST(WholeKey, Utf8CharactersAreReadWhole) {
 }
 
 ConsoleKeyEvent keyDown(std::uint16_t virtualKey, char character) {
-    return ConsoleKeyEvent{.isKeyEvent = true, .keyDown = true, .virtualKeyCode = virtualKey, .character = character};
+    return ConsoleKeyEvent{
+        .isKeyEvent = true, .keyDown = true, .virtualKeyCode = virtualKey, .character = character};
 }
 
 TEST(ClosingPause, KeysThatProduceACharacterOrAreExtendedEndIt) {
@@ -57,11 +58,11 @@ TEST(ClosingPause, ReleasesModifiersAndOtherEventsDoNot) {
     ConsoleKeyEvent release = keyDown(0x41, 'a');
     release.keyDown = false;
     EXPECT_FALSE(endsClosingPause(release));
-    EXPECT_FALSE(endsClosingPause(keyDown(0x10, 0)));  // Shift
-    EXPECT_FALSE(endsClosingPause(keyDown(0x11, 0)));  // Ctrl
-    EXPECT_FALSE(endsClosingPause(keyDown(0x12, 0)));  // Alt
-    EXPECT_FALSE(endsClosingPause(keyDown(0x14, 0)));  // Caps Lock
-    EXPECT_FALSE(endsClosingPause(keyDown(0x5b, 0)));  // Windows key
+    EXPECT_FALSE(endsClosingPause(keyDown(0x10, 0)));   // Shift
+    EXPECT_FALSE(endsClosingPause(keyDown(0x11, 0)));   // Ctrl
+    EXPECT_FALSE(endsClosingPause(keyDown(0x12, 0)));   // Alt
+    EXPECT_FALSE(endsClosingPause(keyDown(0x14, 0)));   // Caps Lock
+    EXPECT_FALSE(endsClosingPause(keyDown(0x5b, 0)));   // Windows key
     EXPECT_FALSE(endsClosingPause(ConsoleKeyEvent{}));  // a mouse or focus event
 }
 

@@ -39,8 +39,9 @@ TEST(EntryReport, FiguresForThirtyAndFive) {
 
 TEST(EntryReport, SixSignificantDigitsWithoutRounding) {
     const auto lines = reportFor(25, 1234567);
-    EXPECT_EQ(lines[23], " The(This) Number Divided By 3 :: 25  / 3 = 8.33333 , Nearest Number(s). "
-                         "Thank You Very Much ");
+    EXPECT_EQ(lines[23],
+              " The(This) Number Divided By 3 :: 25  / 3 = 8.33333 , Nearest Number(s). "
+              "Thank You Very Much ");
     EXPECT_EQ(lines[17], " The Multiple Of The(This) Number Is :: 1.23457e+06 x 1.23457e+06 = 1.52416e+12");
 }
 

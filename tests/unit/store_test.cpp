@@ -40,8 +40,9 @@ TEST(RecordFormat, ThirtyLinesStampedWithTheRunsClock) {
     ASSERT_EQ(lines.size(), 30U);
     EXPECT_EQ(lines[0], " -->                     Profile Desk Community Survey[PDCS] !!!");
     EXPECT_EQ(lines[8], " Candidate's Date Of Birth Is :: 12-03-1990 , Candidate's Age Is :: 36");
-    EXPECT_EQ(lines[15], " Your Age In 5 Years Time Will Be :: 35 . Thank You For Providing These Options "
-                         "And Selections. ");
+    EXPECT_EQ(lines[15],
+              " Your Age In 5 Years Time Will Be :: 35 . Thank You For Providing These Options "
+              "And Selections. ");
     EXPECT_EQ(lines[20], " " + std::string(118, '*'));
     EXPECT_EQ(lines[21], " The Multiple Of The(This) Number Is :: 5 x 5 = 25");
     EXPECT_EQ(lines[23], std::string(117, '-'));
@@ -49,7 +50,8 @@ TEST(RecordFormat, ThirtyLinesStampedWithTheRunsClock) {
     EXPECT_EQ(lines[25], "");
     EXPECT_EQ(lines[26], std::string(119, '-'));
     EXPECT_EQ(lines[27], " " + std::string(118, '-'));
-    EXPECT_EQ(lines[29], " " + std::string(44, '-') + "> Community Records Department <" + std::string(48, '-'));
+    EXPECT_EQ(lines[29],
+              " " + std::string(44, '-') + "> Community Records Department <" + std::string(48, '-'));
 }
 
 TEST(RecordStore, FirstRecordCreatesTheFileAndLaterOnesFollowIt) {
@@ -101,7 +103,7 @@ TEST(RecordStore, AFileSizeLimitInsideTheRecordCutsTheFileBack) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     const Status status = appendWhole(path, record);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-    std::signal(SIGXFSZ, previousHandler);
+    (void)std::signal(SIGXFSZ, previousHandler);
 
     ASSERT_FALSE(status.isOk());
     EXPECT_NE(status.message().find("File too large"), std::string::npos);

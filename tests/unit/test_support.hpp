@@ -48,7 +48,8 @@ inline std::vector<std::string> linesOf(const std::string& text) {
 }
 
 inline ClockSnapshot sixthOfDecember() {
-    return ClockSnapshot{.dayOfMonth = 6, .month = 11, .year = 2026, .timeText = "The Time Now Is :: 03:53PM."};
+    return ClockSnapshot{
+        .dayOfMonth = 6, .month = 11, .year = 2026, .timeText = "The Time Now Is :: 03:53PM."};
 }
 
 // One whole run on in-memory streams and a record file in a scratch folder.
