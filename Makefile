@@ -69,5 +69,14 @@ bench: build
 	@scripts/deps.sh python3 time
 	python3 bench/run_bench.py build/release/profiledesk build/bench
 
+# A Debian package of the Linux build, and a zip of the Windows build with a text manual,
+# both in build/packages.
+package: build
+	@scripts/deps.sh g++-mingw-w64-x86-64-posix groff-base dpkg-dev
+	cd build/release && cpack
+	cmake --preset windows > /dev/null
+	cmake --build --preset windows
+	cd build/windows && cpack
+
 clean:
 	rm -rf build
