@@ -8,7 +8,7 @@ TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl \
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
-.PHONY: run build test test-linux test-asan test-windows lint fuzz fuzz-smoke bench package \
+.PHONY: run build test test-linux test-asan test-windows lint fuzz fuzz-build fuzz-smoke bench package \
         deps test-deps clean
 
 run: build
@@ -27,7 +27,7 @@ test-deps: deps
 # Everything CI checks: the suite on Linux, under the sanitizers and on Windows (under
 # wine), the static checks, and a short run of the fuzzer.
 test: test-deps
-	$(MAKE) --no-print-directory test-linux test-asan test-windows lint fuzz-smoke
+	$(MAKE) --no-print-directory lint fuzz-smoke test-windows test-asan test-linux
 
 test-linux:
 	cmake --preset dev > /dev/null
@@ -54,14 +54,19 @@ lint:
 	    xargs -P 2 -n 4 clang-tidy -p build/dev --quiet 2> /dev/null
 	@echo "lint: clean"
 
-fuzz:
+fuzz: fuzz-build
+	./build/fuzz/profiledesk_fuzzer -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
+
+fuzz-build:
 	cmake --preset fuzz > /dev/null
 	cmake --build --preset fuzz
 	mkdir -p build/fuzz/corpus
-	./build/fuzz/profiledesk_fuzzer -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
 
-fuzz-smoke:
-	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=15 2>&1 | tail -n 2
+# A short run for every change; its log is shown in full only when it finds something.
+fuzz-smoke: fuzz-build
+	./build/fuzz/profiledesk_fuzzer -max_total_time=15 build/fuzz/corpus tests/fuzz_corpus \
+	    > build/fuzz/smoke.log 2>&1 || { tail -n 40 build/fuzz/smoke.log; exit 1; }
+	@tail -n 1 build/fuzz/smoke.log
 
 # Ratios against reference runs measured side by side; the data (about 1.3 GiB) is made
 # in build/bench on the first run.

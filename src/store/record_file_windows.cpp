@@ -107,20 +107,18 @@ Status appendWhole(const std::string& path, std::string_view bytes) {
         return windowsFailure(what, path, ::GetLastError());
     }
     const long long sizeBefore = ::_filelengthi64(file.get());
-    const std::string record = withCrlf(bytes);
-    if (writeAll(file.get(), record)) {
-        if (::FlushFileBuffers(handleOf(file.get())) != 0) {
-            unlockWholeFile(file.get());
-            return Status::ok();
-        }
+    Status outcome = Status::ok();
+    if (!writeAll(file.get(), withCrlf(bytes))) {
+        outcome = errnoFailure(what, path, errno);
+    } else if (::FlushFileBuffers(handleOf(file.get())) == 0) {
+        outcome = windowsFailure(what, path, ::GetLastError());
     }
-    const int error = errno;
-    // Take back whatever part of the record got in, so no later listing shows it torn.
-    if (sizeBefore >= 0) {
+    if (!outcome.isOk() && sizeBefore >= 0) {
+        // Take back whatever part of the record got in, so no later listing shows it torn.
         (void)::_chsize_s(file.get(), sizeBefore);
     }
     unlockWholeFile(file.get());
-    return errnoFailure(what, path, error);
+    return outcome;
 }
 
 RecordReader::RecordReader(const std::string& path) : path_(path) {

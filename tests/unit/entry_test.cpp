@@ -133,6 +133,14 @@ TEST(Menu, OptionsOutsideOneToFourDoNothing) {
     }
 }
 
+TEST(Menu, OutputThatCannotBeWrittenEndsTheRunWithStatusOne) {
+    ScriptedRun run("3\n");
+    run.out.setstate(std::ios::badbit);
+    EXPECT_EQ(run.run(), 1);
+    EXPECT_EQ(run.err.str(), "profiledesk: could not write to standard output\n");
+    EXPECT_EQ(run.keyWaits, 1);
+}
+
 TEST(Menu, GuidanceAReadsNothingFromInput) {
     ScriptedRun run("3\nleft alone\n");
     run.run();

@@ -162,6 +162,14 @@ TEST(RecordListing, AMissingFileGetsTheMessageWithoutALineEnd) {
     EXPECT_EQ(out.str(), "Unable to open the stored(saved) 'data.dat' file");
 }
 
+TEST(RecordListing, AFileThatCannotBeReadEndsTheRunWithStatusOne) {
+    testing::ScriptedRun run("2\n");
+    std::filesystem::create_directory(run.folder.file("datas.dat"));
+    EXPECT_EQ(run.run(), 1);
+    EXPECT_EQ(run.err.str(),
+              "profiledesk: could not read '" + run.folder.file("datas.dat") + "': Is a directory\n");
+}
+
 TEST(RecordListing, CopiesStraightToADescriptorAndAddsTheLastLineEnd) {
     ScratchFolder folder;
     const std::string path = folder.file("datas.dat");
