@@ -67,8 +67,6 @@ public:
     }
     RawMode(const RawMode&) = delete;
     RawMode& operator=(const RawMode&) = delete;
-    RawMode(RawMode&&) = delete;
-    RawMode& operator=(RawMode&&) = delete;
 
     [[nodiscard]] bool active() const { return active_; }
 
@@ -88,8 +86,6 @@ public:
     }
     Terminal(const Terminal&) = delete;
     Terminal& operator=(const Terminal&) = delete;
-    Terminal(Terminal&&) = delete;
-    Terminal& operator=(Terminal&&) = delete;
 
     [[nodiscard]] int get() const { return fd_; }
 

@@ -27,8 +27,6 @@ public:
     }
     ConsoleInput(const ConsoleInput&) = delete;
     ConsoleInput& operator=(const ConsoleInput&) = delete;
-    ConsoleInput(ConsoleInput&&) = delete;
-    ConsoleInput& operator=(ConsoleInput&&) = delete;
 
     [[nodiscard]] HANDLE get() const { return handle_; }
 
@@ -50,8 +48,6 @@ public:
     }
     ClearedMode(const ClearedMode&) = delete;
     ClearedMode& operator=(const ClearedMode&) = delete;
-    ClearedMode(ClearedMode&&) = delete;
-    ClearedMode& operator=(ClearedMode&&) = delete;
 
     [[nodiscard]] bool active() const { return active_; }
 

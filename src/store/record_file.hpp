@@ -25,8 +25,6 @@ public:
     ~RecordReader();
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
-    RecordReader(RecordReader&&) = delete;
-    RecordReader& operator=(RecordReader&&) = delete;
 
     [[nodiscard]] bool isOpen() const { return descriptor_ >= 0; }
     [[nodiscard]] bool notFound() const { return notFound_; }
