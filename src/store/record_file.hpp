@@ -31,6 +31,9 @@ public:
     // Why opening or the last read failed; ok while all is well.
     [[nodiscard]] const Status& status() const { return status_; }
 
+    // True when `descriptor` is this very file: listing into it would never end.
+    [[nodiscard]] bool isSameFileAs(int descriptor) const;
+
     // Reads up to `size` bytes, with the platform's line ends read back as '\n'. Returns 0 at
     // the end of the file or on failure (see status()).
     std::size_t read(char* buffer, std::size_t size);

@@ -122,6 +122,13 @@ RecordReader::~RecordReader() {
     }
 }
 
+bool RecordReader::isSameFileAs(int descriptor) const {
+    struct stat ours {};
+    struct stat theirs {};
+    return ::fstat(descriptor_, &ours) == 0 && ::fstat(descriptor, &theirs) == 0 && S_ISREG(ours.st_mode) &&
+           ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino;
+}
+
 std::size_t RecordReader::read(char* buffer, std::size_t size) {
     for (;;) {
         const ssize_t got = ::read(descriptor_, buffer, size);

@@ -142,6 +142,9 @@ RecordReader::~RecordReader() {
     }
 }
 
+// Standard output is never handed over as a descriptor on Windows (see the console).
+bool RecordReader::isSameFileAs(int /*descriptor*/) const { return false; }
+
 std::size_t RecordReader::read(char* buffer, std::size_t size) {
     const unsigned int chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned int>(size);
     const int got = ::_read(descriptor_, buffer, chunk);

@@ -38,6 +38,9 @@ Status listRecords(const std::string& path, const ListingTarget& target) {
         target.out << "Unable to open the stored(saved) 'data.dat' file";
         return reader.notFound() ? Status::ok() : reader.status();
     }
+    if (target.descriptor >= 0 && reader.isSameFileAs(target.descriptor)) {
+        return Status::failure("could not list '" + path + "' into itself");
+    }
     bool endsWithNewline = true;
     if (target.descriptor >= 0 && !target.isTerminal) {
         target.out.flush();  // what was written before the listing must come before it

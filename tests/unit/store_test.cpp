@@ -186,5 +186,18 @@ TEST(RecordListing, CopiesStraightToADescriptorAndAddsTheLastLineEnd) {
     EXPECT_EQ(out.str(), "before \n");
 }
 
+TEST(RecordListing, RefusesToListTheFileIntoItself) {
+    ScratchFolder folder;
+    const std::string path = folder.file("datas.dat");
+    writeFile(path, "a record\n");
+    const int appending = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(appending, 0);
+    std::ostringstream out;
+    const Status status = listRecords(path, ListingTarget{out, appending, false});
+    ::close(appending);
+    EXPECT_EQ(status.message(), "could not list '" + path + "' into itself");
+    EXPECT_EQ(readFile(path), "a record\n");
+}
+
 }  // namespace
 }  // namespace profiledesk
