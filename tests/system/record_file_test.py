@@ -3,6 +3,7 @@ not at all, a failure is reported and sets the exit status, and listings never s
 
 import os
 import resource
+import shutil
 import signal
 import stat
 import subprocess
@@ -70,7 +71,11 @@ class SaveFailures(unittest.TestCase):
     @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
     def test_folder_not_writable_by_an_unprivileged_user(self):
         os.chmod(self.folder.name, 0o755)
-        result = run_piped(PROGRAM, self.folder.name, "1 " + ANSWERS, user=65534)
+        # A copy the user can run, wherever the build happens to live.
+        program = os.path.join(self.folder.name, "profiledesk")
+        shutil.copy(PROGRAM, program)
+        os.chmod(program, 0o755)
+        result = run_piped(program, self.folder.name, "1 " + ANSWERS, user=65534)
         self.assert_reported(result, "Permission denied")
         self.assertFalse(os.path.exists(self.path))
 
