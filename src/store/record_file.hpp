@@ -12,6 +12,23 @@
 
 namespace profiledesk {
 
+// Owns a file descriptor and closes it on every way out; closing also drops its locks.
+class Descriptor {
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    [[nodiscard]] int get() const { return fd_; }
+    // Closes the descriptor held, if any, and holds `fd` instead.
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
 // Appends `bytes` (lines ending in '\n') to the file at `path`, creating it if needed.
 // The append holds an exclusive lock, is all or nothing (a failure part-way cuts the file
 // back to its size before), and reaches stable storage before this returns.
@@ -26,7 +43,7 @@ public:
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
 
-    [[nodiscard]] bool isOpen() const { return descriptor_ >= 0; }
+    [[nodiscard]] bool isOpen() const { return file_.get() >= 0; }
     [[nodiscard]] bool notFound() const { return notFound_; }
     // Why opening or the last read failed; ok while all is well.
     [[nodiscard]] const Status& status() const { return status_; }
@@ -45,7 +62,7 @@ public:
     bool copyRestTo(int outputDescriptor, bool& endsWithNewline);
 
 private:
-    int descriptor_ = -1;
+    Descriptor file_;
     bool notFound_ = false;
     std::string path_;
     Status status_ = Status::ok();

@@ -14,25 +14,14 @@
 
 namespace profiledesk {
 
-namespace {
-
-// Owns a file descriptor and closes it on every way out; closing also drops its lock.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
+void Descriptor::reset(int fd) {
+    if (fd_ >= 0) {
+        (void)::close(fd_);
     }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
+    fd_ = fd;
+}
 
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+namespace {
 
 Status systemFailure(const std::string& what, const std::string& path, int error) {
     return Status::failure(what + " '" + path + "': " + std::strerror(error));
@@ -103,35 +92,30 @@ Status appendWhole(const std::string& path, std::string_view bytes) {
 }
 
 RecordReader::RecordReader(const std::string& path) : path_(path) {
-    descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor_ < 0) {
+    file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file_.get() < 0) {
         notFound_ = errno == ENOENT;
         status_ = systemFailure("could not read", path_, errno);
         return;
     }
-    if (!lockWholeFile(descriptor_, F_RDLCK)) {
+    if (!lockWholeFile(file_.get(), F_RDLCK)) {
         status_ = systemFailure("could not lock", path_, errno);
-        ::close(descriptor_);
-        descriptor_ = -1;
+        file_.reset();
     }
 }
 
-RecordReader::~RecordReader() {
-    if (descriptor_ >= 0) {
-        ::close(descriptor_);
-    }
-}
+RecordReader::~RecordReader() = default;
 
 bool RecordReader::isSameFileAs(int descriptor) const {
     struct stat ours {};
     struct stat theirs {};
-    return ::fstat(descriptor_, &ours) == 0 && ::fstat(descriptor, &theirs) == 0 && S_ISREG(ours.st_mode) &&
+    return ::fstat(file_.get(), &ours) == 0 && ::fstat(descriptor, &theirs) == 0 && S_ISREG(ours.st_mode) &&
            ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino;
 }
 
 std::size_t RecordReader::read(char* buffer, std::size_t size) {
     for (;;) {
-        const ssize_t got = ::read(descriptor_, buffer, size);
+        const ssize_t got = ::read(file_.get(), buffer, size);
         if (got >= 0) {
             return static_cast<std::size_t>(got);
         }
@@ -144,10 +128,10 @@ std::size_t RecordReader::read(char* buffer, std::size_t size) {
 
 bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
     struct stat info {};
-    if (::fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(file_.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
-    off_t offset = ::lseek(descriptor_, 0, SEEK_CUR);
+    off_t offset = ::lseek(file_.get(), 0, SEEK_CUR);
     if (offset < 0) {
         return false;
     }
@@ -155,7 +139,7 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
     endsWithNewline = true;
     if (offset < end) {
         char last = 0;
-        if (::pread(descriptor_, &last, 1, end - 1) != 1) {
+        if (::pread(file_.get(), &last, 1, end - 1) != 1) {
             return false;
         }
         endsWithNewline = last == '\n';
@@ -164,7 +148,7 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
     while (offset < end) {
         constexpr off_t kChunk = off_t{1} << 30;
         const auto count = static_cast<std::size_t>(std::min(end - offset, kChunk));
-        const ssize_t sent = ::sendfile(outputDescriptor, descriptor_, &offset, count);
+        const ssize_t sent = ::sendfile(outputDescriptor, file_.get(), &offset, count);
         if (sent < 0) {
             if (errno == EINTR) {
                 continue;
@@ -180,7 +164,7 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
         }
         first = false;
     }
-    (void)::lseek(descriptor_, offset, SEEK_SET);
+    (void)::lseek(file_.get(), offset, SEEK_SET);
     return true;
 }
 

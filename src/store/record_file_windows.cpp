@@ -16,24 +16,14 @@
 
 namespace profiledesk {
 
-namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::_close(fd_);
-        }
+void Descriptor::reset(int fd) {
+    if (fd_ >= 0) {
+        (void)::_close(fd_);
     }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
+    fd_ = fd;
+}
 
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+namespace {
 
 Status errnoFailure(const std::string& what, const std::string& path, int error) {
     return Status::failure(what + " '" + path + "': " + std::strerror(error));
@@ -120,25 +110,25 @@ Status appendWhole(const std::string& path, std::string_view bytes) {
 }
 
 RecordReader::RecordReader(const std::string& path) : path_(path) {
+    int fd = -1;
     const errno_t opened =
-        ::_sopen_s(&descriptor_, path.c_str(), _O_RDONLY | _O_TEXT | _O_NOINHERIT, _SH_DENYNO, _S_IREAD);
+        ::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_TEXT | _O_NOINHERIT, _SH_DENYNO, _S_IREAD);
     if (opened != 0) {
-        descriptor_ = -1;
         notFound_ = opened == ENOENT;
         status_ = errnoFailure("could not read", path_, opened);
         return;
     }
-    if (!lockWholeFile(descriptor_, false)) {
+    file_.reset(fd);
+    if (!lockWholeFile(file_.get(), false)) {
         status_ = windowsFailure("could not lock", path_, ::GetLastError());
-        ::_close(descriptor_);
-        descriptor_ = -1;
+        file_.reset();
     }
 }
 
+// Windows asks for locks to be released before the file is closed.
 RecordReader::~RecordReader() {
-    if (descriptor_ >= 0) {
-        unlockWholeFile(descriptor_);
-        ::_close(descriptor_);
+    if (file_.get() >= 0) {
+        unlockWholeFile(file_.get());
     }
 }
 
@@ -147,7 +137,7 @@ bool RecordReader::isSameFileAs(int /*descriptor*/) const { return false; }
 
 std::size_t RecordReader::read(char* buffer, std::size_t size) {
     const unsigned int chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned int>(size);
-    const int got = ::_read(descriptor_, buffer, chunk);
+    const int got = ::_read(file_.get(), buffer, chunk);
     if (got < 0) {
         status_ = errnoFailure("could not read", path_, errno);
         return 0;
