@@ -1,11 +1,9 @@
-// The figures computed from the two numbers, in the stream's six-significant-digit form,
-// and the framing of the notices.
+// The figures computed from the two numbers, in the stream's six-significant-digit form.
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "notices/maker_details.hpp"
 #include "record/candidate_record.hpp"
 #include "test_support.hpp"
 
@@ -65,36 +63,6 @@ TEST(EntryReport, RulesHaveTheirFixedWidths) {
     EXPECT_EQ(lines[2], " " + std::string(118, '-'));
     EXPECT_EQ(lines[19], " " + std::string(107, '.'));
     EXPECT_EQ(lines[32], " " + std::string(118, '-'));
-}
-
-// Blanks between the arrow and the text, and before "!!!", line by line.
-void expectFraming(const std::vector<std::string>& lines, const std::vector<std::size_t>& arrowGaps) {
-    ASSERT_EQ(lines.size(), arrowGaps.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
-        ASSERT_TRUE(line.starts_with(" -->")) << line;
-        EXPECT_EQ(line.find_first_not_of(' ', 4) - 4, arrowGaps[i]) << line;
-        if (i == 2) {
-            EXPECT_TRUE(line.ends_with(".  !!!")) << line;
-        } else {
-            EXPECT_TRUE(line.ends_with(" !!!") && !line.ends_with("  !!!")) << line;
-        }
-    }
-}
-
-TEST(Notices, StartNoticeFraming) {
-    std::ostringstream out;
-    writeStartNotice(out, kMakerDetails);
-    expectFraming(linesOf(out.str()), {21, 21, 1, 17, 17, 15, 1, 1});
-    EXPECT_EQ(linesOf(out.str())[5], " -->               Good Day To Everybody Around - [Profile Desk] !!!");
-}
-
-TEST(Notices, ClosingNoticeFraming) {
-    std::ostringstream out;
-    writeClosingNotice(out, kMakerDetails);
-    const auto lines = linesOf(out.str());
-    expectFraming(lines, {31, 31, 1, 23, 23, 1});
-    EXPECT_EQ(lines[5], " --> [Default 2]  9 Market Street, Northgate, Ohio, Zip :: 43002, U.S.A !!!");
 }
 
 }  // namespace
