@@ -35,6 +35,9 @@ bool lockWholeFile(int fd, short type) {
     lock.l_start = 0;
     lock.l_len = 0;  // to the end of the file, however far it grows
     while (::fcntl(fd, F_SETLKW, &lock) == -1) {
+        if (errno == ENOLCK || errno == ENOTSUP) {
+            return true;  // a file system without locks: the record is still kept, one write whole
+        }
         if (errno != EINTR) {
             return false;
         }
