@@ -1,5 +1,5 @@
-// The record file on Windows: LockFileEx locks, CRLF line ends written by us so that one
-// write carries the whole record, FlushFileBuffers, and the C runtime's text mode for reading.
+// The record file on Windows: LockFileEx locks, FlushFileBuffers, and CRLF line ends
+// written and read back by us, so that one write carries the whole record.
 
 #include <windows.h>
 
@@ -112,7 +112,7 @@ Status appendWhole(const std::string& path, std::string_view bytes) {
 RecordReader::RecordReader(const std::string& path) : path_(path) {
     int fd = -1;
     const errno_t opened =
-        ::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_TEXT | _O_NOINHERIT, _SH_DENYNO, _S_IREAD);
+        ::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD);
     if (opened != 0) {
         notFound_ = opened == ENOENT;
         status_ = errnoFailure("could not read", path_, opened);
@@ -135,6 +135,8 @@ RecordReader::~RecordReader() {
 // Standard output is never handed over as a descriptor on Windows (see the console).
 bool RecordReader::isSameFileAs(int /*descriptor*/) const { return false; }
 
+// Binary reads, with CRLF turned into '\n' here: the C runtime's text mode would also end
+// the file at the first Ctrl+Z, hiding every record stored after one.
 std::size_t RecordReader::read(char* buffer, std::size_t size) {
     const unsigned int chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned int>(size);
     const int got = ::_read(file_.get(), buffer, chunk);
@@ -142,7 +144,20 @@ std::size_t RecordReader::read(char* buffer, std::size_t size) {
         status_ = errnoFailure("could not read", path_, errno);
         return 0;
     }
-    return static_cast<std::size_t>(got);
+    auto length = static_cast<std::size_t>(got);
+    if (length > 1 && buffer[length - 1] == '\r') {
+        // Leave a final CR for the next read, to be seen together with the LF that may follow.
+        (void)::_lseeki64(file_.get(), -1, SEEK_CUR);
+        --length;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (buffer[i] == '\r' && i + 1 < length && buffer[i + 1] == '\n') {
+            continue;
+        }
+        buffer[kept++] = buffer[i];
+    }
+    return kept;
 }
 
 bool RecordReader::copyRestTo(int /*outputDescriptor*/, bool& /*endsWithNewline*/) { return false; }
