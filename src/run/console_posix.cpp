@@ -22,7 +22,8 @@ namespace {
 volatile std::sig_atomic_t gTerminal = -1;
 struct termios gSavedMode {};
 
-constexpr std::array<int, 3> kFatalSignals{SIGTERM, SIGHUP, SIGINT};
+// Signals whose default action ends the program: each must first put the terminal back.
+constexpr std::array<int, 7> kFatalSignals{SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2};
 
 extern "C" void restoreAndDie(int signalNumber) {
     if (gTerminal >= 0) {

@@ -58,7 +58,7 @@ class ClosingPause(unittest.TestCase):
         self.assertEqual(self.terminal.pending_input(), 0)
 
     def test_terminal_is_restored_when_killed_during_the_wait(self):
-        for signal_number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        for signal_number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT, signal.SIGQUIT):
             with self.subTest(signal=signal_number.name):
                 self._start_at_pause()
                 self.assertNotEqual(self.terminal.settings(), self.terminal.settings_before, "not in raw mode")
