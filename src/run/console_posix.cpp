@@ -100,9 +100,9 @@ private:
 // Reads one byte, waiting at most `timeoutMs` (-1: for ever). False on timeout or failure.
 bool readByte(int fd, int timeoutMs, char& byte) {
     for (;;) {
-        struct pollfd ready {
-            fd, POLLIN, 0
-        };
+        struct pollfd ready {};
+        ready.fd = fd;
+        ready.events = POLLIN;
         const int polled = ::poll(&ready, 1, timeoutMs);
         if (polled < 0 && errno == EINTR) {
             continue;
