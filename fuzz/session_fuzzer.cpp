@@ -58,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                 .recordFile = recordFile,
                                 .outputDescriptor = -1,
                                 .outputIsTerminal = false,
-                                .record = {},
-                                .failed = false};
+                                .record = {}};
     int keyWaits = 0;
     const int status = profiledesk::runSession(run, [&keyWaits] { ++keyWaits; });
 

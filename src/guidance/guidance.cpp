@@ -81,19 +81,18 @@ void showGuidanceA(std::ostream& out) {
     writeClosingNotice(out, kMakerDetails);
 }
 
-void showGuidanceB(RunContext& run) {
-    writeScreen(run.out, kGuidanceB);
-    run.out << " --> Enter Requested Option |--| [ Enter Option 1 Or 2 Only ] Option(Selection) Requested :: "
-            << std::endl;
+int showGuidanceB(std::istream& in, std::ostream& out) {
+    writeScreen(out, kGuidanceB);
+    out << " --> Enter Requested Option |--| [ Enter Option 1 Or 2 Only ] Option(Selection) Requested :: "
+        << std::endl;
     int followUpOption = 0;  // a failed read leaves 0, which selects nothing
-    run.in >> followUpOption;
-    if (followUpOption == 1) {
-        runDataEntry(run);
-    } else if (followUpOption == 2) {
-        runListing(run);
-    }
-    run.out << " " << std::endl;
-    writeClosingNotice(run.out, kMakerDetails);
+    in >> followUpOption;
+    return followUpOption;
+}
+
+void endGuidanceB(std::ostream& out) {
+    out << " " << std::endl;
+    writeClosingNotice(out, kMakerDetails);
 }
 
 }  // namespace profiledesk

@@ -1,8 +1,7 @@
 #pragma once
 
+#include <istream>
 #include <ostream>
-
-#include "run/flows.hpp"
 
 namespace profiledesk {
 
@@ -10,7 +9,10 @@ namespace profiledesk {
 void showGuidanceA(std::ostream& out);
 
 // Option 4: how to search the listing with the console's Find box; then asks for option 1
-// or 2 and runs it.
-void showGuidanceB(RunContext& run);
+// or 2 and returns the answer (0 when none could be read) for the caller to run.
+int showGuidanceB(std::istream& in, std::ostream& out);
+
+// What follows option 4's chosen flow: a blank line and the closing notice.
+void endGuidanceB(std::ostream& out);
 
 }  // namespace profiledesk

@@ -1,30 +1,35 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
-#include <ostream>
 #include <string_view>
 
 namespace profiledesk {
 
-// A fixed-width line of one repeated character that frames the report and the record.
-struct Rule {
-    std::string_view lead;  // a leading blank, or nothing
-    char fill;
-    std::size_t count;
-};
+namespace detail {
 
-inline std::ostream& operator<<(std::ostream& out, const Rule& rule) {
-    out << rule.lead;
-    for (std::size_t i = 0; i < rule.count; ++i) {
-        out.put(rule.fill);
+template <char Lead, char Fill, std::size_t Count>
+inline constexpr auto kRuleChars = [] {
+    std::array<char, Count + (Lead != '\0' ? 1 : 0)> chars{};
+    chars.fill(Fill);
+    if constexpr (Lead != '\0') {
+        chars[0] = Lead;
     }
-    return out;
-}
+    return chars;
+}();
 
-inline constexpr Rule kReportRule{" ", '-', 118};
-inline constexpr Rule kDottedRule{" ", '.', 107};
-inline constexpr Rule kStarRule{" ", '*', 118};
-inline constexpr Rule kShortDashRule{"", '-', 117};
-inline constexpr Rule kLongDashRule{"", '-', 119};
+}  // namespace detail
+
+// A fixed-width line of one repeated character, with an optional leading character, that
+// frames the report and the record.
+template <char Lead, char Fill, std::size_t Count>
+inline constexpr std::string_view kRule{detail::kRuleChars<Lead, Fill, Count>.data(),
+                                        detail::kRuleChars<Lead, Fill, Count>.size()};
+
+inline constexpr std::string_view kReportRule = kRule<' ', '-', 118>;
+inline constexpr std::string_view kDottedRule = kRule<' ', '.', 107>;
+inline constexpr std::string_view kStarRule = kRule<' ', '*', 118>;
+inline constexpr std::string_view kShortDashRule = kRule<'\0', '-', 117>;
+inline constexpr std::string_view kLongDashRule = kRule<'\0', '-', 119>;
 
 }  // namespace profiledesk

@@ -3,9 +3,11 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "record/candidate_record.hpp"
-#include "run/clock.hpp"
+#include "record/clock_snapshot.hpp"
+#include "store/status.hpp"
 
 namespace profiledesk {
 
@@ -19,8 +21,8 @@ struct RunContext {
     std::string recordFile;
     int outputDescriptor = -1;  // the descriptor behind `out`, if there is one
     bool outputIsTerminal = false;
-    CandidateRecord record;  // the run's one record, filled by data entry
-    bool failed = false;     // something the user relies on did not happen: exit status 1
+    CandidateRecord record;          // the run's one record, filled by data entry
+    std::vector<Status> failures{};  // what the user relies on that did not happen: exit status 1
 };
 
 // Asks the questions, shows the report and saves the record (option 1).
@@ -28,5 +30,9 @@ void runDataEntry(RunContext& run);
 
 // Shows every line of the record file (option 2).
 void runListing(RunContext& run);
+
+// Tells each failure on the error stream, one line each, after the run's last line of
+// output so that no message runs into the text of the run.
+void tellFailures(const RunContext& run);
 
 }  // namespace profiledesk

@@ -23,7 +23,6 @@ int main() {
         .outputDescriptor = console::outputDescriptor(),
         .outputIsTerminal = console::outputIsTerminal(),
         .record = {},
-        .failed = false,
     };
     return runSession(run, console::waitForKey);
 }

@@ -2,8 +2,22 @@
 
 #include "guidance/guidance.hpp"
 #include "notices/maker_details.hpp"
+#include "run/clock_line.hpp"
 
 namespace profiledesk {
+
+namespace {
+
+// Options 1 and 2, from the main menu or after option 4's guidance.
+void runFlow(RunContext& run, int option) {
+    if (option == 1) {
+        runDataEntry(run);
+    } else if (option == 2) {
+        runListing(run);
+    }
+}
+
+}  // namespace
 
 int runSession(RunContext& run, const std::function<void()>& waitForKey) {
     std::ostream& out = run.out;
@@ -16,20 +30,23 @@ int runSession(RunContext& run, const std::function<void()>& waitForKey) {
     int option = 0;  // a failed read leaves 0, which selects nothing
     run.in >> option;
     switch (option) {
-        case 1: runDataEntry(run); break;
-        case 2: runListing(run); break;
-        case 3: showGuidanceA(run.out); break;
-        case 4: showGuidanceB(run); break;
+        case 1:
+        case 2: runFlow(run, option); break;
+        case 3: showGuidanceA(out); break;
+        case 4:
+            runFlow(run, showGuidanceB(run.in, out));
+            endGuidanceB(out);
+            break;
         default: break;
     }
     out << " " << std::endl;
     out << " ........> Kindly Press Any Key To Continue <........ " << std::endl;
-    waitForKey();
     if (!out) {
-        run.err << "profiledesk: could not write to standard output" << std::endl;
-        run.failed = true;
+        run.failures.push_back(Status::failure("could not write to standard output"));
     }
-    return run.failed ? 1 : 0;
+    tellFailures(run);
+    waitForKey();
+    return run.failures.empty() ? 0 : 1;
 }
 
 }  // namespace profiledesk

@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "run/clock.hpp"
+#include "run/clock_line.hpp"
 
 namespace profiledesk {
 namespace {

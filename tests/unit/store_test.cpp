@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "record/record_format.hpp"
 #include "store/record_file.hpp"
 #include "store/record_store.hpp"
 #include "test_support.hpp"
@@ -60,8 +61,8 @@ TEST(RecordStore, FirstRecordCreatesTheFileAndLaterOnesFollowIt) {
     CandidateRecord first = sampleRecord();
     CandidateRecord second = sampleRecord();
     second.firstName = "Jane";
-    ASSERT_TRUE(saveRecord(path, first, testing::sixthOfDecember(), kMakerDetails).isOk());
-    ASSERT_TRUE(saveRecord(path, second, testing::sixthOfDecember(), kMakerDetails).isOk());
+    ASSERT_TRUE(appendWhole(path, formatRecord(first, testing::sixthOfDecember(), kMakerDetails)).isOk());
+    ASSERT_TRUE(appendWhole(path, formatRecord(second, testing::sixthOfDecember(), kMakerDetails)).isOk());
     const auto lines = linesOf(readFile(path));
     ASSERT_EQ(lines.size(), 60U);
     EXPECT_EQ(lines[0], " -->                     Profile Desk Community Survey[PDCS] !!!");
@@ -72,7 +73,8 @@ TEST(RecordStore, FirstRecordCreatesTheFileAndLaterOnesFollowIt) {
 TEST(RecordStore, AFileThatCannotBeOpenedIsReportedWithItsNameAndReason) {
     ScratchFolder folder;
     const std::string path = folder.file("missing-folder/datas.dat");
-    const Status status = saveRecord(path, sampleRecord(), testing::sixthOfDecember(), kMakerDetails);
+    const Status status =
+        appendWhole(path, formatRecord(sampleRecord(), testing::sixthOfDecember(), kMakerDetails));
     ASSERT_FALSE(status.isOk());
     EXPECT_EQ(status.message(), "could not save the record to '" + path + "': No such file or directory");
 }

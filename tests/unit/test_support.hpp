@@ -65,8 +65,7 @@ struct ScriptedRun {
                            .recordFile = folder.file("datas.dat"),
                            .outputDescriptor = -1,
                            .outputIsTerminal = false,
-                           .record = {},
-                           .failed = false};
+                           .record = {}};
         const int status = runSession(context, [this] { ++keyWaits; });
         record = context.record;
         return status;

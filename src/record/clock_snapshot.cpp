@@ -1,4 +1,4 @@
-#include "run/clock.hpp"
+#include "record/clock_snapshot.hpp"
 
 #include <array>
 #include <cstddef>
@@ -21,6 +21,15 @@ std::string_view monthName(int month) {
     return kMonthNames.at(static_cast<std::size_t>(month));
 }
 
+std::optional<int> monthNumber(std::string_view name) {
+    for (std::size_t month = 0; month < kMonthNames.size(); ++month) {
+        if (kMonthNames.at(month) == name) {
+            return static_cast<int>(month);
+        }
+    }
+    return std::nullopt;
+}
+
 ClockSnapshot snapshotFrom(const std::tm& local) {
     ClockSnapshot clock;
     clock.dayOfMonth = local.tm_mday;
@@ -39,11 +48,6 @@ ClockSnapshot fallbackSnapshot() {
     epoch.tm_mday = 1;
     epoch.tm_year = 70;
     return snapshotFrom(epoch);
-}
-
-void writeClockLine(std::ostream& out, const ClockSnapshot& clock) {
-    out << "          Today's date is " << clock.dayOfMonth << " " << monthName(clock.month) << "  "
-        << clock.year << "    ,  " << clock.timeText << std::endl;
 }
 
 }  // namespace profiledesk

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <ctime>
-#include <ostream>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,10 +22,10 @@ ClockSnapshot snapshotFrom(const std::tm& local);
 // The snapshot used when the local time cannot be had: 1 January 1970, 12:00AM.
 ClockSnapshot fallbackSnapshot();
 
-// "January" for 0 up to "December" for 11.
+// "January" for 0 up to "December" for 11; empty for any other number.
 std::string_view monthName(int month);
 
-// The line under the start notice, with the date and the time sentence.
-void writeClockLine(std::ostream& out, const ClockSnapshot& clock);
+// 0 for "January" up to 11 for "December"; nothing for any other text.
+std::optional<int> monthNumber(std::string_view name);
 
 }  // namespace profiledesk

@@ -1,0 +1,209 @@
+#include "record/record_scanner.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "record/clock_snapshot.hpp"
+
+namespace profiledesk {
+
+std::optional<double> parseFigure(std::string_view text) {
+    if (text.empty() || text.size() > 64) {
+        return std::nullopt;  // the stream never writes a figure this long
+    }
+    // strtod, not from_chars: it takes "inf", "-nan" and denormals such as 4e-320 alike.
+    std::array<char, 65> copy{};
+    std::memcpy(copy.data(), text.data(), text.size());
+    char* end = nullptr;
+    const double value = std::strtod(copy.data(), &end);
+    if (end != copy.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+namespace {
+
+std::optional<int> parseWhole(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// "The Time Now Is :: 03:53PM." gives 15 and 53.
+bool readTimeSentence(std::string_view sentence, EnteredAt& at) {
+    constexpr std::string_view kLead = "The Time Now Is :: ";
+    if (sentence.size() != kLead.size() + 8 || !sentence.starts_with(kLead) || sentence.back() != '.') {
+        return false;
+    }
+    const std::string_view clock = sentence.substr(kLead.size(), 7);  // "03:53PM"
+    const std::optional<int> hour = parseWhole(clock.substr(0, 2));
+    const std::optional<int> minute = parseWhole(clock.substr(3, 2));
+    const std::string_view half = clock.substr(5, 2);
+    if (clock[2] != ':' || !hour || !minute || *hour < 1 || *hour > 12 || *minute < 0 || *minute > 59 ||
+        (half != "AM" && half != "PM")) {
+        return false;
+    }
+    at.hour = *hour % 12 + (half == "PM" ? 12 : 0);
+    at.minute = *minute;
+    return true;
+}
+
+bool readEnteredAt(const StoredRecord& record, EnteredAt& at) {
+    const std::optional<int> day = parseWhole(record.field(Field::dayOfMonth));
+    const std::optional<int> month = monthNumber(record.field(Field::monthName));
+    const std::optional<int> year = parseWhole(record.field(Field::year));
+    if (!day || !month || !year || *day < 1 || *day > 31 || *year < 0) {
+        return false;
+    }
+    at.day = *day;
+    at.month = *month + 1;
+    at.year = *year;
+    return readTimeSentence(record.field(Field::timeText), at);
+}
+
+// The line of the record, from 0, that a value stands on first.
+std::size_t lineOf(const StoredRecord& record, Field field) {
+    const std::size_t offset = record.spans[static_cast<std::size_t>(field)].offset;
+    return static_cast<std::size_t>(
+        std::count(record.text.begin(), record.text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+}
+
+constexpr std::array<Field, 4> kFigures{Field::yearsAhead, Field::ageAfterYears, Field::multiple,
+                                        Field::addition};
+
+}  // namespace
+
+void RecordScanner::feed(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const void* found = std::memchr(bytes.data(), '\n', bytes.size());
+        if (found == nullptr) {
+            partial_.append(bytes);
+            return;
+        }
+        const auto length = static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
+        if (partial_.empty()) {
+            takeLine(bytes.substr(0, length), true);
+        } else {
+            partial_.append(bytes.substr(0, length));
+            takeLine(partial_, true);
+            partial_.clear();
+        }
+        bytes.remove_prefix(length + 1);
+    }
+}
+
+void RecordScanner::finish() {
+    if (!partial_.empty()) {
+        const std::string last = std::exchange(partial_, {});
+        takeLine(last, false);
+    }
+    if (recordLines_ > 0) {
+        report(record_.firstLine, "a record cut short (" + std::to_string(recordLines_) + " of 30 lines)");
+        recordLines_ = 0;
+    }
+    flushStray();
+}
+
+void RecordScanner::takeLine(std::string_view line, bool ended) {
+    ++lineNumber_;
+    if (ended && line.ends_with('\r')) {
+        line.remove_suffix(1);  // a CRLF file
+    }
+    if (recordLines_ > 0) {
+        if (!ended) {
+            return;  // the file stops part-way through a line of the record: it was cut there
+        }
+        const std::size_t lineStart = record_.text.size();
+        record_.text.append(line);
+        if (matchRecordLine(recordLines_, record_.text, lineStart, record_.spans)) {
+            record_.text += '\n';
+            if (++recordLines_ == kRecordLines) {
+                endRecord();
+            }
+            return;
+        }
+        const std::size_t brokenRecordFrom = record_.firstLine;
+        const std::size_t brokenRecordLines = recordLines_;
+        recordLines_ = 0;
+        record_.text.resize(lineStart);
+        startRecord(line);
+        if (recordLines_ > 0) {
+            // A new record began before the last one was whole.
+            report(brokenRecordFrom,
+                   "a record cut short (" + std::to_string(brokenRecordLines) + " of 30 lines)");
+        } else {
+            strayFrom_ = brokenRecordFrom;
+            strayLines_ = brokenRecordLines + 1;
+            brokenAt_ = lineNumber_;
+        }
+        return;
+    }
+    startRecord(line);
+    if (recordLines_ > 0) {
+        return;
+    }
+    if (strayLines_++ == 0) {
+        strayFrom_ = lineNumber_;
+    }
+}
+
+void RecordScanner::startRecord(std::string_view line) {
+    record_.text.assign(line);
+    record_.spans = FieldSpans{};
+    if (!matchRecordLine(0, record_.text, 0, record_.spans)) {
+        return;
+    }
+    // Report what came before first, so that everything is told in file order.
+    const std::size_t opened = lineNumber_;
+    flushStray();
+    record_.text += '\n';
+    record_.firstLine = opened;
+    recordLines_ = 1;
+}
+
+void RecordScanner::endRecord() {
+    recordLines_ = 0;
+    for (const Field figure : kFigures) {
+        const std::string_view text = record_.field(figure);
+        if (!parseFigure(text)) {
+            report(record_.firstLine + lineOf(record_, figure),
+                   "a figure that is not a number ('" + std::string(text) + "')");
+            return;
+        }
+    }
+    if (!readEnteredAt(record_, record_.enteredAt)) {
+        report(record_.firstLine + lineOf(record_, Field::timeText), "a time and date that cannot be read");
+        return;
+    }
+    record_.number = ++records_;
+    listener_.onRecord(record_);
+}
+
+void RecordScanner::flushStray() {
+    if (strayLines_ == 0) {
+        return;
+    }
+    std::string what = strayLines_ == 1 ? "1 line that belongs to no record"
+                                        : std::to_string(strayLines_) + " lines that belong to no record";
+    if (brokenAt_ != 0) {
+        what += " (a record breaks off at line " + std::to_string(brokenAt_) + ")";
+    }
+    const std::size_t from = strayFrom_;
+    strayLines_ = 0;
+    brokenAt_ = 0;
+    report(from, std::move(what));
+}
+
+void RecordScanner::report(std::size_t line, std::string what) {
+    ++problems_;
+    listener_.onProblem(ScanProblem{line, std::move(what)});
+}
+
+}  // namespace profiledesk
