@@ -1,0 +1,52 @@
+#include <string>
+
+#include "office/commands.hpp"
+#include "office/desk_file.hpp"
+
+namespace profiledesk::office {
+
+namespace {
+
+// Tells each problem as FILE:LINE: what is wrong.
+class CheckListener final : public ScanListener {
+public:
+    CheckListener(std::ostream& out, const std::string& path) : out_(out), path_(path) {}
+
+    void onRecord(const StoredRecord& /*record*/) override {}
+    void onProblem(const ScanProblem& problem) override {
+        out_ << path_ << ':' << problem.line << ": " << problem.what << '\n';
+    }
+
+private:
+    std::ostream& out_;
+    const std::string& path_;
+};
+
+}  // namespace
+
+int runCheck(const std::vector<std::string>& files, Console& console) {
+    int status = 0;
+    for (const std::string& path : files) {
+        CheckListener told(console.out, path);
+        ScanCounts counts;
+        const Status read = scanDeskFile(path, told, counts);
+        if (!read.isOk()) {
+            console.out.flush();
+            tellError(console, read.message());
+            status = 1;
+            continue;
+        }
+        console.out << path << ": " << counts.records << " whole records\n";
+        if (counts.problems > 0) {
+            status = 1;
+        }
+    }
+    console.out.flush();
+    if (!console.out) {
+        tellError(console, "could not write to standard output");
+        return 1;
+    }
+    return status;
+}
+
+}  // namespace profiledesk::office

@@ -1,0 +1,135 @@
+#include <xxhash.h>
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+
+#include "office/collate_target.hpp"
+#include "office/commands.hpp"
+#include "office/desk_file.hpp"
+#include "office/progress.hpp"
+
+namespace profiledesk::office {
+
+bool namesPostgres(std::string_view into) {
+    return into.starts_with("postgresql://") || into.starts_with("postgres://") ||
+           (into.find('=') != std::string_view::npos && !std::filesystem::exists(std::string(into)));
+}
+
+namespace {
+
+struct HashOf {
+    std::size_t operator()(const XXH128_hash_t& hash) const { return static_cast<std::size_t>(hash.low64); }
+};
+struct SameHash {
+    bool operator()(const XXH128_hash_t& a, const XXH128_hash_t& b) const {
+        return XXH128_isEqual(a, b) != 0;
+    }
+};
+
+// Gives every record of one file its key: the hash of its bytes (line ends made LF) and
+// its place among the identical records of that file, so that a record entered twice is
+// kept twice, and the same file collated again adds nothing.
+class Collector final : public ScanListener {
+public:
+    Collector(Console& console, const std::string& path, CollateTarget& target, Progress& progress)
+        : console_(console), path_(path), target_(target), progress_(progress) {}
+
+    void onRecord(const StoredRecord& record) override {
+        if (!failure.isOk()) {
+            return;
+        }
+        const XXH128_hash_t hash = XXH3_128bits(record.text.data(), record.text.size());
+        const std::uint64_t ordinal = ++seen_[hash];
+        std::array<char, 64> key{};
+        const int length = std::snprintf(
+            key.data(), key.size(), "%016llx%016llx-%llu", static_cast<unsigned long long>(hash.high64),
+            static_cast<unsigned long long>(hash.low64), static_cast<unsigned long long>(ordinal));
+        fillRow(path_, record, row_);
+        failure = target_.add(row_, std::string_view(key.data(), static_cast<std::size_t>(length)));
+        progress_.addRecords(1);
+    }
+
+    void onProblem(const ScanProblem& problem) override {
+        progress_.finish();
+        console_.err << path_ << ':' << problem.line << ": " << problem.what << '\n';
+    }
+
+    Status failure = Status::ok();
+
+private:
+    Console& console_;
+    const std::string& path_;
+    CollateTarget& target_;
+    Progress& progress_;
+    std::unordered_map<XXH128_hash_t, std::uint64_t, HashOf, SameHash> seen_;
+    Row row_;
+};
+
+std::uint64_t totalSize(const std::vector<std::string>& files) {
+    std::uint64_t total = 0;
+    for (const std::string& path : files) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        total += error ? 0 : size;
+    }
+    return total;
+}
+
+// Whether the database named is one of the files to read: writing it would change a desk file.
+bool isAnInput(const std::string& into, const std::vector<std::string>& files) {
+    for (const std::string& path : files) {
+        std::error_code error;
+        if (std::filesystem::equivalent(into, path, error)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int runCollate(const CollateOptions& options, Console& console) {
+    const bool postgres = namesPostgres(options.into);
+    if (!postgres && isAnInput(options.into, options.files)) {
+        tellError(console, options.into + ": is one of the files to collate; name another database");
+        return 2;
+    }
+    OpenedTarget opened = postgres ? openPostgresTarget(options.into) : openSqliteTarget(options.into);
+    if (!opened.target) {
+        tellError(console, opened.status.message());
+        return opened.unsupported ? 2 : 1;
+    }
+    Progress progress(console.err, console.errIsTerminal, totalSize(options.files));
+    std::uint64_t problems = 0;
+    for (const std::string& path : options.files) {
+        Collector collector(console, path, *opened.target, progress);
+        ScanCounts counts;
+        const Status read = scanDeskFile(path, collector, counts,
+                                         [&progress](std::size_t bytes) { progress.addBytes(bytes); });
+        if (!collector.failure.isOk()) {
+            progress.finish();
+            tellError(console, collector.failure.message());
+            return 1;  // the database is left as it was
+        }
+        if (!read.isOk()) {
+            progress.finish();
+            tellError(console, read.message());
+            ++problems;
+        }
+        problems += counts.problems;
+    }
+    CollateCounts counts;
+    const Status committed = opened.target->commit(counts);
+    progress.finish();
+    if (!committed.isOk()) {
+        tellError(console, committed.message());
+        return 1;
+    }
+    console.out << counts.added << " added, " << counts.present << " already present, " << problems
+                << " problems" << std::endl;
+    return problems > 0 ? 1 : 0;
+}
+
+}  // namespace profiledesk::office

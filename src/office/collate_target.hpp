@@ -1,0 +1,50 @@
+#pragma once
+
+// A database that collated records go into. Each kind of database has its own source file;
+// a build without one says so and the command ends with status 2.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "office/columns.hpp"
+#include "store/status.hpp"
+
+namespace profiledesk::office {
+
+struct CollateCounts {
+    std::uint64_t added = 0;
+    std::uint64_t present = 0;  // already there, by their key
+};
+
+class CollateTarget {
+public:
+    CollateTarget() = default;
+    virtual ~CollateTarget() = default;  // without commit(), nothing added is kept
+    CollateTarget(const CollateTarget&) = delete;
+    CollateTarget& operator=(const CollateTarget&) = delete;
+    CollateTarget(CollateTarget&&) = delete;
+    CollateTarget& operator=(CollateTarget&&) = delete;
+
+    // Takes one row, with its unique key, to be kept unless a row with that key is there.
+    virtual Status add(const Row& row, std::string_view key) = 0;
+    // Keeps every row taken, all at once, and counts the new ones and those already there.
+    virtual Status commit(CollateCounts& counts) = 0;
+};
+
+struct OpenedTarget {
+    std::unique_ptr<CollateTarget> target;  // null on failure
+    Status status = Status::ok();
+    bool unsupported = false;  // this build has no support for that kind of database
+};
+
+// The records table: the export's columns, a unique record_key, and an index on entered_at;
+// created where missing.
+OpenedTarget openSqliteTarget(const std::string& path);
+OpenedTarget openPostgresTarget(const std::string& connection);
+
+// True for a PostgreSQL connection URI (postgresql://, postgres://) or key=value string.
+bool namesPostgres(std::string_view into);
+
+}  // namespace profiledesk::office

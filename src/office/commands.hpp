@@ -1,0 +1,63 @@
+#pragma once
+
+// The records office's commands. Each takes its options and the streams it writes to, and
+// returns the exit status: 0 all well, 1 problems in the files or a failure, 2 a usage error.
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "record/record_scanner.hpp"
+
+namespace profiledesk::office {
+
+// The streams a command writes to, and what the entry point knows of them.
+struct Console {
+    std::ostream& out;
+    std::ostream& err;
+    bool errIsTerminal = false;  // progress is shown only there
+};
+
+// The days a record must have been entered on, inclusive; either end may be open.
+struct DateRange {
+    std::optional<int> from;  // as 20261206
+    std::optional<int> to;
+
+    [[nodiscard]] bool contains(const EnteredAt& at) const {
+        const int day = at.year * 10000 + at.month * 100 + at.day;
+        return (!from || day >= *from) && (!to || day <= *to);
+    }
+};
+
+// "2026-12-06" as 20261206, if it is a real day.
+std::optional<int> parseDay(const std::string& text);
+
+int runCheck(const std::vector<std::string>& files, Console& console);
+
+struct ExportOptions {
+    std::string format = "csv";  // or "jsonl"
+    DateRange dates;
+    std::string output;  // empty: standard output
+    std::vector<std::string> files;
+};
+int runExport(const ExportOptions& options, Console& console);
+
+struct CollateOptions {
+    std::string into;  // a SQLite file, or a PostgreSQL connection URI or string
+    std::vector<std::string> files;
+};
+int runCollate(const CollateOptions& options, Console& console);
+
+struct ReportOptions {
+    std::string output;  // empty: standard output
+    DateRange dates;
+    std::string title;
+    std::vector<std::string> files;
+};
+int runReport(const ReportOptions& options, Console& console);
+
+// "profiledesk-records: " and the message, on a line of its own.
+void tellError(Console& console, const std::string& message);
+
+}  // namespace profiledesk::office
