@@ -1,0 +1,76 @@
+// What a run tells when something fails: on the error stream, after its last line of output,
+// so that a message never runs into the text of the run, and before the wait for a key.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "test_support.hpp"
+
+namespace profiledesk {
+namespace {
+
+using testing::ScratchFolder;
+
+constexpr std::string_view kClosing = " \n ........> Kindly Press Any Key To Continue <........ \n";
+
+struct SharedScreen {
+    std::string shown;
+    std::string shownWhenWaiting;
+    int status = 0;
+};
+
+// One run whose output and error stream are one screen, as on a terminal.
+SharedScreen runOnOneScreen(const std::string& typed, const std::string& recordFile) {
+    std::istringstream in(typed);
+    std::ostringstream screen;
+    RunContext run{.in = in,
+                   .out = screen,
+                   .err = screen,
+                   .clock = testing::sixthOfDecember(),
+                   .recordFile = recordFile,
+                   .outputDescriptor = -1,
+                   .outputIsTerminal = false,
+                   .record = {}};
+    SharedScreen result;
+    result.status = runSession(run, [&] { result.shownWhenWaiting = screen.str(); });
+    result.shown = screen.str();
+    return result;
+}
+
+TEST(Failures, AnUnreadableListingIsToldOnALineOfItsOwnAfterTheClosingPrompt) {
+    ScratchFolder folder;
+    const std::string path = folder.file("datas.dat");
+    std::filesystem::create_symlink("datas.dat", path);  // a link to itself cannot be opened
+    const SharedScreen screen = runOnOneScreen("2\n", path);
+    EXPECT_EQ(screen.status, 1);
+    const std::string expectedEnd = "Unable to open the stored(saved) 'data.dat' file" +
+                                    std::string(kClosing) + "profiledesk: could not read '" + path +
+                                    "': Too many levels of symbolic links\n";
+    EXPECT_TRUE(screen.shown.ends_with(expectedEnd)) << screen.shown;
+    // The message is out before the program waits for the key.
+    EXPECT_EQ(screen.shownWhenWaiting, screen.shown);
+}
+
+TEST(Failures, OptionFourTellsAFailedSaveAfterItsClosingNotice) {
+    ScratchFolder folder;
+    const std::string path = folder.file("no-such-folder/datas.dat");
+    const SharedScreen screen = runOnOneScreen("4 1 John Doe\n", path);
+    EXPECT_EQ(screen.status, 1);
+    const std::string message =
+        "profiledesk: could not save the record to '" + path + "': No such file or directory\n";
+    EXPECT_TRUE(screen.shown.ends_with(std::string(kClosing) + message)) << screen.shown;
+    EXPECT_EQ(screen.shown.find(message), screen.shown.size() - message.size()) << "told more than once";
+}
+
+TEST(Failures, ARunThatFailsNothingEndsWithStatusZeroAndTellsNothing) {
+    ScratchFolder folder;
+    const SharedScreen screen = runOnOneScreen("2\n", folder.file("datas.dat"));
+    EXPECT_EQ(screen.status, 0);
+    EXPECT_TRUE(
+        screen.shown.ends_with("Unable to open the stored(saved) 'data.dat' file" + std::string(kClosing)));
+}
+
+}  // namespace
+}  // namespace profiledesk
