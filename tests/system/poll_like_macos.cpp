@@ -8,8 +8,8 @@
 
 #include <span>
 
-extern "C" int poll(struct pollfd* fds, nfds_t count, int timeout) {
-    const std::span<struct pollfd> watched(fds, count);
+extern "C" int poll(struct pollfd* fds, nfds_t nfds, int timeout) {
+    const std::span<struct pollfd> watched(fds, nfds);
     int invalid = 0;
     for (struct pollfd& entry : watched) {
         entry.revents = 0;
@@ -22,7 +22,6 @@ extern "C" int poll(struct pollfd* fds, nfds_t count, int timeout) {
         return invalid;
     }
     using Poll = int (*)(struct pollfd*, nfds_t, int);
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): dlsym's documented use
     const auto next = reinterpret_cast<Poll>(::dlsym(RTLD_NEXT, "poll"));
-    return next == nullptr ? -1 : next(fds, count, timeout);
+    return next == nullptr ? -1 : next(fds, nfds, timeout);
 }

@@ -71,7 +71,7 @@ TEST(ClosingPause, ReleasesModifiersAndOtherEventsDoNot) {
 
 TEST(ClosingPause, EveryNamedExtendedKeyEndsItAndItsNeighboursDoNot) {
     std::vector<std::uint16_t> named{0x0c, 0x13, 0x2d, 0x2e};  // Clear, Pause, Insert, Delete
-    for (std::uint16_t key = 0x21; key <= 0x28; ++key) {      // Page Up to the down arrow
+    for (std::uint16_t key = 0x21; key <= 0x28; ++key) {       // Page Up to the down arrow
         named.push_back(key);
     }
     for (std::uint16_t key = 0x70; key <= 0x87; ++key) {  // F1 to F24
