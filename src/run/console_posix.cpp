@@ -2,9 +2,14 @@
 // mode and puts the terminal back on every way out, signals included.
 
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+
+#if defined(PROFILEDESK_TTY_WAIT_SELECT)
+#include <sys/select.h>
+#else
+#include <poll.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -45,7 +50,12 @@ public:
         action.sa_handler = restoreAndDie;
         sigemptyset(&action.sa_mask);
         for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
-            (void)::sigaction(kFatalSignals.at(i), &action, &previous_.at(i));
+            // A signal the parent ignored (SIGHUP under nohup) must stay harmless: leave it be.
+            struct sigaction current {};
+            if (::sigaction(kFatalSignals.at(i), nullptr, &current) != 0 || isIgnored(current)) {
+                continue;
+            }
+            replaced_.at(i) = ::sigaction(kFatalSignals.at(i), &action, &previous_.at(i)) == 0;
         }
         gTerminal = terminal;
         struct termios raw = gSavedMode;
@@ -62,7 +72,9 @@ public:
             (void)::tcsetattr(terminal_, TCSANOW, &gSavedMode);
             gTerminal = -1;
             for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
-                (void)::sigaction(kFatalSignals.at(i), &previous_.at(i), nullptr);
+                if (replaced_.at(i)) {
+                    (void)::sigaction(kFatalSignals.at(i), &previous_.at(i), nullptr);
+                }
             }
         }
     }
@@ -75,6 +87,11 @@ private:
     int terminal_;
     bool active_ = false;
     std::array<struct sigaction, kFatalSignals.size()> previous_{};
+    std::array<bool, kFatalSignals.size()> replaced_{};
+
+    static bool isIgnored(const struct sigaction& disposition) {
+        return (disposition.sa_flags & SA_SIGINFO) == 0 && disposition.sa_handler == SIG_IGN;
+    }
 };
 
 class Terminal {
@@ -97,8 +114,30 @@ private:
     int fd_;
 };
 
-// Reads one byte, waiting at most `timeoutMs` (-1: for ever). False on timeout or failure.
-bool readByte(int fd, int timeoutMs, char& byte) {
+#if defined(PROFILEDESK_TTY_WAIT_SELECT)
+// True once `fd` has a byte to read, false after `timeoutMs` or on failure. macOS cannot
+// poll a terminal device; select can wait on one.
+bool awaitByte(int fd, int timeoutMs) {
+    if (fd >= FD_SETSIZE) {
+        return false;  // beyond what select can name: the key ends at the bytes already in
+    }
+    for (;;) {
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(fd, &ready);
+        struct timeval timeout {};
+        timeout.tv_sec = timeoutMs / 1000;
+        timeout.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
+        const int selected = ::select(fd + 1, &ready, nullptr, nullptr, &timeout);
+        if (selected < 0 && errno == EINTR) {
+            continue;
+        }
+        return selected > 0;
+    }
+}
+#else
+// True once `fd` has a byte to read, false after `timeoutMs` or on failure.
+bool awaitByte(int fd, int timeoutMs) {
     for (;;) {
         struct pollfd ready {};
         ready.fd = fd;
@@ -107,9 +146,14 @@ bool readByte(int fd, int timeoutMs, char& byte) {
         if (polled < 0 && errno == EINTR) {
             continue;
         }
-        if (polled <= 0) {
-            return false;
-        }
+        return polled > 0 && (ready.revents & POLLIN) != 0;
+    }
+}
+#endif
+
+// Reads one byte; in raw mode (one byte at least) this blocks until a key comes.
+bool readByte(int fd, char& byte) {
+    for (;;) {
         const ssize_t got = ::read(fd, &byte, 1);
         if (got < 0 && errno == EINTR) {
             continue;
@@ -135,6 +179,11 @@ int outputDescriptor() { return STDOUT_FILENO; }
 bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 void waitForKey() {
+    // The prompt asks for a key only where someone sees it: with output into a pipe or a
+    // file the run ends at once, and the terminal is never touched.
+    if (!outputIsTerminal()) {
+        return;
+    }
     const Terminal terminal;
     if (!terminal.inForeground()) {
         return;
@@ -148,11 +197,11 @@ void waitForKey() {
     constexpr int kRestOfKeyMs = 50;
     std::string key;
     char byte = 0;
-    if (!readByte(terminal.get(), -1, byte)) {
+    if (!readByte(terminal.get(), byte)) {
         return;
     }
     key.push_back(byte);
-    while (!isWholeKey(key) && readByte(terminal.get(), kRestOfKeyMs, byte)) {
+    while (!isWholeKey(key) && awaitByte(terminal.get(), kRestOfKeyMs) && readByte(terminal.get(), byte)) {
         key.push_back(byte);
     }
 }

@@ -71,6 +71,12 @@ ConsoleKeyEvent describe(const INPUT_RECORD& record) {
     return event;
 }
 
+// A console, not a pipe, a file or the NUL device (which _isatty also counts).
+bool outputIsConsole() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 }  // namespace
 
 void prepareProcess() {}
@@ -86,6 +92,11 @@ int outputDescriptor() { return -1; }
 bool outputIsTerminal() { return ::_isatty(::_fileno(stdout)) != 0; }
 
 void waitForKey() {
+    // The prompt asks for a key only where someone sees it: with output into a pipe or a
+    // file the run ends at once, and the console's mode is never touched.
+    if (!outputIsConsole()) {
+        return;
+    }
     const ConsoleInput input;
     if (input.get() == INVALID_HANDLE_VALUE) {
         return;

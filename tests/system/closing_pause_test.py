@@ -1,7 +1,9 @@
 """The closing pause on a real terminal: one key, not echoed, any key, terminal left as it was."""
 
+import contextlib
 import os
 import signal
+import subprocess
 import sys
 import tempfile
 import time
@@ -11,6 +13,17 @@ from support import PAUSE_PROMPT, Terminal, run_piped
 
 PROGRAM = sys.argv.pop(1)
 
+# A build that waits with select runs these cases with a poll that, as on macOS, cannot wait
+# on a terminal: the pause must not depend on it.
+POLL_LIKE_MACOS = os.environ.get("PROFILEDESK_POLL_LIKE_MACOS")
+PROGRAM_ENV = None
+if POLL_LIKE_MACOS:
+    PROGRAM_ENV = dict(os.environ, LD_PRELOAD=POLL_LIKE_MACOS, ASAN_OPTIONS="verify_asan_link_order=0")
+
+
+def start(folder, **options):
+    return Terminal(PROGRAM, folder, env=PROGRAM_ENV, **options)
+
 
 class ClosingPause(unittest.TestCase):
     def setUp(self):
@@ -18,10 +31,10 @@ class ClosingPause(unittest.TestCase):
         self.terminal = None
         self._start_at_pause()
 
-    def _start_at_pause(self):
+    def _start_at_pause(self, **options):
         if self.terminal is not None:
             self.terminal.close()
-        self.terminal = Terminal(PROGRAM, self.folder.name)
+        self.terminal = start(self.folder.name, **options)
         self.terminal.type("7\n")  # an option that does nothing: straight to the pause
         self.terminal.read_until(PAUSE_PROMPT)
         self.terminal.wait_for_raw_mode()  # keys typed earlier would meet the line discipline
@@ -39,8 +52,8 @@ class ClosingPause(unittest.TestCase):
         self.assertNotIn(b"q", self.terminal.output[shown_before:])
         self.assertEqual(self.terminal.settings(), self.terminal.settings_before)
 
-    def test_ctrl_c_is_an_ordinary_key(self):
-        for key in ("\x03", "\x1a", "\x1c"):  # Ctrl+C, Ctrl+Z, Ctrl+\\
+    def test_control_keys_are_ordinary_keys(self):
+        for key in ("\x03", "\x1a", "\x1c", "\x13"):  # Ctrl+C, Ctrl+Z, Ctrl+\\, Ctrl+S
             with self.subTest(key=repr(key)):
                 self._start_at_pause()
                 self.terminal.type(key)
@@ -52,19 +65,94 @@ class ClosingPause(unittest.TestCase):
         self.assertEqual(self.terminal.pending_input(), 0)
         self.assertEqual(self.terminal.settings(), self.terminal.settings_before)
 
+    def test_a_lone_escape_ends_the_pause(self):
+        self.terminal.type("\x1b")
+        self.assertEqual(self.terminal.wait(), 0)
+        self.assertEqual(self.terminal.pending_input(), 0)
+        self.assertEqual(self.terminal.settings(), self.terminal.settings_before)
+
     def test_a_key_beyond_ascii_is_consumed_whole(self):
         self.terminal.type("é".encode())
         self.assertEqual(self.terminal.wait(), 0)
         self.assertEqual(self.terminal.pending_input(), 0)
 
     def test_terminal_is_restored_when_killed_during_the_wait(self):
-        for signal_number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT, signal.SIGQUIT):
+        for signal_number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT, signal.SIGQUIT,
+                              signal.SIGUSR1, signal.SIGALRM, signal.SIGUSR2):
             with self.subTest(signal=signal_number.name):
                 self._start_at_pause()
                 self.assertNotEqual(self.terminal.settings(), self.terminal.settings_before, "not in raw mode")
                 self.terminal.process.send_signal(signal_number)
                 self.assertEqual(self.terminal.wait(), -signal_number)
                 self.assertEqual(self.terminal.settings(), self.terminal.settings_before)
+
+    def test_signals_ignored_by_the_parent_stay_ignored(self):
+        # As under nohup, and as a shell without job control starts a command with `&`.
+        self._start_at_pause(ignored=(signal.SIGHUP, signal.SIGINT))
+        self.terminal.process.send_signal(signal.SIGHUP)
+        self.terminal.process.send_signal(signal.SIGINT)
+        self.terminal.type("q")
+        self.assertEqual(self.terminal.wait(), 0)
+        self.assertEqual(self.terminal.settings(), self.terminal.settings_before)
+
+
+class OutputElsewhere(unittest.TestCase):
+    """The pause waits only when its prompt reaches the terminal."""
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+
+    def test_output_into_a_pipe_ends_at_once_and_leaves_the_terminal_alone(self):
+        terminal = start(self.folder.name, stdout=subprocess.PIPE)
+        self.addCleanup(terminal.close)
+        terminal.type("7\n")
+        shown, _ = terminal.process.communicate(timeout=10)
+        self.assertEqual(terminal.process.returncode, 0)
+        self.assertIn(PAUSE_PROMPT, shown)
+        self.assertEqual(terminal.settings(), terminal.settings_before)
+
+    def test_answers_from_a_file_with_output_on_the_terminal_still_wait(self):
+        with tempfile.TemporaryFile() as answers:
+            answers.write(b"7\n")
+            answers.seek(0)
+            terminal = start(self.folder.name, stdin=answers)
+        self.addCleanup(terminal.close)
+        terminal.read_until(PAUSE_PROMPT)
+        terminal.wait_for_raw_mode()
+        self.assertIsNone(terminal.process.poll(), "ended without a key")
+        terminal.type("q")
+        self.assertEqual(terminal.wait(), 0)
+        self.assertEqual(terminal.settings(), terminal.settings_before)
+
+
+# Runs the program in a process group of its own, in the background of the terminal that
+# this wrapper holds in the foreground, and reports how it ended.
+IN_THE_BACKGROUND = """
+import subprocess, sys
+run = subprocess.Popen([sys.argv[1]], stdin=subprocess.PIPE, process_group=0)
+print("program", run.pid, flush=True)
+run.communicate(b"7\\n")
+print("status", run.returncode, flush=True)
+"""
+
+
+class InTheBackground(unittest.TestCase):
+    def test_does_not_stop_for_the_terminal_nor_wait(self):
+        with tempfile.TemporaryDirectory() as folder:
+            terminal = Terminal([sys.executable, "-c", IN_THE_BACKGROUND, PROGRAM], folder, env=PROGRAM_ENV)
+            program = None
+            try:
+                program = int(terminal.read_line(b"program "))
+                self.assertEqual(terminal.read_line(b"status "), b"0")
+                self.assertIn(PAUSE_PROMPT, terminal.output)
+                self.assertEqual(terminal.wait(), 0)
+                self.assertEqual(terminal.settings(), terminal.settings_before)
+            finally:
+                if program is not None and terminal.process.poll() is None:
+                    with contextlib.suppress(ProcessLookupError):
+                        os.kill(program, signal.SIGKILL)
+                terminal.close()
 
 
 class WithoutTerminal(unittest.TestCase):

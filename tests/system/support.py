@@ -2,7 +2,9 @@
 
 import fcntl
 import os
+import re
 import select
+import signal
 import subprocess
 import termios
 import time
@@ -23,13 +25,23 @@ def run_piped(program, folder, typed, preexec_fn=None, user=None):
 class Terminal:
     """A pseudo-terminal that the program gets as its controlling terminal."""
 
-    def __init__(self, program, folder):
+    def __init__(self, program, folder, stdin=None, stdout=None, ignored=(), env=None):
+        """`stdin` and `stdout` default to the terminal; `ignored` signals start ignored, as
+        under nohup. `program` is a path or a whole command."""
         self.master, self.slave = os.openpty()
         self.settings_before = termios.tcgetattr(self.slave)
         self.output = b""
+
+        def take_terminal():
+            for signal_number in ignored:
+                signal.signal(signal_number, signal.SIG_IGN)
+            fcntl.ioctl(self.slave, termios.TIOCSCTTY, 0)
+
+        command = [program] if isinstance(program, str) else program
         self.process = subprocess.Popen(
-            [program], cwd=folder, stdin=self.slave, stdout=self.slave, stderr=self.slave,
-            start_new_session=True, preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+            command, cwd=folder, stdin=self.slave if stdin is None else stdin,
+            stdout=self.slave if stdout is None else stdout, stderr=self.slave, env=env,
+            start_new_session=True, preexec_fn=take_terminal)
 
     def type(self, text):
         os.write(self.master, text.encode() if isinstance(text, str) else text)
@@ -42,6 +54,16 @@ class Terminal:
                 raise AssertionError(f"{marker!r} not shown; got {self.output[-300:]!r}")
             self._read(remaining)
         return self.output
+
+    def read_line(self, prefix, timeout=10):
+        """What is shown after `prefix` up to the end of its line."""
+        deadline = time.monotonic() + timeout
+        while (found := re.search(re.escape(prefix) + rb"(.*?)\r\n", self.output)) is None:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise AssertionError(f"no line after {prefix!r}; got {self.output[-300:]!r}")
+            self._read(remaining)
+        return found[1]
 
     def _read(self, timeout):
         ready, _, _ = select.select([self.master], [], [], timeout)

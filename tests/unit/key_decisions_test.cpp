@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "run/key_decisions.hpp"
 
 namespace profiledesk {
@@ -64,6 +67,24 @@ TEST(ClosingPause, ReleasesModifiersAndOtherEventsDoNot) {
     EXPECT_FALSE(endsClosingPause(keyDown(0x14, 0)));   // Caps Lock
     EXPECT_FALSE(endsClosingPause(keyDown(0x5b, 0)));   // Windows key
     EXPECT_FALSE(endsClosingPause(ConsoleKeyEvent{}));  // a mouse or focus event
+}
+
+TEST(ClosingPause, EveryNamedExtendedKeyEndsItAndItsNeighboursDoNot) {
+    std::vector<std::uint16_t> named{0x0c, 0x13, 0x2d, 0x2e};  // Clear, Pause, Insert, Delete
+    for (std::uint16_t key = 0x21; key <= 0x28; ++key) {       // Page Up to the down arrow
+        named.push_back(key);
+    }
+    for (std::uint16_t key = 0x70; key <= 0x87; ++key) {  // F1 to F24
+        named.push_back(key);
+    }
+    for (const std::uint16_t key : named) {
+        EXPECT_TRUE(endsClosingPause(keyDown(key, 0))) << "virtual key " << key;
+    }
+    // Shift, Ctrl, Alt, Select, Print Screen, Help, keypad divide, and the key past F24.
+    const std::vector<std::uint16_t> neighbours{0x10, 0x11, 0x12, 0x29, 0x2c, 0x2f, 0x6f, 0x88};
+    for (const std::uint16_t key : neighbours) {
+        EXPECT_FALSE(endsClosingPause(keyDown(key, 0))) << "virtual key " << key;
+    }
 }
 
 }  // namespace
