@@ -45,9 +45,10 @@ Status windowsFailure(const std::string& what, const std::string& path, DWORD er
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
         text.pop_back();
     }
-    const Status::Code code = error == ERROR_ACCESS_DENIED ? Status::Code::accessDenied : Status::Code::ioError;
-    return Status::failure(code, what + " '" + path +
-                                     "': " + (text.empty() ? "error " + std::to_string(error) : text));
+    const Status::Code code =
+        error == ERROR_ACCESS_DENIED ? Status::Code::accessDenied : Status::Code::ioError;
+    return Status::failure(
+        code, what + " '" + path + "': " + (text.empty() ? "error " + std::to_string(error) : text));
 }
 
 HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }

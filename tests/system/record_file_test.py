@@ -207,8 +207,10 @@ class ListingFailures(unittest.TestCase):
         for device in ("/dev/zero", "/dev/full"):
             with self.subTest(device=device):
                 os.symlink(device, self.path)
-                status, stderr, shown = run_into_file(self.folder.name, "2")
-                os.unlink(self.path)
+                try:
+                    status, stderr, shown = run_into_file(self.folder.name, "2")
+                finally:
+                    os.unlink(self.path)
                 self.assertEqual((status, stderr),
                                  (1, "profiledesk: could not read 'datas.dat': not a regular file\n"))
                 self.assertEqual(listing_body(shown), b"Unable to open the stored(saved) 'data.dat' file")

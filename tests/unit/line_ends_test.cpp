@@ -29,8 +29,8 @@ TEST(LineEnds, CrlfBecomesLfAtEveryReadBoundaryAndOtherCrsStay) {
         std::string shown;
     } cases[] = {
         {"one\r\ntwo\r\n", "one\ntwo\n"},
-        {"lone\rcr\r\n", "lone\rcr\n"},         // a CR in the middle of a line
-        {"a\r\r\nb\r\n", "a\r\nb\n"},           // CR CR LF: the first CR is text
+        {"lone\rcr\r\n", "lone\rcr\n"},                  // a CR in the middle of a line
+        {"a\r\r\nb\r\n", "a\r\nb\n"},                    // CR CR LF: the first CR is text
         {"last\r\nends in cr\r", "last\nends in cr\r"},  // a final CR at the end of the file
         {"\r", "\r"},
         {"\n\r\n\r", "\n\n\r"},
