@@ -293,6 +293,7 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
 #else
     // Without a kernel copy, a plain read and write loop through a buffer of our own.
     constexpr std::size_t kCopyChunk = std::size_t{128} * 1024;
+    // NOLINTNEXTLINE(modernize-avoid-c-arrays): std::array would be zero-filled, or on the stack
     const auto buffer = std::make_unique_for_overwrite<char[]>(kCopyChunk);
     while (offset < end) {
         const auto count = static_cast<std::size_t>(std::min<off_t>(end - offset, kCopyChunk));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "store/line_ends.hpp"
 
@@ -23,11 +24,13 @@ std::string readBack(const std::string& stored, std::size_t chunk) {
     return shown;
 }
 
+struct StoredAndShown {
+    std::string stored;
+    std::string shown;
+};
+
 TEST(LineEnds, CrlfBecomesLfAtEveryReadBoundaryAndOtherCrsStay) {
-    const struct {
-        std::string stored;
-        std::string shown;
-    } cases[] = {
+    const std::vector<StoredAndShown> cases = {
         {"one\r\ntwo\r\n", "one\ntwo\n"},
         {"lone\rcr\r\n", "lone\rcr\n"},                  // a CR in the middle of a line
         {"a\r\r\nb\r\n", "a\r\nb\n"},                    // CR CR LF: the first CR is text
