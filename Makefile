@@ -2,13 +2,13 @@
 # tests need and runs them all. See the README.
 
 BUILD_PACKAGES := cmake ninja-build g++ make
-TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl \
+TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl strace \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
                  g++-mingw-w64-x86-64-posix wine64 wine
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
-.PHONY: run build test test-linux test-asan test-windows lint fuzz fuzz-build fuzz-smoke bench package \
+.PHONY: run build test test-linux test-asan test-windows test-fallbacks lint fuzz fuzz-build fuzz-smoke bench package \
         deps test-deps clean
 
 run: build
@@ -24,10 +24,10 @@ deps:
 test-deps: deps
 	@scripts/deps.sh $(TEST_PACKAGES)
 
-# Everything CI checks: the suite on Linux, under the sanitizers and on Windows (under
-# wine), the static checks, and a short run of the fuzzer.
+# Everything CI checks: the suite on Linux, under the sanitizers, with the portable
+# fallbacks and on Windows (under wine), the static checks, and a short run of the fuzzer.
 test: test-deps
-	$(MAKE) --no-print-directory lint fuzz-smoke test-windows test-asan test-linux
+	$(MAKE) --no-print-directory lint fuzz-smoke test-windows test-asan test-fallbacks test-linux
 
 test-linux:
 	cmake --preset dev > /dev/null
@@ -38,6 +38,12 @@ test-asan:
 	cmake --preset asan > /dev/null
 	cmake --build --preset asan
 	ctest --preset asan
+
+# The code paths of platforms without sendfile or fdatasync, taken here on purpose.
+test-fallbacks:
+	cmake --preset fallbacks > /dev/null
+	cmake --build --preset fallbacks
+	ctest --preset fallbacks
 
 test-windows:
 	cmake --preset windows > /dev/null

@@ -31,11 +31,14 @@ private:
 
 // Appends `bytes` (lines ending in '\n') to the file at `path`, creating it if needed.
 // The append holds an exclusive lock, is all or nothing (a failure part-way cuts the file
-// back to its size before), and reaches stable storage before this returns.
+// back to its size before), and reaches stable storage before this returns, the name of a
+// file it created included. Where the file system has no locks the append goes ahead
+// unlocked, and a failure then cuts nothing: bytes after ours may be another desk's.
 Status appendWhole(const std::string& path, std::string_view bytes);
 
-// The record file opened for reading, under a shared lock for as long as it is open, so
-// that no append is ever seen half done.
+// The record file opened for reading. It is locked only long enough to learn its size, and
+// reads stop there: appends only add whole records past that point, so a listing never sees
+// half of one, and a slow reader of the listing never keeps a desk from saving.
 class RecordReader {
 public:
     explicit RecordReader(const std::string& path);
@@ -44,8 +47,8 @@ public:
     RecordReader& operator=(const RecordReader&) = delete;
 
     [[nodiscard]] bool isOpen() const { return file_.get() >= 0; }
-    [[nodiscard]] bool notFound() const { return notFound_; }
-    // Why opening or the last read failed; ok while all is well.
+    // Why opening or the last read failed; ok while all is well. A device or a folder is
+    // refused on opening, as Code::notRegularFile: a listing of /dev/zero would never end.
     [[nodiscard]] const Status& status() const { return status_; }
 
     // True when `descriptor` is this very file: listing into it would never end.
@@ -55,17 +58,19 @@ public:
     // the end of the file or on failure (see status()).
     std::size_t read(char* buffer, std::size_t size);
 
-    // Where the platform can, copies the rest of the file to `outputDescriptor` inside the
-    // kernel. Returns false, having copied nothing, where it cannot; then use read().
-    // On success `endsWithNewline` tells whether the last byte copied was '\n' (true for an
-    // empty rest).
+    // Copies the rest of the file to `outputDescriptor` (inside the kernel where the platform
+    // can). Returns false, having copied nothing, where this kind of output takes no such
+    // copy; then use read(). On success `endsWithNewline` tells whether the last byte copied
+    // was '\n' (true for an empty rest). A failed write ends the copy (see status()).
     bool copyRestTo(int outputDescriptor, bool& endsWithNewline);
 
 private:
     Descriptor file_;
-    bool notFound_ = false;
     std::string path_;
     Status status_ = Status::ok();
+    // A regular file is read up to the size it had under the lock; a FIFO to its end.
+    bool sized_ = false;
+    unsigned long long remaining_ = 0;
 };
 
 }  // namespace profiledesk

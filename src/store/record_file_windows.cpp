@@ -8,10 +8,12 @@
 #include <share.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
+#include "store/line_ends.hpp"
 #include "store/record_file.hpp"
 
 namespace profiledesk {
@@ -26,7 +28,13 @@ void Descriptor::reset(int fd) {
 namespace {
 
 Status errnoFailure(const std::string& what, const std::string& path, int error) {
-    return Status::failure(what + " '" + path + "': " + std::strerror(error));
+    Status::Code code = Status::Code::ioError;
+    if (error == ENOENT) {
+        code = Status::Code::notFound;
+    } else if (error == EACCES || error == EPERM) {
+        code = Status::Code::accessDenied;
+    }
+    return Status::failure(code, what + " '" + path + "': " + std::strerror(error));
 }
 
 Status windowsFailure(const std::string& what, const std::string& path, DWORD error) {
@@ -37,22 +45,35 @@ Status windowsFailure(const std::string& what, const std::string& path, DWORD er
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
         text.pop_back();
     }
-    return Status::failure(what + " '" + path +
-                           "': " + (text.empty() ? "error " + std::to_string(error) : text));
+    const Status::Code code =
+        error == ERROR_ACCESS_DENIED ? Status::Code::accessDenied : Status::Code::ioError;
+    return Status::failure(
+        code, what + " '" + path + "': " + (text.empty() ? "error " + std::to_string(error) : text));
 }
 
 HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
 
-// Locks the whole file, however far it grows, until unlocked or closed.
-bool lockWholeFile(int fd, bool exclusive) {
-    OVERLAPPED from{};
-    const DWORD flags = exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-    return ::LockFileEx(handleOf(fd), flags, 0, MAXDWORD, MAXDWORD, &from) != 0;
+// Windows locks are mandatory: a locked byte cannot even be read by anyone else. So desks
+// lock one byte far past any real record, as a gate, and the records themselves stay free
+// to read: an append holds the gate alone, a listing shares it only to learn the size.
+// The gate lies inside the whole-file ranges that earlier versions lock, so they still
+// exclude each other.
+OVERLAPPED gate() {
+    OVERLAPPED at{};
+    at.Offset = 0xFFFFFFFEU;
+    at.OffsetHigh = 0x7FFFFFFFU;
+    return at;
 }
 
-void unlockWholeFile(int fd) {
-    OVERLAPPED from{};
-    ::UnlockFileEx(handleOf(fd), 0, MAXDWORD, MAXDWORD, &from);
+bool lockGate(int fd, bool exclusive) {
+    OVERLAPPED at = gate();
+    const DWORD flags = exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+    return ::LockFileEx(handleOf(fd), flags, 0, 1, 0, &at) != 0;
+}
+
+void unlockGate(int fd) {
+    OVERLAPPED at = gate();
+    ::UnlockFileEx(handleOf(fd), 0, 1, 0, &at);
 }
 
 std::string withCrlf(std::string_view bytes) {
@@ -91,7 +112,7 @@ Status appendWhole(const std::string& path, std::string_view bytes) {
     if (opened != 0 || file.get() < 0) {
         return errnoFailure(what, path, opened != 0 ? opened : errno);
     }
-    if (!lockWholeFile(file.get(), true)) {
+    if (!lockGate(file.get(), true)) {
         return windowsFailure(what, path, ::GetLastError());
     }
     const long long sizeBefore = ::_filelengthi64(file.get());
@@ -105,7 +126,7 @@ Status appendWhole(const std::string& path, std::string_view bytes) {
         // Take back whatever part of the record got in, so no later listing shows it torn.
         (void)::_chsize_s(file.get(), sizeBefore);
     }
-    unlockWholeFile(file.get());
+    unlockGate(file.get());
     return outcome;
 }
 
@@ -114,23 +135,34 @@ RecordReader::RecordReader(const std::string& path) : path_(path) {
     const errno_t opened =
         ::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD);
     if (opened != 0) {
-        notFound_ = opened == ENOENT;
         status_ = errnoFailure("could not read", path_, opened);
         return;
     }
     file_.reset(fd);
-    if (!lockWholeFile(file_.get(), false)) {
+    if (::GetFileType(handleOf(fd)) != FILE_TYPE_DISK) {
+        status_ = Status::failure(Status::Code::notRegularFile,
+                                  "could not read '" + path_ + "': not a regular file");
+        file_.reset();
+        return;
+    }
+    // Between appends the size ends on a whole record.
+    if (!lockGate(file_.get(), false)) {
         status_ = windowsFailure("could not lock", path_, ::GetLastError());
         file_.reset();
+        return;
     }
+    const long long size = ::_filelengthi64(file_.get());
+    unlockGate(file_.get());
+    if (size < 0) {
+        status_ = errnoFailure("could not read", path_, errno);
+        file_.reset();
+        return;
+    }
+    sized_ = true;
+    remaining_ = static_cast<unsigned long long>(size);
 }
 
-// Windows asks for locks to be released before the file is closed.
-RecordReader::~RecordReader() {
-    if (file_.get() >= 0) {
-        unlockWholeFile(file_.get());
-    }
-}
+RecordReader::~RecordReader() = default;
 
 // Standard output is never handed over as a descriptor on Windows (see the console).
 bool RecordReader::isSameFileAs(int /*descriptor*/) const { return false; }
@@ -138,26 +170,22 @@ bool RecordReader::isSameFileAs(int /*descriptor*/) const { return false; }
 // Binary reads, with CRLF turned into '\n' here: the C runtime's text mode would also end
 // the file at the first Ctrl+Z, hiding every record stored after one.
 std::size_t RecordReader::read(char* buffer, std::size_t size) {
-    const unsigned int chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned int>(size);
-    const int got = ::_read(file_.get(), buffer, chunk);
+    const auto wanted = std::min<unsigned long long>({size, remaining_, INT_MAX});
+    if (wanted == 0) {
+        return 0;
+    }
+    const int got = ::_read(file_.get(), buffer, static_cast<unsigned int>(wanted));
     if (got < 0) {
         status_ = errnoFailure("could not read", path_, errno);
         return 0;
     }
-    auto length = static_cast<std::size_t>(got);
-    if (length > 1 && buffer[length - 1] == '\r') {
-        // Leave a final CR for the next read, to be seen together with the LF that may follow.
-        (void)::_lseeki64(file_.get(), -1, SEEK_CUR);
-        --length;
+    const auto length = static_cast<std::size_t>(got);
+    const LineEndsRead converted = crlfToLf(buffer, length, length == remaining_);
+    if (converted.consumed < length) {
+        (void)::_lseeki64(file_.get(), static_cast<long long>(converted.consumed) - got, SEEK_CUR);
     }
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (buffer[i] == '\r' && i + 1 < length && buffer[i + 1] == '\n') {
-            continue;
-        }
-        buffer[kept++] = buffer[i];
-    }
-    return kept;
+    remaining_ -= converted.consumed;
+    return converted.kept;
 }
 
 bool RecordReader::copyRestTo(int /*outputDescriptor*/, bool& /*endsWithNewline*/) { return false; }

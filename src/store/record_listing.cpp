@@ -1,4 +1,4 @@
-#include <array>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -36,7 +36,7 @@ Status listRecords(const std::string& path, const ListingTarget& target) {
     if (!reader.isOpen()) {
         // This message names 'data.dat' although the file is datas.dat; users know it so.
         target.out << "Unable to open the stored(saved) 'data.dat' file";
-        return reader.notFound() ? Status::ok() : reader.status();
+        return reader.status().code() == Status::Code::notFound ? Status::ok() : reader.status();
     }
     if (target.descriptor >= 0 && reader.isSameFileAs(target.descriptor)) {
         return Status::failure("could not list '" + path + "' into itself");
@@ -51,14 +51,18 @@ Status listRecords(const std::string& path, const ListingTarget& target) {
             return reader.status();
         }
     }
-    // A fixed buffer: memory stays the same however long the file or its lines are.
-    std::array<char, kBufferSize> buffer{};
-    for (;;) {
-        const std::size_t got = reader.read(buffer.data(), buffer.size());
+    // A fixed buffer: memory stays the same however long the file or its lines are. It is
+    // left unfilled, as every byte shown is read into it first.
+    // NOLINTNEXTLINE(modernize-avoid-c-arrays): std::array would be zero-filled, or on the stack
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    // A failed write (a full disk, a file-size limit) ends the listing; the stream's state
+    // tells the caller, which reports it once.
+    while (target.out) {
+        const std::size_t got = reader.read(buffer.get(), kBufferSize);
         if (got == 0) {
             break;
         }
-        const std::string_view chunk(buffer.data(), got);
+        const std::string_view chunk(buffer.get(), got);
         if (target.isTerminal) {
             writeVisible(target.out, chunk);
         } else {

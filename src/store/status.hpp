@@ -5,20 +5,33 @@
 
 namespace profiledesk {
 
-// The outcome of a file operation. A failure carries a message that names the file and
-// gives the system's reason, ready to show the user.
-class Status {
+// The outcome of a file operation. Success is the code, never an empty message; a failure
+// carries a message that names the file and gives the system's reason, ready to show the user.
+class [[nodiscard]] Status {
 public:
-    static Status ok() { return Status{}; }
-    static Status failure(std::string message) { return Status{std::move(message)}; }
+    enum class Code {
+        ok,
+        notFound,        // the file is not there
+        accessDenied,    // the user may not open or change it
+        notRegularFile,  // a device or a folder where the record file should be
+        ioError,         // anything else the system refused, including a full disk
+    };
 
-    [[nodiscard]] bool isOk() const { return message_.empty(); }
+    static Status ok() { return Status{Code::ok, {}}; }
+    // A failure is never ok, whatever code is asked for.
+    static Status failure(Code code, std::string message) {
+        return Status{code == Code::ok ? Code::ioError : code, std::move(message)};
+    }
+    static Status failure(std::string message) { return failure(Code::ioError, std::move(message)); }
+
+    [[nodiscard]] bool isOk() const { return code_ == Code::ok; }
+    [[nodiscard]] Code code() const { return code_; }
     [[nodiscard]] const std::string& message() const { return message_; }
 
 private:
-    Status() = default;
-    explicit Status(std::string message) : message_(std::move(message)) {}
+    Status(Code code, std::string message) : code_(code), message_(std::move(message)) {}
 
+    Code code_;
     std::string message_;
 };
 

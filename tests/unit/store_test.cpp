@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include "record/record_format.hpp"
 #include "store/record_file.hpp"
+#include "store/record_file_posix.hpp"
 #include "store/record_store.hpp"
 #include "test_support.hpp"
 
@@ -89,6 +92,19 @@ TEST(RecordStore, AFullDeviceLeavesNoPartOfTheRecord) {
     EXPECT_TRUE(std::filesystem::is_symlink(path));
 }
 
+// Runs `action` with the file size limited to `limit` bytes, surviving the writes past it.
+void withFileSizeLimit(rlim_t limit, const std::function<void()>& action) {
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    action();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    (void)std::signal(SIGXFSZ, previousHandler);
+}
+
 TEST(RecordStore, AFileSizeLimitInsideTheRecordCutsTheFileBack) {
     ScratchFolder folder;
     const std::string path = folder.file("datas.dat");
@@ -97,19 +113,57 @@ TEST(RecordStore, AFileSizeLimitInsideTheRecordCutsTheFileBack) {
     const std::string record = formatRecord(sampleRecord(), testing::sixthOfDecember(), kMakerDetails);
 
     // The limit falls in the middle of the record; the process must survive the write.
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limited = saved;
-    limited.rlim_cur = before.size() + record.size() / 2;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const Status status = appendWhole(path, record);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-    (void)std::signal(SIGXFSZ, previousHandler);
+    Status status = Status::ok();
+    withFileSizeLimit(before.size() + record.size() / 2, [&] { status = appendWhole(path, record); });
 
     ASSERT_FALSE(status.isOk());
     EXPECT_NE(status.message().find("File too large"), std::string::npos);
     EXPECT_EQ(readFile(path), before);
+}
+
+// A file system without locks, as some network shares are.
+int failWithNoLocks(int /*fd*/, struct flock* /*lock*/) {
+    errno = ENOLCK;
+    return -1;
+}
+
+class WithoutLocks : public ::testing::Test {
+protected:
+    void SetUp() override { previous_ = posix::replaceSetLockCall(failWithNoLocks); }
+    void TearDown() override { (void)posix::replaceSetLockCall(previous_); }
+
+private:
+    posix::SetLockCall previous_ = nullptr;
+};
+
+TEST_F(WithoutLocks, AppendsGoAheadAndAFailureCutsNothingBackButSaysSo) {
+    ScratchFolder folder;
+    const std::string path = folder.file("datas.dat");
+    const std::string record = formatRecord(sampleRecord(), testing::sixthOfDecember(), kMakerDetails);
+    ASSERT_TRUE(appendWhole(path, record).isOk());
+    ASSERT_EQ(readFile(path), record);
+
+    // Cutting back could take another desk's record, appended after our part unlocked.
+    const std::size_t limit = record.size() + record.size() / 2;
+    Status status = Status::ok();
+    withFileSizeLimit(limit, [&] { status = appendWhole(path, record); });
+    EXPECT_EQ(status.code(), Status::Code::ioError);
+    EXPECT_EQ(status.message(), "could not save the record to '" + path +
+                                    "': File too large (the file system has no locks, so part of the "
+                                    "record may remain)");
+    EXPECT_EQ(readFile(path), record + record.substr(0, limit - record.size()));
+
+    // A listing without locks still shows what is there.
+    std::ostringstream out;
+    ASSERT_TRUE(listRecords(path, ListingTarget{out, -1, false}).isOk());
+    EXPECT_EQ(out.str().size(), limit + 1);  // the partial last line gets its line end
+}
+
+TEST(RecordStatus, TheCodeSaysSuccessNotAnEmptyMessage) {
+    EXPECT_FALSE(Status::failure("").isOk());
+    EXPECT_FALSE(Status::failure(Status::Code::ok, "").isOk());
+    EXPECT_TRUE(Status::ok().isOk());
+    EXPECT_EQ(Status::ok().code(), Status::Code::ok);
 }
 
 TEST(RecordStore, AFailedSaveEndsTheRunWithStatusOneAndAMessage) {
@@ -170,6 +224,21 @@ TEST(RecordListing, AFileThatCannotBeReadEndsTheRunWithStatusOne) {
     EXPECT_EQ(run.run(), 1);
     EXPECT_EQ(run.err.str(),
               "profiledesk: could not read '" + run.folder.file("datas.dat") + "': Is a directory\n");
+}
+
+TEST(RecordListing, FailuresToOpenCarryACodeForEachKind) {
+    ScratchFolder folder;
+    EXPECT_EQ(RecordReader(folder.file("datas.dat")).status().code(), Status::Code::notFound);
+    std::filesystem::create_directory(folder.file("folder"));
+    EXPECT_EQ(RecordReader(folder.file("folder")).status().code(), Status::Code::notRegularFile);
+
+    // A device reads on for ever; it is refused before anything is read.
+    const std::string device = folder.file("device");
+    std::filesystem::create_symlink("/dev/zero", device);
+    const RecordReader reader(device);
+    EXPECT_FALSE(reader.isOpen());
+    EXPECT_EQ(reader.status().code(), Status::Code::notRegularFile);
+    EXPECT_EQ(reader.status().message(), "could not read '" + device + "': not a regular file");
 }
 
 TEST(RecordListing, CopiesStraightToADescriptorAndAddsTheLastLineEnd) {
