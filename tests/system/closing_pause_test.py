@@ -129,11 +129,11 @@ class OutputElsewhere(unittest.TestCase):
 # Runs the program in a process group of its own, in the background of the terminal that
 # this wrapper holds in the foreground, and reports how it ended.
 IN_THE_BACKGROUND = """
-import subprocess, sys
+import os, subprocess, sys
 run = subprocess.Popen([sys.argv[1]], stdin=subprocess.PIPE, process_group=0)
-print("program", run.pid, flush=True)
+os.write(1, f"program {run.pid}\\n".encode())  # one write: the program's lines cannot cut into it
 run.communicate(b"7\\n")
-print("status", run.returncode, flush=True)
+os.write(1, f"status {run.returncode}\\n".encode())
 """
 
 
