@@ -31,13 +31,15 @@ if [ -f "$case_dir/datas.before" ]; then
 fi
 
 export TZ=UTC
-export FAKETIME="2026-12-06 15:53:20"
-export LD_PRELOAD="${PROFILEDESK_FAKETIME_LIB:-/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
 
+# The faketime command, not a bare LD_PRELOAD: libfaketime's first process makes a
+# shared-memory pair in /dev/shm and removes it only if it exits rather than execs (setsid
+# and wine's launcher exec), whereas faketime makes the pair itself and removes it after
+# the run. An absolute time with -f keeps the clock stopped at it.
 status=0
-(cd "$work" && setsid -w ${PROFILEDESK_WRAPPER:-} "$program" < "$case_dir/stdin" > "$work/stdout" 2> "$work/stderr") || status=$?
-unset LD_PRELOAD
+(cd "$work" && setsid -w faketime -f "2026-12-06 15:53:20" ${PROFILEDESK_WRAPPER:-} "$program" \
+    < "$case_dir/stdin" > "$work/stdout" 2> "$work/stderr") || status=$?
 
 failed=0
 if [ "$status" != 0 ]; then
