@@ -54,17 +54,21 @@ lint:
 	    xargs -P 2 -n 4 clang-tidy -p build/dev --quiet 2> /dev/null
 	@echo "lint: clean"
 
+# libFuzzer writes any crash, leak, timeout or oom input under build/fuzz, not here.
+FUZZ_RUN := ./build/fuzz/profiledesk_fuzzer -artifact_prefix=build/fuzz/
+
 fuzz: fuzz-build
-	./build/fuzz/profiledesk_fuzzer -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
+	$(FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
 
 fuzz-build:
 	cmake --preset fuzz > /dev/null
 	cmake --build --preset fuzz
 	mkdir -p build/fuzz/corpus
 
-# A short run for every change; its log is shown in full only when it finds something.
+# A short run for every change, with a /dev/shm and /tmp of its own that it must leave
+# empty; its log is shown in full only when it finds something.
 fuzz-smoke: fuzz-build
-	./build/fuzz/profiledesk_fuzzer -max_total_time=15 build/fuzz/corpus tests/fuzz_corpus \
+	tests/leftovers/leaves_nothing.sh $(FUZZ_RUN) -max_total_time=15 build/fuzz/corpus tests/fuzz_corpus \
 	    > build/fuzz/smoke.log 2>&1 || { tail -n 40 build/fuzz/smoke.log; exit 1; }
 	@tail -n 1 build/fuzz/smoke.log
 
