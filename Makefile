@@ -60,17 +60,21 @@ lint:
 	    xargs -P 2 -n 4 clang-tidy -p build/dev --quiet 2> /dev/null
 	@echo "lint: clean"
 
+# libFuzzer writes any crash, leak, timeout or oom input under build/fuzz, not here.
+FUZZ_RUN := ./build/fuzz/profiledesk_fuzzer -artifact_prefix=build/fuzz/
+
 fuzz: fuzz-build
-	./build/fuzz/profiledesk_fuzzer -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
+	$(FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
 
 fuzz-build:
 	cmake --preset fuzz > /dev/null
 	cmake --build --preset fuzz
 	mkdir -p build/fuzz/corpus
 
-# A short run for every change; its log is shown in full only when it finds something.
+# A short run for every change, with a /dev/shm and /tmp of its own that it must leave
+# empty; its log is shown in full only when it finds something.
 fuzz-smoke: fuzz-build
-	./build/fuzz/profiledesk_fuzzer -max_total_time=15 build/fuzz/corpus tests/fuzz_corpus \
+	tests/leftovers/leaves_nothing.sh --run-anyway $(FUZZ_RUN) -max_total_time=15 build/fuzz/corpus tests/fuzz_corpus \
 	    > build/fuzz/smoke.log 2>&1 || { tail -n 40 build/fuzz/smoke.log; exit 1; }
 	@tail -n 1 build/fuzz/smoke.log
 
@@ -81,10 +85,13 @@ bench: build
 	python3 bench/run_bench.py build/release/profiledesk build/bench
 
 # A Debian package of the Linux build, and a zip of the Windows build with a text manual,
-# both in build/packages.
+# both in build/packages. lintian must find nothing to warn about; an override carries its
+# reason beside it in packaging/debian/lintian-overrides.
 package: build
-	@scripts/deps.sh g++-mingw-w64-x86-64-posix groff-base dpkg-dev
+	@scripts/deps.sh g++-mingw-w64-x86-64-posix dpkg-dev lintian
+	rm -f build/packages/*.deb
 	cd build/release && cpack
+	lintian --fail-on error,warning build/packages/*.deb
 	cmake --preset windows > /dev/null
 	cmake --build --preset windows
 	cd build/windows && cpack

@@ -2,7 +2,7 @@
 // record file of its own, and checks what every run must do whatever was typed: end with
 // the closing lines, and add exactly one whole record when data entry ran, nothing otherwise.
 
-#include <unistd.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -20,15 +20,13 @@ constexpr const char* kEarlier = "an earlier line\n";
 constexpr const char* kClosing = " \n ........> Kindly Press Any Key To Continue <........ \n";
 
 std::string recordFilePath() {
-    // Memory-backed where it can be, so that syncing each record costs nothing.
-    std::string pattern =
-        access("/dev/shm", W_OK) == 0 ? "/dev/shm/profiledesk-fuzz-XXXXXX" : "/tmp/profiledesk-fuzz-XXXXXX";
-    const int fd = mkstemp(pattern.data());
+    // An anonymous in-memory file, reached by path through /proc: syncing each record costs
+    // nothing, and the file goes with the process however the run ends, crashes included.
+    const int fd = memfd_create("profiledesk-fuzz-records", 0);
     if (fd < 0) {
         std::abort();
     }
-    close(fd);
-    return pattern;
+    return "/proc/self/fd/" + std::to_string(fd);
 }
 
 std::string readAll(const std::string& path) {

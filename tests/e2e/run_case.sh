@@ -31,13 +31,17 @@ if [ -f "$case_dir/datas.before" ]; then
 fi
 
 export TZ=UTC
-export FAKETIME="2026-12-06 15:53:20"
-export LD_PRELOAD="${PROFILEDESK_FAKETIME_LIB:-/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
 
+# libfaketime's first process makes a shared-memory pair in /dev/shm and removes it when
+# it exits, but not when it execs (as setsid and wine's launcher script do), and the
+# faketime command waits for wine's servers, which outlive the run. So the first process
+# is a shell that runs the program and exits; everything it starts shares its pair.
+clock_lib="${PROFILEDESK_FAKETIME_LIB:-/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1}"
 status=0
-(cd "$work" && setsid -w ${PROFILEDESK_WRAPPER:-} "$program" < "$case_dir/stdin" > "$work/stdout" 2> "$work/stderr") || status=$?
-unset LD_PRELOAD
+(cd "$work" && setsid -w env FAKETIME="2026-12-06 15:53:20" LD_PRELOAD="$clock_lib" \
+    bash -c '"$@"; exit $?' clocked ${PROFILEDESK_WRAPPER:-} "$program" \
+    < "$case_dir/stdin" > "$work/stdout" 2> "$work/stderr") || status=$?
 
 failed=0
 if [ "$status" != 0 ]; then
