@@ -1,8 +1,8 @@
 # The front door: `make run` builds and starts the program, `make test` sets up what the
 # tests need and runs them all. See the README.
 
-BUILD_PACKAGES := cmake ninja-build g++ make
-TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl \
+BUILD_PACKAGES := cmake ninja-build g++ make libsqlite3-dev
+TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl sqlite3 \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
                  g++-mingw-w64-x86-64-posix wine64 wine
 FUZZ_SECONDS ?= 60
