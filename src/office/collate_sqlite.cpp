@@ -64,8 +64,14 @@ std::string reasonOf(sqlite3* db, int code) {
                " s)";
     case SQLITE_READONLY:
         return "the database is read-only";
+    case SQLITE_FULL:
+        return "the disk is full";
     default:
         break;
+    }
+    if (code == SQLITE_IOERR_WRITE) {
+        // SQLite keeps no system reason for a failed write.
+        return "could not write (the disk is full, or the file is at its size limit)";
     }
     std::string reason = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
     const int systemError = db != nullptr ? sqlite3_system_errno(db) : 0;
