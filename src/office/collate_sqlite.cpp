@@ -56,18 +56,14 @@ std::string columnList() {
 // What went wrong, in the user's words where SQLite's are unclear, with the system's reason.
 std::string reasonOf(sqlite3* db, int code) {
     switch (code & 0xff) {
-    case SQLITE_NOTADB:
-        return "not a SQLite database";
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return "the database is locked by another program (waited " + std::to_string(kBusyTimeoutMs / 1000) +
-               " s)";
-    case SQLITE_READONLY:
-        return "the database is read-only";
-    case SQLITE_FULL:
-        return "the disk is full";
-    default:
-        break;
+        case SQLITE_NOTADB: return "not a SQLite database";
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return "the database is locked by another program (waited " +
+                   std::to_string(kBusyTimeoutMs / 1000) + " s)";
+        case SQLITE_READONLY: return "the database is read-only";
+        case SQLITE_FULL: return "the disk is full";
+        default: break;
     }
     if (code == SQLITE_IOERR_WRITE) {
         // SQLite keeps no system reason for a failed write.
@@ -109,8 +105,8 @@ public:
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             placeholders += ", ?";
         }
-        return prepareStatement("INSERT INTO temp.staged (" + columnList() + ") VALUES (" + placeholders + ")",
-                                stage_);
+        return prepareStatement(
+            "INSERT INTO temp.staged (" + columnList() + ") VALUES (" + placeholders + ")", stage_);
     }
 
     Status add(const Row& row, std::string_view key) override {
@@ -140,8 +136,8 @@ public:
         status = createSchema();
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
-            status = execute("INSERT OR IGNORE INTO main.records (" + columnList() + ") SELECT " + columnList() +
-                             " FROM temp.staged ORDER BY rowid");
+            status = execute("INSERT OR IGNORE INTO main.records (" + columnList() + ") SELECT " +
+                             columnList() + " FROM temp.staged ORDER BY rowid");
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         if (status.isOk()) {
@@ -162,8 +158,9 @@ private:
     Status createSchema() {
         Status status = execute("CREATE TABLE IF NOT EXISTS main.records (" + columnDefinitions() +
                                 "record_key TEXT NOT NULL UNIQUE)");
-        return status.isOk() ? execute("CREATE INDEX IF NOT EXISTS main.records_entered_at ON records (entered_at)")
-                             : status;
+        return status.isOk()
+                   ? execute("CREATE INDEX IF NOT EXISTS main.records_entered_at ON records (entered_at)")
+                   : status;
     }
 
     Status execute(const std::string& sql) {
@@ -190,8 +187,8 @@ private:
 OpenedTarget openSqliteTarget(const std::string& path) {
     OpenedTarget opened;
     sqlite3* raw = nullptr;
-    const int code = sqlite3_open_v2(path.c_str(), &raw,
-                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXRESCODE, nullptr);
+    const int code = sqlite3_open_v2(
+        path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXRESCODE, nullptr);
     Database db(raw);
     if (code != SQLITE_OK) {
         opened.status = Status::failure(path + ": " + reasonOf(db.get(), code));
