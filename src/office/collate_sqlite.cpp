@@ -84,7 +84,7 @@ public:
     // Makes the staging table and checks, in a transaction undone at once, that the
     // database can be written, so that a run is refused before reading any file.
     Status prepare() {
-        Status status = execute("PRAGMA temp.cache_size = -8192");
+        Status status = execute("PRAGMA main.synchronous = FULL; PRAGMA temp.cache_size = -8192");
         if (!status.isOk()) {
             return status;
         }
