@@ -39,7 +39,9 @@ test-asan:
 	cmake --build --preset asan
 	ctest --preset asan
 
+# The Windows build fetches SQLite's amalgamation with npm (the machine image ships it).
 test-windows:
+	@command -v npm > /dev/null || scripts/deps.sh npm
 	cmake --preset windows > /dev/null
 	cmake --build --preset windows
 	ctest --preset windows
@@ -80,6 +82,7 @@ bench: build
 package: build
 	@scripts/deps.sh g++-mingw-w64-x86-64-posix groff-base dpkg-dev
 	cd build/release && cpack
+	@command -v npm > /dev/null || scripts/deps.sh npm
 	cmake --preset windows > /dev/null
 	cmake --build --preset windows
 	cd build/windows && cpack

@@ -70,10 +70,13 @@ std::string reasonOf(sqlite3* db, int code) {
         return "could not write (the disk is full, or the file is at its size limit)";
     }
     std::string reason = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+#ifndef _WIN32
+    // On Windows this is a GetLastError() code, which strerror does not know.
     const int systemError = db != nullptr ? sqlite3_system_errno(db) : 0;
     if (systemError != 0) {
         reason += std::string(" (") + std::strerror(systemError) + ")";
     }
+#endif
     return reason;
 }
 
