@@ -1,8 +1,8 @@
 # The front door: `make run` builds and starts the program, `make test` sets up what the
 # tests need and runs them all. See the README.
 
-BUILD_PACKAGES := cmake ninja-build g++ make
-TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl strace \
+BUILD_PACKAGES := cmake ninja-build g++ make libsqlite3-dev
+TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl strace sqlite3 \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
                  g++-mingw-w64-x86-64-posix wine64 wine
 FUZZ_SECONDS ?= 60
@@ -45,7 +45,9 @@ test-fallbacks:
 	cmake --build --preset fallbacks
 	ctest --preset fallbacks
 
+# The Windows build fetches SQLite's amalgamation with npm (the machine image ships it).
 test-windows:
+	@command -v npm > /dev/null || scripts/deps.sh npm
 	cmake --preset windows > /dev/null
 	cmake --build --preset windows
 	ctest --preset windows
@@ -81,8 +83,9 @@ fuzz-smoke: fuzz-build
 # Ratios against reference runs measured side by side; the data (about 1.3 GiB) is made
 # in build/bench on the first run.
 bench: build
-	@scripts/deps.sh python3 time
+	@scripts/deps.sh python3 time sqlite3 mawk
 	python3 bench/run_bench.py build/release/profiledesk build/bench
+	python3 bench/collate_bench.py build/release/profiledesk build/bench build/release/profiledesk-records
 
 # A Debian package of the Linux build, and a zip of the Windows build with a text manual,
 # both in build/packages. lintian must find nothing to warn about; an override carries its
@@ -92,6 +95,7 @@ package: build
 	rm -f build/packages/*.deb
 	cd build/release && cpack
 	lintian --fail-on error,warning build/packages/*.deb
+	@command -v npm > /dev/null || scripts/deps.sh npm
 	cmake --preset windows > /dev/null
 	cmake --build --preset windows
 	cd build/windows && cpack

@@ -1,0 +1,215 @@
+"""`profiledesk-records collate` into SQLite, with records written by the desk program, the
+database read back by the sqlite3 client: what is added, what is kept when a run fails part-way,
+and two runs at once.
+
+Usage: collate_sqlite_test.py DESK_PROGRAM RECORDS_PROGRAM
+"""
+
+import hashlib
+import os
+import resource
+import shutil
+import signal
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+RECORDS = os.path.abspath(sys.argv.pop(2))
+DESK = os.path.abspath(sys.argv.pop(1))
+WORK_ROOT = os.path.dirname(RECORDS)  # the build folder: nothing is left outside it
+ANSWERS = "Roe Accra 01-01-1985 41 41 -2.5 Tech-Institute Ring-Road Kofi Mill Cocoa-Co Repairs " \
+          "West-Library 250 Accra-Mall Park-School\n"
+LINES = 30
+ENV = dict(os.environ, SQLITE_TMPDIR=WORK_ROOT,
+           ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+
+
+def desk_records(folder, names, minute=10):
+    """One record per name, entered by the desk program at 15:MINUTE on 6 December 2026."""
+    path = os.path.join(folder, "datas.dat")
+    env = dict(ENV, TZ="UTC", FAKETIME=f"2026-12-06 15:{minute}:00",
+               LD_PRELOAD="/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+    for name in names:
+        subprocess.run([DESK], cwd=folder, input=f"1 {name} {ANSWERS}".encode(), env=env,
+                       capture_output=True, start_new_session=True, timeout=30, check=True)
+    with open(path, "rb") as f:
+        lines = f.read().splitlines(keepends=True)
+    os.remove(path)
+    return [b"".join(lines[i:i + LINES]) for i in range(0, len(lines), LINES)]
+
+
+class Collate(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="collate-", dir=WORK_ROOT)
+        os.chmod(cls.root, 0o755)  # for the run as an unprivileged user
+        cls.ann, cls.ben, cls.cy, cls.dee = desk_records(cls.root, ["Ann", "Ben", "Cy", "Dee"])
+        (cls.ann_again,) = desk_records(cls.root, ["Ann"])  # same bytes as ann
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root)
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(dir=self.root)
+        os.chmod(self.dir, 0o755)
+        self.db = self.path("office.db")
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, *records):
+        with open(self.path(name), "wb") as f:
+            f.write(b"".join(records))
+        return name
+
+    def collate(self, *files, into="office.db", preexec_fn=None, user=None):
+        command = [RECORDS, "collate", "--into", into, *files]
+        if user:
+            command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
+        return subprocess.run(command, cwd=self.dir, capture_output=True, env=ENV, timeout=60,
+                              preexec_fn=preexec_fn, start_new_session=True, check=False)
+
+    def assert_collated(self, result, added, present, problems=0):
+        self.assertEqual(result.stdout.decode(), f"{added} added, {present} already present, {problems} problems\n",
+                         result.stderr.decode())
+        self.assertEqual(result.returncode, 1 if problems else 0)
+
+    def query(self, sql):
+        return subprocess.run(["sqlite3", "-batch", self.db, sql], capture_output=True, timeout=60,
+                              check=True).stdout.decode()
+
+    def keys(self):
+        return self.query("SELECT record_key FROM records ORDER BY rowid").split()
+
+    def test_new_database_gets_the_schema_and_the_answers_as_stored(self):
+        self.assert_collated(self.collate(self.write("a.dat", self.ann, self.ben)), 2, 0)
+        columns = self.query("SELECT name, type, \"notnull\" FROM pragma_table_info('records')").split()
+        self.assertEqual(columns[:4], ["source|TEXT|1", "record|INTEGER|1", "line|INTEGER|1", "entered_at|TEXT|1"])
+        self.assertEqual(columns[19:], ["years_ahead|TEXT|1", "age_after_years|TEXT|1", "record_key|TEXT|1"])
+        self.assertEqual(len(columns), 22)
+        self.assertEqual(self.query("SELECT name FROM pragma_index_info('records_entered_at')"), "entered_at\n")
+        self.assertEqual(self.query("SELECT source, record, line, entered_at, first_name, surname, years_ahead, "
+                                    "age_after_years, typeof(line) FROM records ORDER BY rowid"),
+                         "a.dat|1|1|2026-12-06T15:10|Ann|Roe|-2.5|38.5|integer\n"
+                         "a.dat|2|31|2026-12-06T15:10|Ben|Roe|-2.5|38.5|integer\n")
+        with self.assertRaises(subprocess.CalledProcessError):  # the key is unique
+            self.query("INSERT INTO records SELECT * FROM records LIMIT 1")
+
+    def test_again_and_after_an_append_only_new_records_are_added(self):
+        self.write("a.dat", self.ann, self.ben)
+        self.write("b.dat", self.cy)
+        self.assert_collated(self.collate("a.dat", "b.dat"), 3, 0)
+        self.assert_collated(self.collate("a.dat", "b.dat"), 0, 3)
+        self.write("b.dat", self.cy, self.dee)
+        self.assert_collated(self.collate("b.dat"), 1, 1)
+        self.assertEqual(self.query("SELECT count(*), count(DISTINCT record_key) FROM records"), "4|4\n")
+
+    def test_a_record_entered_twice_is_kept_twice_and_crlf_gives_the_same_keys(self):
+        self.write("twice.dat", self.ann, self.ann_again)
+        self.assert_collated(self.collate("twice.dat"), 2, 0)
+        self.assert_collated(self.collate("twice.dat"), 0, 2)
+        keys = self.keys()
+        self.assertEqual([key[:-2] for key in keys[:1]], [keys[1][:-2]])
+        self.assertEqual([key[-2:] for key in keys], ["-1", "-2"])
+        self.write("crlf.dat", self.ann.replace(b"\n", b"\r\n"), self.ann_again.replace(b"\n", b"\r\n"))
+        self.assert_collated(self.collate("crlf.dat"), 0, 2)
+
+    def test_a_record_cut_short_is_a_problem_and_the_whole_ones_are_added(self):
+        self.write("cut.dat", self.ann, self.ben[:len(self.ben) // 2])
+        result = self.collate("cut.dat", "missing.dat")
+        self.assert_collated(result, 1, 0, problems=2)
+        self.assertEqual(result.stderr.decode().splitlines(),
+                         ["cut.dat:31: a record cut short (16 of 30 lines)",
+                          "profiledesk-records: missing.dat: No such file or directory"])
+        self.assertEqual(self.query("SELECT first_name FROM records"), "Ann\n")
+
+    def test_two_collates_at_once_both_succeed_without_duplicates(self):
+        self.write("big.dat", *[self.ann, self.ben, self.cy] * 2000)
+        runs = [subprocess.Popen([RECORDS, "collate", "--into", "office.db", "big.dat"], cwd=self.dir, env=ENV,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+                for _ in range(2)]
+        outputs = sorted(run.communicate(timeout=120)[0].decode() for run in runs)
+        self.assertEqual([run.returncode for run in runs], [0, 0])
+        self.assertEqual(outputs, ["0 added, 6000 already present, 0 problems\n",
+                                   "6000 added, 0 already present, 0 problems\n"])
+        self.assertEqual(self.query("SELECT count(DISTINCT record_key), count(*) FROM records"), "6000|6000\n")
+
+    def test_a_run_killed_part_way_leaves_all_its_records_or_none(self):
+        self.assert_collated(self.collate(self.write("a.dat", self.ann)), 1, 0)
+        self.write("big.dat", *[self.ben, self.cy] * 20000)
+        with open(self.db, "rb") as f:
+            before = f.read()
+        # Killed while reading, then at the moment the write transaction starts.
+        for moment in ("reading", "writing"):
+            with open(self.db, "wb") as f:
+                f.write(before)
+            run = subprocess.Popen([RECORDS, "collate", "--into", "office.db", "big.dat"], cwd=self.dir, env=ENV,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            deadline = time.monotonic() + 60
+            while run.poll() is None and time.monotonic() < deadline:
+                if moment == "reading" or os.path.exists(self.db + "-journal"):
+                    time.sleep(0.2 if moment == "reading" else 0)
+                    break
+                time.sleep(0.001)
+            run.kill()
+            run.wait(timeout=10)
+            self.assertEqual(self.query("PRAGMA integrity_check"), "ok\n")
+            self.assertIn(self.query("SELECT count(*) FROM records"), ["1\n", "40001\n"], moment)
+
+    def assert_refused(self, result, reason, before):
+        self.assertEqual((result.returncode, result.stdout), (1, b""))
+        self.assertEqual(result.stderr.decode(), f"profiledesk-records: office.db: {reason}\n")
+        with open(self.db, "rb") as f:
+            self.assertEqual(hashlib.sha256(f.read()).hexdigest(), before)
+
+    def seeded(self):
+        self.assert_collated(self.collate(self.write("a.dat", self.ann)), 1, 0)
+        self.write("b.dat", *[self.ben, self.cy] * 500)
+        with open(self.db, "rb") as f:
+            return hashlib.sha256(f.read()).hexdigest()
+
+    def test_a_database_that_cannot_be_written_is_refused_and_left_as_it_was(self):
+        with open(self.db, "wb") as f:
+            f.write(b"not a database, but a letter\n" * 200)
+        with open(self.db, "rb") as f:
+            letter = hashlib.sha256(f.read()).hexdigest()
+        self.assert_refused(self.collate(self.write("b.dat", self.ben)), "not a SQLite database", letter)
+
+        os.remove(self.db)
+        before = self.seeded()
+        os.chmod(self.db, 0o444)
+        self.assert_refused(self.collate("b.dat", user="65534"), "the database is read-only", before)
+        os.chmod(self.db, 0o644)
+
+        # Another program holds the database for longer than a collate waits.
+        holder = sqlite3.connect(self.db, isolation_level=None)
+        holder.execute("BEGIN EXCLUSIVE")
+        try:
+            self.assert_refused(self.collate("b.dat"), "the database is locked by another program (waited 5 s)",
+                                before)
+        finally:
+            holder.execute("ROLLBACK")
+            holder.close()
+
+        # The file may grow by less than the new records need: the disk is full for it.
+        limit = os.path.getsize(self.db) + 64 * 1024
+        self.assert_refused(
+            self.collate("b.dat", preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))),
+            "could not write (the disk is full, or the file is at its size limit)", before)
+        self.assertEqual(self.query("PRAGMA integrity_check; SELECT count(*) FROM records"), "ok\n1\n")
+
+    def test_the_database_may_not_be_one_of_the_files(self):
+        self.write("a.dat", self.ann)
+        result = self.collate("a.dat", into="./a.dat")
+        self.assertEqual((result.returncode, result.stdout), (2, b""))
+        self.assertIn("a.dat: is one of the files to collate", result.stderr.decode())
+        with open(self.path("a.dat"), "rb") as f:
+            self.assertEqual(f.read(), self.ann)
+
+
+if __name__ == "__main__":
+    unittest.main()
