@@ -1,5 +1,7 @@
 #include "record/record_layout.hpp"
 
+#include <algorithm>
+
 #include "record/rules.hpp"
 
 namespace profiledesk {
@@ -143,8 +145,26 @@ public:
             return fixedTail <= rest && rest - fixedTail <= longest &&
                    take(span, pos, rest - fixedTail, from, end);
         }
-        for (std::size_t length = longest + 1; length-- > 0;) {
-            if (take(span, pos, length, from, end)) {
+        const std::string_view marker =
+            (from + 1)->field == Field::none ? (from + 1)->text : std::string_view();
+        if (marker.empty()) {
+            for (std::size_t length = longest + 1; length-- > 0;) {
+                if (take(span, pos, length, from, end)) {
+                    return true;
+                }
+            }
+            return false;
+        }
+        // Only where the fixed text that follows stands can the value end: try those places,
+        // longest first, rather than every length.
+        if (rest < marker.size()) {
+            return false;
+        }
+        const std::size_t last = std::min(longest, rest - marker.size());
+        for (std::size_t at = last + 1; at-- > 0;) {
+            // The first byte alone rules out most places; compare the rest only where it fits.
+            if (text_[pos + at] == marker.front() && text_.substr(pos + at, marker.size()) == marker &&
+                take(span, pos, at, from, end)) {
                 return true;
             }
         }
