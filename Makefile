@@ -1,10 +1,10 @@
 # The front door: `make run` builds and starts the program, `make test` sets up what the
 # tests need and runs them all. See the README.
 
-BUILD_PACKAGES := cmake ninja-build g++ make
+BUILD_PACKAGES := cmake ninja-build g++ make libcli11-dev nlohmann-json3-dev libxxhash-dev
 TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
-                 g++-mingw-w64-x86-64-posix wine64 wine
+                 g++-mingw-w64-x86-64-posix wine64 wine mawk miller jq sqlite3
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
@@ -56,17 +56,23 @@ lint:
 
 fuzz: fuzz-build
 	./build/fuzz/profiledesk_fuzzer -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
+	./build/fuzz/records_fuzzer -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=512 build/fuzz/records_corpus \
+	    tests/fuzz_corpus_records
 
 fuzz-build:
 	cmake --preset fuzz > /dev/null
 	cmake --build --preset fuzz
-	mkdir -p build/fuzz/corpus
+	mkdir -p build/fuzz/corpus build/fuzz/records_corpus
 
 # A short run for every change; its log is shown in full only when it finds something.
 fuzz-smoke: fuzz-build
 	./build/fuzz/profiledesk_fuzzer -max_total_time=15 build/fuzz/corpus tests/fuzz_corpus \
 	    > build/fuzz/smoke.log 2>&1 || { tail -n 40 build/fuzz/smoke.log; exit 1; }
 	@tail -n 1 build/fuzz/smoke.log
+	./build/fuzz/records_fuzzer -max_total_time=10 -rss_limit_mb=512 build/fuzz/records_corpus \
+	    tests/fuzz_corpus_records > build/fuzz/records_smoke.log 2>&1 || \
+	    { tail -n 40 build/fuzz/records_smoke.log; exit 1; }
+	@tail -n 1 build/fuzz/records_smoke.log
 
 # Ratios against reference runs measured side by side; the data (about 1.3 GiB) is made
 # in build/bench on the first run.
