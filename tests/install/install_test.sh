@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch prefix and checks what a user gets: the program, and a
-# manual page that renders without a single warning.
+# Installs the build into a scratch prefix and checks what a user gets: the programs, and
+# manual pages that render without a single warning.
 # Usage: install_test.sh BUILD_DIR
 set -euo pipefail
 prefix=$(mktemp -d)
@@ -8,16 +8,30 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$1" --prefix "$prefix" > /dev/null
 
 failed=0
-[ -x "$prefix/bin/profiledesk" ] || { echo "no bin/profiledesk"; failed=1; }
-page="$prefix/share/man/man1/profiledesk.1"
-if [ -f "$page" ]; then
+# Each program, and its manual page rendering without a warning and with every section.
+check_page() {  # NAME SECTION...
+    local page="$prefix/share/man/man1/$1.1" section
+    shift
+    if [ ! -f "$page" ]; then
+        echo "no share/man/man1/$(basename "$page")"; failed=1; return
+    fi
     warnings=$(groff -ww -z -man "$page" 2>&1)
-    [ -z "$warnings" ] || { echo "groff warns: $warnings"; failed=1; }
+    [ -z "$warnings" ] || { echo "groff warns on $(basename "$page"): $warnings"; failed=1; }
     rendered=$(MANWIDTH=80 man -l "$page" 2> /dev/null)
-    for section in NAME SYNOPSIS DESCRIPTION FILES "EXIT STATUS" EXAMPLES; do
-        grep -q "^$section" <<< "$rendered" || { echo "no $section section"; failed=1; }
+    for section in "$@"; do
+        grep -q "^$section" <<< "$rendered" || { echo "$(basename "$page"): no $section section"; failed=1; }
     done
-else
-    echo "no share/man/man1/profiledesk.1"; failed=1
-fi
+}
+[ -x "$prefix/bin/profiledesk" ] || { echo "no bin/profiledesk"; failed=1; }
+check_page profiledesk NAME SYNOPSIS DESCRIPTION FILES "EXIT STATUS" EXAMPLES
+[ -x "$prefix/bin/profiledesk-records" ] || { echo "no bin/profiledesk-records"; failed=1; }
+check_page profiledesk-records NAME SYNOPSIS DESCRIPTION "EXIT STATUS" ENVIRONMENT FILES EXAMPLES
+# Every command is documented in its own subsection.
+for command in check export collate report; do
+    grep -q "^   $command " <<< "$(MANWIDTH=80 man -l "$prefix/share/man/man1/profiledesk-records.1" 2> /dev/null)" ||
+        { echo "profiledesk-records.1: no subsection for $command"; failed=1; }
+done
+# The installed tool runs: its version names it.
+"$prefix/bin/profiledesk-records" --version | grep -qx "profiledesk-records [0-9.]*" ||
+    { echo "bin/profiledesk-records --version does not name it"; failed=1; }
 exit $failed
