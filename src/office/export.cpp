@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -120,10 +121,9 @@ char* putCsvField(char* to, std::string_view value) {
 }
 
 void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values) {
-    std::size_t room = kColumnCount * 3 + 2;
-    for (const std::string_view value : values) {
-        room += 2 * value.size();
-    }
+    const std::size_t room =
+        std::accumulate(values.begin(), values.end(), kColumnCount * 3 + 2,
+                        [](std::size_t sum, std::string_view value) { return sum + 2 * value.size(); });
     std::vector<char> large;
     char* const start = out.reserve(room, large);
     char* to = start;

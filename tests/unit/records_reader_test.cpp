@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -41,6 +42,11 @@ Collected scan(const std::string& bytes, std::mt19937& random) {
     }
     scanner.finish();
     return collected;
+}
+
+// A fixed seed, so that a failing round can be run again as it was.
+std::mt19937 seeded(std::uint32_t seed) {
+    return std::mt19937(seed);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
 }
 
 std::string crlf(const std::string& text) {
@@ -129,7 +135,7 @@ void expectSameValues(const StoredRecord& read, const FieldValues& written) {
 }
 
 TEST(RecordReader, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMaker) {
-    std::mt19937 random(20261206);
+    std::mt19937 random = seeded(20261206);
     for (int round = 0; round < 200; ++round) {
         const MakerDetails& maker = round % 3 == 0 ? kOtherMaker : kMakerDetails;
         std::vector<CandidateRecord> candidates;
@@ -161,7 +167,7 @@ TEST(RecordReader, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMake
 }
 
 TEST(RecordReader, ReadsTheTwelveOClockHoursAsMidnightAndNoon) {
-    std::mt19937 random(7);
+    std::mt19937 random = seeded(7);
     const CandidateRecord candidate = randomRecord(random);
     ClockSnapshot clock{
         .dayOfMonth = 6, .month = 11, .year = 2026, .timeText = "The Time Now Is :: 12:05AM."};
@@ -176,7 +182,7 @@ TEST(RecordReader, ReadsTheTwelveOClockHoursAsMidnightAndNoon) {
 }
 
 TEST(RecordReader, NeverCallsARecordCutShortAtAnyByteWhole) {
-    std::mt19937 random(42);
+    std::mt19937 random = seeded(42);
     const std::string first = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
     for (const bool windows : {false, true}) {
         const std::string second = formatRecord(randomRecord(random), randomClock(random), kOtherMaker);
@@ -192,7 +198,7 @@ TEST(RecordReader, NeverCallsARecordCutShortAtAnyByteWhole) {
 }
 
 TEST(RecordReader, TellsAFigureThatIsNotANumberOnItsLineAndKeepsTheNextRecord) {
-    std::mt19937 random(3);
+    std::mt19937 random = seeded(3);
     std::string file = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
     const std::size_t addition = file.find(" The Addition Of");
     file.replace(file.find('=', addition) + 2, file.find('\n', addition) - file.find('=', addition) - 2,
