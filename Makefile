@@ -77,8 +77,9 @@ fuzz-smoke: fuzz-build
 # Ratios against reference runs measured side by side; the data (about 1.3 GiB) is made
 # in build/bench on the first run.
 bench: build
-	@scripts/deps.sh python3 time
+	@scripts/deps.sh python3 time mawk
 	python3 bench/run_bench.py build/release/profiledesk build/bench
+	python3 bench/export_bench.py build/release/profiledesk build/bench build/release/profiledesk-records
 
 # A Debian package of the Linux build, and a zip of the Windows build with a text manual,
 # both in build/packages.
