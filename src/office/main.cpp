@@ -3,6 +3,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <exception>
 #include <iostream>
 
 #include "office/commands.hpp"
@@ -35,9 +37,7 @@ DateRange datesOf(const std::string& from, const std::string& to) {
     return range;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     platform::prepareProcess();
     std::ios::sync_with_stdio(false);
     Console console{std::cout, std::cerr, platform::errorIsTerminal()};
@@ -102,4 +102,20 @@ int main(int argc, char** argv) {
     }
     reported.dates = datesOf(reportFrom, reportTo);
     return runReport(reported, console);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A failure nothing else expected (out of memory, say) still ends with a line and status 1.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) {
+        (void)std::fputs("profiledesk-records: ", stderr);
+        (void)std::fputs(error.what(), stderr);
+        (void)std::fputs("\n", stderr);
+    } catch (...) {
+        (void)std::fputs("profiledesk-records: an unexpected failure\n", stderr);
+    }
+    return 1;
 }
