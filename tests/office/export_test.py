@@ -36,7 +36,8 @@ def bounded():
 
 def enter(folder, answers, when):
     """One data entry by the desk program, at a fixed time, appended to folder/datas.dat."""
-    env = dict(os.environ, TZ="UTC", FAKETIME=when, LD_PRELOAD=FAKETIME_LIB)
+    env = dict(os.environ, TZ="UTC", FAKETIME=when, LD_PRELOAD=FAKETIME_LIB,
+               ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
     subprocess.run([DESK], cwd=folder, input=b"1 " + answers + b"\n", env=env, stdout=subprocess.DEVNULL,
                    start_new_session=True, timeout=30, check=True, preexec_fn=bounded)
 
