@@ -1,10 +1,10 @@
 # The front door: `make run` builds and starts the program, `make test` sets up what the
 # tests need and runs them all. See the README.
 
-BUILD_PACKAGES := cmake ninja-build g++ make libsqlite3-dev
-TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl strace sqlite3 \
+BUILD_PACKAGES := cmake ninja-build g++ make libcli11-dev nlohmann-json3-dev libxxhash-dev libsqlite3-dev
+TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl strace \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
-                 g++-mingw-w64-x86-64-posix wine64 wine
+                 g++-mingw-w64-x86-64-posix wine64 wine mawk miller jq sqlite3
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
@@ -64,14 +64,16 @@ lint:
 
 # libFuzzer writes any crash, leak, timeout or oom input under build/fuzz, not here.
 FUZZ_RUN := ./build/fuzz/profiledesk_fuzzer -artifact_prefix=build/fuzz/
+RECORDS_FUZZ_RUN := ./build/fuzz/records_fuzzer -artifact_prefix=build/fuzz/ -rss_limit_mb=512
 
 fuzz: fuzz-build
 	$(FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
+	$(RECORDS_FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) build/fuzz/records_corpus tests/fuzz_corpus_records
 
 fuzz-build:
 	cmake --preset fuzz > /dev/null
 	cmake --build --preset fuzz
-	mkdir -p build/fuzz/corpus
+	mkdir -p build/fuzz/corpus build/fuzz/records_corpus
 
 # A short run for every change, with a /dev/shm and /tmp of its own that it must leave
 # empty; its log is shown in full only when it finds something.
@@ -79,12 +81,17 @@ fuzz-smoke: fuzz-build
 	tests/leftovers/leaves_nothing.sh --run-anyway $(FUZZ_RUN) -max_total_time=15 build/fuzz/corpus tests/fuzz_corpus \
 	    > build/fuzz/smoke.log 2>&1 || { tail -n 40 build/fuzz/smoke.log; exit 1; }
 	@tail -n 1 build/fuzz/smoke.log
+	tests/leftovers/leaves_nothing.sh --run-anyway $(RECORDS_FUZZ_RUN) -max_total_time=10 \
+	    build/fuzz/records_corpus tests/fuzz_corpus_records > build/fuzz/records_smoke.log 2>&1 || \
+	    { tail -n 40 build/fuzz/records_smoke.log; exit 1; }
+	@tail -n 1 build/fuzz/records_smoke.log
 
 # Ratios against reference runs measured side by side; the data (about 1.3 GiB) is made
 # in build/bench on the first run.
 bench: build
 	@scripts/deps.sh python3 time sqlite3 mawk
 	python3 bench/run_bench.py build/release/profiledesk build/bench
+	python3 bench/export_bench.py build/release/profiledesk build/bench build/release/profiledesk-records
 	python3 bench/collate_bench.py build/release/profiledesk build/bench build/release/profiledesk-records
 
 # A Debian package of the Linux build, and a zip of the Windows build with a text manual,

@@ -1,6 +1,6 @@
 #include "office/columns.hpp"
 
-#include <cstdio>
+#include <string>
 
 namespace profiledesk::office {
 
@@ -30,10 +30,23 @@ constexpr std::array<Field, kColumnCount - 4> kAnswerFields{
 }  // namespace
 
 std::string isoLocalTime(const EnteredAt& at) {
-    std::array<char, 48> text{};
-    const int length = std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d", at.year, at.month,
-                                     at.day, at.hour, at.minute);
-    return {text.data(), static_cast<std::size_t>(length > 0 ? length : 0)};
+    // By hand rather than by snprintf: this runs once for every record exported.
+    std::string text = "0000-00-00T00:00";
+    const auto digits = [&text](std::size_t end, int value, std::size_t width) {
+        for (std::size_t i = 0; i < width; ++i, value /= 10) {
+            text[end - i] = static_cast<char>('0' + value % 10);
+        }
+    };
+    digits(6, at.month, 2);
+    digits(9, at.day, 2);
+    digits(12, at.hour, 2);
+    digits(15, at.minute, 2);
+    if (at.year >= 0 && at.year <= 9999) {
+        digits(3, at.year, 4);
+    } else {
+        text.replace(0, 4, std::to_string(at.year));  // as the record has it
+    }
+    return text;
 }
 
 void fillRow(std::string_view source, const StoredRecord& record, Row& row) {

@@ -1,10 +1,368 @@
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "office/columns.hpp"
 #include "office/commands.hpp"
+#include "office/desk_file.hpp"
+#include "office/progress.hpp"
 
 namespace profiledesk::office {
 
-int runExport(const ExportOptions& /*options*/, Console& console) {
-    tellError(console, "export is not built yet");
-    return 2;
+namespace {
+
+constexpr std::size_t kOutputBufferSize = std::size_t{1} << 20;
+
+// Collects rows in one fixed buffer and hands the sink large pieces: a row at a time
+// through a stream costs more than reading the records does.
+class OutputBuffer {
+public:
+    explicit OutputBuffer(std::ostream& sink) : sink_(sink), data_(kOutputBufferSize) {}
+    ~OutputBuffer() = default;
+    OutputBuffer(const OutputBuffer&) = delete;
+    OutputBuffer& operator=(const OutputBuffer&) = delete;
+    OutputBuffer(OutputBuffer&&) = delete;
+    OutputBuffer& operator=(OutputBuffer&&) = delete;
+
+    void append(std::string_view bytes) {
+        if (bytes.size() > data_.size() - used_) {
+            flush();
+            if (bytes.size() > data_.size()) {
+                sink_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+                return;
+            }
+        }
+        std::memcpy(data_.data() + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+    }
+
+    void put(char c) {
+        if (used_ == data_.size()) {
+            flush();
+        }
+        data_[used_++] = c;
+    }
+
+    // Room for `size` bytes written straight into the buffer, then `commit`ted; a row larger
+    // than the whole buffer goes through `large` instead.
+    char* reserve(std::size_t size, std::vector<char>& large) {
+        if (size > data_.size() - used_) {
+            flush();
+            if (size > data_.size()) {
+                large.resize(size);
+                return large.data();
+            }
+        }
+        return data_.data() + used_;
+    }
+
+    void commit(std::size_t size, const std::vector<char>& large) {
+        if (large.empty()) {
+            used_ += size;
+        } else {
+            sink_.write(large.data(), static_cast<std::streamsize>(size));
+        }
+    }
+
+    void flush() {
+        if (used_ > 0) {
+            sink_.write(data_.data(), static_cast<std::streamsize>(used_));
+            used_ = 0;
+        }
+        sink_.flush();
+    }
+
+private:
+    std::ostream& sink_;
+    std::vector<char> data_;
+    std::size_t used_ = 0;
+};
+
+constexpr std::array<bool, 256> kNeedsQuotes = [] {
+    std::array<bool, 256> special{};
+    for (const char c : {',', '"', '\r', '\n'}) {
+        special.at(static_cast<unsigned char>(c)) = true;
+    }
+    return special;
+}();
+
+// RFC 4180: a field is quoted when it holds a comma, a quote or a line end, and a quote
+// inside is doubled. Writes at `to`, which has room for twice the field and its quotes.
+char* putCsvField(char* to, std::string_view value) {
+    // Copied on the guess that it needs no quotes, which holds for nearly every field.
+    bool special = false;
+    char* const start = to;
+    for (const char c : value) {
+        special |= kNeedsQuotes[static_cast<unsigned char>(c)];
+        *to++ = c;
+    }
+    if (!special) {
+        return to;
+    }
+    to = start;
+    *to++ = '"';
+    for (const char c : value) {
+        *to++ = c;
+        if (c == '"') {
+            *to++ = '"';
+        }
+    }
+    *to++ = '"';
+    return to;
+}
+
+void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values) {
+    const std::size_t room =
+        std::accumulate(values.begin(), values.end(), kColumnCount * 3 + 2,
+                        [](std::size_t sum, std::string_view value) { return sum + 2 * value.size(); });
+    std::vector<char> large;
+    char* const start = out.reserve(room, large);
+    char* to = start;
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+        if (i > 0) {
+            *to++ = ',';
+        }
+        to = putCsvField(to, values.at(i));
+    }
+    *to++ = '\r';
+    *to++ = '\n';
+    out.commit(static_cast<std::size_t>(to - start), large);
+}
+
+// Whether nlohmann-json takes the text as UTF-8; asked only of rows whose output shows a
+// replacement character, so the common row costs one dump.
+bool isUtf8(std::string_view text) {
+    try {
+        (void)nlohmann::json(std::string(text)).dump();
+        return true;
+    } catch (const nlohmann::json::type_error&) {
+        return false;
+    }
+}
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Writes the rows of one file's records that fall in the days asked for, and tells the
+// file's problems as FILE:LINE: what.
+class Exporter final : public ScanListener {
+public:
+    Exporter(Console& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
+        : console_(console), options_(options), out_(out), progress_(progress) {
+        for (const std::string_view name : kColumnNames) {
+            object_[std::string(name)] = nullptr;
+        }
+    }
+
+    void startFile(const std::string& path) {
+        path_ = &path;
+        if (options_.format == "jsonl" && !isUtf8(path)) {
+            tell(0, "the file's name is not UTF-8");
+        }
+    }
+
+    void onRecord(const StoredRecord& record) override {
+        progress_.addRecords(1);
+        if (!options_.dates.contains(record.enteredAt)) {
+            return;
+        }
+        fillRow(*path_, record, row_);
+        if (options_.format == "jsonl") {
+            appendJsonRow(record);
+        } else {
+            appendCsvRow(out_, row_.values);
+        }
+    }
+
+    void onProblem(const ScanProblem& problem) override { tell(problem.line, problem.what); }
+
+    void writeHeader() {
+        if (options_.format == "csv") {
+            appendCsvRow(out_, kColumnNames);
+        }
+    }
+
+    [[nodiscard]] bool toldProblems() const { return told_; }
+
+private:
+    void appendJsonRow(const StoredRecord& record) {
+        // The keys stay in place from row to row; only the values change.
+        auto value = object_.begin();
+        for (std::size_t i = 0; i < kColumnCount; ++i, ++value) {
+            switch (kColumnKinds.at(i)) {
+                case ColumnKind::text: *value = std::string(row_.values.at(i)); break;
+                case ColumnKind::whole: *value = i == 1 ? record.number : record.firstLine; break;
+                case ColumnKind::figure:
+                    // The scanner passes only records whose figures read as numbers.
+                    *value = parseFigure(row_.values.at(i)).value_or(0.0);
+                    break;
+            }
+        }
+        const std::string line = object_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        if (line.find(kReplacement) != std::string::npos) {
+            tellNotUtf8(record);
+        }
+        out_.append(line);
+        out_.put('\n');
+    }
+
+    // Each line of the record that holds a byte sequence that is not UTF-8, once.
+    void tellNotUtf8(const StoredRecord& record) {
+        std::vector<std::size_t> lines;
+        const std::string_view text = record.text;
+        for (std::size_t i = 4; i < kColumnCount; ++i) {
+            const std::string_view value = row_.values.at(i);
+            if (kColumnKinds.at(i) != ColumnKind::text || isUtf8(value)) {
+                continue;
+            }
+            const auto offset = static_cast<std::size_t>(value.data() - text.data());
+            lines.push_back(record.firstLine +
+                            static_cast<std::size_t>(std::count(
+                                text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n')));
+        }
+        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+        for (const std::size_t line : lines) {
+            tell(line, "not UTF-8");
+        }
+    }
+
+    void tell(std::size_t line, const std::string& what) {
+        progress_.finish();
+        console_.err << *path_;
+        if (line > 0) {
+            console_.err << ':' << line;
+        }
+        console_.err << ": " << what << '\n';
+        told_ = true;
+    }
+
+    Console& console_;
+    const ExportOptions& options_;
+    OutputBuffer& out_;
+    Progress& progress_;
+    const std::string* path_ = nullptr;
+    Row row_;
+    nlohmann::ordered_json object_;
+    bool told_ = false;
+};
+
+std::uint64_t totalSize(const std::vector<std::string>& files) {
+    std::uint64_t total = 0;
+    for (const std::string& path : files) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        total += error ? 0 : size;
+    }
+    return total;
+}
+
+// Exports every file into `sink`; the status to end with, problems told on the way.
+int exportFiles(const ExportOptions& options, Console& console, std::ostream& sink, bool showProgress) {
+    OutputBuffer out(sink);
+    Progress progress(console.err, showProgress, totalSize(options.files));
+    Exporter exporter(console, options, out, progress);
+    exporter.writeHeader();
+    int status = 0;
+    for (const std::string& path : options.files) {
+        exporter.startFile(path);
+        ScanCounts counts;
+        const Status read = scanDeskFile(path, exporter, counts,
+                                         [&progress](std::size_t bytes) { progress.addBytes(bytes); });
+        if (!read.isOk()) {
+            progress.finish();
+            tellError(console, read.message());
+            status = 1;
+        }
+    }
+    out.flush();
+    progress.finish();
+    return exporter.toldProblems() ? 1 : status;
+}
+
+// A file written beside the output and renamed onto it only when whole, so that a failed
+// export never leaves a part of one in its place. Removed unless kept.
+class PartialFile {
+public:
+    explicit PartialFile(const std::string& output) {
+        std::random_device random;
+        std::array<char, 32> suffix{};
+        (void)std::snprintf(suffix.data(), suffix.size(), ".partial-%08x%08x", random(), random());
+        path_ = output + suffix.data();
+    }
+    ~PartialFile() {
+        if (!kept_) {
+            std::error_code ignored;
+            std::filesystem::remove(path_, ignored);
+        }
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+    PartialFile(PartialFile&&) = delete;
+    PartialFile& operator=(PartialFile&&) = delete;
+
+    [[nodiscard]] const std::string& path() const { return path_; }
+    void keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
+
+bool isAnInput(const std::string& output, const std::vector<std::string>& files) {
+    return std::any_of(files.begin(), files.end(), [&output](const std::string& path) {
+        std::error_code error;
+        return std::filesystem::equivalent(output, path, error);
+    });
+}
+
+int exportToFile(const ExportOptions& options, Console& console) {
+    const std::string& output = options.output;
+    if (isAnInput(output, options.files)) {
+        tellError(console, output + ": is one of the files to export; name another output file");
+        return 2;
+    }
+    PartialFile partial(output);
+    std::ofstream file(partial.path(), std::ios::binary | std::ios::trunc);
+    if (!file) {
+        tellError(console, output + ": " + std::strerror(errno));
+        return 1;
+    }
+    const int status = exportFiles(options, console, file, console.errIsTerminal);
+    file.close();
+    if (!file) {
+        tellError(console, output + ": " + std::strerror(errno));
+        return 1;
+    }
+    std::error_code error;
+    std::filesystem::rename(partial.path(), output, error);
+    if (error) {
+        tellError(console, output + ": " + error.message());
+        return 1;
+    }
+    partial.keep();
+    return status;
+}
+
+}  // namespace
+
+int runExport(const ExportOptions& options, Console& console) {
+    if (!options.output.empty()) {
+        return exportToFile(options, console);
+    }
+    const int status = exportFiles(options, console, console.out, false);
+    if (!console.out) {
+        tellError(console, "could not write to standard output");
+        return 1;
+    }
+    return status;
 }
 
 }  // namespace profiledesk::office

@@ -3,6 +3,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <exception>
 #include <iostream>
 
 #include "office/commands.hpp"

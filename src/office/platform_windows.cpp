@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -6,7 +7,11 @@
 
 namespace profiledesk::office::platform {
 
-void prepareProcess() {}
+void prepareProcess() {
+    // Rows are written byte for byte: CSV ends its lines in CRLF itself, and a text-mode
+    // standard output would turn them into CR CR LF.
+    (void)::_setmode(::_fileno(stdout), _O_BINARY);
+}
 
 bool errorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 

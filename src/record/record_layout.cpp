@@ -1,5 +1,7 @@
 #include "record/record_layout.hpp"
 
+#include <algorithm>
+
 #include "record/rules.hpp"
 
 namespace profiledesk {
@@ -98,7 +100,14 @@ void renderRecord(const FieldValues& values, std::string& out) {
 namespace {
 
 // The white space that ends a typed word.
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+constexpr std::array<bool, 256> kBlank = [] {
+    std::array<bool, 256> blank{};
+    for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+        blank.at(static_cast<unsigned char>(c)) = true;
+    }
+    return blank;
+}();
+bool isBlank(char c) { return kBlank[static_cast<unsigned char>(c)]; }
 
 class LineMatcher {
 public:
@@ -143,8 +152,26 @@ public:
             return fixedTail <= rest && rest - fixedTail <= longest &&
                    take(span, pos, rest - fixedTail, from, end);
         }
-        for (std::size_t length = longest + 1; length-- > 0;) {
-            if (take(span, pos, length, from, end)) {
+        const std::string_view marker =
+            (from + 1)->field == Field::none ? (from + 1)->text : std::string_view();
+        if (marker.empty()) {
+            for (std::size_t length = longest + 1; length-- > 0;) {
+                if (take(span, pos, length, from, end)) {
+                    return true;
+                }
+            }
+            return false;
+        }
+        // Only where the fixed text that follows stands can the value end: try those places,
+        // longest first, rather than every length.
+        if (rest < marker.size()) {
+            return false;
+        }
+        const std::size_t last = std::min(longest, rest - marker.size());
+        for (std::size_t at = last + 1; at-- > 0;) {
+            // The first byte alone rules out most places; compare the rest only where it fits.
+            if (text_[pos + at] == marker.front() && text_.substr(pos + at, marker.size()) == marker &&
+                take(span, pos, at, from, end)) {
                 return true;
             }
         }
@@ -169,14 +196,23 @@ private:
 }  // namespace
 
 bool matchRecordLine(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans) {
+    // Where each line's parts end, without the unused ones: worked out once.
+    static const std::array<std::size_t, kRecordLines> kPartsUsed = [] {
+        std::array<std::size_t, kRecordLines> used{};
+        for (std::size_t i = 0; i < kRecordLines; ++i) {
+            const LineLayout& line = kRecordLayout.at(i);
+            std::size_t end = line.size();
+            while (end > 0 && line.at(end - 1).field == Field::none && line.at(end - 1).text.empty()) {
+                --end;
+            }
+            used.at(i) = end;
+        }
+        return used;
+    }();
     const LineLayout& line = kRecordLayout.at(index);
-    std::size_t end = line.size();
-    while (end > 0 && line.at(end - 1).field == Field::none && line.at(end - 1).text.empty()) {
-        --end;
-    }
     // Every value a failed try takes is given back, so a failed match leaves `spans` as it was.
     LineMatcher matcher(text, spans);
-    return matcher.match(line.data(), line.data() + end, lineStart);
+    return matcher.match(line.data(), line.data() + kPartsUsed.at(index), lineStart);
 }
 
 }  // namespace profiledesk

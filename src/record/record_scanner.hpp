@@ -4,6 +4,7 @@
 // more than the record being read. Files from any desk are taken: LF or CRLF line ends,
 // other maker details, empty answers, any bytes in a word.
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -76,8 +77,21 @@ private:
     void takeLine(std::string_view line, bool ended);
     void startRecord(std::string_view line);
     void endRecord();
+    std::optional<ScanProblem> checkRecord();
     void flushStray();
     void report(std::size_t line, std::string what);
+    bool matchLine(std::size_t index, std::size_t lineStart);
+
+    // The last record whose 30 lines all matched: a line equal to the same line of it, and
+    // whose values stand on no earlier line, reads the same, without matching it again.
+    struct LastRecord {
+        std::string text;
+        std::array<std::size_t, kRecordLines + 1> lineStarts{};
+        FieldSpans spans;
+        bool held = false;
+    };
+    LastRecord last_;
+    std::array<std::size_t, kRecordLines + 1> lineStarts_{};
 
     ScanListener& listener_;
     std::string partial_;  // a line whose end has not come yet

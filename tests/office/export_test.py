@@ -1,0 +1,177 @@
+"""profiledesk-records export, end to end: record files written by the real desk program are
+exported and read back by other programs (Python's csv, mlr, sqlite3, jq).
+
+Usage: export_test.py RECORDS_PROGRAM DESK_PROGRAM WORK_FOLDER
+"""
+
+import csv
+import io
+import json
+import os
+import resource
+import subprocess
+import sys
+import tempfile
+import unittest
+
+RECORDS, DESK, WORK = (os.path.abspath(p) for p in sys.argv[1:4])
+FAKETIME_LIB = os.environ.get("PROFILEDESK_FAKETIME_LIB", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+# first, surname, place, date of birth, age, age again, years ahead, then ten more words
+ADA = "Ada Lovelace Lon,don 10-12-1815 36 36 2.5 Inst Ring-Road Kofi Mill Cocoa-Co Repairs West-Lib 250 Mall School"
+ALAN = 'Alan "Turing" Wilmslow 23-06-1912 41 41 -0.5 Kings Parade Max Bletchley Enigma Bombe Sherborne 0 Arcade Grammar'
+ADA_ROW = ["1", "1", "2026-12-06T15:53", "Ada", "Lovelace", "Lon,don", "10-12-1815", "36", "Inst", "Ring-Road",
+           "Kofi", "Mill", "Cocoa-Co", "Repairs", "West-Lib", "250", "Mall", "School", "2.5", "38.5"]
+ALAN_ROW = ["2", "31", "2026-12-07T00:05", "Alan", '"Turing"', "Wilmslow", "23-06-1912", "41", "Kings", "Parade",
+            "Max", "Bletchley", "Enigma", "Bombe", "Sherborne", "0", "Arcade", "Grammar", "-0.5", "40.5"]
+HEADER = ["source", "record", "line", "entered_at", "first_name", "surname", "place_of_birth", "date_of_birth",
+          "age", "education_centre", "street", "coordinator", "nearby_business", "productivity_company",
+          "maintenance_company", "zonal_library", "library_fee", "shopping_centre", "nearest_school",
+          "years_ahead", "age_after_years"]
+
+
+def bounded():
+    """No test may write more than 64 MiB or run away."""
+    resource.setrlimit(resource.RLIMIT_FSIZE, (64 << 20, 64 << 20))
+
+
+def enter(folder, answers, when):
+    """One data entry by the desk program, at a fixed time, appended to folder/datas.dat."""
+    env = dict(os.environ, TZ="UTC", FAKETIME=when, LD_PRELOAD=FAKETIME_LIB,
+               ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+    subprocess.run([DESK], cwd=folder, input=b"1 " + answers + b"\n", env=env, stdout=subprocess.DEVNULL,
+                   start_new_session=True, timeout=30, check=True, preexec_fn=bounded)
+
+
+def export(folder, *args):
+    return subprocess.run([RECORDS, "export", *args], cwd=folder, capture_output=True, timeout=30,
+                          start_new_session=True, preexec_fn=bounded, check=False)
+
+
+def tool(command, folder, stdin=b""):
+    return subprocess.run(command, cwd=folder, input=stdin, capture_output=True, timeout=30,
+                          preexec_fn=bounded, check=True).stdout.decode()
+
+
+class Export(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory(dir=WORK)
+        self.folder = self.scratch.name
+        enter(self.folder, ADA.encode(), "2026-12-06 15:53:20")
+        enter(self.folder, ALAN.encode(), "2026-12-07 00:05:00")
+
+    def tearDown(self):
+        self.scratch.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def test_csv_reads_back_in_python_mlr_and_sqlite(self):
+        done = export(self.folder, "datas.dat")
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        self.assertTrue(done.stdout.endswith(b"\r\n") and done.stdout.count(b"\r\n") == 3)
+        rows = list(csv.reader(io.StringIO(done.stdout.decode(), newline="")))
+        self.assertEqual(rows, [HEADER, ["datas.dat"] + ADA_ROW, ["datas.dat"] + ALAN_ROW])
+
+        with open(self.path("out.csv"), "wb") as f:
+            f.write(done.stdout)
+        by_mlr = json.loads(tool(["mlr", "--icsv", "--ojson", "cat", "out.csv"], self.folder))
+        self.assertEqual([r["place_of_birth"] for r in by_mlr], ["Lon,don", "Wilmslow"])
+        self.assertEqual([r["surname"] for r in by_mlr], ["Lovelace", '"Turing"'])
+        by_sqlite = tool(["sqlite3", "office.db", ".import --csv out.csv records",
+                          "SELECT surname, place_of_birth, entered_at FROM records ORDER BY line;"], self.folder)
+        self.assertEqual(by_sqlite, 'Lovelace|Lon,don|2026-12-06T15:53\n"Turing"|Wilmslow|2026-12-07T00:05\n')
+
+    def test_json_lines_read_by_jq_with_figures_as_numbers(self):
+        done = export(self.folder, "--format", "jsonl", "datas.dat")
+        self.assertEqual(done.returncode, 0)
+        picked = tool(["jq", "-c", "[.record, .line, .years_ahead, .age_after_years, .surname, .age]"],
+                      self.folder, done.stdout)
+        self.assertEqual(picked, '[1,1,2.5,38.5,"Lovelace","36"]\n[2,31,-0.5,40.5,"\\"Turing\\"","41"]\n')
+        keys = tool(["jq", "-c", "keys_unsorted"], self.folder, done.stdout).splitlines()
+        self.assertEqual(keys, [json.dumps(HEADER, separators=(",", ":"))] * 2)
+
+    def test_crlf_file_gives_the_same_rows(self):
+        with open(self.path("datas.dat"), "rb") as f, open(self.path("windows.dat"), "wb") as out:
+            out.write(f.read().replace(b"\n", b"\r\n"))
+        done = export(self.folder, "windows.dat")
+        self.assertEqual(done.returncode, 0)
+        rows = list(csv.reader(io.StringIO(done.stdout.decode(), newline="")))
+        self.assertEqual(rows[1:], [["windows.dat"] + ADA_ROW, ["windows.dat"] + ALAN_ROW])
+
+    def test_record_cut_short_is_told_and_the_whole_ones_exported(self):
+        with open(self.path("datas.dat"), "rb") as f:
+            data = f.read()
+        with open(self.path("cut.dat"), "wb") as out:
+            out.write(data[: data.index(b"Wilmslow")])
+        done = export(self.folder, "cut.dat")
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"cut.dat:31: a record cut short (7 of 30 lines)\n")
+        self.assertEqual(done.stdout.count(b"\r\n"), 2)
+
+    def test_days_from_and_to_are_inclusive(self):
+        for days, surnames in ((["--from", "2026-12-07"], ["Turing"]), (["--to", "2026-12-06"], ["Lovelace"]),
+                               (["--from", "2026-12-06", "--to", "2026-12-07"], ["Lovelace", "Turing"]),
+                               (["--from", "2026-12-08"], [])):
+            done = export(self.folder, "--format", "jsonl", *days, "datas.dat")
+            self.assertEqual(done.returncode, 0)
+            got = [json.loads(line)["surname"].strip('"') for line in done.stdout.splitlines()]
+            self.assertEqual(got, surnames, days)
+
+    def test_an_answer_that_is_not_utf8(self):
+        enter(self.folder, ADA.replace("Lon,don", "K\xf6ln").encode("latin-1"), "2026-12-08 09:00:00")
+        done = export(self.folder, "--format", "jsonl", "--from", "2026-12-08", "datas.dat")
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"datas.dat:68: not UTF-8\n")
+        self.assertEqual(json.loads(done.stdout)["place_of_birth"], "K\ufffdln")
+        as_csv = export(self.folder, "--from", "2026-12-08", "datas.dat")
+        self.assertIn(b",K\xf6ln,", as_csv.stdout)  # CSV keeps the bytes as stored
+
+    def test_a_missing_file_among_good_ones(self):
+        os.symlink("datas.dat", self.path("again.dat"))
+        done = export(self.folder, "datas.dat", "missing.dat", "again.dat")
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"profiledesk-records: missing.dat: No such file or directory\n")
+        sources = [row[0] for row in csv.reader(io.StringIO(done.stdout.decode(), newline=""))][1:]
+        self.assertEqual(sources, ["datas.dat", "datas.dat", "again.dat", "again.dat"])
+
+    def test_usage_errors_get_one_line_and_status_2(self):
+        for args in (["--format", "xml", "datas.dat"], ["--from", "2026-02-30", "datas.dat"], [],
+                     ["--to", "yesterday", "datas.dat"], ["--colour", "datas.dat"]):
+            done = export(self.folder, *args)
+            self.assertEqual(done.returncode, 2, args)
+            self.assertEqual(len(done.stderr.splitlines()), 1, args)
+            self.assertTrue(done.stderr.startswith(b"profiledesk-records: "), args)
+            self.assertEqual(done.stdout, b"", args)
+
+    def test_output_file_is_whole_or_absent(self):
+        with open(self.path("datas.dat"), "rb") as f:
+            before = f.read()
+        refused = export(self.folder, "-o", "./datas.dat", "datas.dat")
+        self.assertEqual(refused.returncode, 2)
+        with open(self.path("datas.dat"), "rb") as f:
+            self.assertEqual(f.read(), before)
+
+        done = export(self.folder, "-o", "out.csv", "datas.dat")
+        self.assertEqual((done.returncode, done.stdout, done.stderr), (0, b"", b""))
+        with open(self.path("out.csv"), "rb") as f:
+            self.assertEqual(f.read().count(b"\r\n"), 3)
+
+        # Many records and a file-size limit: the write fails part-way through.
+        with open(self.path("big.dat"), "wb") as f:
+            f.write(before * 2000)
+        small_limit = subprocess.run(
+            f"ulimit -f 64; exec '{RECORDS}' export -o out.csv big.dat", shell=True, cwd=self.folder,
+            capture_output=True, timeout=60, start_new_session=True, check=False)
+        self.assertEqual(small_limit.returncode, 1)
+        self.assertEqual(small_limit.stderr, b"profiledesk-records: out.csv: File too large\n")
+        with open(self.path("out.csv"), "rb") as f:
+            self.assertEqual(f.read().count(b"\r\n"), 3, "the earlier output stays as it was")
+        self.assertEqual(sorted(os.listdir(self.folder)), ["big.dat", "datas.dat", "out.csv"])
+
+        missing = export(self.folder, "-o", "no/such/folder/out.csv", "datas.dat")
+        self.assertEqual(missing.returncode, 1)
+        self.assertEqual(missing.stderr, b"profiledesk-records: no/such/folder/out.csv: No such file or directory\n")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])

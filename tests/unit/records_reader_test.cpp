@@ -1,0 +1,216 @@
+// Records written by the desk's own writer and read back by the office's reader: whatever
+// the answers, line ends, maker details or piece sizes, the reader gives back exactly what
+// was stored, and never calls a record whole unless all of it is there.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "record/record_format.hpp"
+#include "record/record_scanner.hpp"
+
+namespace profiledesk {
+namespace {
+
+struct Collected {
+    std::vector<StoredRecord> records;
+    std::vector<ScanProblem> problems;
+};
+
+struct Collector final : ScanListener {
+    explicit Collector(Collected& target) : into(target) {}
+    void onRecord(const StoredRecord& record) override { into.records.push_back(record); }
+    void onProblem(const ScanProblem& problem) override { into.problems.push_back(problem); }
+    Collected& into;
+};
+
+// Feeds `bytes` in pieces of random sizes, so that lines and CRLF pairs fall across pieces.
+Collected scan(const std::string& bytes, std::mt19937& random) {
+    Collected collected;
+    Collector collector(collected);
+    RecordScanner scanner(collector);
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const std::size_t piece = std::uniform_int_distribution<std::size_t>(1, 200)(random);
+        scanner.feed(std::string_view(bytes).substr(at, piece));
+        at += piece;
+    }
+    scanner.finish();
+    return collected;
+}
+
+// A fixed seed, so that a failing round can be run again as it was.
+std::mt19937 seeded(std::uint32_t seed) {
+    return std::mt19937(seed);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
+}
+
+std::string crlf(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        out += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    return out;
+}
+
+// Any bytes a typed word can hold: everything but white space.
+std::string randomWord(std::mt19937& random) {
+    std::string word(std::uniform_int_distribution<std::size_t>(1, 12)(random), 'x');
+    for (char& c : word) {
+        do {
+            c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
+        } while (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r');
+    }
+    return word;
+}
+
+// Figures that a stream writes with six digits and reads back as the same double.
+constexpr std::array<double, 9> kFigures{-0.0, 0.0, 1.52416e+12, 4e-320, -2.5, -0.125, 35, 1e+300, -7.25e-05};
+
+CandidateRecord randomRecord(std::mt19937& random) {
+    CandidateRecord record;
+    std::array<std::string*, 15> words{&record.firstName,
+                                       &record.surname,
+                                       &record.placeOfBirth,
+                                       &record.dateOfBirth,
+                                       &record.ageText,
+                                       &record.educationCentre,
+                                       &record.streetName,
+                                       &record.coordinatorName,
+                                       &record.nearbyBusiness,
+                                       &record.productivityCompany,
+                                       &record.maintenanceCompany,
+                                       &record.zonalLibrary,
+                                       &record.libraryFee,
+                                       &record.shoppingCentre,
+                                       &record.nearestSchool};
+    // A failed read leaves that answer and every later one empty.
+    const std::size_t failedAt = std::uniform_int_distribution<std::size_t>(0, words.size() + 5)(random);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        *words.at(i) = i < failedAt ? randomWord(random) : std::string();
+    }
+    std::uniform_int_distribution<std::size_t> pick(0, kFigures.size() - 1);
+    record.ageValue = kFigures.at(pick(random));
+    record.yearsAhead = kFigures.at(pick(random));
+    return record;
+}
+
+ClockSnapshot randomClock(std::mt19937& random) {
+    const int hour = std::uniform_int_distribution<int>(1, 12)(random);
+    const int minute = std::uniform_int_distribution<int>(0, 59)(random);
+    std::array<char, 64> time{};
+    (void)std::snprintf(time.data(), time.size(), "The Time Now Is :: %02d:%02d%s.", hour, minute,
+                        minute % 2 == 0 ? "AM" : "PM");
+    return ClockSnapshot{.dayOfMonth = std::uniform_int_distribution<int>(1, 31)(random),
+                         .month = std::uniform_int_distribution<int>(0, 11)(random),
+                         .year = std::uniform_int_distribution<int>(1970, 2400)(random),
+                         .timeText = time.data()};
+}
+
+// A build with other maker details, with the fixed text's own marks inside them.
+constexpr MakerDetails kOtherMaker{
+    .makerName = "Desk [7] !!! of the North",
+    .makerInitials = "N] !!!",
+    .noticeText = "(C) 2031  -->  Today's Date Is  !!!",
+    .postalAddress = "",
+    .contactEmail = "",
+    .contactPhone = "!!! !!!",
+    .greetingTag = "",
+    .defaultLocation1 = " ",
+    .defaultLocation2 = "Zip :: 1 ",
+    .collectionWebAddress = "x] -> End Of Collection(y",
+    .collatorTag = "<->Collated Datas) <-> z",
+    .collectionPhone = "<-- <--",
+    .departmentLabel = "> Dept <",
+};
+
+void expectSameValues(const StoredRecord& read, const FieldValues& written) {
+    for (std::size_t i = 1; i < kFieldCount; ++i) {
+        EXPECT_EQ(read.field(static_cast<Field>(i)), written.at(i)) << "field " << i;
+    }
+}
+
+TEST(RecordReader, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMaker) {
+    std::mt19937 random = seeded(20261206);
+    for (int round = 0; round < 200; ++round) {
+        const MakerDetails& maker = round % 3 == 0 ? kOtherMaker : kMakerDetails;
+        std::vector<CandidateRecord> candidates;
+        std::vector<ClockSnapshot> clocks;
+        std::string file;
+        for (int n = 0; n < 3; ++n) {
+            candidates.push_back(randomRecord(random));
+            clocks.push_back(randomClock(random));
+            file += formatRecord(candidates.back(), clocks.back(), maker);
+        }
+        const bool windows = round % 2 == 1;
+        const Collected read = scan(windows ? crlf(file) : file, random);
+        ASSERT_TRUE(read.problems.empty())
+            << "round " << round << ": line " << read.problems.at(0).line << ": " << read.problems.at(0).what;
+        ASSERT_EQ(read.records.size(), 3U) << "round " << round;
+        for (std::size_t n = 0; n < 3; ++n) {
+            const StoredRecord& record = read.records.at(n);
+            EXPECT_EQ(record.number, n + 1);
+            EXPECT_EQ(record.firstLine, 30 * n + 1);
+            expectSameValues(record, recordValues(candidates.at(n), clocks.at(n), maker));
+            const double years = *parseFigure(record.field(Field::yearsAhead));
+            EXPECT_EQ(years, candidates.at(n).yearsAhead);
+            EXPECT_EQ(std::signbit(years), std::signbit(candidates.at(n).yearsAhead));
+            EXPECT_EQ(record.enteredAt.year, clocks.at(n).year);
+            EXPECT_EQ(record.enteredAt.month, clocks.at(n).month + 1);
+            EXPECT_EQ(record.enteredAt.day, clocks.at(n).dayOfMonth);
+        }
+    }
+}
+
+TEST(RecordReader, ReadsTheTwelveOClockHoursAsMidnightAndNoon) {
+    std::mt19937 random = seeded(7);
+    const CandidateRecord candidate = randomRecord(random);
+    ClockSnapshot clock{
+        .dayOfMonth = 6, .month = 11, .year = 2026, .timeText = "The Time Now Is :: 12:05AM."};
+    std::string file = formatRecord(candidate, clock, kMakerDetails);
+    clock.timeText = "The Time Now Is :: 12:59PM.";
+    file += formatRecord(candidate, clock, kMakerDetails);
+    const Collected read = scan(file, random);
+    ASSERT_EQ(read.records.size(), 2U);
+    EXPECT_EQ(read.records[0].enteredAt.hour, 0);
+    EXPECT_EQ(read.records[1].enteredAt.hour, 12);
+    EXPECT_EQ(read.records[1].enteredAt.minute, 59);
+}
+
+TEST(RecordReader, NeverCallsARecordCutShortAtAnyByteWhole) {
+    std::mt19937 random = seeded(42);
+    const std::string first = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    for (const bool windows : {false, true}) {
+        const std::string second = formatRecord(randomRecord(random), randomClock(random), kOtherMaker);
+        const std::string whole = windows ? crlf(first + second) : first + second;
+        const std::size_t secondStarts = windows ? crlf(first).size() : first.size();
+        for (std::size_t cut = secondStarts + 1; cut < whole.size(); ++cut) {
+            const Collected read = scan(whole.substr(0, cut), random);
+            ASSERT_EQ(read.records.size(), 1U) << "cut at byte " << cut;
+            ASSERT_EQ(read.problems.size(), 1U) << "cut at byte " << cut;
+            EXPECT_EQ(read.problems[0].line, 31U) << "cut at byte " << cut;
+        }
+    }
+}
+
+TEST(RecordReader, TellsAFigureThatIsNotANumberOnItsLineAndKeepsTheNextRecord) {
+    std::mt19937 random = seeded(3);
+    std::string file = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    const std::size_t addition = file.find(" The Addition Of");
+    file.replace(file.find('=', addition) + 2, file.find('\n', addition) - file.find('=', addition) - 2,
+                 "5x");
+    file += formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    const Collected read = scan(file, random);
+    ASSERT_EQ(read.problems.size(), 1U);
+    EXPECT_EQ(read.problems[0].line, 23U);
+    EXPECT_EQ(read.problems[0].what, "a figure that is not a number ('5x')");
+    ASSERT_EQ(read.records.size(), 1U);
+    EXPECT_EQ(read.records[0].firstLine, 31U);
+}
+
+}  // namespace
+}  // namespace profiledesk
