@@ -27,7 +27,7 @@ test-deps: deps
 # Everything CI checks: the suite on Linux, under the sanitizers, with the portable
 # fallbacks and on Windows (under wine), the static checks, and a short run of the fuzzer.
 test: test-deps
-	$(MAKE) --no-print-directory lint fuzz-smoke test-windows test-asan test-fallbacks test-linux
+	$(MAKE) --no-print-directory lint build fuzz-smoke test-windows test-asan test-fallbacks test-linux
 
 test-linux:
 	cmake --preset dev > /dev/null

@@ -118,10 +118,8 @@ bool syncData(int fd) {
 
 // A new file's name lives in its folder, which a crash can lose without this.
 bool syncFolderOf(const std::string& path) {
-    std::string folder = std::filesystem::path(path).parent_path().string();
-    if (folder.empty()) {
-        folder = ".";
-    }
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const std::filesystem::path folder = parent.empty() ? std::filesystem::path(".") : parent;
     const Descriptor handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (handle.get() < 0) {
         return errno == EACCES;  // a folder the user may write in but not read: nothing to open
