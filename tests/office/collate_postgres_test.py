@@ -69,6 +69,7 @@ def setUpModule():
 
 
 class Loading(unittest.TestCase):
+    maxDiff = None
     def test_new_database_gets_the_table_and_the_rows_as_stored(self):
         into = new_database("fresh")
         path = write("three.dat", *RECORDS[:3])
@@ -108,6 +109,12 @@ class Loading(unittest.TestCase):
                           (0, b"1 added, 3 already present, 0 problems\n", b"")])
         self.assertEqual(SERVER.sql("SELECT count(*), count(DISTINCT record_key) FROM records", "again"),
                          [["7", "7"]])
+
+    def test_a_file_named_twice_into_a_new_table_is_added_once(self):
+        path = write("twice.dat", *RECORDS[0:3])
+        result = collate(new_database("twice"), path, path)
+        self.assertEqual((result.returncode, result.stdout), (0, b"3 added, 3 already present, 0 problems\n"))
+        self.assertEqual(SERVER.sql("SELECT count(*) FROM records", "twice"), [["3"]])
 
     def test_eight_at_once_leave_the_union_once(self):
         into = new_database("crowd")  # the table too is made by whichever run comes first
