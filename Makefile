@@ -1,10 +1,10 @@
 # The front door: `make run` builds and starts the program, `make test` sets up what the
 # tests need and runs them all. See the README.
 
-BUILD_PACKAGES := cmake ninja-build g++ make
+BUILD_PACKAGES := cmake ninja-build g++ make pkg-config libpq-dev
 TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
-                 g++-mingw-w64-x86-64-posix wine64 wine
+                 g++-mingw-w64-x86-64-posix wine64 wine postgresql
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
@@ -73,6 +73,8 @@ fuzz-smoke: fuzz-build
 bench: build
 	@scripts/deps.sh python3 time
 	python3 bench/run_bench.py build/release/profiledesk build/bench
+	@scripts/deps.sh postgresql
+	python3 bench/postgres_bench.py build/release/profiledesk-records build/release/profiledesk build/bench
 
 # A Debian package of the Linux build, and a zip of the Windows build with a text manual,
 # both in build/packages.

@@ -77,18 +77,22 @@ def main():
             server.sql("CHECKPOINT")
             return timed(psql + ["-c", f"\\copy records_import FROM '{csv}' CSV HEADER"], env)
 
-        subject_times, reference_times = [], []
+        # The reference is export then \copy. This branch has no export yet: `check`, the same
+        # reader without writing the CSV, stands in for it, which favours the reference.
+        times = {"collate": [], "copy": [], "read": []}
         for _ in range(ROUNDS):
-            subject_times.append(collate())
-            reference_times.append(copy())
-        subject, reference = statistics.median(subject_times), statistics.median(reference_times)
+            times["collate"].append(collate())
+            times["copy"].append(copy())
+            times["read"].append(timed([TOOL, "check", records], env))
+        subject, copied, read = (statistics.median(times[key]) for key in ("collate", "copy", "read"))
         rows = server.sql("SELECT (SELECT count(*) FROM records), (SELECT count(*) FROM records_import)", "office")
         size_mib = os.path.getsize(records) >> 20
         print(f"collate of {size_mib} MiB into PostgreSQL ({rows[0][0]} rows, {ROUNDS} rounds, medians)")
-        ratio = subject / reference
-        name = "collate into PostgreSQL, against \\copy of its CSV"
-        print(f"{name:<52} {subject:9.4f}s vs {reference:9.4f}s  ratio {ratio:5.2f}x "
-              f"(goal <= 1.0x, {'meets' if ratio <= 1.0 else 'misses'})", flush=True)
+        for name, reference in (("collate into PostgreSQL, against check + \\copy", read + copied),
+                                ("collate into PostgreSQL, against \\copy alone", copied)):
+            ratio = subject / reference
+            print(f"{name:<52} {subject:9.4f}s vs {reference:9.4f}s  ratio {ratio:5.2f}x "
+                  f"(goal <= 1.0x, {'meets' if ratio <= 1.0 else 'misses'})", flush=True)
 
         server.sql("DROP TABLE IF EXISTS records", "office")
         peak = subprocess.run(["/usr/bin/time", "-f", "%M", TOOL, "collate", "--into", into, records], env=env,

@@ -3,6 +3,8 @@
 
 #include <libpq-fe.h>
 
+#include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -180,19 +182,31 @@ public:
             done = run("CREATE TEMP TABLE incoming (LIKE records) ON COMMIT DROP");
         }
         if (done.isOk()) {
-            done = run("COPY incoming (" + columnList() + ") FROM STDIN", PGRES_COPY_IN);
+            // Binary: the server reads lengths instead of looking for delimiters and escapes.
+            done = run("COPY incoming (" + columnList() + ") FROM STDIN (FORMAT binary)", PGRES_COPY_IN);
+        }
+        if (done.isOk()) {
+            constexpr std::string_view kHeader{"PGCOPY\n\xFF\r\n\0\0\0\0\0\0\0\0\0", 19};
+            buffer_.append(kHeader);
         }
         return done;
     }
 
     Status add(const Row& row, std::string_view key) override {
         note_.clear();
-        for (const std::string_view value : row.values) {
-            appendValue(value);
-            buffer_ += '\t';
+        appendNumber(std::uint16_t{kColumnCount + 1});
+        for (std::size_t i = 0; i < kColumnCount; ++i) {
+            if (kColumnKinds.at(i) == ColumnKind::whole) {
+                std::uint64_t number = 0;
+                std::from_chars(row.values.at(i).data(), row.values.at(i).data() + row.values.at(i).size(),
+                                number);
+                appendNumber(std::uint32_t{8});
+                appendNumber(number);
+            } else {
+                appendText(row.values.at(i));
+            }
         }
-        appendValue(key);
-        buffer_ += '\n';
+        appendText(key);
         ++rows_;
         return buffer_.size() >= kCopyPiece ? send() : Status::ok();
     }
@@ -200,6 +214,7 @@ public:
     std::string_view lastNote() const override { return note_; }
 
     Status commit(CollateCounts& counts) override {
+        appendNumber(std::uint16_t{0xFFFF});  // the end of the rows
         Status done = send();
         if (done.isOk() && PQputCopyEnd(connection_.get(), nullptr) != 1) {
             done = failure(nullptr);
@@ -314,44 +329,40 @@ private:
         return Status::ok();
     }
 
-    // One value in COPY's text format. A text column holds no NUL byte and, in a UTF-8
+    // A number as COPY's binary format has it: big-endian.
+    template <typename Number>
+    void appendNumber(Number number) {
+        for (std::size_t shift = sizeof(Number) * 8; shift > 0; shift -= 8) {
+            buffer_ += static_cast<char>((number >> (shift - 8)) & 0xFFU);
+        }
+    }
+
+    // One text value, after its length. A text column holds no NUL byte and, in a UTF-8
     // database, only UTF-8: anything else is stored as U+FFFD, and noted.
-    void appendValue(std::string_view value) {
+    void appendText(std::string_view value) {
+        const std::size_t lengthAt = buffer_.size();
+        appendNumber(std::uint32_t{0});
         std::size_t plain = 0;  // bytes from here on go in as they are
         for (std::size_t i = 0; i < value.size();) {
             const auto byte = static_cast<unsigned char>(value[i]);
-            if (byte >= 0x20 && byte < 0x80 && byte != '\\') {
+            if (byte != 0 && (byte < 0x80 || keepBytes_)) {
                 ++i;
                 continue;
             }
-            std::size_t length = 1;
-            std::string_view instead;
-            if (byte == '\\') {
-                instead = "\\\\";
-            } else if (byte == '\t') {
-                instead = "\\t";
-            } else if (byte == '\n') {
-                instead = "\\n";
-            } else if (byte == '\r') {
-                instead = "\\r";
-            } else if (byte == 0) {
-                instead = "\xEF\xBF\xBD";
-                note_ = "a NUL byte, stored as U+FFFD";
-            } else if (byte >= 0x80 && !keepBytes_) {
-                length = utf8Length(value.substr(i));
-                if (length == 0) {
-                    length = 1;
-                    instead = "\xEF\xBF\xBD";
-                    note_ = "not UTF-8";
-                }
-            }
-            if (!instead.empty()) {
-                buffer_.append(value.substr(plain, i - plain)).append(instead);
-                plain = i + length;
+            std::size_t length = byte == 0 ? 0 : utf8Length(value.substr(i));
+            if (length == 0) {
+                note_ = byte == 0 ? "a NUL byte, stored as U+FFFD" : "not UTF-8";
+                buffer_.append(value.substr(plain, i - plain)).append("\xEF\xBF\xBD");
+                length = 1;
+                plain = i + 1;
             }
             i += length;
         }
         buffer_.append(value.substr(plain));
+        const auto length = static_cast<std::uint32_t>(buffer_.size() - lengthAt - 4);
+        for (std::size_t i = 0; i < 4; ++i) {
+            buffer_[lengthAt + i] = static_cast<char>((length >> (24 - 8 * i)) & 0xFFU);
+        }
     }
 
     Connection connection_;
