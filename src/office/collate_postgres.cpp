@@ -178,12 +178,16 @@ public:
                 created_ = true;
             }
         }
-        if (done.isOk()) {
+        // A table made by this run is seen by no one else until it ends: nothing can conflict
+        // with the rows, which go straight in. Otherwise they wait in a table of their own.
+        if (done.isOk() && !created_) {
             done = run("CREATE TEMP TABLE incoming (LIKE records) ON COMMIT DROP");
         }
         if (done.isOk()) {
             // Binary: the server reads lengths instead of looking for delimiters and escapes.
-            done = run("COPY incoming (" + columnList() + ") FROM STDIN (FORMAT binary)", PGRES_COPY_IN);
+            done = run(std::string("COPY ") + (created_ ? "records" : "incoming") + " (" + columnList() +
+                           ") FROM STDIN (FORMAT binary)",
+                       PGRES_COPY_IN);
         }
         if (done.isOk()) {
             constexpr std::string_view kHeader{"PGCOPY\n\xFF\r\n\0\0\0\0\0\0\0\0\0", 19};
@@ -229,22 +233,15 @@ public:
             }
         }
         std::uint64_t added = 0;
-        bool keysUnique = false;
         if (done.isOk() && created_) {
-            done = fillNewTable(added, keysUnique);
-        }
-        if (done.isOk() && created_ && !keysUnique) {
-            done = run("ALTER TABLE records ADD UNIQUE (record_key)");
-        }
-        if (done.isOk() && created_) {
-            done = run("CREATE INDEX records_entered_at ON records (entered_at)");
+            done = indexNewTable(added);
         }
         // One run adds at a time: two inserting the same keys in different orders would wait on
         // each other. Readers are not held up by this lock.
-        if (done.isOk() && !keysUnique) {
+        if (done.isOk() && !created_) {
             done = run("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
         }
-        if (done.isOk() && !keysUnique) {
+        if (done.isOk() && !created_) {
             const std::string columns = columnList();
             done = run("INSERT INTO records (" + columns + ") SELECT " + columns +
                            " FROM incoming ON CONFLICT (record_key) DO NOTHING",
@@ -284,24 +281,31 @@ private:
         return Status::ok();
     }
 
-    // A table made by this run, that no one else sees yet, takes every row at once and gets its
-    // unique index after them: a sorted build instead of one index insertion a row. If the
-    // run holds a record twice (a file named twice), the table is left empty again.
-    Status fillNewTable(std::uint64_t& added, bool& keysUnique) {
-        const std::string columns = columnList();
-        Status done = run("SAVEPOINT whole_rows");
-        if (done.isOk()) {
-            done = run("INSERT INTO records (" + columns + ") SELECT " + columns + " FROM incoming",
-                       PGRES_COMMAND_OK, &added);
-        }
+    // The indexes of a table made by this run come after its rows: a sorted build instead of
+    // one insertion a row. A record twice in the run (a file named twice) is kept once.
+    Status indexNewTable(std::uint64_t& added) {
+        added = rows_;
+        Status done = run("SAVEPOINT rows_in");
         std::string state;
         if (done.isOk()) {
             done = run("ALTER TABLE records ADD UNIQUE (record_key)", PGRES_COMMAND_OK, nullptr, &state);
-            keysUnique = done.isOk();
         }
-        if (!keysUnique && state == "23505") {  // unique_violation
-            added = 0;
-            done = run("ROLLBACK TO SAVEPOINT whole_rows");
+        if (!done.isOk() && state == "23505") {  // unique_violation
+            std::uint64_t again = 0;
+            done = run("ROLLBACK TO SAVEPOINT rows_in");
+            if (done.isOk()) {
+                done =
+                    run("DELETE FROM records later USING records first WHERE later.record_key = "
+                        "first.record_key AND later.ctid > first.ctid",
+                        PGRES_COMMAND_OK, &again);
+                added -= again;
+            }
+            if (done.isOk()) {
+                done = run("ALTER TABLE records ADD UNIQUE (record_key)");
+            }
+        }
+        if (done.isOk()) {
+            done = run("CREATE INDEX records_entered_at ON records (entered_at)");
         }
         return done;
     }

@@ -70,6 +70,7 @@ def setUpModule():
 
 class Loading(unittest.TestCase):
     maxDiff = None
+
     def test_new_database_gets_the_table_and_the_rows_as_stored(self):
         into = new_database("fresh")
         path = write("three.dat", *RECORDS[:3])
