@@ -336,8 +336,9 @@ private:
     // A number as COPY's binary format has it: big-endian.
     template <typename Number>
     void appendNumber(Number number) {
+        const auto wide = static_cast<std::uint64_t>(number);
         for (std::size_t shift = sizeof(Number) * 8; shift > 0; shift -= 8) {
-            buffer_ += static_cast<char>((number >> (shift - 8)) & 0xFFU);
+            buffer_ += static_cast<char>((wide >> (shift - 8)) & 0xFFU);
         }
     }
 
