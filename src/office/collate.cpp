@@ -48,6 +48,10 @@ public:
             static_cast<unsigned long long>(hash.low64), static_cast<unsigned long long>(ordinal));
         fillRow(path_, record, row_);
         failure = target_.add(row_, std::string_view(key.data(), static_cast<std::size_t>(length)));
+        if (const std::string_view note = target_.lastNote(); failure.isOk() && !note.empty()) {
+            progress_.finish();
+            console_.err << path_ << ':' << record.firstLine << ": " << note << '\n';
+        }
         progress_.addRecords(1);
     }
 

@@ -1,11 +1,456 @@
+// Collating into PostgreSQL, with libpq: the rows go by COPY into a temporary table, then
+// into `records` by one INSERT that skips the keys already there, all in one transaction.
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "office/collate_target.hpp"
 
 namespace profiledesk::office {
 
-OpenedTarget openPostgresTarget(const std::string& /*connection*/) {
+namespace {
+
+struct ConnectionCloser {
+    void operator()(PGconn* connection) const { PQfinish(connection); }
+};
+using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
+
+struct ResultClearer {
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultClearer>;
+
+struct OptionsFreer {
+    void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
+};
+using ConnectionOptions = std::unique_ptr<PQconninfoOption, OptionsFreer>;
+
+// Taken by the run that creates the table, so that two first runs do not both create it.
+constexpr std::string_view kSchemaLock = "SELECT pg_advisory_xact_lock(7236828425061003621)";
+
+// Rows go to the server in pieces of this size.
+constexpr std::size_t kCopyPiece = std::size_t{256} << 10;
+
+std::string columnList() {
+    std::string list;
+    for (const std::string_view name : kColumnNames) {
+        list.append(name).append(", ");
+    }
+    return list + "record_key";
+}
+
+std::string createTableStatement() {
+    std::string statement = "CREATE TABLE IF NOT EXISTS records (";
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+        // The figures stay text, exactly as the record writes them ("1.52416e+12", "inf").
+        statement.append(kColumnNames.at(i))
+            .append(kColumnKinds.at(i) == ColumnKind::whole ? " BIGINT, " : " TEXT, ");
+    }
+    // Keys compare as bytes, whatever the database's locale: quicker, and they are hex.
+    return statement + "record_key TEXT COLLATE \"C\" NOT NULL)";
+}
+
+// One part of a URI, with anything but unreserved characters percent-encoded, so that a
+// socket folder reads as libpq itself would take it ("%2Fvar%2Frun%2Fpostgresql").
+std::string uriPart(std::string_view text) {
+    constexpr std::string_view kHex = "0123456789ABCDEF";
+    std::string part;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
+            part += c;
+        } else {
+            part += '%';
+            part += kHex[byte >> 4U];
+            part += kHex[byte & 0xFU];
+        }
+    }
+    return part;
+}
+
+// postgresql://USER@HOST:PORT/DB, never with the password: how messages name the server.
+std::string serverName(std::string_view user, std::string_view host, std::string_view port,
+                       std::string_view db) {
+    std::string name = "postgresql://";
+    if (!user.empty()) {
+        name.append(uriPart(user)).append("@");
+    }
+    name.append(uriPart(host));
+    if (!port.empty()) {
+        name.append(":").append(uriPart(port));
+    }
+    return name.append("/").append(uriPart(db));
+}
+
+std::string_view orEmpty(const char* text) {
+    return text != nullptr ? std::string_view(text) : std::string_view();
+}
+
+std::string serverName(const PGconn* connection) {
+    return serverName(orEmpty(PQuser(connection)), orEmpty(PQhost(connection)), orEmpty(PQport(connection)),
+                      orEmpty(PQdb(connection)));
+}
+
+// libpq's message on one line: its hint lines (indented) dropped, and the lines of several
+// attempts joined.
+std::string oneLine(std::string_view message) {
+    std::string line;
+    while (!message.empty()) {
+        const std::size_t end = message.find('\n');
+        std::string_view piece = message.substr(0, end);
+        message = end == std::string_view::npos ? std::string_view() : message.substr(end + 1);
+        if (piece.empty() || piece.front() == '\t' || piece.front() == ' ') {
+            continue;
+        }
+        if (!line.empty()) {
+            line += "; ";
+        }
+        for (const char c : piece) {
+            if (!(c == ' ' && !line.empty() && line.back() == ' ')) {  // "FATAL:  x" reads "FATAL: x"
+                line += c;
+            }
+        }
+    }
+    return line.empty() ? "no reason given" : line;
+}
+
+// The length of the UTF-8 sequence at the start of `text`, or 0 if it is not one.
+std::size_t utf8Length(std::string_view text) {
+    const auto at = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = at(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80;   // the bounds of the second byte rule out overlong forms,
+    unsigned char high = 0xBF;  // surrogates and values beyond U+10FFFF
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || at(1) < low || at(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (at(i) < 0x80 || at(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+class PostgresTarget final : public CollateTarget {
+public:
+    PostgresTarget(Connection connection, std::string server, bool keepBytes)
+        : connection_(std::move(connection)), server_(std::move(server)), keepBytes_(keepBytes) {
+        buffer_.reserve(kCopyPiece + (kCopyPiece >> 2));
+    }
+
+    // Opens the transaction, creates the table where it is missing, and starts the COPY.
+    Status begin() {
+        Status done = run("BEGIN");
+        bool missing = false;
+        if (done.isOk()) {
+            done = tableMissing(missing);
+        }
+        if (done.isOk() && missing) {
+            // Another first run may be creating it: wait for that one to end, then look again.
+            done = run(kSchemaLock, PGRES_TUPLES_OK);
+            if (done.isOk()) {
+                done = tableMissing(missing);
+            }
+            if (done.isOk() && missing) {
+                done = run(createTableStatement());  // its indexes come after the rows
+                created_ = true;
+            }
+        }
+        // A table made by this run is seen by no one else until it ends: nothing can conflict
+        // with the rows, which go straight in. Otherwise they wait in a table of their own.
+        if (done.isOk() && !created_) {
+            done = run("CREATE TEMP TABLE incoming (LIKE records) ON COMMIT DROP");
+        }
+        if (done.isOk()) {
+            // Binary: the server reads lengths instead of looking for delimiters and escapes.
+            done = run(std::string("COPY ") + (created_ ? "records" : "incoming") + " (" + columnList() +
+                           ") FROM STDIN (FORMAT binary)",
+                       PGRES_COPY_IN);
+        }
+        if (done.isOk()) {
+            constexpr std::string_view kHeader{"PGCOPY\n\xFF\r\n\0\0\0\0\0\0\0\0\0", 19};
+            buffer_.append(kHeader);
+        }
+        return done;
+    }
+
+    Status add(const Row& row, std::string_view key) override {
+        note_.clear();
+        appendNumber(std::uint16_t{kColumnCount + 1});
+        for (std::size_t i = 0; i < kColumnCount; ++i) {
+            if (kColumnKinds.at(i) == ColumnKind::whole) {
+                std::uint64_t number = 0;
+                std::from_chars(row.values.at(i).data(), row.values.at(i).data() + row.values.at(i).size(),
+                                number);
+                appendNumber(std::uint32_t{8});
+                appendNumber(number);
+            } else {
+                appendText(row.values.at(i));
+            }
+        }
+        appendText(key);
+        ++rows_;
+        return buffer_.size() >= kCopyPiece ? send() : Status::ok();
+    }
+
+    std::string_view lastNote() const override { return note_; }
+
+    Status commit(CollateCounts& counts) override {
+        appendNumber(std::uint16_t{0xFFFF});  // the end of the rows
+        Status done = send();
+        if (done.isOk() && PQputCopyEnd(connection_.get(), nullptr) != 1) {
+            done = failure(nullptr);
+        }
+        if (done.isOk()) {
+            const Result copied(PQgetResult(connection_.get()));
+            if (PQresultStatus(copied.get()) != PGRES_COMMAND_OK) {
+                done = failure(copied.get());
+            }
+            for (Result rest(PQgetResult(connection_.get())); rest;
+                 rest.reset(PQgetResult(connection_.get()))) {
+            }
+        }
+        std::uint64_t added = 0;
+        if (done.isOk() && created_) {
+            done = indexNewTable(added);
+        }
+        // One run adds at a time: two inserting the same keys in different orders would wait on
+        // each other. Readers are not held up by this lock.
+        if (done.isOk() && !created_) {
+            done = run("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
+        }
+        if (done.isOk() && !created_) {
+            const std::string columns = columnList();
+            done = run("INSERT INTO records (" + columns + ") SELECT " + columns +
+                           " FROM incoming ON CONFLICT (record_key) DO NOTHING",
+                       PGRES_COMMAND_OK, &added);
+        }
+        if (done.isOk()) {
+            done = run("COMMIT");
+        }
+        if (done.isOk()) {
+            counts.added = added;
+            counts.present = rows_ - added;
+        }
+        return done;
+    }
+
+private:
+    Status failure(const PGresult* result) const {
+        const char* primary =
+            result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+        return Status::failure(
+            server_ + ": " +
+            (primary != nullptr ? std::string(primary) : oneLine(PQerrorMessage(connection_.get()))));
+    }
+
+    Status run(const std::string_view statement, ExecStatusType expected = PGRES_COMMAND_OK,
+               std::uint64_t* rows = nullptr, std::string* state = nullptr) {
+        const Result result(PQexec(connection_.get(), std::string(statement).c_str()));
+        if (PQresultStatus(result.get()) != expected) {
+            if (state != nullptr) {
+                *state = orEmpty(PQresultErrorField(result.get(), PG_DIAG_SQLSTATE));
+            }
+            return failure(result.get());
+        }
+        if (rows != nullptr) {
+            *rows = std::strtoull(PQcmdTuples(result.get()), nullptr, 10);
+        }
+        return Status::ok();
+    }
+
+    // The indexes of a table made by this run come after its rows: a sorted build instead of
+    // one insertion a row. A record twice in the run (a file named twice) is kept once.
+    Status indexNewTable(std::uint64_t& added) {
+        added = rows_;
+        Status done = run("SAVEPOINT rows_in");
+        std::string state;
+        if (done.isOk()) {
+            done = run("ALTER TABLE records ADD UNIQUE (record_key)", PGRES_COMMAND_OK, nullptr, &state);
+        }
+        if (!done.isOk() && state == "23505") {  // unique_violation
+            std::uint64_t again = 0;
+            done = run("ROLLBACK TO SAVEPOINT rows_in");
+            if (done.isOk()) {
+                done =
+                    run("DELETE FROM records later USING records first WHERE later.record_key = "
+                        "first.record_key AND later.ctid > first.ctid",
+                        PGRES_COMMAND_OK, &again);
+                added -= again;
+            }
+            if (done.isOk()) {
+                done = run("ALTER TABLE records ADD UNIQUE (record_key)");
+            }
+        }
+        if (done.isOk()) {
+            done = run("CREATE INDEX records_entered_at ON records (entered_at)");
+        }
+        return done;
+    }
+
+    Status tableMissing(bool& missing) {
+        // Read from the catalog itself: its cache would not know yet of a table that another
+        // run made while this one waited for the lock.
+        const Result result(
+            PQexec(connection_.get(),
+                   "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = 'records' "
+                   "AND relnamespace = current_schema()::regnamespace)"));
+        if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1) {
+            return failure(result.get());
+        }
+        missing = std::string_view(PQgetvalue(result.get(), 0, 0)) == "t";
+        return Status::ok();
+    }
+
+    Status send() {
+        if (!buffer_.empty() &&
+            PQputCopyData(connection_.get(), buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
+            return failure(nullptr);
+        }
+        buffer_.clear();
+        return Status::ok();
+    }
+
+    // A number as COPY's binary format has it: big-endian.
+    template <typename Number>
+    void appendNumber(Number number) {
+        const auto wide = static_cast<std::uint64_t>(number);
+        for (std::size_t shift = sizeof(Number) * 8; shift > 0; shift -= 8) {
+            buffer_ += static_cast<char>((wide >> (shift - 8)) & 0xFFU);
+        }
+    }
+
+    // One text value, after its length. A text column holds no NUL byte and, in a UTF-8
+    // database, only UTF-8: anything else is stored as U+FFFD, and noted.
+    void appendText(std::string_view value) {
+        const std::size_t lengthAt = buffer_.size();
+        appendNumber(std::uint32_t{0});
+        std::size_t plain = 0;  // bytes from here on go in as they are
+        for (std::size_t i = 0; i < value.size();) {
+            const auto byte = static_cast<unsigned char>(value[i]);
+            if (byte != 0 && (byte < 0x80 || keepBytes_)) {
+                ++i;
+                continue;
+            }
+            std::size_t length = byte == 0 ? 0 : utf8Length(value.substr(i));
+            if (length == 0) {
+                note_ = byte == 0 ? "a NUL byte, stored as U+FFFD" : "not UTF-8";
+                buffer_.append(value.substr(plain, i - plain)).append("\xEF\xBF\xBD");
+                length = 1;
+                plain = i + 1;
+            }
+            i += length;
+        }
+        buffer_.append(value.substr(plain));
+        const auto length = static_cast<std::uint32_t>(buffer_.size() - lengthAt - 4);
+        for (std::size_t i = 0; i < 4; ++i) {
+            buffer_[lengthAt + i] = static_cast<char>((length >> (24 - 8 * i)) & 0xFFU);
+        }
+    }
+
+    Connection connection_;
+    std::string server_;
+    bool keepBytes_;  // a SQL_ASCII database takes any bytes but NUL
+    std::string buffer_;
+    std::uint64_t rows_ = 0;
+    std::string note_;
+    bool created_ = false;  // the table is this run's own, not yet seen by others
+};
+
+void ignoreNotice(void* /*unused*/, const char* /*unused*/) {}
+
+}  // namespace
+
+OpenedTarget openPostgresTarget(const std::string& connection) {
     OpenedTarget opened;
-    opened.status = Status::failure("collating into PostgreSQL is not built yet");
-    opened.unsupported = true;
+    char* parseError = nullptr;
+    const ConnectionOptions options(PQconninfoParse(connection.c_str(), &parseError));
+    if (!options) {
+        // libpq quotes the whole text, which may hold a password.
+        std::string reason = oneLine(parseError != nullptr ? parseError : "out of memory");
+        PQfreemem(parseError);
+        const std::string quoted = ": \"" + connection + "\"";
+        if (const std::size_t at = reason.find(quoted); at != std::string::npos) {
+            reason.erase(at, quoted.size());
+        }
+        opened.status = Status::failure("--into: not a PostgreSQL connection: " + reason);
+        return opened;
+    }
+    std::string_view user;
+    std::string_view host;
+    std::string_view port;
+    std::string_view db;
+    bool password = false;
+    for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option) {
+        const std::string_view keyword = option->keyword;
+        const std::string_view value = orEmpty(option->val);
+        user = keyword == "user" ? value : user;
+        host = keyword == "host" ? value : host;
+        port = keyword == "port" ? value : port;
+        db = keyword == "dbname" ? value : db;
+        password = password || (keyword == "password" && option->val != nullptr);
+    }
+    if (password) {
+        // Every user of the computer can read a command line.
+        opened.status = Status::failure(serverName(user, host, port, db) +
+                                        ": a password on the command line is refused; put it in "
+                                        "PGPASSWORD or ~/.pgpass");
+        return opened;
+    }
+
+    // A server that does not answer is given up after a while, unless the user says otherwise
+    // (PGCONNECT_TIMEOUT, or connect_timeout in the connection, which comes later and wins).
+    std::vector<const char*> keywords{"fallback_application_name"};
+    std::vector<const char*> values{"profiledesk-records"};
+    if (std::getenv("PGCONNECT_TIMEOUT") == nullptr) {  // NOLINT(concurrency-mt-unsafe)
+        keywords.push_back("connect_timeout");
+        values.push_back("15");
+    }
+    keywords.insert(keywords.end(), {"dbname", nullptr});
+    values.insert(values.end(), {connection.c_str(), nullptr});
+    Connection opening(PQconnectdbParams(keywords.data(), values.data(), 1));
+    if (!opening) {
+        opened.status = Status::failure(serverName(user, host, port, db) + ": out of memory");
+        return opened;
+    }
+    std::string server = serverName(opening.get());
+    if (PQstatus(opening.get()) != CONNECTION_OK) {
+        opened.status = Status::failure(server + ": " + oneLine(PQerrorMessage(opening.get())));
+        return opened;
+    }
+    PQsetNoticeProcessor(opening.get(), ignoreNotice, nullptr);  // "already exists, skipping"
+    const bool keepBytes = orEmpty(PQparameterStatus(opening.get(), "server_encoding")) == "SQL_ASCII";
+    if (PQsetClientEncoding(opening.get(), keepBytes ? "SQL_ASCII" : "UTF8") != 0) {
+        opened.status = Status::failure(server + ": " + oneLine(PQerrorMessage(opening.get())));
+        return opened;
+    }
+    auto target = std::make_unique<PostgresTarget>(std::move(opening), std::move(server), keepBytes);
+    opened.status = target->begin();
+    if (opened.status.isOk()) {
+        opened.target = std::move(target);
+    }
     return opened;
 }
 

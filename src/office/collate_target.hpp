@@ -29,6 +29,9 @@ public:
 
     // Takes one row, with its unique key, to be kept unless a row with that key is there.
     virtual Status add(const Row& row, std::string_view key) = 0;
+    // What the last add() had to change in the row to store it ("not UTF-8"), if anything;
+    // told on stderr against the record's first line.
+    virtual std::string_view lastNote() const { return {}; }
     // Keeps every row taken, all at once, and counts the new ones and those already there.
     virtual Status commit(CollateCounts& counts) = 0;
 };

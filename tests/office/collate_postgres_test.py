@@ -1,0 +1,203 @@
+"""`profiledesk-records collate` into a PostgreSQL server that this suite starts itself.
+
+Usage: collate_postgres_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER
+"""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from postgres_server import Server  # noqa: E402
+
+TOOL, DESK, WORK = (os.path.abspath(arg) for arg in sys.argv[1:4])
+FAKETIME_LIB = os.environ.get("PROFILEDESK_FAKETIME_LIB", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+PASSWORD = "desk-pass"
+SERVER = None
+RECORDS = []  # the bytes of one record each, as the desk program wrote them
+
+
+def answers(first_name):
+    return b"1\n" + first_name + b"\nDoe\nLagos\n12-03-1990\n36\n30\n5\nCity-College\nHarbour-Street\n" \
+        b"Mary-Okafor\nBakery-One\nSteel-Works\nFix-It\nCentral-Library\n1500\nGrand-Plaza\nHill-School\n"
+
+
+def desk_records(first_names):
+    """Records entered at the desk, one run each, on a fixed clock."""
+    folder = tempfile.mkdtemp(dir=WORK)
+    env = dict(os.environ, TZ="UTC", FAKETIME="2026-12-06 15:53:20", LD_PRELOAD=FAKETIME_LIB,
+               ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+    for name in first_names:
+        subprocess.run([DESK], cwd=folder, input=answers(name), stdout=subprocess.DEVNULL, env=env,
+                       start_new_session=True, timeout=30, check=True)
+    with open(os.path.join(folder, "datas.dat"), "rb") as f:
+        lines = f.read().splitlines(keepends=True)
+    shutil.rmtree(folder)
+    return [b"".join(lines[i:i + 30]) for i in range(0, len(lines), 30)]
+
+
+def write(name, *records):
+    path = os.path.join(WORK, name)
+    with open(path, "wb") as f:
+        f.write(b"".join(records))
+    return path
+
+
+def collate(into, *files, password=PASSWORD, timeout=120):
+    return subprocess.run([TOOL, "collate", "--into", into, *files], capture_output=True,
+                          env=SERVER.env(password), start_new_session=True, timeout=timeout, check=False)
+
+
+def new_database(name, encoding="UTF8"):
+    SERVER.sql(f"CREATE DATABASE {name} OWNER desk ENCODING '{encoding}' TEMPLATE template0")
+    return SERVER.uri("desk", name)
+
+
+def setUpModule():
+    global SERVER
+    os.makedirs(WORK, exist_ok=True)
+    SERVER = Server(os.path.join(WORK, "servers"))
+    unittest.addModuleCleanup(SERVER.remove)
+    SERVER.sql(f"CREATE ROLE desk LOGIN PASSWORD '{PASSWORD}'")
+    RECORDS.extend(desk_records([b"Ama%d" % n for n in range(13)]))
+
+
+class Loading(unittest.TestCase):
+    maxDiff = None
+
+    def test_new_database_gets_the_table_and_the_rows_as_stored(self):
+        into = new_database("fresh")
+        path = write("three.dat", *RECORDS[:3])
+        result = collate(into, path)
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, b"3 added, 0 already present, 0 problems\n", b""))
+        columns = SERVER.sql("SELECT column_name, data_type, is_nullable FROM information_schema.columns "
+                             "WHERE table_name = 'records' ORDER BY ordinal_position", "fresh")
+        texts = ["first_name", "surname", "place_of_birth", "date_of_birth", "age", "education_centre", "street",
+                 "coordinator", "nearby_business", "productivity_company", "maintenance_company", "zonal_library",
+                 "library_fee", "shopping_centre", "nearest_school", "years_ahead", "age_after_years"]
+        self.assertEqual(columns, [["source", "text", "YES"], ["record", "bigint", "YES"],
+                                   ["line", "bigint", "YES"], ["entered_at", "text", "YES"]]
+                         + [[name, "text", "YES"] for name in texts] + [["record_key", "text", "NO"]])
+        indexes = [row[0] for row in SERVER.sql("SELECT indexdef FROM pg_indexes WHERE tablename = 'records'",
+                                                "fresh")]
+        self.assertEqual(sorted(re.sub(r"INDEX \S+ ON \S+", "INDEX ON", i) for i in indexes),
+                         ["CREATE INDEX ON USING btree (entered_at)",
+                          "CREATE UNIQUE INDEX ON USING btree (record_key)"])
+        rows = SERVER.sql("SELECT * FROM records ORDER BY record", "fresh")
+        self.assertEqual(rows[1][:21], [path, "2", "31", "2026-12-06T15:53", "Ama1", "Doe", "Lagos", "12-03-1990",
+                                        "36", "City-College", "Harbour-Street", "Mary-Okafor", "Bakery-One",
+                                        "Steel-Works", "Fix-It", "Central-Library", "1500", "Grand-Plaza",
+                                        "Hill-School", "5", "35"])
+        self.assertRegex(rows[1][21], r"^[0-9a-f]{32}-1$")
+
+    def test_again_adds_nothing_and_an_appended_record_only_itself(self):
+        into = new_database("again")
+        first = write("first.dat", *RECORDS[0:3])
+        second = write("second.dat", *RECORDS[3:6])
+        runs = [collate(into, first, second), collate(into, first, second)]
+        write("first.dat", *RECORDS[0:3], RECORDS[6])
+        runs.append(collate(into, first))
+        self.assertEqual([(r.returncode, r.stdout, r.stderr) for r in runs],
+                         [(0, b"6 added, 0 already present, 0 problems\n", b""),
+                          (0, b"0 added, 6 already present, 0 problems\n", b""),
+                          (0, b"1 added, 3 already present, 0 problems\n", b"")])
+        self.assertEqual(SERVER.sql("SELECT count(*), count(DISTINCT record_key) FROM records", "again"),
+                         [["7", "7"]])
+
+    def test_a_file_named_twice_into_a_new_table_is_added_once(self):
+        path = write("twice.dat", *RECORDS[0:3])
+        result = collate(new_database("twice"), path, path)
+        self.assertEqual((result.returncode, result.stdout), (0, b"3 added, 3 already present, 0 problems\n"))
+        self.assertEqual(SERVER.sql("SELECT count(*) FROM records", "twice"), [["3"]])
+
+    def test_eight_at_once_leave_the_union_once(self):
+        into = new_database("crowd")  # the table too is made by whichever run comes first
+        files = [write(f"crowd{i}.dat", *RECORDS[i:i + 5]) for i in range(8)]
+        runs = [subprocess.Popen([TOOL, "collate", "--into", into, path], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, env=SERVER.env(PASSWORD), start_new_session=True)
+                for path in files]
+        outcomes = [(run.communicate(timeout=120), run.returncode) for run in runs]
+        outcomes = [(status, out, err) for (out, err), status in outcomes]
+        self.assertEqual([(status, err) for status, _, err in outcomes], [(0, b"")] * 8)
+        added = [re.fullmatch(rb"(\d+) added, (\d+) already present, 0 problems\n", out) for _, out, _ in outcomes]
+        self.assertEqual([int(m[1]) + int(m[2]) for m in added], [5] * 8)
+        self.assertEqual(sum(int(m[1]) for m in added), 12)
+        self.assertEqual(SERVER.sql("SELECT count(*), count(DISTINCT first_name) FROM records", "crowd"),
+                         [["12", "12"]])
+
+    def test_answers_not_utf8_become_u_fffd_unless_the_database_takes_any_bytes(self):
+        kofi = desk_records([b"Kofi\xff\\\x01"])[0]
+        path = write("kofi.dat", RECORDS[0], kofi)
+        for db, encoding, stored, err in (
+                ("unicode", "UTF8", "4b6f6669efbfbd5c01", path.encode() + b":31: not UTF-8\n"),
+                ("bytes", "SQL_ASCII", "4b6f6669ff5c01", b"")):
+            result = collate(new_database(db, encoding), path)
+            self.assertEqual((result.returncode, result.stdout, result.stderr),
+                             (0, b"2 added, 0 already present, 0 problems\n", err), db)
+            self.assertEqual(SERVER.sql("SELECT encode(textsend(first_name), 'hex') FROM records WHERE record = 2", db),
+                             [[stored]], db)
+
+
+class Failures(unittest.TestCase):
+    def assertOneLineFailure(self, result, server, reason):
+        self.assertEqual((result.returncode, result.stdout), (1, b""))
+        err = result.stderr.decode()
+        self.assertRegex(err, r"^profiledesk-records: " + re.escape(server) + r": [^\n]*" + reason + r"[^\n]*\n$")
+
+    def test_refusals_name_the_server_and_the_reason(self):
+        into = new_database("guarded")
+        path = write("one.dat", RECORDS[0])
+        self.assertOneLineFailure(collate(into, path, password="wrong"), into, "password authentication failed")
+        self.assertOneLineFailure(collate(SERVER.uri("desk", "nosuch"), path), SERVER.uri("desk", "nosuch"),
+                                  'database "nosuch" does not exist')
+        by_keywords = f"host={SERVER.folder} port=5432 user=desk dbname=guarded password=hunter2"
+        refused = collate(by_keywords, path)
+        self.assertOneLineFailure(refused, into, "PGPASSWORD")
+        self.assertNotIn(b"hunter2", refused.stderr)
+        unreadable = collate("postgresql://desk:hunter2@[::1/guarded", path)
+        self.assertEqual((unreadable.returncode, unreadable.stderr.count(b"\n")), (1, 1))
+        self.assertNotIn(b"hunter2", unreadable.stderr)
+        nowhere = tempfile.mkdtemp(dir=WORK)  # a folder where no server has its socket
+        self.assertOneLineFailure(collate(f"host={nowhere} user=desk dbname=guarded", path),
+                                  f"postgresql://desk@{nowhere.replace('/', '%2F')}:5432/guarded",
+                                  "No such file or directory")
+        os.rmdir(nowhere)
+        self.assertEqual(SERVER.sql("SELECT to_regclass('records') IS NULL", "guarded"), [["t"]])
+
+    def test_server_stopped_mid_run_leaves_the_table_as_it_was(self):
+        into = new_database("crash")
+        before = collate(into, write("before.dat", RECORDS[12]))
+        self.assertEqual(before.stdout, b"1 added, 0 already present, 0 problems\n")
+        block = b"".join(RECORDS[:12])
+        big = write("big.dat", block * (60_000_000 // len(block)))
+        run = subprocess.Popen([TOOL, "collate", "--into", into, big], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, env=SERVER.env(PASSWORD), start_new_session=True)
+        try:
+            deadline = time.monotonic() + 60
+            while not SERVER.sql("SELECT 1 FROM pg_stat_activity WHERE application_name = 'profiledesk-records' "
+                                 "AND query LIKE 'COPY%' AND state = 'active'"):
+                self.assertLess(time.monotonic(), deadline, "the COPY never started")
+                self.assertIsNone(run.poll(), "the run ended before the server was stopped")
+                time.sleep(0.05)
+            SERVER.stop("immediate")
+            out, err = run.communicate(timeout=60)
+        finally:
+            if run.poll() is None:
+                os.killpg(run.pid, signal.SIGKILL)
+                run.wait()
+            os.remove(big)
+            if not SERVER.running:
+                SERVER.start()
+        self.assertOneLineFailure(subprocess.CompletedProcess([], run.returncode, out, err), into, "")
+        self.assertEqual(SERVER.sql("SELECT count(*) FROM records", "crash"), [["1"]])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
