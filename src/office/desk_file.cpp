@@ -1,61 +1,114 @@
 #include "office/desk_file.hpp"
 
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <condition_variable>
 #include <memory>
-#include <system_error>
+#include <mutex>
+#include <thread>
+
+#include "store/record_file.hpp"
 
 namespace profiledesk::office {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { (void)std::fclose(file); }
+constexpr std::size_t kBufferSize = std::size_t{1024} * 1024;
+
+// Reads the file on a thread of its own, one buffer ahead of the scanner, so that copying
+// the bytes in and reading the records back take a core each.
+class ReadAhead {
+public:
+    explicit ReadAhead(RecordReader& reader) : reader_(reader), thread_([this] { fill(); }) {}
+    ~ReadAhead() {
+        {
+            const std::scoped_lock lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+    ReadAhead(ReadAhead&&) = delete;
+    ReadAhead& operator=(ReadAhead&&) = delete;
+
+    // The next piece of the file, empty at its end; valid until the next call.
+    std::string_view next() {
+        std::unique_lock lock(mutex_);
+        if (taken_) {
+            slots_.at(current_).full = false;  // the scanner is done with the last piece
+            current_ ^= 1U;
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [this] { return slots_.at(current_).full; });
+        taken_ = true;
+        const Slot& slot = slots_.at(current_);
+        return {slot.bytes.get(), slot.size};
+    }
+
+private:
+    struct Slot {
+        std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(kBufferSize);
+        std::size_t size = 0;
+        bool full = false;
+    };
+
+    void fill() {
+        for (unsigned int filling = 0;; filling ^= 1U) {
+            Slot& slot = slots_.at(filling);
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return stopping_ || !slot.full; });
+                if (stopping_) {
+                    return;
+                }
+            }
+            // The scanner never touches a slot that is not full, so this read needs no lock.
+            const std::size_t got = reader_.read(slot.bytes.get(), kBufferSize);
+            {
+                const std::scoped_lock lock(mutex_);
+                slot.size = got;
+                slot.full = true;
+            }
+            changed_.notify_all();
+            if (got == 0) {
+                return;  // the end, or a failure the reader keeps
+            }
+        }
+    }
+
+    RecordReader& reader_;
+    std::array<Slot, 2> slots_;
+    unsigned int current_ = 0;
+    bool taken_ = false;
+    bool stopping_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread thread_;  // last: it starts once everything it uses is there
 };
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
-
-Status failure(const std::string& path, const std::string& reason) {
-    return Status::failure(path + ": " + reason);
-}
 
 }  // namespace
 
 Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
                     const ReadObserver& observer) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error) {
-        return failure(path, error.message());
+    // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
+    // the size it had under the desk's lock, so that a record being saved is not read half done.
+    RecordReader reader(path);
+    if (!reader.isOpen()) {
+        return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
     }
-    if (!std::filesystem::is_regular_file(status) && !std::filesystem::is_fifo(status)) {
-        return failure(path, std::filesystem::is_directory(status) ? "Is a directory" : "not a regular file");
-    }
-    const File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        return failure(path, std::strerror(errno));
-    }
-    // One buffer for the whole run, never cleared: only the bytes read are looked at.
-    static std::array<char, kBufferSize> buffer;
     RecordScanner scanner(listener);
-    for (;;) {
-        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
-        if (got > 0) {
-            scanner.feed(std::string_view(buffer.data(), got));
+    {
+        ReadAhead pieces(reader);
+        for (std::string_view piece = pieces.next(); !piece.empty(); piece = pieces.next()) {
+            scanner.feed(piece);
             if (observer) {
-                observer(got);
+                observer(piece.size());
             }
         }
-        if (got < buffer.size()) {
-            if (std::ferror(file.get()) != 0) {
-                return failure(path, std::strerror(errno));
-            }
-            break;
-        }
+    }
+    if (!reader.status().isOk()) {
+        return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
     }
     scanner.finish();
     counts.records = scanner.wholeRecords();

@@ -54,7 +54,7 @@ Status::Code codeOf(int error) {
 }
 
 Status systemFailure(const std::string& what, const std::string& path, int error) {
-    return Status::failure(codeOf(error), what + " '" + path + "': " + std::strerror(error));
+    return Status::failure(codeOf(error), what, path, std::strerror(error));
 }
 
 enum class Lock { held, unsupported, failed };
@@ -198,8 +198,8 @@ RecordReader::RecordReader(const std::string& path) : path_(path) {
     } else if (S_ISDIR(info.st_mode)) {
         status_ = systemFailure("could not read", path_, EISDIR);
     } else if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
-        status_ = Status::failure(Status::Code::notRegularFile,
-                                  "could not read '" + path_ + "': not a regular file");
+        status_ =
+            Status::failure(Status::Code::notRegularFile, "could not read", path_, "not a regular file");
     }
     if (!status_.isOk() || S_ISFIFO(info.st_mode)) {
         if (!status_.isOk()) {

@@ -34,7 +34,7 @@ Status errnoFailure(const std::string& what, const std::string& path, int error)
     } else if (error == EACCES || error == EPERM) {
         code = Status::Code::accessDenied;
     }
-    return Status::failure(code, what + " '" + path + "': " + std::strerror(error));
+    return Status::failure(code, what, path, std::strerror(error));
 }
 
 Status windowsFailure(const std::string& what, const std::string& path, DWORD error) {
@@ -47,8 +47,7 @@ Status windowsFailure(const std::string& what, const std::string& path, DWORD er
     }
     const Status::Code code =
         error == ERROR_ACCESS_DENIED ? Status::Code::accessDenied : Status::Code::ioError;
-    return Status::failure(
-        code, what + " '" + path + "': " + (text.empty() ? "error " + std::to_string(error) : text));
+    return Status::failure(code, what, path, text.empty() ? "error " + std::to_string(error) : text);
 }
 
 HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
@@ -140,8 +139,8 @@ RecordReader::RecordReader(const std::string& path) : path_(path) {
     }
     file_.reset(fd);
     if (::GetFileType(handleOf(fd)) != FILE_TYPE_DISK) {
-        status_ = Status::failure(Status::Code::notRegularFile,
-                                  "could not read '" + path_ + "': not a regular file");
+        status_ =
+            Status::failure(Status::Code::notRegularFile, "could not read", path_, "not a regular file");
         file_.reset();
         return;
     }

@@ -23,16 +23,26 @@ public:
         return Status{code == Code::ok ? Code::ioError : code, std::move(message)};
     }
     static Status failure(std::string message) { return failure(Code::ioError, std::move(message)); }
+    // "WHAT 'PATH': REASON", with the system's reason kept apart for callers that name the
+    // file their own way.
+    static Status failure(Code code, const std::string& what, const std::string& path, std::string reason) {
+        Status status = failure(code, what + " '" + path + "': " + reason);
+        status.reason_ = std::move(reason);
+        return status;
+    }
 
     [[nodiscard]] bool isOk() const { return code_ == Code::ok; }
     [[nodiscard]] Code code() const { return code_; }
     [[nodiscard]] const std::string& message() const { return message_; }
+    // The system's reason alone ("Permission denied"), or the whole message where there is none.
+    [[nodiscard]] const std::string& reason() const { return reason_.empty() ? message_ : reason_; }
 
 private:
     Status(Code code, std::string message) : code_(code), message_(std::move(message)) {}
 
     Code code_;
     std::string message_;
+    std::string reason_;
 };
 
 }  // namespace profiledesk
