@@ -1,10 +1,10 @@
 # The front door: `make run` builds and starts the program, `make test` sets up what the
 # tests need and runs them all. See the README.
 
-BUILD_PACKAGES := cmake ninja-build g++ make
+BUILD_PACKAGES := cmake ninja-build g++ make libmstch-dev libboost-dev
 TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
-                 g++-mingw-w64-x86-64-posix wine64 wine
+                 g++-mingw-w64-x86-64-posix wine64 wine chromium tidy
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
