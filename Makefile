@@ -73,6 +73,7 @@ fuzz-smoke: fuzz-build
 bench: build
 	@scripts/deps.sh python3 time
 	python3 bench/run_bench.py build/release/profiledesk build/bench
+	python3 bench/report_bench.py build/release/profiledesk build/release/profiledesk-records build/bench
 
 # A Debian package of the Linux build, and a zip of the Windows build with a text manual,
 # both in build/packages.
