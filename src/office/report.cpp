@@ -79,8 +79,8 @@ Status writeThroughTemporary(const std::string& output, const std::string& page)
     if (!file) {
         return Status::failure(temporary + ": " + std::strerror(errno));
     }
-    const bool written = std::fwrite(page.data(), 1, page.size(), file.get()) == page.size() &&
-                         std::fflush(file.get()) == 0;
+    const bool written =
+        std::fwrite(page.data(), 1, page.size(), file.get()) == page.size() && std::fflush(file.get()) == 0;
     int reason = errno;
     const bool closed = std::fclose(file.release()) == 0;
     if (written && !closed) {

@@ -108,8 +108,7 @@ std::optional<long long> wholeNumber(std::string_view text) {
     long long value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc{} || stop != end || value > kLimit ||
-        value < -kLimit) {
+    if (text.empty() || error != std::errc{} || stop != end || value > kLimit || value < -kLimit) {
         return std::nullopt;
     }
     return value;

@@ -20,7 +20,8 @@ namespace profiledesk::office {
 // The answers whose most frequent values the report lists, and their headings.
 inline constexpr std::size_t kRankedCount = 5;
 inline constexpr std::array<Field, kRankedCount> kRankedFields{
-    Field::placeOfBirth, Field::educationCentre, Field::streetName, Field::nearestSchool, Field::shoppingCentre,
+    Field::placeOfBirth,  Field::educationCentre, Field::streetName,
+    Field::nearestSchool, Field::shoppingCentre,
 };
 inline constexpr std::array<std::string_view, kRankedCount> kRankedHeadings{
     "Place of birth", "Education centre", "Street", "Nearest school", "Shopping centre",

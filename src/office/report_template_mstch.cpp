@@ -4,8 +4,10 @@
 #include <mstch/mstch.hpp>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 
 #include "office/columns.hpp"
 #include "office/report_template.hpp"
@@ -161,14 +163,16 @@ std::string when(const std::optional<EnteredAt>& at) {
 // The top of the scale: 1, 2 or 5 times a power of ten, at least `most`.
 std::uint64_t scaleTop(std::uint64_t most) {
     std::uint64_t power = 1;
-    for (;;) {
-        for (const std::uint64_t step : {1U, 2U, 5U}) {
-            if (step * power >= most) {
-                return step * power;
-            }
-        }
+    while (power * 10 <= most) {
         power *= 10;
     }
+    if (most <= power) {
+        return power;
+    }
+    if (most <= 2 * power) {
+        return 2 * power;
+    }
+    return most <= 5 * power ? 5 * power : 10 * power;
 }
 
 struct Bar {
@@ -250,7 +254,8 @@ std::vector<Bar> dayBars(const std::map<int, std::uint64_t>& counts) {
     }
     for (chrono::sys_days at = first; at <= last; at += chrono::days{1}) {
         const chrono::year_month_day ymd(at);
-        const int date = static_cast<int>(ymd.year()) * 10000 + static_cast<int>(unsigned(ymd.month())) * 100 +
+        const int date = static_cast<int>(ymd.year()) * 10000 +
+                         static_cast<int>(unsigned(ymd.month())) * 100 +
                          static_cast<int>(unsigned(ymd.day()));
         const auto found = counts.find(date);
         bars.push_back({dayText(date), found == counts.end() ? 0 : found->second});
@@ -263,7 +268,9 @@ std::vector<Bar> ageBars(const std::map<long long, std::uint64_t>& bands) {
     if (bands.empty()) {
         return bars;
     }
-    const auto label = [](long long low) { return std::to_string(low) + "\xE2\x80\x93" + std::to_string(low + kAgeBand - 1); };
+    const auto label = [](long long low) {
+        return std::to_string(low) + "\xE2\x80\x93" + std::to_string(low + kAgeBand - 1);
+    };
     const long long low = bands.begin()->first;
     const long long high = bands.rbegin()->first;
     if ((high - low) / kAgeBand >= static_cast<long long>(kMostBands)) {
@@ -319,8 +326,8 @@ std::string renderReportPage(const ReportInput& input) {
         hours.push_back({std::to_string(hour), tally.hours().at(hour)});
     }
     mstch::map ages = chart("ages", "Age answers", "Age", ageBars(tally.ageBands()));
-    ages["note"] = "Whole-number age answers, in bands of five years; " + std::to_string(tally.agesNotNumbers()) +
-                   " age answers were not whole numbers.";
+    ages["note"] = "Whole-number age answers, in bands of five years; " +
+                   std::to_string(tally.agesNotNumbers()) + " age answers were not whole numbers.";
     const mstch::array charts{
         chart("days", "Records per day", "Day", dayBars(tally.days())),
         chart("hours", "Records per hour of the day", "Hour", hours),
@@ -329,15 +336,16 @@ std::string renderReportPage(const ReportInput& input) {
 
     mstch::array ranked;
     for (std::size_t i = 0; i < kRankedCount; ++i) {
+        const std::vector<AnswerCount> top = tally.top(i);
         mstch::array rows;
-        std::size_t rank = 0;
-        for (const AnswerCount& answer : tally.top(i)) {
-            rows.emplace_back(mstch::map{{"rank", std::to_string(++rank)},
-                                         {"answer", displayable(answer.answer)},
-                                         {"empty", answer.answer.empty()},
-                                         {"count", std::to_string(answer.count)},
-                                         {"share", share(answer.count, tally.records())}});
-        }
+        // Each row is made before it is added, so the rows so far number the ranks.
+        std::transform(top.begin(), top.end(), std::back_inserter(rows), [&](const AnswerCount& answer) {
+            return mstch::map{{"rank", std::to_string(rows.size() + 1)},
+                              {"answer", displayable(answer.answer)},
+                              {"empty", answer.answer.empty()},
+                              {"count", std::to_string(answer.count)},
+                              {"share", share(answer.count, tally.records())}};
+        });
         static constexpr std::array<std::string_view, kRankedCount> kIds{
             "place-of-birth", "education-centre", "street", "nearest-school", "shopping-centre"};
         ranked.emplace_back(mstch::map{{"id", std::string(kIds.at(i))},
