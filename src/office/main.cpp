@@ -35,13 +35,7 @@ DateRange datesOf(const std::string& from, const std::string& to) {
     return range;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    platform::prepareProcess();
-    std::ios::sync_with_stdio(false);
-    Console console{std::cout, std::cerr, platform::errorIsTerminal()};
-
+int runCommand(int argc, char** argv, Console& console) {
     CLI::App app{"Reads the record files (datas.dat) of many desks: checks, exports, collates, reports.",
                  "profiledesk-records"};
     app.set_version_flag("--version", std::string("profiledesk-records ") + PROFILEDESK_VERSION);
@@ -102,4 +96,19 @@ int main(int argc, char** argv) {
     }
     reported.dates = datesOf(reportFrom, reportTo);
     return runReport(reported, console);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::prepareProcess();
+    std::ios::sync_with_stdio(false);
+    Console console{std::cout, std::cerr, platform::errorIsTerminal()};
+    // Out of memory, or a library's failure no command expects: one line, not an abort.
+    try {
+        return runCommand(argc, argv, console);
+    } catch (const std::exception& error) {
+        tellError(console, error.what());
+        return 1;
+    }
 }
