@@ -57,7 +57,9 @@ def write_records(folder, records):
         typed = b" ".join([b"1 Jane Roe", as_bytes(place), b"01-01-1985", as_bytes(age), b"41 -2.5",
                            b"Tech-Institute", as_bytes(street), b"Kofi Mill Cocoa-Co Repairs West-Library 250",
                            b"Accra-Mall", as_bytes(school)]) + b"\n"
-        env = dict(os.environ, TZ="UTC", FAKETIME=when, LD_PRELOAD=FAKETIME_LIB)
+        # libfaketime comes before the sanitizers' runtime in a sanitizer build.
+        env = dict(os.environ, TZ="UTC", FAKETIME=when, LD_PRELOAD=FAKETIME_LIB,
+                   ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
         subprocess.run([DESK], cwd=folder, input=typed, env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, start_new_session=True, timeout=30, check=True)
     return os.path.join(folder, "datas.dat")
