@@ -118,6 +118,7 @@ class ReportTest(unittest.TestCase):
     def setUpClass(cls):
         os.makedirs(WORK, exist_ok=True)
         cls.folder = tempfile.mkdtemp(dir=WORK, prefix="report-")
+        cls.addClassCleanup(shutil.rmtree, cls.folder)  # also when the set-up fails part-way
         cls.file_a = write_records(os.path.join(cls.folder, "a"), FILE_A)
         cls.file_b = write_records(os.path.join(cls.folder, "b"), FILE_B)
         cls.broken = os.path.join(cls.folder, "broken.dat")
@@ -129,10 +130,6 @@ class ReportTest(unittest.TestCase):
         with open(cls.page_path, encoding="utf-8") as f:
             cls.html = f.read()
         cls.page = Page(cls.html)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder)
 
     def test_totals_and_problems(self):
         self.assertEqual(self.result.returncode, 1)  # the broken file, yet the page is written
