@@ -2,10 +2,10 @@
 # tests need and runs them all. See the README.
 
 BUILD_PACKAGES := cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev libxxhash-dev \
-                  libsqlite3-dev libpq-dev
+                  libsqlite3-dev libpq-dev libmstch-dev libboost-dev
 TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl strace \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
-                 g++-mingw-w64-x86-64-posix wine64 wine mawk miller jq sqlite3 postgresql
+                 g++-mingw-w64-x86-64-posix wine64 wine mawk miller jq sqlite3 postgresql chromium tidy
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
@@ -96,6 +96,7 @@ bench: build
 	python3 bench/collate_bench.py build/release/profiledesk build/bench build/release/profiledesk-records
 	@scripts/deps.sh postgresql
 	python3 bench/postgres_bench.py build/release/profiledesk-records build/release/profiledesk build/bench
+	python3 bench/report_bench.py build/release/profiledesk build/release/profiledesk-records build/bench
 
 # A Debian package of the Linux build, and a zip of the Windows build with a text manual,
 # both in build/packages. lintian must find nothing to warn about; an override carries its

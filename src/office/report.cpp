@@ -1,10 +1,161 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+
 #include "office/commands.hpp"
+#include "office/desk_file.hpp"
+#include "office/progress.hpp"
+#include "office/report_template.hpp"
 
 namespace profiledesk::office {
 
-int runReport(const ReportOptions& /*options*/, Console& console) {
-    tellError(console, "report is not built yet");
-    return 2;
+namespace {
+
+// Counts the records of one file that fall in the dates asked for, and tells each problem
+// as FILE:LINE: what, as check and export do.
+class ReportListener final : public ScanListener {
+public:
+    ReportListener(Console& console, const std::string& path, const DateRange& dates, ReportTally& tally,
+                   Progress& progress)
+        : console_(console), path_(path), dates_(dates), tally_(tally), progress_(progress) {}
+
+    void onRecord(const StoredRecord& record) override {
+        progress_.addRecords(1);
+        if (dates_.contains(record.enteredAt)) {
+            tally_.addRecord(record);
+            ++kept;
+        }
+    }
+
+    void onProblem(const ScanProblem& problem) override {
+        progress_.finish();
+        console_.err << path_ << ':' << problem.line << ": " << problem.what << '\n';
+    }
+
+    std::uint64_t kept = 0;
+
+private:
+    Console& console_;
+    const std::string& path_;
+    const DateRange& dates_;
+    ReportTally& tally_;
+    Progress& progress_;
+};
+
+std::uint64_t totalSize(const std::vector<std::string>& files) {
+    std::uint64_t total = 0;
+    for (const std::string& path : files) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        total += error ? 0 : size;
+    }
+    return total;
+}
+
+bool isAnInput(const std::string& output, const std::vector<std::string>& files) {
+    for (const std::string& path : files) {
+        std::error_code error;
+        if (std::filesystem::equivalent(output, path, error)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { (void)std::fclose(file); }
+};
+
+// Writes the page beside its place and renames it there, so that a reader of FILE sees
+// the old page or the whole new one, never a part.
+Status writeThroughTemporary(const std::string& output, const std::string& page) {
+    std::random_device random;
+    const std::string temporary = output + ".tmp" + std::to_string(random());
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.c_str(), "wb"));
+    if (!file) {
+        return Status::failure(temporary + ": " + std::strerror(errno));
+    }
+    const bool written =
+        std::fwrite(page.data(), 1, page.size(), file.get()) == page.size() && std::fflush(file.get()) == 0;
+    int reason = errno;
+    const bool closed = std::fclose(file.release()) == 0;
+    if (written && !closed) {
+        reason = errno;
+    }
+    std::error_code error;
+    if (!written || !closed) {
+        std::filesystem::remove(temporary, error);
+        return Status::failure(temporary + ": " + std::strerror(reason));
+    }
+    std::filesystem::rename(temporary, output, error);
+    if (error) {
+        const std::string why = error.message();
+        std::filesystem::remove(temporary, error);
+        return Status::failure(output + ": " + why);
+    }
+    return Status::ok();
+}
+
+}  // namespace
+
+int runReport(const ReportOptions& options, Console& console) {
+    if (!kReportPages) {
+        tellError(console, "this build has no report support");
+        return 2;
+    }
+    if (!options.output.empty() && isAnInput(options.output, options.files)) {
+        tellError(console, options.output + ": is one of the files to report on; name another page");
+        return 2;
+    }
+    ReportTally tally;
+    ReportInput input{options.title.empty() ? std::string("Profile desk records") : options.title,
+                      options.dates,
+                      {},
+                      tally};
+    int status = 0;
+    {
+        Progress progress(console.err, console.errIsTerminal, totalSize(options.files));
+        for (const std::string& path : options.files) {
+            ReportListener listener(console, path, options.dates, tally, progress);
+            ScanCounts counts;
+            const Status read = scanDeskFile(path, listener, counts,
+                                             [&progress](std::size_t bytes) { progress.addBytes(bytes); });
+            FileTally& file = input.files.emplace_back();
+            file.path = path;
+            file.records = listener.kept;
+            file.problems = counts.problems;
+            if (!read.isOk()) {
+                progress.finish();
+                tellError(console, read.message());
+                file.failure = read.message();
+                status = 1;
+            }
+            if (counts.problems > 0) {
+                status = 1;
+            }
+        }
+        progress.finish();
+    }
+    const std::string page = renderReportPage(input);
+    if (options.output.empty()) {
+        console.out << page;
+        console.out.flush();
+        if (!console.out) {
+            tellError(console, "could not write to standard output");
+            return 1;
+        }
+        return status;
+    }
+    const Status written = writeThroughTemporary(options.output, page);
+    if (!written.isOk()) {
+        tellError(console, written.message());
+        return 1;
+    }
+    return status;
 }
 
 }  // namespace profiledesk::office

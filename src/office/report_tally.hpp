@@ -1,0 +1,90 @@
+#pragma once
+
+// The counts a report is drawn from. Records are added one at a time and only counts are
+// kept, so a report of any number of records takes the same room; the one thing that grows
+// is the tables of answers, by the number of distinct answers seen.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "record/record_scanner.hpp"
+
+namespace profiledesk::office {
+
+// The answers whose most frequent values the report lists, and their headings.
+inline constexpr std::size_t kRankedCount = 5;
+inline constexpr std::array<Field, kRankedCount> kRankedFields{
+    Field::placeOfBirth,  Field::educationCentre, Field::streetName,
+    Field::nearestSchool, Field::shoppingCentre,
+};
+inline constexpr std::array<std::string_view, kRankedCount> kRankedHeadings{
+    "Place of birth", "Education centre", "Street", "Nearest school", "Shopping centre",
+};
+inline constexpr std::size_t kTopCount = 10;
+inline constexpr long long kAgeBand = 5;
+
+struct AnswerCount {
+    std::string_view answer;  // valid while the tally is
+    std::uint64_t count = 0;
+};
+
+// What one file held: the whole records counted (those in the dates asked for), the
+// problems `check` tells, and the reason it could not be read, if it could not.
+struct FileTally {
+    std::string path;
+    std::uint64_t records = 0;
+    std::uint64_t problems = 0;
+    std::string failure;
+};
+
+class ReportTally {
+public:
+    void addRecord(const StoredRecord& record);
+
+    // Day (as 20261206) to records entered on it.
+    [[nodiscard]] const std::map<int, std::uint64_t>& days() const { return days_; }
+    [[nodiscard]] const std::array<std::uint64_t, 24>& hours() const { return hours_; }
+    // The lowest age of a band of five years to the whole-number age answers in it.
+    [[nodiscard]] const std::map<long long, std::uint64_t>& ageBands() const { return ageBands_; }
+    [[nodiscard]] std::uint64_t agesNotNumbers() const { return agesNotNumbers_; }
+    [[nodiscard]] std::uint64_t records() const { return records_; }
+    [[nodiscard]] std::optional<EnteredAt> first() const { return first_; }
+    [[nodiscard]] std::optional<EnteredAt> last() const { return last_; }
+
+    // The answers given most often to one of kRankedFields, most first, ties by their bytes;
+    // and how many distinct answers there were.
+    [[nodiscard]] std::vector<AnswerCount> top(std::size_t ranked, std::size_t count = kTopCount) const;
+    [[nodiscard]] std::size_t distinct(std::size_t ranked) const { return answers_.at(ranked).size(); }
+
+private:
+    // Looks answers up by their bytes in the record, without a copy for each record.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    using Counts = std::unordered_map<std::string, std::uint64_t, TextHash, std::equal_to<>>;
+
+    std::map<int, std::uint64_t> days_;
+    std::array<std::uint64_t, 24> hours_{};
+    std::map<long long, std::uint64_t> ageBands_;
+    std::uint64_t agesNotNumbers_ = 0;
+    std::uint64_t records_ = 0;
+    std::optional<EnteredAt> first_;
+    std::optional<EnteredAt> last_;
+    std::array<Counts, kRankedCount> answers_;
+};
+
+// An age answer as a whole number ("35", "-2", "007"), if it is one that fits.
+std::optional<long long> wholeNumber(std::string_view text);
+
+// The text as valid UTF-8 that HTML takes as text: each byte that is not part of a UTF-8
+// character, and each control character, becomes U+FFFD.
+std::string displayable(std::string_view text);
+
+}  // namespace profiledesk::office

@@ -1,0 +1,28 @@
+#pragma once
+
+// Draws the report page from the counts. One source file implements this header for each
+// kind of build: with the template engine, or a stand-in where the engine does not build.
+
+#include <string>
+#include <vector>
+
+#include "office/commands.hpp"
+#include "office/report_tally.hpp"
+
+namespace profiledesk::office {
+
+// Whether this build can draw report pages at all.
+extern const bool kReportPages;
+
+struct ReportInput {
+    std::string title;
+    DateRange dates;
+    std::vector<FileTally> files;
+    const ReportTally& tally;
+};
+
+// The whole HTML page. Every text that comes from a file, the command line or a record
+// passes through the template's escaping.
+std::string renderReportPage(const ReportInput& input);
+
+}  // namespace profiledesk::office

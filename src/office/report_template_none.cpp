@@ -1,0 +1,12 @@
+// The stand-in where the template engine does not build (Windows): the command says the
+// build has no report support instead of drawing a page.
+
+#include "office/report_template.hpp"
+
+namespace profiledesk::office {
+
+const bool kReportPages = false;
+
+std::string renderReportPage(const ReportInput& /*input*/) { return {}; }
+
+}  // namespace profiledesk::office
