@@ -43,12 +43,13 @@ public:
         changed_.wait(lock, [this] { return slots_.at(current_).full; });
         taken_ = true;
         const Slot& slot = slots_.at(current_);
-        return {slot.bytes.get(), slot.size};
+        return {slot.bytes->data(), slot.size};
     }
 
 private:
     struct Slot {
-        std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(kBufferSize);
+        std::unique_ptr<std::array<char, kBufferSize>> bytes =
+            std::make_unique_for_overwrite<std::array<char, kBufferSize>>();
         std::size_t size = 0;
         bool full = false;
     };
@@ -64,7 +65,7 @@ private:
                 }
             }
             // The scanner never touches a slot that is not full, so this read needs no lock.
-            const std::size_t got = reader_.read(slot.bytes.get(), kBufferSize);
+            const std::size_t got = reader_.read(slot.bytes->data(), kBufferSize);
             {
                 const std::scoped_lock lock(mutex_);
                 slot.size = got;
