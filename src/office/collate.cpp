@@ -71,32 +71,11 @@ private:
     Row row_;
 };
 
-std::uint64_t totalSize(const std::vector<std::string>& files) {
-    std::uint64_t total = 0;
-    for (const std::string& path : files) {
-        std::error_code error;
-        const auto size = std::filesystem::file_size(path, error);
-        total += error ? 0 : size;
-    }
-    return total;
-}
-
-// Whether the database named is one of the files to read: writing it would change a desk file.
-bool isAnInput(const std::string& into, const std::vector<std::string>& files) {
-    for (const std::string& path : files) {
-        std::error_code error;
-        if (std::filesystem::equivalent(into, path, error)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 int runCollate(const CollateOptions& options, Console& console) {
     const bool postgres = namesPostgres(options.into);
-    if (!postgres && isAnInput(options.into, options.files)) {
+    if (!postgres && isOneOf(options.into, options.files)) {
         tellError(console, options.into + ": is one of the files to collate; name another database");
         return 2;
     }

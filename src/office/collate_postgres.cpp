@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "office/collate_target.hpp"
+#include "office/utf8.hpp"
 
 namespace profiledesk::office {
 
@@ -120,37 +121,6 @@ std::string oneLine(std::string_view message) {
         }
     }
     return line.empty() ? "no reason given" : line;
-}
-
-// The length of the UTF-8 sequence at the start of `text`, or 0 if it is not one.
-std::size_t utf8Length(std::string_view text) {
-    const auto at = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = at(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;   // the bounds of the second byte rule out overlong forms,
-    unsigned char high = 0xBF;  // surrogates and values beyond U+10FFFF
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || at(1) < low || at(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (at(i) < 0x80 || at(i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
 }
 
 class PostgresTarget final : public CollateTarget {
@@ -354,7 +324,7 @@ private:
                 ++i;
                 continue;
             }
-            std::size_t length = byte == 0 ? 0 : utf8Length(value.substr(i));
+            std::size_t length = byte == 0 ? 0 : utf8CharacterLength(value.substr(i));
             if (length == 0) {
                 note_ = byte == 0 ? "a NUL byte, stored as U+FFFD" : "not UTF-8";
                 buffer_.append(value.substr(plain, i - plain)).append("\xEF\xBF\xBD");

@@ -1,7 +1,9 @@
 #include "office/desk_file.hpp"
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -115,6 +117,23 @@ Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts&
     counts.records = scanner.wholeRecords();
     counts.problems = scanner.problems();
     return Status::ok();
+}
+
+std::uint64_t totalSize(const std::vector<std::string>& files) {
+    std::uint64_t total = 0;
+    for (const std::string& path : files) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        total += error ? 0 : size;
+    }
+    return total;
+}
+
+bool isOneOf(const std::string& path, const std::vector<std::string>& files) {
+    return std::any_of(files.begin(), files.end(), [&path](const std::string& file) {
+        std::error_code error;
+        return std::filesystem::equivalent(path, file, error);
+    });
 }
 
 }  // namespace profiledesk::office

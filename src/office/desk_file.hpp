@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "record/record_scanner.hpp"
 #include "store/status.hpp"
@@ -23,5 +25,12 @@ struct ScanCounts {
 // A failure's message names the file and the system's reason.
 Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
                     const ReadObserver& observer = {});
+
+// The bytes of all the files together, for progress; a file that cannot be sized counts 0.
+std::uint64_t totalSize(const std::vector<std::string>& files);
+
+// Whether `path` names one of `files` (the same file by another name included): an output
+// there would change a desk's file.
+bool isOneOf(const std::string& path, const std::vector<std::string>& files);
 
 }  // namespace profiledesk::office

@@ -5,15 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <numeric>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "office/columns.hpp"
 #include "office/commands.hpp"
 #include "office/desk_file.hpp"
+#include "office/output_file.hpp"
 #include "office/progress.hpp"
 
 namespace profiledesk::office {
@@ -254,16 +253,6 @@ private:
     bool told_ = false;
 };
 
-std::uint64_t totalSize(const std::vector<std::string>& files) {
-    std::uint64_t total = 0;
-    for (const std::string& path : files) {
-        std::error_code error;
-        const auto size = std::filesystem::file_size(path, error);
-        total += error ? 0 : size;
-    }
-    return total;
-}
-
 // Exports every file into `sink`; the status to end with, problems told on the way.
 int exportFiles(const ExportOptions& options, Console& console, std::ostream& sink, bool showProgress) {
     OutputBuffer out(sink);
@@ -287,67 +276,23 @@ int exportFiles(const ExportOptions& options, Console& console, std::ostream& si
     return exporter.toldProblems() ? 1 : status;
 }
 
-// A file written beside the output and renamed onto it only when whole, so that a failed
-// export never leaves a part of one in its place. Removed unless kept.
-class PartialFile {
-public:
-    explicit PartialFile(const std::string& output) {
-        std::random_device random;
-        std::array<char, 32> suffix{};
-        (void)std::snprintf(suffix.data(), suffix.size(), ".partial-%08x%08x", random(), random());
-        path_ = output + suffix.data();
-    }
-    ~PartialFile() {
-        if (!kept_) {
-            std::error_code ignored;
-            std::filesystem::remove(path_, ignored);
-        }
-    }
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
-    PartialFile(PartialFile&&) = delete;
-    PartialFile& operator=(PartialFile&&) = delete;
-
-    [[nodiscard]] const std::string& path() const { return path_; }
-    void keep() { kept_ = true; }
-
-private:
-    std::string path_;
-    bool kept_ = false;
-};
-
-bool isAnInput(const std::string& output, const std::vector<std::string>& files) {
-    return std::any_of(files.begin(), files.end(), [&output](const std::string& path) {
-        std::error_code error;
-        return std::filesystem::equivalent(output, path, error);
-    });
-}
-
 int exportToFile(const ExportOptions& options, Console& console) {
     const std::string& output = options.output;
-    if (isAnInput(output, options.files)) {
+    if (isOneOf(output, options.files)) {
         tellError(console, output + ": is one of the files to export; name another output file");
         return 2;
     }
-    PartialFile partial(output);
-    std::ofstream file(partial.path(), std::ios::binary | std::ios::trunc);
-    if (!file) {
-        tellError(console, output + ": " + std::strerror(errno));
+    OutputFile file(output);
+    if (!file.opened().isOk()) {
+        tellError(console, file.opened().message());
         return 1;
     }
-    const int status = exportFiles(options, console, file, console.errIsTerminal);
-    file.close();
-    if (!file) {
-        tellError(console, output + ": " + std::strerror(errno));
+    const int status = exportFiles(options, console, file.stream(), console.errIsTerminal);
+    const Status committed = file.commit();
+    if (!committed.isOk()) {
+        tellError(console, committed.message());
         return 1;
     }
-    std::error_code error;
-    std::filesystem::rename(partial.path(), output, error);
-    if (error) {
-        tellError(console, output + ": " + error.message());
-        return 1;
-    }
-    partial.keep();
     return status;
 }
 

@@ -2,12 +2,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
-#include <random>
 #include <string>
 
 #include "office/commands.hpp"
 #include "office/desk_file.hpp"
+#include "office/output_file.hpp"
 #include "office/progress.hpp"
 #include "office/report_template.hpp"
 
@@ -46,60 +45,6 @@ private:
     Progress& progress_;
 };
 
-std::uint64_t totalSize(const std::vector<std::string>& files) {
-    std::uint64_t total = 0;
-    for (const std::string& path : files) {
-        std::error_code error;
-        const auto size = std::filesystem::file_size(path, error);
-        total += error ? 0 : size;
-    }
-    return total;
-}
-
-bool isAnInput(const std::string& output, const std::vector<std::string>& files) {
-    for (const std::string& path : files) {
-        std::error_code error;
-        if (std::filesystem::equivalent(output, path, error)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { (void)std::fclose(file); }
-};
-
-// Writes the page beside its place and renames it there, so that a reader of FILE sees
-// the old page or the whole new one, never a part.
-Status writeThroughTemporary(const std::string& output, const std::string& page) {
-    std::random_device random;
-    const std::string temporary = output + ".tmp" + std::to_string(random());
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.c_str(), "wb"));
-    if (!file) {
-        return Status::failure(temporary + ": " + std::strerror(errno));
-    }
-    const bool written =
-        std::fwrite(page.data(), 1, page.size(), file.get()) == page.size() && std::fflush(file.get()) == 0;
-    int reason = errno;
-    const bool closed = std::fclose(file.release()) == 0;
-    if (written && !closed) {
-        reason = errno;
-    }
-    std::error_code error;
-    if (!written || !closed) {
-        std::filesystem::remove(temporary, error);
-        return Status::failure(temporary + ": " + std::strerror(reason));
-    }
-    std::filesystem::rename(temporary, output, error);
-    if (error) {
-        const std::string why = error.message();
-        std::filesystem::remove(temporary, error);
-        return Status::failure(output + ": " + why);
-    }
-    return Status::ok();
-}
-
 }  // namespace
 
 int runReport(const ReportOptions& options, Console& console) {
@@ -107,7 +52,7 @@ int runReport(const ReportOptions& options, Console& console) {
         tellError(console, "this build has no report support");
         return 2;
     }
-    if (!options.output.empty() && isAnInput(options.output, options.files)) {
+    if (!options.output.empty() && isOneOf(options.output, options.files)) {
         tellError(console, options.output + ": is one of the files to report on; name another page");
         return 2;
     }
@@ -150,7 +95,9 @@ int runReport(const ReportOptions& options, Console& console) {
         }
         return status;
     }
-    const Status written = writeThroughTemporary(options.output, page);
+    OutputFile file(options.output);
+    file.stream() << page;
+    const Status written = file.opened().isOk() ? file.commit() : file.opened();
     if (!written.isOk()) {
         tellError(console, written.message());
         return 1;

@@ -1,5 +1,7 @@
 #include "office/report_tally.hpp"
 
+#include "office/utf8.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <tuple>
@@ -9,41 +11,6 @@ namespace profiledesk::office {
 namespace {
 
 auto orderOf(const EnteredAt& at) { return std::tie(at.year, at.month, at.day, at.hour, at.minute); }
-
-// The length of the UTF-8 character at the start of `text`, or 0 if none starts there:
-// no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t characterLength(std::string_view text) {
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
 
 // C0 and C1 controls and DEL: HTML does not take them as text.
 bool isControl(std::string_view character) {
@@ -119,7 +86,7 @@ std::string displayable(std::string_view text) {
     std::string shown;
     shown.reserve(text.size());
     while (!text.empty()) {
-        const std::size_t length = characterLength(text);
+        const std::size_t length = utf8CharacterLength(text);
         if (length == 0 || isControl(text.substr(0, length))) {
             shown += kReplacement;
             text.remove_prefix(length == 0 ? 1 : length);

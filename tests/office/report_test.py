@@ -139,7 +139,7 @@ class ReportTest(unittest.TestCase):
             ["Last entry", "2026-12-05 08:59"], ["Problems", "1"]])
         self.assertEqual(self.page.rows("files"), [
             [self.file_a, "7", "0", ""], [self.file_b, "6", "0", ""], [self.broken, "0", "1", ""]])
-        self.assertEqual([name for name in os.listdir(self.folder) if ".tmp" in name], [])
+        self.assertEqual([name for name in os.listdir(self.folder) if ".partial-" in name], [])
 
     def test_days_hours_and_ages(self):
         self.assertEqual(self.page.rows("days-table"), [
@@ -224,7 +224,7 @@ class ReportTest(unittest.TestCase):
             pass
         run = report("-o", os.path.join(folder, "page.html"), self.file_b)
         self.assertEqual(run.returncode, 1)
-        self.assertRegex(run.stderr.decode(), r"^profiledesk-records: .*page\.html\.tmp\d+: Not a directory\n$")
+        self.assertRegex(run.stderr.decode(), r"^profiledesk-records: .*not-a-folder/page\.html: Not a directory\n$")
 
     def test_tidy_finds_no_errors(self):
         if not shutil.which("tidy"):

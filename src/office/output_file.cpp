@@ -1,0 +1,45 @@
+#include "office/output_file.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+namespace profiledesk::office {
+
+OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+    std::random_device random;
+    std::array<char, 32> suffix{};
+    (void)std::snprintf(suffix.data(), suffix.size(), ".partial-%08x%08x", random(), random());
+    partial_ = path_ + suffix.data();
+    file_.open(partial_, std::ios::binary | std::ios::trunc);
+    if (!file_) {
+        opened_ = Status::failure(path_ + ": " + std::strerror(errno));
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (!committed_) {
+        file_.close();
+        std::error_code ignored;
+        std::filesystem::remove(partial_, ignored);
+    }
+}
+
+Status OutputFile::commit() {
+    file_.close();
+    if (!file_) {
+        return Status::failure(path_ + ": " + std::strerror(errno));
+    }
+    std::error_code error;
+    std::filesystem::rename(partial_, path_, error);
+    if (error) {
+        return Status::failure(path_ + ": " + error.message());
+    }
+    committed_ = true;
+    return Status::ok();
+}
+
+}  // namespace profiledesk::office
