@@ -109,6 +109,8 @@ class Collate(unittest.TestCase):
         self.assertEqual(self.query("SELECT count(*), count(DISTINCT record_key) FROM records"), "4|4\n")
 
     def test_a_record_entered_twice_is_kept_twice_and_crlf_gives_the_same_keys(self):
+        self.write("once.dat", self.ann)
+        self.assert_collated(self.collate("once.dat", "once.dat", into="once.db"), 1, 1)  # the key is per file
         self.write("twice.dat", self.ann, self.ann_again)
         self.assert_collated(self.collate("twice.dat"), 2, 0)
         self.assert_collated(self.collate("twice.dat"), 0, 2)
