@@ -141,11 +141,13 @@ class Export(unittest.TestCase):
         self.assertEqual(done.stderr, b"K\xf6ln.dat: the file's name is not UTF-8\n")
         self.assertEqual([json.loads(line)["source"] for line in done.stdout.splitlines()], ["K\ufffdln.dat"] * 2)
 
-    def test_a_line_with_two_answers_not_utf8_is_told_once(self):
-        enter(self.folder, ADA.replace("Ada Lovelace", "\xc5da L\xf6velace").encode("latin-1"), "2026-12-08 09:00:00")
+    def test_lines_with_answers_not_utf8_are_told_once_each_in_file_order(self):
+        # Two on line 7; the library (line 19) is asked before the shopping centre (line 17).
+        answers = ADA.replace("Ada Lovelace", "\xc5da L\xf6velace").replace("West-Lib 250 Mall", "W\xe9st 250 M\xe5ll")
+        enter(self.folder, answers.encode("latin-1"), "2026-12-08 09:00:00")
         done = export(self.folder, "--format", "jsonl", "--from", "2026-12-08", "datas.dat")
         self.assertEqual(done.returncode, 1)
-        self.assertEqual(done.stderr, b"datas.dat:67: not UTF-8\n")
+        self.assertEqual(done.stderr, b"datas.dat:67: not UTF-8\ndatas.dat:77: not UTF-8\ndatas.dat:79: not UTF-8\n")
 
     def test_days_from_and_to_are_inclusive(self):
         for days, surnames in ((["--from", "2026-12-07"], ["Turing"]), (["--to", "2026-12-06"], ["Lovelace"]),
