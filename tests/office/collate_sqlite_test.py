@@ -204,6 +204,17 @@ class Collate(unittest.TestCase):
             "could not write (the disk is full, or the file is at its size limit)", before)
         self.assertEqual(self.query("PRAGMA integrity_check; SELECT count(*) FROM records"), "ok\n1\n")
 
+        # Held for less than that: the collate waits for it, then goes through.
+        holder = sqlite3.connect(self.db, isolation_level=None)
+        holder.execute("BEGIN IMMEDIATE")
+        run = subprocess.Popen([RECORDS, "collate", "--into", "office.db", "b.dat"], cwd=self.dir, env=ENV,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+        time.sleep(1)
+        holder.execute("ROLLBACK")
+        holder.close()
+        out, err = run.communicate(timeout=60)
+        self.assert_collated(subprocess.CompletedProcess(run.args, run.returncode, out, err), 1000, 0)
+
     def test_the_database_may_not_be_one_of_the_files(self):
         self.write("a.dat", self.ann)
         result = self.collate("a.dat", into="./a.dat")
