@@ -227,6 +227,8 @@ private:
                             static_cast<std::size_t>(std::count(
                                 text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n')));
         }
+        // The columns do not follow the record's line order (the library stands after the school).
+        std::sort(lines.begin(), lines.end());
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
         for (const std::size_t line : lines) {
             tell(line, "not UTF-8");

@@ -109,6 +109,8 @@ class Collate(unittest.TestCase):
         self.assertEqual(self.query("SELECT count(*), count(DISTINCT record_key) FROM records"), "4|4\n")
 
     def test_a_record_entered_twice_is_kept_twice_and_crlf_gives_the_same_keys(self):
+        self.write("once.dat", self.ann)
+        self.assert_collated(self.collate("once.dat", "once.dat", into="once.db"), 1, 1)  # the key is per file
         self.write("twice.dat", self.ann, self.ann_again)
         self.assert_collated(self.collate("twice.dat"), 2, 0)
         self.assert_collated(self.collate("twice.dat"), 0, 2)
@@ -201,6 +203,17 @@ class Collate(unittest.TestCase):
             self.collate("b.dat", preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))),
             "could not write (the disk is full, or the file is at its size limit)", before)
         self.assertEqual(self.query("PRAGMA integrity_check; SELECT count(*) FROM records"), "ok\n1\n")
+
+        # Held for less than that: the collate waits for it, then goes through.
+        holder = sqlite3.connect(self.db, isolation_level=None)
+        holder.execute("BEGIN IMMEDIATE")
+        run = subprocess.Popen([RECORDS, "collate", "--into", "office.db", "b.dat"], cwd=self.dir, env=ENV,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+        time.sleep(1)
+        holder.execute("ROLLBACK")
+        holder.close()
+        out, err = run.communicate(timeout=60)
+        self.assert_collated(subprocess.CompletedProcess(run.args, run.returncode, out, err), 1000, 0)
 
     def test_the_database_may_not_be_one_of_the_files(self):
         self.write("a.dat", self.ann)

@@ -52,6 +52,12 @@ def tool(command, folder, stdin=b""):
                           preexec_fn=bounded, check=True).stdout.decode()
 
 
+def tool_status(command, folder):
+    done = subprocess.run(command, cwd=folder, capture_output=True, timeout=30, start_new_session=True,
+                          preexec_fn=bounded, check=False)
+    return done.returncode, done.stdout, done.stderr
+
+
 class Export(unittest.TestCase):
     def setUp(self):
         self.scratch = tempfile.TemporaryDirectory(dir=WORK)
@@ -108,6 +114,41 @@ class Export(unittest.TestCase):
         self.assertEqual(done.stderr, b"cut.dat:31: a record cut short (7 of 30 lines)\n")
         self.assertEqual(done.stdout.count(b"\r\n"), 2)
 
+    def test_check_counts_whole_records_and_tells_each_problem(self):
+        with open(self.path("datas.dat"), "rb") as f:
+            data = f.read()
+        with open(self.path("cut.dat"), "wb") as out:
+            out.write(data[: data.index(b"Wilmslow")])
+        whole = tool_status([RECORDS, "check", "datas.dat"], self.folder)
+        self.assertEqual(whole, (0, b"datas.dat: 2 whole records\n", b""))
+        both = tool_status([RECORDS, "check", "cut.dat", "datas.dat"], self.folder)
+        self.assertEqual(both, (1, b"cut.dat:31: a record cut short (7 of 30 lines)\ncut.dat: 1 whole records\n"
+                                   b"datas.dat: 2 whole records\n", b""))
+
+    def test_file_names_with_line_ends_are_quoted_and_names_not_utf8_told_once(self):
+        names = ["carriage\rreturn.dat", "line\nfeed.dat"]
+        for name in names:
+            os.link(self.path("datas.dat"), self.path(name))
+        done = export(self.folder, *names)
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        rows = list(csv.reader(io.StringIO(done.stdout.decode(), newline="")))
+        self.assertEqual([row[:3] for row in rows[1:]], [[names[0], "1", "1"], [names[0], "2", "31"],
+                                                         [names[1], "1", "1"], [names[1], "2", "31"]])
+
+        os.rename(self.path("datas.dat").encode(), self.path("K\xf6ln.dat").encode("latin-1"))
+        done = export(self.folder, "--format", "jsonl", b"K\xf6ln.dat")
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"K\xf6ln.dat: the file's name is not UTF-8\n")
+        self.assertEqual([json.loads(line)["source"] for line in done.stdout.splitlines()], ["K\ufffdln.dat"] * 2)
+
+    def test_lines_with_answers_not_utf8_are_told_once_each_in_file_order(self):
+        # Two on line 7; the library (line 19) is asked before the shopping centre (line 17).
+        answers = ADA.replace("Ada Lovelace", "\xc5da L\xf6velace").replace("West-Lib 250 Mall", "W\xe9st 250 M\xe5ll")
+        enter(self.folder, answers.encode("latin-1"), "2026-12-08 09:00:00")
+        done = export(self.folder, "--format", "jsonl", "--from", "2026-12-08", "datas.dat")
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"datas.dat:67: not UTF-8\ndatas.dat:77: not UTF-8\ndatas.dat:79: not UTF-8\n")
+
     def test_days_from_and_to_are_inclusive(self):
         for days, surnames in ((["--from", "2026-12-07"], ["Turing"]), (["--to", "2026-12-06"], ["Lovelace"]),
                                (["--from", "2026-12-06", "--to", "2026-12-07"], ["Lovelace", "Turing"]),
@@ -136,12 +177,15 @@ class Export(unittest.TestCase):
 
     def test_usage_errors_get_one_line_and_status_2(self):
         for args in (["--format", "xml", "datas.dat"], ["--from", "2026-02-30", "datas.dat"], [],
-                     ["--to", "yesterday", "datas.dat"], ["--colour", "datas.dat"]):
+                     ["--to", "yesterday", "datas.dat"], ["--colour", "datas.dat"], ["--to", "2100-02-29", "datas.dat"],
+                     ["--from", "2026-04-31", "datas.dat"]):
             done = export(self.folder, *args)
             self.assertEqual(done.returncode, 2, args)
             self.assertEqual(len(done.stderr.splitlines()), 1, args)
             self.assertTrue(done.stderr.startswith(b"profiledesk-records: "), args)
             self.assertEqual(done.stdout, b"", args)
+        for leap_day in ("2024-02-29", "2000-02-29"):
+            self.assertEqual(export(self.folder, "--from", leap_day, "datas.dat").returncode, 0, leap_day)
 
     def test_output_file_is_whole_or_absent(self):
         with open(self.path("datas.dat"), "rb") as f:

@@ -187,6 +187,15 @@ class ReportTest(unittest.TestCase):
         self.assertEqual(page.rows("days-table"), [
             ["2026-12-01", "4"], ["2026-12-02", "0"], ["2026-12-03", "2"], ["2026-12-04", "2"]])
         self.assertIn("from 2026-12-01 to 2026-12-04", page.text)
+        self.assertEqual(page.rows("files"), [[self.file_a, "7", "0", ""], [self.file_b, "1", "0", ""]])
+
+    def test_negative_ages_band_at_multiples_of_five(self):
+        when = "2026-12-02 10:00:00"
+        path = write_records(os.path.join(self.folder, "ages"),
+                             [(when, "Accra", age, "Ring-Road", "City-School") for age in ("-1", "-5", "-6")])
+        run = report(path)
+        self.assertEqual(run.returncode, 0)
+        self.assertEqual(Page(run.stdout.decode()).rows("ages-table"), [["-10\u2013-6", "1"], ["-5\u2013-1", "2"]])
 
     def test_standard_output_and_empty_report(self):
         run = report("--from", "2030-01-01", self.file_a)

@@ -13,6 +13,7 @@
 
 #include "record/record_format.hpp"
 #include "record/record_scanner.hpp"
+#include "test_support.hpp"
 
 namespace profiledesk {
 namespace {
@@ -210,6 +211,54 @@ TEST(RecordReader, TellsAFigureThatIsNotANumberOnItsLineAndKeepsTheNextRecord) {
     EXPECT_EQ(read.problems[0].what, "a figure that is not a number ('5x')");
     ASSERT_EQ(read.records.size(), 1U);
     EXPECT_EQ(read.records[0].firstLine, 31U);
+}
+
+TEST(RecordReader, TellsARecordBrokenOffByANewOneOrByAStrayLineFromItsFirstLine) {
+    std::mt19937 random = seeded(11);
+    const std::string whole = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    const std::string firstEleven = whole.substr(0, whole.find(" Enter The Co-ordinator"));
+
+    const Collected byRecord = scan(firstEleven + whole, random);
+    ASSERT_EQ(byRecord.problems.size(), 1U);
+    EXPECT_EQ(byRecord.problems[0].line, 1U);
+    EXPECT_EQ(byRecord.problems[0].what, "a record cut short (11 of 30 lines)");
+    ASSERT_EQ(byRecord.records.size(), 1U);
+    EXPECT_EQ(byRecord.records[0].firstLine, 12U);
+
+    const Collected byStray = scan("stray\n" + firstEleven + "not line twelve\n" + whole, random);
+    ASSERT_EQ(byStray.problems.size(), 2U);
+    EXPECT_EQ(byStray.problems[0].line, 1U);
+    EXPECT_EQ(byStray.problems[0].what, "1 line that belongs to no record");
+    EXPECT_EQ(byStray.problems[1].line, 2U);
+    EXPECT_EQ(byStray.problems[1].what, "12 lines that belong to no record (a record breaks off at line 13)");
+    ASSERT_EQ(byStray.records.size(), 1U);
+    EXPECT_EQ(byStray.records[0].firstLine, 14U);
+}
+
+TEST(RecordReader, TellsATimeOrDayOutOfRangeAndAWordWithASpaceIsNoRecord) {
+    std::mt19937 random = seeded(5);
+    const CandidateRecord candidate = randomRecord(random);
+    std::string file;
+    for (const char* time : {"The Time Now Is :: 13:05PM.", "The Time Now Is :: 11:60AM."}) {
+        file += formatRecord(candidate,
+                             ClockSnapshot{.dayOfMonth = 6, .month = 11, .year = 2026, .timeText = time},
+                             kMakerDetails);
+    }
+    ClockSnapshot dayAfterTheLast = testing::sixthOfDecember();
+    dayAfterTheLast.dayOfMonth = 32;
+    file += formatRecord(candidate, dayAfterTheLast, kMakerDetails);
+    const Collected read = scan(file, random);
+    EXPECT_TRUE(read.records.empty());
+    ASSERT_EQ(read.problems.size(), 3U);
+    for (std::size_t n = 0; n < 3; ++n) {
+        EXPECT_EQ(read.problems[n].line, 30 * n + 25);
+        EXPECT_EQ(read.problems[n].what, "a time and date that cannot be read");
+    }
+
+    CandidateRecord spaced = candidate;
+    spaced.placeOfBirth = "Cape Coast";
+    EXPECT_TRUE(
+        scan(formatRecord(spaced, testing::sixthOfDecember(), kMakerDetails), random).records.empty());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -268,6 +269,19 @@ TEST(RecordListing, RefusesToListTheFileIntoItself) {
     ::close(appending);
     EXPECT_EQ(status.message(), "could not list '" + path + "' into itself");
     EXPECT_EQ(readFile(path), "a record\n");
+}
+
+TEST(RecordListing, ReadsOnlyAsFarAsTheFileReachedWhenOpened) {
+    ScratchFolder folder;
+    const std::string path = folder.file("datas.dat");
+    writeFile(path, "first\n");
+    RecordReader reader(path);
+    ASSERT_TRUE(reader.isOpen());
+    ASSERT_TRUE(appendWhole(path, "second\n").isOk());
+    std::array<char, 64> buffer{};
+    const std::size_t got = reader.read(buffer.data(), buffer.size());
+    EXPECT_EQ(std::string(buffer.data(), got), "first\n");
+    EXPECT_EQ(reader.read(buffer.data(), buffer.size()), 0U);
 }
 
 }  // namespace
