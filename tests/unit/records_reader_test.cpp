@@ -247,10 +247,14 @@ TEST(RecordReader, TellsATimeOrDayOutOfRangeAndAWordWithASpaceIsNoRecord) {
     ClockSnapshot dayAfterTheLast = testing::sixthOfDecember();
     dayAfterTheLast.dayOfMonth = 32;
     file += formatRecord(candidate, dayAfterTheLast, kMakerDetails);
+    // A year past four digits has no plain ISO 8601 form, and no desk's clock gets there.
+    ClockSnapshot yearTenThousand = testing::sixthOfDecember();
+    yearTenThousand.year = 10000;
+    file += formatRecord(candidate, yearTenThousand, kMakerDetails);
     const Collected read = scan(file, random);
     EXPECT_TRUE(read.records.empty());
-    ASSERT_EQ(read.problems.size(), 3U);
-    for (std::size_t n = 0; n < 3; ++n) {
+    ASSERT_EQ(read.problems.size(), 4U);
+    for (std::size_t n = 0; n < 4; ++n) {
         EXPECT_EQ(read.problems[n].line, 30 * n + 25);
         EXPECT_EQ(read.problems[n].what, "a time and date that cannot be read");
     }
