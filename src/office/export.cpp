@@ -14,6 +14,7 @@
 #include "office/desk_file.hpp"
 #include "office/output_file.hpp"
 #include "office/progress.hpp"
+#include "office/utf8.hpp"
 
 namespace profiledesk::office {
 
@@ -135,17 +136,6 @@ void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnC
     *to++ = '\r';
     *to++ = '\n';
     out.commit(static_cast<std::size_t>(to - start), large);
-}
-
-// Whether nlohmann-json takes the text as UTF-8; asked only of rows whose output shows a
-// replacement character, so the common row costs one dump.
-bool isUtf8(std::string_view text) {
-    try {
-        (void)nlohmann::json(std::string(text)).dump();
-        return true;
-    } catch (const nlohmann::json::type_error&) {
-        return false;
-    }
 }
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";

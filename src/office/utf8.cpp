@@ -38,4 +38,15 @@ std::size_t utf8CharacterLength(std::string_view text) {
     return length;
 }
 
+bool isUtf8(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t length = utf8CharacterLength(text);
+        if (length == 0) {
+            return false;
+        }
+        text.remove_prefix(length);
+    }
+    return true;
+}
+
 }  // namespace profiledesk::office

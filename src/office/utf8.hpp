@@ -10,4 +10,7 @@ namespace profiledesk::office {
 // surrogate, a value past U+10FFFF, or a character cut short.
 std::size_t utf8CharacterLength(std::string_view text);
 
+// Whether all of `text` is well-formed UTF-8.
+bool isUtf8(std::string_view text);
+
 }  // namespace profiledesk::office
