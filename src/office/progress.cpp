@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace profiledesk::office {
 
@@ -15,11 +16,12 @@ double mebibytes(std::uint64_t bytes) { return static_cast<double>(bytes) / (102
 
 }  // namespace
 
-Progress::Progress(std::ostream& err, bool enabled, std::uint64_t totalBytes)
+Progress::Progress(std::ostream& err, bool enabled, std::uint64_t totalBytes, Clock clock)
     : err_(err),
       enabled_(enabled),
+      clock_(std::move(clock)),
       totalBytes_(totalBytes),
-      started_(std::chrono::steady_clock::now()),
+      started_(clock_()),
       shown_(started_) {}
 
 Progress::~Progress() { finish(); }
@@ -29,7 +31,7 @@ void Progress::addBytes(std::uint64_t bytes) {
     if (!enabled_) {
         return;
     }
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = clock_();
     if (now - started_ >= kQuietFor && now - shown_ >= kRefreshEvery) {
         show(now);
     }

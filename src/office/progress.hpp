@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 
 namespace profiledesk::office {
@@ -11,7 +12,10 @@ namespace profiledesk::office {
 // terminal), and clears its line when done.
 class Progress {
 public:
-    Progress(std::ostream& err, bool enabled, std::uint64_t totalBytes);
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    Progress(std::ostream& err, bool enabled, std::uint64_t totalBytes,
+             Clock clock = std::chrono::steady_clock::now);
     ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -28,6 +32,7 @@ private:
 
     std::ostream& err_;
     bool enabled_;
+    Clock clock_;
     std::uint64_t totalBytes_;
     std::uint64_t bytes_ = 0;
     std::uint64_t records_ = 0;
