@@ -108,8 +108,11 @@ public:
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             placeholders += ", ?";
         }
-        return prepareStatement(
+        status = prepareStatement(
             "INSERT INTO temp.staged (" + columnList() + ") VALUES (" + placeholders + ")", stage_);
+        // One transaction for all the staged rows, not one a row; it writes only the
+        // connection's own temporary database, so it locks nothing that others use.
+        return status.isOk() ? execute("BEGIN") : status;
     }
 
     Status add(const Row& row, std::string_view key) override {
@@ -132,7 +135,11 @@ public:
     }
 
     Status commit(CollateCounts& counts) override {
-        Status status = execute("BEGIN IMMEDIATE");
+        Status status = execute("COMMIT");  // the staged rows
+        if (!status.isOk()) {
+            return status;
+        }
+        status = execute("BEGIN IMMEDIATE");
         if (!status.isOk()) {
             return status;
         }
