@@ -16,7 +16,12 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "of them, and appends each profile as a 30-line text record to datas.dat in"
   "the folder it runs in. It lists the stored records for searching with grep"
   "or less, and has two guidance screens. Several copies can share one record"
-  "file: each append takes a lock.")
+  "file: each append takes a lock."
+  "."
+  "profiledesk-records reads the record files of many desks back into data for a"
+  "records office: it checks them, exports them as CSV or JSON Lines, collates"
+  "them into SQLite or PostgreSQL without duplicates, and draws a one-page HTML"
+  "report.")
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
