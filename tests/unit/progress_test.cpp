@@ -20,7 +20,7 @@ struct FakeClock {
     }
 };
 
-constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uint64_t kMiB = std::uint64_t{1024} * 1024;
 
 TEST(Progress, QuietForASecondThenOneLineRewrittenInPlaceAndClearedAtTheEnd) {
     FakeClock clock;
