@@ -33,9 +33,9 @@ def big_file():
     if not os.path.exists(path):
         # run_bench.py reads its program and folder from the command line when loaded.
         sys.argv = [os.path.join(HERE, "run_bench.py"), DESK, WORK] + (["--quick"] if QUICK else [])
-        spec = importlib.util.spec_from_file_location("run_bench", sys.argv[0])
-        run_bench = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(run_bench)
+        found = importlib.util.spec_from_file_location("run_bench", sys.argv[0])
+        run_bench = importlib.util.module_from_spec(found)
+        found.loader.exec_module(run_bench)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         run_bench.make_big_file(path, run_bench.BIG_SIZE)
     return path

@@ -91,11 +91,7 @@ public:
         if (!status.isOk()) {
             return status;
         }
-        status = execute("BEGIN IMMEDIATE");
-        if (!status.isOk()) {
-            return status;
-        }
-        status = createSchema();
+        status = beginWriting();
         const Status undone = execute("ROLLBACK");
         if (!status.isOk() || !undone.isOk()) {
             return status.isOk() ? undone : status;
@@ -134,16 +130,19 @@ public:
         return Status::ok();
     }
 
+    // Takes the write lock, waiting up to the busy timeout, and makes the schema where it is
+    // missing.
+    Status beginWriting() {
+        const Status begun = execute("BEGIN IMMEDIATE");
+        return begun.isOk() ? createSchema() : begun;
+    }
+
     Status commit(CollateCounts& counts) override {
         Status status = execute("COMMIT");  // the staged rows
         if (!status.isOk()) {
             return status;
         }
-        status = execute("BEGIN IMMEDIATE");
-        if (!status.isOk()) {
-            return status;
-        }
-        status = createSchema();
+        status = beginWriting();
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
             status = execute("INSERT OR IGNORE INTO main.records (" + columnList() + ") SELECT " +
