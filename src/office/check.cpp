@@ -14,7 +14,7 @@ public:
 
     void onRecord(const StoredRecord& /*record*/) override {}
     void onProblem(const ScanProblem& problem) override {
-        out_ << path_ << ':' << problem.line << ": " << problem.what << '\n';
+        tellProblem(out_, path_, problem.line, problem.what);
     }
 
 private:

@@ -50,14 +50,14 @@ public:
         failure = target_.add(row_, std::string_view(key.data(), static_cast<std::size_t>(length)));
         if (const std::string_view note = target_.lastNote(); failure.isOk() && !note.empty()) {
             progress_.finish();
-            console_.err << path_ << ':' << record.firstLine << ": " << note << '\n';
+            tellProblem(console_.err, path_, record.firstLine, note);
         }
         progress_.addRecords(1);
     }
 
     void onProblem(const ScanProblem& problem) override {
         progress_.finish();
-        console_.err << path_ << ':' << problem.line << ": " << problem.what << '\n';
+        tellProblem(console_.err, path_, problem.line, problem.what);
     }
 
     Status failure = Status::ok();

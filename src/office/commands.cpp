@@ -33,6 +33,14 @@ std::optional<int> parseDay(const std::string& text) {
     return *year * 10000 + *month * 100 + *day;
 }
 
+void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std::string_view what) {
+    out << file;
+    if (line > 0) {
+        out << ':' << line;
+    }
+    out << ": " << what << '\n';
+}
+
 void tellError(Console& console, const std::string& message) {
     console.err << "profiledesk-records: " << message << std::endl;
 }

@@ -3,9 +3,11 @@
 // The records office's commands. Each takes its options and the streams it writes to, and
 // returns the exit status: 0 all well, 1 problems in the files or a failure, 2 a usage error.
 
+#include <cstddef>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "record/record_scanner.hpp"
@@ -59,5 +61,8 @@ int runReport(const ReportOptions& options, Console& console);
 
 // "profiledesk-records: " and the message, on a line of its own.
 void tellError(Console& console, const std::string& message);
+
+// "FILE:LINE: what is wrong", on a line of its own; a line of 0 concerns the whole file.
+void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std::string_view what);
 
 }  // namespace profiledesk::office

@@ -227,11 +227,7 @@ private:
 
     void tell(std::size_t line, const std::string& what) {
         progress_.finish();
-        console_.err << *path_;
-        if (line > 0) {
-            console_.err << ':' << line;
-        }
-        console_.err << ": " << what << '\n';
+        tellProblem(console_.err, *path_, line, what);
         told_ = true;
     }
 

@@ -32,7 +32,7 @@ public:
 
     void onProblem(const ScanProblem& problem) override {
         progress_.finish();
-        console_.err << path_ << ':' << problem.line << ": " << problem.what << '\n';
+        tellProblem(console_.err, path_, problem.line, problem.what);
     }
 
     std::uint64_t kept = 0;
