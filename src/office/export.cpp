@@ -1,10 +1,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <numeric>
 #include <string>
 #include <vector>

@@ -1,7 +1,3 @@
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "office/commands.hpp"
