@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "common/status.hpp"
 #include "record/candidate_record.hpp"
 #include "record/clock_snapshot.hpp"
-#include "store/status.hpp"
 
 namespace profiledesk {
 

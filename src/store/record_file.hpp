@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/status.hpp"
+#include "common/status.hpp"
 
 namespace profiledesk {
 

@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "office/progress.hpp"
+#include "office/io/progress.hpp"
 
 namespace profiledesk::office {
 namespace {

@@ -1,7 +1,7 @@
 // The stand-in where the template engine does not build (Windows): the command says the
 // build has no report support instead of drawing a page.
 
-#include "office/report_template.hpp"
+#include "office/report/page.hpp"
 
 namespace profiledesk::office {
 

@@ -7,8 +7,8 @@
 #include <exception>
 #include <iostream>
 
+#include "office/cli/platform.hpp"
 #include "office/commands.hpp"
-#include "office/platform.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "office/utf8.hpp"
+#include "common/utf8.hpp"
 
 namespace profiledesk::office {
 

@@ -1,4 +1,4 @@
-#include "office/progress.hpp"
+#include "office/io/progress.hpp"
 
 #include <array>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "office/commands.hpp"
-#include "office/desk_file.hpp"
+#include "office/io/desk_file.hpp"
 
 namespace profiledesk::office {
 

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "office/platform.hpp"
+#include "office/cli/platform.hpp"
 
 namespace profiledesk::office::platform {
 

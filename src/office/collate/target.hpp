@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "office/columns.hpp"
-#include "store/status.hpp"
+#include "common/status.hpp"
+#include "office/io/columns.hpp"
 
 namespace profiledesk::office {
 

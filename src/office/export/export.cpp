@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "office/columns.hpp"
+#include "common/utf8.hpp"
 #include "office/commands.hpp"
-#include "office/desk_file.hpp"
-#include "office/output_file.hpp"
-#include "office/progress.hpp"
-#include "office/utf8.hpp"
+#include "office/io/columns.hpp"
+#include "office/io/desk_file.hpp"
+#include "office/io/output_file.hpp"
+#include "office/io/progress.hpp"
 
 namespace profiledesk::office {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/status.hpp"
 #include "record/record_scanner.hpp"
-#include "store/status.hpp"
 
 namespace profiledesk::office {
 

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <string>
 
-#include "store/status.hpp"
+#include "common/status.hpp"
 
 namespace profiledesk::office {
 

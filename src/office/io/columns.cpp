@@ -1,4 +1,4 @@
-#include "office/columns.hpp"
+#include "office/io/columns.hpp"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "office/output_file.hpp"
+#include "office/io/output_file.hpp"
 
 #include <array>
 #include <cerrno>

@@ -1,6 +1,6 @@
 // For builds without libpq (Windows): collating into PostgreSQL is not there.
 
-#include "office/collate_target.hpp"
+#include "office/collate/target.hpp"
 
 namespace profiledesk::office {
 

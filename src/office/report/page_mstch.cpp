@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <iterator>
 
-#include "office/columns.hpp"
-#include "office/report_template.hpp"
+#include "office/io/columns.hpp"
+#include "office/report/page.hpp"
 
 namespace profiledesk::office {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "office/collate_target.hpp"
-#include "office/utf8.hpp"
+#include "common/utf8.hpp"
+#include "office/collate/target.hpp"
 
 namespace profiledesk::office {
 

@@ -1,4 +1,4 @@
-#include "office/desk_file.hpp"
+#include "office/io/desk_file.hpp"
 
 #include <algorithm>
 #include <array>

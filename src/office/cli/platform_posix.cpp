@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-#include "office/platform.hpp"
+#include "office/cli/platform.hpp"
 
 namespace profiledesk::office::platform {
 

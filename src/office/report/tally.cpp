@@ -1,6 +1,6 @@
-#include "office/report_tally.hpp"
+#include "office/report/tally.hpp"
 
-#include "office/utf8.hpp"
+#include "common/utf8.hpp"
 
 #include <algorithm>
 #include <charconv>

@@ -5,10 +5,10 @@
 #include <string>
 #include <unordered_map>
 
-#include "office/collate_target.hpp"
+#include "office/collate/target.hpp"
 #include "office/commands.hpp"
-#include "office/desk_file.hpp"
-#include "office/progress.hpp"
+#include "office/io/desk_file.hpp"
+#include "office/io/progress.hpp"
 
 namespace profiledesk::office {
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "office/collate_target.hpp"
+#include "office/collate/target.hpp"
 
 namespace profiledesk::office {
 

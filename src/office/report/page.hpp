@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "office/commands.hpp"
-#include "office/report_tally.hpp"
+#include "office/report/tally.hpp"
 
 namespace profiledesk::office {
 

@@ -1,10 +1,10 @@
 #include <string>
 
 #include "office/commands.hpp"
-#include "office/desk_file.hpp"
-#include "office/output_file.hpp"
-#include "office/progress.hpp"
-#include "office/report_template.hpp"
+#include "office/io/desk_file.hpp"
+#include "office/io/output_file.hpp"
+#include "office/io/progress.hpp"
+#include "office/report/page.hpp"
 
 namespace profiledesk::office {
 
