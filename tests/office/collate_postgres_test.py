@@ -1,6 +1,8 @@
 """`profiledesk-records collate` into a PostgreSQL server that this suite starts itself.
 
-Usage: collate_postgres_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER
+Usage: collate_postgres_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER [SERVER_STATE_FILE]
+  With SERVER_STATE_FILE, the server that `postgres_server.py start` left running; without,
+  one of its own for this run.
 """
 
 import os
@@ -14,10 +16,13 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from postgres_server import Server  # noqa: E402
+import postgres_server  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import faketime_lib  # noqa: E402
 
 TOOL, DESK, WORK = (os.path.abspath(arg) for arg in sys.argv[1:4])
-FAKETIME_LIB = os.environ.get("PROFILEDESK_FAKETIME_LIB", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+STATE_FILE = sys.argv[4] if len(sys.argv) > 4 else None
+FAKETIME_LIB = faketime_lib()
 PASSWORD = "desk-pass"
 SERVER = None
 RECORDS = []  # the bytes of one record each, as the desk program wrote them
@@ -62,8 +67,11 @@ def new_database(name, encoding="UTF8"):
 def setUpModule():
     global SERVER
     os.makedirs(WORK, exist_ok=True)
-    SERVER = Server(os.path.join(WORK, "servers"))
-    unittest.addModuleCleanup(SERVER.remove)
+    if STATE_FILE:
+        SERVER = postgres_server.attach(STATE_FILE)
+    else:
+        SERVER = postgres_server.Server()
+        unittest.addModuleCleanup(SERVER.remove)
     SERVER.sql(f"CREATE ROLE desk LOGIN PASSWORD '{PASSWORD}'")
     RECORDS.extend(desk_records([b"Ama%d" % n for n in range(13)]))
 
