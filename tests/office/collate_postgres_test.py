@@ -165,7 +165,7 @@ class Failures(unittest.TestCase):
         self.assertOneLineFailure(collate(into, path, password="wrong"), into, "password authentication failed")
         self.assertOneLineFailure(collate(SERVER.uri("desk", "nosuch"), path), SERVER.uri("desk", "nosuch"),
                                   'database "nosuch" does not exist')
-        by_keywords = f"host={SERVER.folder} port=5432 user=desk dbname=guarded password=hunter2"
+        by_keywords = f"host='{SERVER.folder}' port=5432 user=desk dbname=guarded password=hunter2"
         refused = collate(by_keywords, path)
         self.assertOneLineFailure(refused, into, "PGPASSWORD")
         self.assertNotIn(b"hunter2", refused.stderr)
@@ -173,7 +173,7 @@ class Failures(unittest.TestCase):
         self.assertEqual((unreadable.returncode, unreadable.stderr.count(b"\n")), (1, 1))
         self.assertNotIn(b"hunter2", unreadable.stderr)
         nowhere = tempfile.mkdtemp(dir=WORK)  # a folder where no server has its socket
-        self.assertOneLineFailure(collate(f"host={nowhere} user=desk dbname=guarded", path),
+        self.assertOneLineFailure(collate(f"host='{nowhere}' user=desk dbname=guarded", path),
                                   f"postgresql://desk@{nowhere.replace('/', '%2F')}:5432/guarded",
                                   "No such file or directory")
         os.rmdir(nowhere)
