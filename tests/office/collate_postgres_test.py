@@ -14,6 +14,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import postgres_server  # noqa: E402
@@ -172,9 +173,11 @@ class Failures(unittest.TestCase):
         unreadable = collate("postgresql://desk:hunter2@[::1/guarded", path)
         self.assertEqual((unreadable.returncode, unreadable.stderr.count(b"\n")), (1, 1))
         self.assertNotIn(b"hunter2", unreadable.stderr)
-        nowhere = tempfile.mkdtemp(dir=WORK)  # a folder where no server has its socket
+        # A folder where no server has its socket, its path short enough for one wherever
+        # the build tree lives.
+        nowhere = tempfile.mkdtemp(prefix="profiledesk-nowhere-", dir="/tmp")
         self.assertOneLineFailure(collate(f"host='{nowhere}' user=desk dbname=guarded", path),
-                                  f"postgresql://desk@{nowhere.replace('/', '%2F')}:5432/guarded",
+                                  f"postgresql://desk@{urllib.parse.quote(nowhere, safe='')}:5432/guarded",
                                   "No such file or directory")
         os.rmdir(nowhere)
         self.assertEqual(SERVER.sql("SELECT to_regclass('records') IS NULL", "guarded"), [["t"]])
