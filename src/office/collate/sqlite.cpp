@@ -157,7 +157,9 @@ public:
         return Status::ok();
     }
 
-    Status failure(int code) const { return Status::failure(path_ + ": " + reasonOf(db_.get(), code, waitSeconds_)); }
+    Status failure(int code) const {
+        return Status::failure(path_ + ": " + reasonOf(db_.get(), code, waitSeconds_));
+    }
 
 private:
     Status createSchema() {
