@@ -48,6 +48,9 @@ int runExport(const ExportOptions& options, Console& console);
 struct CollateOptions {
     std::string into;  // a SQLite file, or a PostgreSQL connection URI or string
     std::vector<std::string> files;
+    // How long a SQLite database that another program holds is waited for: longer than any
+    // other collate's final insert of a desk's records, short enough to be told of soon.
+    int waitSeconds = 5;
 };
 int runCollate(const CollateOptions& options, Console& console);
 

@@ -1,6 +1,8 @@
 """`profiledesk-records collate` into a PostgreSQL server that this suite starts itself.
 
-Usage: collate_postgres_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER
+Usage: collate_postgres_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER [SERVER_STATE_FILE]
+  With SERVER_STATE_FILE, the server that `postgres_server.py start` left running; without,
+  one of its own for this run.
 """
 
 import os
@@ -12,12 +14,16 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from postgres_server import Server  # noqa: E402
+import postgres_server  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import faketime_lib  # noqa: E402
 
 TOOL, DESK, WORK = (os.path.abspath(arg) for arg in sys.argv[1:4])
-FAKETIME_LIB = os.environ.get("PROFILEDESK_FAKETIME_LIB", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+STATE_FILE = sys.argv[4] if len(sys.argv) > 4 else None
+FAKETIME_LIB = faketime_lib()
 PASSWORD = "desk-pass"
 SERVER = None
 RECORDS = []  # the bytes of one record each, as the desk program wrote them
@@ -62,8 +68,11 @@ def new_database(name, encoding="UTF8"):
 def setUpModule():
     global SERVER
     os.makedirs(WORK, exist_ok=True)
-    SERVER = Server(os.path.join(WORK, "servers"))
-    unittest.addModuleCleanup(SERVER.remove)
+    if STATE_FILE:
+        SERVER = postgres_server.attach(STATE_FILE)
+    else:
+        SERVER = postgres_server.Server()
+        unittest.addModuleCleanup(SERVER.remove)
     SERVER.sql(f"CREATE ROLE desk LOGIN PASSWORD '{PASSWORD}'")
     RECORDS.extend(desk_records([b"Ama%d" % n for n in range(13)]))
 
@@ -157,16 +166,18 @@ class Failures(unittest.TestCase):
         self.assertOneLineFailure(collate(into, path, password="wrong"), into, "password authentication failed")
         self.assertOneLineFailure(collate(SERVER.uri("desk", "nosuch"), path), SERVER.uri("desk", "nosuch"),
                                   'database "nosuch" does not exist')
-        by_keywords = f"host={SERVER.folder} port=5432 user=desk dbname=guarded password=hunter2"
+        by_keywords = f"host='{SERVER.folder}' port=5432 user=desk dbname=guarded password=hunter2"
         refused = collate(by_keywords, path)
         self.assertOneLineFailure(refused, into, "PGPASSWORD")
         self.assertNotIn(b"hunter2", refused.stderr)
         unreadable = collate("postgresql://desk:hunter2@[::1/guarded", path)
         self.assertEqual((unreadable.returncode, unreadable.stderr.count(b"\n")), (1, 1))
         self.assertNotIn(b"hunter2", unreadable.stderr)
-        nowhere = tempfile.mkdtemp(dir=WORK)  # a folder where no server has its socket
-        self.assertOneLineFailure(collate(f"host={nowhere} user=desk dbname=guarded", path),
-                                  f"postgresql://desk@{nowhere.replace('/', '%2F')}:5432/guarded",
+        # A folder where no server has its socket, its path short enough for one wherever
+        # the build tree lives.
+        nowhere = tempfile.mkdtemp(prefix="profiledesk-nowhere-", dir="/tmp")
+        self.assertOneLineFailure(collate(f"host='{nowhere}' user=desk dbname=guarded", path),
+                                  f"postgresql://desk@{urllib.parse.quote(nowhere, safe='')}:5432/guarded",
                                   "No such file or directory")
         os.rmdir(nowhere)
         self.assertEqual(SERVER.sql("SELECT to_regclass('records') IS NULL", "guarded"), [["t"]])

@@ -15,7 +15,9 @@ import tempfile
 import unittest
 
 RECORDS, DESK, WORK = (os.path.abspath(p) for p in sys.argv[1:4])
-FAKETIME_LIB = os.environ.get("PROFILEDESK_FAKETIME_LIB", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import faketime_lib  # noqa: E402
+FAKETIME_LIB = faketime_lib()
 # first, surname, place, date of birth, age, age again, years ahead, then ten more words
 ADA = "Ada Lovelace Lon,don 10-12-1815 36 36 2.5 Inst Ring-Road Kofi Mill Cocoa-Co Repairs West-Lib 250 Mall School"
 ALAN = 'Alan "Turing" Wilmslow 23-06-1912 41 41 -0.5 Kings Parade Max Bletchley Enigma Bombe Sherborne 0 Arcade Grammar'

@@ -18,7 +18,9 @@ import unittest
 
 DESK, RECORDS, WORK = (os.path.abspath(arg) for arg in sys.argv[1:4])
 del sys.argv[1:4]
-FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import faketime_lib  # noqa: E402
+FAKETIME_LIB = faketime_lib()
 
 IMG = "<img/src=x/onerror=alert(1)>"
 SCRIPT = '"--><script>alert(1)</script>'

@@ -61,6 +61,11 @@ int run(int argc, char** argv, Console& console) {
     CollateOptions collated;
     CLI::App* collate = app.add_subcommand("collate", "add every whole record to a database, each once");
     collate->add_option("--into", collated.into, "a SQLite file, or a postgresql:// URI")->required();
+    collate
+        ->add_option("--wait", collated.waitSeconds,
+                     "seconds to wait for a SQLite database another program holds")
+        ->check(CLI::Range(0, 86400))
+        ->capture_default_str();
     collate->add_option("FILE", collated.files, "record files")->required();
 
     ReportOptions reported;

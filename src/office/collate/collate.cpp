@@ -79,7 +79,8 @@ int runCollate(const CollateOptions& options, Console& console) {
         tellError(console, options.into + ": is one of the files to collate; name another database");
         return 2;
     }
-    OpenedTarget opened = postgres ? openPostgresTarget(options.into) : openSqliteTarget(options.into);
+    OpenedTarget opened =
+        postgres ? openPostgresTarget(options.into) : openSqliteTarget(options.into, options.waitSeconds);
     if (!opened.target) {
         tellError(console, opened.status.message());
         return opened.unsupported ? 2 : 1;

@@ -20,10 +20,6 @@ namespace profiledesk::office {
 
 namespace {
 
-// Longer than any other collate's final insert of a desk's records, short enough that a
-// database held by another program is told about soon.
-constexpr int kBusyTimeoutMs = 5000;
-
 struct DatabaseCloser {
     void operator()(sqlite3* db) const { (void)sqlite3_close_v2(db); }
 };
@@ -54,13 +50,12 @@ std::string columnList() {
 }
 
 // What went wrong, in the user's words where SQLite's are unclear, with the system's reason.
-std::string reasonOf(sqlite3* db, int code) {
+std::string reasonOf(sqlite3* db, int code, int waitSeconds) {
     switch (code & 0xff) {
         case SQLITE_NOTADB: return "not a SQLite database";
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
-            return "the database is locked by another program (waited " +
-                   std::to_string(kBusyTimeoutMs / 1000) + " s)";
+            return "the database is locked by another program (waited " + std::to_string(waitSeconds) + " s)";
         case SQLITE_READONLY: return "the database is read-only";
         case SQLITE_FULL: return "the disk is full";
         default: break;
@@ -82,7 +77,8 @@ std::string reasonOf(sqlite3* db, int code) {
 
 class SqliteTarget final : public CollateTarget {
 public:
-    SqliteTarget(std::string path, Database db) : path_(std::move(path)), db_(std::move(db)) {}
+    SqliteTarget(std::string path, Database db, int waitSeconds)
+        : path_(std::move(path)), db_(std::move(db)), waitSeconds_(waitSeconds) {}
 
     // Makes the staging table and checks, in a transaction undone at once, that the
     // database can be written, so that a run is refused before reading any file.
@@ -161,7 +157,9 @@ public:
         return Status::ok();
     }
 
-    Status failure(int code) const { return Status::failure(path_ + ": " + reasonOf(db_.get(), code)); }
+    Status failure(int code) const {
+        return Status::failure(path_ + ": " + reasonOf(db_.get(), code, waitSeconds_));
+    }
 
 private:
     Status createSchema() {
@@ -187,29 +185,30 @@ private:
 
     std::string path_;
     Database db_;  // declared before the statement, so closed after it
+    int waitSeconds_;
     Statement stage_;
     std::uint64_t staged_ = 0;
 };
 
 }  // namespace
 
-OpenedTarget openSqliteTarget(const std::string& path) {
+OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds) {
     OpenedTarget opened;
     sqlite3* raw = nullptr;
     const int code = sqlite3_open_v2(
         path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXRESCODE, nullptr);
     Database db(raw);
     if (code != SQLITE_OK) {
-        opened.status = Status::failure(path + ": " + reasonOf(db.get(), code));
+        opened.status = Status::failure(path + ": " + reasonOf(db.get(), code, waitSeconds));
         return opened;
     }
     // SQLite opens a file it may not write for reading only, and says nothing.
     if (sqlite3_db_readonly(db.get(), "main") == 1) {
-        opened.status = Status::failure(path + ": " + reasonOf(db.get(), SQLITE_READONLY));
+        opened.status = Status::failure(path + ": " + reasonOf(db.get(), SQLITE_READONLY, waitSeconds));
         return opened;
     }
-    (void)sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-    auto target = std::make_unique<SqliteTarget>(path, std::move(db));
+    (void)sqlite3_busy_timeout(db.get(), waitSeconds * 1000);
+    auto target = std::make_unique<SqliteTarget>(path, std::move(db), waitSeconds);
     opened.status = target->prepare();
     if (opened.status.isOk()) {
         opened.target = std::move(target);

@@ -43,8 +43,8 @@ struct OpenedTarget {
 };
 
 // The records table: the export's columns, a unique record_key, and an index on entered_at;
-// created where missing.
-OpenedTarget openSqliteTarget(const std::string& path);
+// created where missing. A database another program holds is waited for up to waitSeconds.
+OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds);
 OpenedTarget openPostgresTarget(const std::string& connection);
 
 // True for a PostgreSQL connection URI (postgresql://, postgres://) or key=value string.
