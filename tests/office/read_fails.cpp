@@ -26,12 +26,12 @@ bool isTheFailingFile(int fd) {
 
 }  // namespace
 
-extern "C" ssize_t read(int fd, void* buffer, size_t count) {
+extern "C" ssize_t read(int fd, void* buf, size_t nbytes) {
     using Read = ssize_t (*)(int, void*, size_t);
     static const auto next = reinterpret_cast<Read>(::dlsym(RTLD_NEXT, "read"));
     if (::lseek(fd, 0, SEEK_CUR) > 0 && isTheFailingFile(fd)) {
         errno = EIO;
         return -1;
     }
-    return next == nullptr ? -1 : next(fd, buffer, count);
+    return next == nullptr ? -1 : next(fd, buf, nbytes);
 }

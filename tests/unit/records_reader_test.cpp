@@ -309,8 +309,9 @@ TEST(RecordReader, ALineWithTextAfterItsEndOrYearsAheadThatDisagreeBreaksTheReco
             ASSERT_EQ(read.records.size(), afterAGoodOne ? 1U : 0U) << breaksAt;
             ASSERT_EQ(read.problems.size(), 1U) << breaksAt;
             EXPECT_EQ(read.problems[0].line, from);
-            EXPECT_EQ(read.problems[0].what, "30 lines that belong to no record (a record breaks off at line " +
-                                                 std::to_string(from - 1 + breaksAt) + ")");
+            EXPECT_EQ(read.problems[0].what,
+                      "30 lines that belong to no record (a record breaks off at line " +
+                          std::to_string(from - 1 + breaksAt) + ")");
         }
     }
 }
