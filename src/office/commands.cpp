@@ -1,6 +1,8 @@
 #include "office/commands.hpp"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 
 namespace profiledesk::office {
 
@@ -43,6 +45,18 @@ void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std
 
 void tellError(Console& console, const std::string& message) {
     console.err << "profiledesk-records: " << message << std::endl;
+}
+
+bool tellIfOutputFailed(Console& console) {
+    console.out.flush();
+    if (console.out) {
+        return false;
+    }
+    // The stream keeps no reason; the failed write's errno is still the last one set.
+    const int error = errno;
+    tellError(console, "could not write to standard output" +
+                           (error != 0 ? ": " + std::string(std::strerror(error)) : std::string()));
+    return true;
 }
 
 }  // namespace profiledesk::office

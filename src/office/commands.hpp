@@ -65,6 +65,10 @@ int runReport(const ReportOptions& options, Console& console);
 // "profiledesk-records: " and the message, on a line of its own.
 void tellError(Console& console, const std::string& message);
 
+// Flushes standard output; if any of it could not be written, says so with the reason and
+// returns true.
+bool tellIfOutputFailed(Console& console);
+
 // "FILE:LINE: what is wrong", on a line of its own; a line of 0 concerns the whole file.
 void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std::string_view what);
 

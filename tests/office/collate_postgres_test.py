@@ -7,6 +7,7 @@ Usage: collate_postgres_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER [SER
 
 import os
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -143,15 +144,56 @@ class Loading(unittest.TestCase):
 
     def test_answers_not_utf8_become_u_fffd_unless_the_database_takes_any_bytes(self):
         kofi = desk_records([b"Kofi\xff\\\x01"])[0]
-        path = write("kofi.dat", RECORDS[0], kofi)
+        # No database takes a NUL byte in text, whatever its encoding.
+        nul = RECORDS[1].replace(b"Ama1", b"Ko\x00fi")
+        path = write("kofi.dat", RECORDS[0], kofi, nul)
+        nul_told = path.encode() + b":61: a NUL byte, stored as U+FFFD\n"
         for db, encoding, stored, err in (
-                ("unicode", "UTF8", "4b6f6669efbfbd5c01", path.encode() + b":31: not UTF-8\n"),
-                ("bytes", "SQL_ASCII", "4b6f6669ff5c01", b"")):
+                ("unicode", "UTF8", "4b6f6669efbfbd5c01", path.encode() + b":31: not UTF-8\n" + nul_told),
+                ("bytes", "SQL_ASCII", "4b6f6669ff5c01", nul_told)):
             result = collate(new_database(db, encoding), path)
             self.assertEqual((result.returncode, result.stdout, result.stderr),
-                             (0, b"2 added, 0 already present, 0 problems\n", err), db)
-            self.assertEqual(SERVER.sql("SELECT encode(textsend(first_name), 'hex') FROM records WHERE record = 2", db),
-                             [[stored]], db)
+                             (0, b"3 added, 0 already present, 0 problems\n", err), db)
+            self.assertEqual(SERVER.sql("SELECT encode(textsend(first_name), 'hex') FROM records WHERE record > 1 "
+                                        "ORDER BY record", db), [[stored], ["4b6fefbfbd6669"]], db)
+
+    def test_two_runs_of_the_same_records_in_opposite_orders_both_succeed(self):
+        into = new_database("opposite")
+        self.assertEqual(collate(into, write("opposite-seed.dat", RECORDS[12])).returncode, 0)  # the table is there
+        records = [RECORDS[0].replace(b"Ama0", b"Opp%05d" % n) for n in range(5000)]
+        files = [write("forward.dat", *records), write("backward.dat", *reversed(records))]
+        runs = [subprocess.Popen([TOOL, "collate", "--into", into, path], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, env=SERVER.env(PASSWORD), start_new_session=True)
+                for path in files]
+        outcomes = [(*run.communicate(timeout=120), run.returncode) for run in runs]
+        self.assertEqual([(err, status) for _, err, status in outcomes], [(b"", 0)] * 2)
+        added = [re.fullmatch(rb"(\d+) added, (\d+) already present, 0 problems\n", out) for out, _, _ in outcomes]
+        self.assertEqual([int(m[1]) + int(m[2]) for m in added], [5000, 5000])
+        self.assertEqual(sum(int(m[1]) for m in added), 5000)
+        self.assertEqual(SERVER.sql("SELECT count(*), count(DISTINCT record_key) FROM records", "opposite"),
+                         [["5001", "5001"]])
+
+    def test_a_large_collate_sends_its_rows_as_it_reads(self):
+        # Rows of wide answers, some 50 MB in all, in 64 MiB of address space: none of it may
+        # wait in memory for the end.
+        with open(TOOL, "rb") as f:
+            if b"__asan_init" in f.read():
+                self.skipTest("the address sanitizer reserves more address space than the limit")
+        wide = RECORDS[0]
+        for word in (b"Harbour-Street", b"Mary-Okafor", b"Bakery-One", b"Steel-Works", b"Central-Library"):
+            self.assertEqual(wide.count(word), 1, word)
+            wide = wide.replace(word, b"w" * 2000)
+        path = write("wide.dat", wide * 5000)
+        try:
+            result = subprocess.run([TOOL, "collate", "--into", new_database("wide"), path], capture_output=True,
+                                    env=SERVER.env(PASSWORD), start_new_session=True, timeout=300, check=False,
+                                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20)))
+        finally:
+            os.remove(path)
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, b"5000 added, 0 already present, 0 problems\n", b""))
+        self.assertEqual(SERVER.sql("SELECT count(*), sum(length(street)) FROM records", "wide"),
+                         [["5000", str(5000 * 2000)]])
 
 
 class Failures(unittest.TestCase):

@@ -229,6 +229,37 @@ class Collate(unittest.TestCase):
         os.chmod(self.db, 0o444)
         self.assert_refused(self.collate("b.dat", user="65534", program=program), "the database is read-only", before)
 
+    def test_a_failure_while_staging_is_told_as_itself(self):
+        before = self.seeded()
+        # Rows of wide answers, more than the staging table keeps in memory, so that it spills
+        # to a temporary file, which the file-size limit stops long before the database grows.
+        wide = self.ben
+        for word in (b"Ring-Road", b"Kofi", b"Cocoa-Co", b"Repairs", b"West-Library"):
+            self.assertEqual(wide.count(word), 1, word)
+            wide = wide.replace(word, b"x" * 2000)
+        self.write("wide.dat", wide * 1500)
+        limit = 1 << 20
+        self.assert_refused(
+            self.collate("wide.dat", preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))),
+            "could not write (the disk is full, or the file is at its size limit)", before)
+        self.assertEqual([name for name in os.listdir(WORK_ROOT) if name.startswith("etilqs_")], [])
+
+    def test_each_write_reaches_the_disk(self):
+        # Both the journal and the database are synced before a collate says it is done.
+        self.write("a.dat", self.ann)
+        trace = self.path("syncs.txt")
+        command = ["strace", "-f", "-y", "-qq", "-e", "trace=fsync,fdatasync", "-o", trace,
+                   RECORDS, "collate", "--into", "office.db", "a.dat"]
+        # The leak checker of a sanitizer build cannot run under a tracer.
+        env = dict(ENV, ASAN_OPTIONS=ENV["ASAN_OPTIONS"] + ":detect_leaks=0")
+        result = subprocess.run(command, cwd=self.dir, capture_output=True, env=env, timeout=60,
+                                start_new_session=True, check=False)
+        self.assert_collated(result, 1, 0)
+        with open(trace, encoding="utf-8") as f:
+            synced = {line.split("<", 1)[1].split(">", 1)[0] for line in f if "sync(" in line and "<" in line}
+        db = os.path.realpath(self.db)
+        self.assertLessEqual({db, db + "-journal"}, synced)
+
     def test_the_database_may_not_be_one_of_the_files(self):
         self.write("a.dat", self.ann)
         result = self.collate("a.dat", into="./a.dat")

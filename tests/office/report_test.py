@@ -178,6 +178,21 @@ class ReportTest(unittest.TestCase):
             self.assertFalse([name for name in attrs if name.startswith("on") or name == "src"])
         self.assertNotIn("<script", self.html)
         self.assertNotIn("\ufffd", self.page.title)
+        # The page may load nothing, and run nothing, whatever it holds.
+        policies = [attrs.get("content") for tag, attrs in self.page.elements
+                    if tag == "meta" and attrs.get("http-equiv", "").lower() == "content-security-policy"]
+        self.assertEqual(policies, ["default-src 'none'; style-src 'unsafe-inline'"])
+
+    def test_bars_stand_on_the_axis(self):
+        feet = [float(attrs["y1"]) for tag, attrs in self.page.elements if tag == "line"]
+        bars = [attrs for tag, attrs in self.page.elements if tag == "rect"]
+        self.assertTrue(feet and bars)
+        foot = max(feet)
+        for bar in bars:
+            # Each figure is written to a tenth, so the two may round apart by one.
+            self.assertAlmostEqual(float(bar["y"]) + float(bar["height"]), foot, delta=0.11, msg=bar)
+            self.assertGreaterEqual(float(bar["height"]), 0)
+        self.assertTrue(any(float(bar["height"]) > 100 for bar in bars))
 
     def test_dates_limit_the_records(self):
         out = os.path.join(self.folder, "limited.html")
@@ -198,6 +213,42 @@ class ReportTest(unittest.TestCase):
         run = report(path)
         self.assertEqual(run.returncode, 0)
         self.assertEqual(Page(run.stdout.decode()).rows("ages-table"), [["-10\u2013-6", "1"], ["-5\u2013-1", "2"]])
+
+    def test_controls_odd_names_and_ages_at_the_limits_stay_harmless(self):
+        when = "2026-12-02 10:00:00"
+        records = [(when, b"A\x7fB", "9223372036854775807", "Ring-Road", "City-School"),
+                   (when, b"C\xc2\x85D", "-9223372036854775808", "Ring-Road", "City-School"),
+                   (when, b"E\xc2\x9fF", "1000000000000000000", "Ring-Road", "City-School"),
+                   (when, "Accra", "-1000000000000000000", "Ring-Road", "City-School")]
+        path = write_records(os.path.join(self.folder, "odd"), records)
+        named = os.path.join(self.folder, "odd", "<img src=x onerror=alert(1)>.dat")
+        os.rename(path, named)
+        run = report("--title", b"Week\x01 caf\xe9", named)
+        self.assertEqual((run.returncode, run.stderr), (0, b""))
+        text = run.stdout.decode()
+        for raw in ("\x7f", "\x85", "\x9f", "\x01"):
+            self.assertNotIn(raw, text)
+        page = Page(text)
+        self.assertEqual(page.title, "Week\ufffd caf\ufffd")
+        self.assertCountEqual([row[1] for row in page.rows("place-of-birth")],
+                         ["A\ufffdB", "Accra", "C\ufffdD", "E\ufffdF"])
+        self.assertEqual(page.rows("files"), [[named, "4", "0", ""]])
+        self.assertNotIn("img", [tag for tag, _ in page.elements])
+        # Ages past a billion billion are not taken as numbers: banding them could overflow.
+        self.assertEqual(page.rows("ages-table"), [["-1000000000000000000\u2013-999999999999999996", "1"],
+                                                   ["1000000000000000000\u20131000000000000000004", "1"]])
+        self.assertIn("2 age answers were not whole numbers", page.text)
+
+    def test_days_without_records_are_drawn_up_to_400_days(self):
+        def one(name, when):
+            return write_records(os.path.join(self.folder, name), [(when, "Accra", "30", "Ring-Road", "School")])
+        first = one("span-first", "2025-01-01 09:00:00")
+        for last, days, rows in (("2026-02-04 09:00:00", 399, 400), ("2026-02-05 09:00:00", 400, 2)):
+            run = report(first, one(f"span-{days}", last))
+            self.assertEqual(run.returncode, 0)
+            table = Page(run.stdout.decode()).rows("days-table")
+            self.assertEqual(len(table), rows, days)
+            self.assertEqual((table[0], table[-1]), (["2025-01-01", "1"], [last[:10], "1"]), days)
 
     def test_standard_output_and_empty_report(self):
         run = report("--from", "2030-01-01", self.file_a)
@@ -228,6 +279,7 @@ class ReportTest(unittest.TestCase):
             page = Page(f.read())
         self.assertEqual(page.rows("files")[0], [missing, "0", "0", f"{missing}: No such file or directory"])
         self.assertEqual(page.tables["table0"][0], ["Records", "6"])
+        self.assertEqual(page.tables["table0"][4], ["Problems", "1"])
 
     def test_unwritable_output_fails_and_leaves_nothing(self):
         folder = os.path.join(self.folder, "not-a-folder")

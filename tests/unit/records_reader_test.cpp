@@ -259,10 +259,61 @@ TEST(RecordReader, TellsATimeOrDayOutOfRangeAndAWordWithASpaceIsNoRecord) {
         EXPECT_EQ(read.problems[n].what, "a time and date that cannot be read");
     }
 
+    // Day 0 and digits that run into letters are no day or hour either.
+    ClockSnapshot dayZero = testing::sixthOfDecember();
+    dayZero.dayOfMonth = 0;
+    ClockSnapshot hourWithALetter = testing::sixthOfDecember();
+    hourWithALetter.timeText = "The Time Now Is :: 1x:53PM.";
+    std::string unread = formatRecord(candidate, dayZero, kMakerDetails) +
+                         formatRecord(candidate, hourWithALetter, kMakerDetails);
+    std::string dayWithALetter = formatRecord(candidate, testing::sixthOfDecember(), kMakerDetails);
+    dayWithALetter.replace(dayWithALetter.find("Is 6 December"), 13, "Is 6x December");
+    unread += dayWithALetter;
+    const Collected unreadable = scan(unread, random);
+    EXPECT_TRUE(unreadable.records.empty());
+    ASSERT_EQ(unreadable.problems.size(), 3U);
+    for (std::size_t n = 0; n < 3; ++n) {
+        EXPECT_EQ(unreadable.problems[n].line, 30 * n + 25);
+        EXPECT_EQ(unreadable.problems[n].what, "a time and date that cannot be read");
+    }
+
     CandidateRecord spaced = candidate;
     spaced.placeOfBirth = "Cape Coast";
     EXPECT_TRUE(
         scan(formatRecord(spaced, testing::sixthOfDecember(), kMakerDetails), random).records.empty());
+}
+
+// A line with more after its fixed text, or whose figures disagree with the years ahead an
+// earlier line gave, breaks the record off there: none of it is read as a record.
+TEST(RecordReader, ALineWithTextAfterItsEndOrYearsAheadThatDisagreeBreaksTheRecordOff) {
+    std::mt19937 random = seeded(13);
+    CandidateRecord candidate = randomRecord(random);
+    candidate.yearsAhead = 5;
+    const std::string good = formatRecord(candidate, testing::sixthOfDecember(), kMakerDetails);
+    const auto edited = [&good](std::string_view from, std::string_view to) {
+        std::string record = good;
+        const std::size_t at = record.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return record.replace(at, from.size(), to);
+    };
+    const std::string stars(118, '*');
+    const std::string trailing = edited(stars + "\n", stars + "X\n");
+    const std::string multiple = edited(":: 5 x 5 = 25", ":: 6 x 6 = 36");
+    const std::string addition = edited(":: 5 + 5 = 10", ":: 5 + 6 = 11");
+    // After a good record the same line 16 is taken without being matched again, and must
+    // still hold the lines after it to its years ahead.
+    for (const auto& [record, breaksAt] : {std::pair{trailing, 21UL}, {multiple, 22UL}, {addition, 23UL}}) {
+        for (const bool afterAGoodOne : {false, true}) {
+            const Collected read = scan(afterAGoodOne ? good + record : record, random);
+            const std::size_t from = afterAGoodOne ? 31 : 1;
+            ASSERT_EQ(read.records.size(), afterAGoodOne ? 1U : 0U) << breaksAt;
+            ASSERT_EQ(read.problems.size(), 1U) << breaksAt;
+            EXPECT_EQ(read.problems[0].line, from);
+            EXPECT_EQ(read.problems[0].what,
+                      "30 lines that belong to no record (a record breaks off at line " +
+                          std::to_string(from - 1 + breaksAt) + ")");
+        }
+    }
 }
 
 }  // namespace

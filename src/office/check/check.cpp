@@ -41,12 +41,7 @@ int runCheck(const std::vector<std::string>& files, Console& console) {
             status = 1;
         }
     }
-    console.out.flush();
-    if (!console.out) {
-        tellError(console, "could not write to standard output");
-        return 1;
-    }
-    return status;
+    return tellIfOutputFailed(console) ? 1 : status;
 }
 
 }  // namespace profiledesk::office

@@ -288,11 +288,7 @@ int runExport(const ExportOptions& options, Console& console) {
         return exportToFile(options, console);
     }
     const int status = exportFiles(options, console, console.out, false);
-    if (!console.out) {
-        tellError(console, "could not write to standard output");
-        return 1;
-    }
-    return status;
+    return tellIfOutputFailed(console) ? 1 : status;
 }
 
 }  // namespace profiledesk::office

@@ -84,12 +84,7 @@ int runReport(const ReportOptions& options, Console& console) {
     const std::string page = renderReportPage(input);
     if (options.output.empty()) {
         console.out << page;
-        console.out.flush();
-        if (!console.out) {
-            tellError(console, "could not write to standard output");
-            return 1;
-        }
-        return status;
+        return tellIfOutputFailed(console) ? 1 : status;
     }
     OutputFile file(options.output);
     file.stream() << page;
