@@ -149,7 +149,7 @@ public:
     void startFile(const DeskInput& desk) {
         desk_ = &desk;
         if (options_.format == "jsonl" && !isUtf8(desk.name)) {
-            tell(0, desk.name == desk.path ? "the file's name is not UTF-8" : "the desk's name is not UTF-8");
+            onProblem({0, desk.name == desk.path ? "the file's name is not UTF-8" : "the desk's name is not UTF-8"});
         }
     }
 
@@ -166,7 +166,11 @@ public:
         }
     }
 
-    void onProblem(const ScanProblem& problem) override { tell(problem.line, problem.what); }
+    void onProblem(const ScanProblem& problem) override {
+        tell(problem.line, problem.what);
+        told_ = true;
+    }
+    void onNote(const ScanProblem& note) override { tell(note.line, note.what); }
 
     void writeHeader() {
         if (options_.format == "csv") {
@@ -197,7 +201,6 @@ private:
     void tell(std::size_t line, const std::string& what) {
         progress_.finish();
         tellProblem(console_.err, desk_->path, line, what);
-        told_ = true;
     }
 
     Console& console_;

@@ -116,8 +116,6 @@ public:
 
     void onProblem(const ScanProblem& problem) override { listener_.onProblem(problem); }
 
-    [[nodiscard]] std::size_t problems() const { return problems_; }
-
 private:
     // Converts the record piece by piece between the answers' bounds, so that each answer
     // keeps its own bounds, and tells each line where a piece held bytes not valid.
@@ -172,15 +170,13 @@ private:
         if (!named_) {
             if (!told_) {
                 told_ = true;
-                ++problems_;
-                listener_.onProblem({0, "not UTF-8 (a Windows desk? try --encoding CP1252)"});
+                listener_.onNote({0, "not UTF-8 (a Windows desk? try --encoding CP1252)"});
             }
             return;
         }
         badLines_.erase(std::unique(badLines_.begin(), badLines_.end()), badLines_.end());
         for (const std::size_t line : badLines_) {
-            ++problems_;
-            listener_.onProblem({line, "not " + decoder_.encoding()});
+            listener_.onNote({line, "not " + decoder_.encoding()});
         }
     }
 
@@ -192,7 +188,6 @@ private:
     std::vector<std::size_t> bounds_;
     std::vector<std::size_t> movedTo_;
     std::vector<std::size_t> badLines_;
-    std::size_t problems_ = 0;
 };
 
 }  // namespace
@@ -222,7 +217,7 @@ Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& c
     }
     scanner.finish();
     counts.records = scanner.wholeRecords();
-    counts.problems = scanner.problems() + decoding.problems();
+    counts.problems = scanner.problems();
     return Status::ok();
 }
 

@@ -34,9 +34,11 @@ public:
     // `stored` is the record's bytes as the file holds them (line ends made LF), whatever
     // the encoding: what identifies it.
     virtual void onRecord(const StoredRecord& record, std::string_view stored) = 0;
-    // Also each stretch of bytes not valid in the desk's encoding: on each line where one
-    // stands, or, when the encoding was not named, once for the file.
     virtual void onProblem(const ScanProblem& problem) = 0;
+    // Bytes not valid in the desk's encoding, stored as U+FFFD: each line where they stand,
+    // or, when the encoding was not named, the file once. The records are still whole, so
+    // this is told as a problem is but changes no exit status.
+    virtual void onNote(const ScanProblem& note) { onProblem(note); }
 };
 
 // Reads a desk's record file from start to end through a scanner, in a fixed buffer, and
