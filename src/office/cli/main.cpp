@@ -143,7 +143,7 @@ int run(int argc, char** argv, Console& console) {
         tellError(console, std::get<std::string>(desks));
         return 2;
     }
-    std::vector<DeskInput>& read = std::get<std::vector<DeskInput>>(desks);
+    auto& read = std::get<std::vector<DeskInput>>(desks);
     if (check->parsed()) {
         return runCheck(read, console);
     }

@@ -149,7 +149,8 @@ public:
     void startFile(const DeskInput& desk) {
         desk_ = &desk;
         if (options_.format == "jsonl" && !isUtf8(desk.name)) {
-            onProblem({0, desk.name == desk.path ? "the file's name is not UTF-8" : "the desk's name is not UTF-8"});
+            onProblem({0, desk.name == desk.path ? "the file's name is not UTF-8"
+                                                 : "the desk's name is not UTF-8"});
         }
     }
 

@@ -93,7 +93,8 @@ private:
 };
 
 bool isAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80U) == 0; });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (static_cast<unsigned char>(c) & 0x80U) == 0; });
 }
 
 // Hands the records on with their answers in UTF-8, and tells where bytes are not valid in
@@ -145,8 +146,8 @@ private:
         }
         movedTo_.back() = decoded_.text.size();
         const auto moved = [this](std::size_t offset) {
-            return movedTo_[static_cast<std::size_t>(std::lower_bound(bounds_.begin(), bounds_.end(), offset) -
-                                                     bounds_.begin())];
+            return movedTo_[static_cast<std::size_t>(
+                std::lower_bound(bounds_.begin(), bounds_.end(), offset) - bounds_.begin())];
         };
         for (std::size_t i = 0; i < record.spans.size(); ++i) {
             const FieldSpan& span = record.spans.at(i);

@@ -2,12 +2,13 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <iterator>
+#include <map>
 
 #include "office/io/encoding.hpp"
 
@@ -33,7 +34,8 @@ std::variant<DeskInput, std::string> deskOf(const toml::table& table, const std:
     for (const auto& [key, value] : table) {
         const std::string_view name = key.str();
         if (name != "name" && name != "path" && name != "encoding") {
-            return at(file, line, "unknown key '" + std::string(name) + "' (a desk has name, path and encoding)");
+            return at(file, line,
+                      "unknown key '" + std::string(name) + "' (a desk has name, path and encoding)");
         }
         const std::optional<std::string> text = value.value_exact<std::string>();
         if (!text || text->empty()) {
@@ -64,7 +66,8 @@ std::variant<DeskInput, std::string> deskFromArgument(std::string_view argument)
         return DeskInput{std::string(argument), std::string(argument), {}};
     }
     if (equals == 0 || equals + 1 == argument.size()) {
-        return std::string(argument) + ": a desk needs a NAME and a PATH (NAME=PATH; a path with '=' in it as ./" +
+        return std::string(argument) +
+               ": a desk needs a NAME and a PATH (NAME=PATH; a path with '=' in it as ./" +
                std::string(argument) + ")";
     }
     return DeskInput{std::string(argument.substr(0, equals)), std::string(argument.substr(equals + 1)), {}};
@@ -94,8 +97,9 @@ std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::strin
     std::map<std::string, std::size_t> lineOfName;
     for (const auto& [key, value] : root) {
         if (key.str() != "desk" || !value.is_array_of_tables()) {
-            return at(file, value.source().begin.line,
-                      "'" + std::string(key.str()) + "' is not a [[desk]] table (a desks file holds only those)");
+            return at(
+                file, value.source().begin.line,
+                "'" + std::string(key.str()) + "' is not a [[desk]] table (a desks file holds only those)");
         }
         for (const toml::node& node : *value.as_array()) {
             const toml::table& table = *node.as_table();
@@ -103,31 +107,24 @@ std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::strin
             if (const auto* mistake = std::get_if<std::string>(&desk)) {
                 return *mistake;
             }
-            DeskInput& read = std::get<DeskInput>(desk);
+            auto& read = std::get<DeskInput>(desk);
             const std::size_t line = table.source().begin.line;
             if (const auto [earlier, added] = lineOfName.emplace(read.name, line); !added) {
                 return at(file, line,
                           "a second desk named '" + read.name + "' (the first on line " +
                               std::to_string(earlier->second) + ")");
             }
-            for (std::string& path : expandPattern(read.path)) {
-                desks.push_back({read.name, std::move(path), read.encoding});
-            }
+            const std::vector<std::string> paths = expandPattern(read.path);
+            std::transform(paths.begin(), paths.end(), std::back_inserter(desks),
+                           [&read](const std::string& path) {
+                               return DeskInput{read.name, path, read.encoding};
+                           });
         }
     }
     if (lineOfName.empty()) {
         return file + ": no [[desk]] table";
     }
     return desks;
-}
-
-std::vector<std::string> pathsOf(const std::vector<DeskInput>& desks) {
-    std::vector<std::string> paths;
-    paths.reserve(desks.size());
-    for (const DeskInput& desk : desks) {
-        paths.push_back(desk.path);
-    }
-    return paths;
 }
 
 }  // namespace profiledesk::office

@@ -30,7 +30,4 @@ std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::strin
 // platform), or the path itself when it has none or none match.
 std::vector<std::string> expandPattern(const std::string& pattern);
 
-// The paths alone.
-std::vector<std::string> pathsOf(const std::vector<DeskInput>& desks);
-
 }  // namespace profiledesk::office

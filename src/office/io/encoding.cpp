@@ -19,12 +19,10 @@ bool sameIgnoringCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::optional<std::string_view> knownEncoding(std::string_view name) {
-    for (const EncodingName& known : kEncodingNames) {
-        if (sameIgnoringCase(name, known.name)) {
-            return known.name;
-        }
-    }
-    return std::nullopt;
+    const auto* known =
+        std::find_if(kEncodingNames.begin(), kEncodingNames.end(),
+                     [name](const EncodingName& offered) { return sameIgnoringCase(name, offered.name); });
+    return known == kEncodingNames.end() ? std::nullopt : std::optional<std::string_view>(known->name);
 }
 
 std::string knownEncodings() {
