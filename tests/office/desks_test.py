@@ -177,6 +177,15 @@ class Desks(unittest.TestCase):
             self.assertRegex(done.stderr.decode(), r"^profiledesk-records: --encoding: unknown encoding 'EBCDIC' "
                                                    r"\(known: UTF-8, .*CP1252.*\)\n$")
         self.assertFalse(os.path.exists(os.path.join(self.folder, "office.db")))
+        # Every encoding the message offers converts here, the Windows code pages among them.
+        offered = re.search(r"known: ([^)]*)", done.stderr.decode())[1].split(", ")
+        self.assertTrue({"CP437", "CP850", "CP852", "CP866", "ISO-8859-1", "ISO-8859-15"} <= set(offered))
+        self.assertTrue({f"CP{page}" for page in range(1250, 1259)} <= set(offered))
+        self.write("high.dat", record(first=b"\xe0\xe9"))
+        for name in offered:
+            done = self.run_tool("export", "--format", "jsonl", "--encoding", name.lower(), "high.dat")
+            self.assertEqual(done.returncode, 0, name)
+            self.assertEqual(len(json.loads(done.stdout)["first_name"]), 2, name)  # two characters, or two U+FFFD
 
     def test_desks_file_names_paths_patterns_and_encodings(self):
         self.write("office/north/monday.dat", record(first=b"Ama"))
