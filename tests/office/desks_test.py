@@ -166,6 +166,11 @@ class Desks(unittest.TestCase):
         self.assertEqual((as_utf8.returncode, as_utf8.stdout),
                          (0, b"odd.dat:7: not UTF-8\nodd.dat:8: not UTF-8\nodd.dat:37: not UTF-8\n"
                              b"odd.dat: 2 whole records\n"))
+        # CP1255 holds a letter back for a mark that may follow; a byte not valid comes after it.
+        self.write("hebrew.dat", record(first=b"\xe0\xfc\xe9"))
+        done = self.run_tool("export", "--format", "jsonl", "--encoding", "CP1255", "hebrew.dat")
+        self.assertEqual(done.stderr, b"hebrew.dat:7: not CP1255\n")
+        self.assertEqual(json.loads(done.stdout)["first_name"], "\u05d0\ufffd\u05d9")
         unnamed = self.run_tool("check", "odd.dat")
         self.assertEqual(unnamed.stdout, b"odd.dat" + HINT + b"odd.dat: 2 whole records\n")
 

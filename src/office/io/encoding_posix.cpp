@@ -43,9 +43,23 @@ Decoder& Decoder::operator=(Decoder&& other) noexcept {
     return *this;
 }
 
+namespace {
+
+// CP1255 and CP1258 hold back a letter that a combining mark may follow: lets it out.
+void flushHeldBack(iconv_t handle, std::string& out) {
+    constexpr std::size_t kRoom = 16;
+    const std::size_t start = out.size();
+    out.resize(start + kRoom);
+    char* to = out.data() + start;
+    std::size_t outLeft = kRoom;
+    (void)::iconv(handle, nullptr, nullptr, &to, &outLeft);
+    out.resize(out.size() - outLeft);
+}
+
+}  // namespace
+
 bool Decoder::convert(std::string_view bytes, std::string& out) {
     iconv_t handle = converter_->handle;
-    (void)::iconv(handle, nullptr, nullptr, nullptr, nullptr);  // a fresh start for each piece
     bool valid = true;
     // iconv's prototype takes a char** it never writes through.
     char* in = const_cast<char*>(bytes.data());  // NOLINT(cppcoreguidelines-pro-type-const-cast)
@@ -63,15 +77,16 @@ bool Decoder::convert(std::string_view bytes, std::string& out) {
         }
         if (error == EILSEQ || error == EINVAL) {
             // A byte the encoding has no character for, or a sequence cut short at the end.
+            flushHeldBack(handle, out);
             out += kReplacementCharacter;
             ++in;
             --inLeft;
             valid = false;
-            (void)::iconv(handle, nullptr, nullptr, nullptr, nullptr);
         } else if (error != E2BIG) {
             throw std::runtime_error("cannot convert from " + encoding_ + ": " + std::strerror(error));
         }
     }
+    flushHeldBack(handle, out);  // and leaves a fresh start for the next piece
     return valid;
 }
 
