@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "office/io/desk_input.hpp"
 #include "record/record_scanner.hpp"
 
 namespace profiledesk::office {
@@ -35,19 +36,19 @@ struct DateRange {
 // "2026-12-06" as 20261206, if it is a real day.
 std::optional<int> parseDay(const std::string& text);
 
-int runCheck(const std::vector<std::string>& files, Console& console);
+int runCheck(const std::vector<DeskInput>& desks, Console& console);
 
 struct ExportOptions {
     std::string format = "csv";  // or "jsonl"
     DateRange dates;
     std::string output;  // empty: standard output
-    std::vector<std::string> files;
+    std::vector<DeskInput> desks;
 };
 int runExport(const ExportOptions& options, Console& console);
 
 struct CollateOptions {
     std::string into;  // a SQLite file, or a PostgreSQL connection URI or string
-    std::vector<std::string> files;
+    std::vector<DeskInput> desks;
     // How long a SQLite database that another program holds is waited for: longer than any
     // other collate's final insert of a desk's records, short enough to be told of soon.
     int waitSeconds = 5;
@@ -58,7 +59,7 @@ struct ReportOptions {
     std::string output;  // empty: standard output
     DateRange dates;
     std::string title;
-    std::vector<std::string> files;
+    std::vector<DeskInput> desks;
 };
 int runReport(const ReportOptions& options, Console& console);
 

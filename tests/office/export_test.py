@@ -147,9 +147,14 @@ class Export(unittest.TestCase):
         # Two on line 7; the library (line 19) is asked before the shopping centre (line 17).
         answers = ADA.replace("Ada Lovelace", "\xc5da L\xf6velace").replace("West-Lib 250 Mall", "W\xe9st 250 M\xe5ll")
         enter(self.folder, answers.encode("latin-1"), "2026-12-08 09:00:00")
-        done = export(self.folder, "--format", "jsonl", "--from", "2026-12-08", "datas.dat")
-        self.assertEqual(done.returncode, 1)
-        self.assertEqual(done.stderr, b"datas.dat:67: not UTF-8\ndatas.dat:77: not UTF-8\ndatas.dat:79: not UTF-8\n")
+        enter(self.folder, answers.encode("latin-1"), "2026-12-09 09:00:00")
+        done = export(self.folder, "--format", "jsonl", "--encoding", "UTF-8", "--from", "2026-12-08", "datas.dat")
+        self.assertEqual(done.returncode, 0)
+        self.assertEqual(done.stderr, b"datas.dat:67: not UTF-8\ndatas.dat:77: not UTF-8\ndatas.dat:79: not UTF-8\n"
+                                      b"datas.dat:97: not UTF-8\ndatas.dat:107: not UTF-8\ndatas.dat:109: not UTF-8\n")
+        # Without the encoding named, the file is told once, and the way to name it.
+        done = export(self.folder, "--format", "jsonl", "datas.dat")
+        self.assertEqual(done.stderr, b"datas.dat: not UTF-8 (a Windows desk? try --encoding CP1252)\n")
 
     def test_days_from_and_to_are_inclusive(self):
         for days, surnames in ((["--from", "2026-12-07"], ["Turing"]), (["--to", "2026-12-06"], ["Lovelace"]),
@@ -162,12 +167,15 @@ class Export(unittest.TestCase):
 
     def test_an_answer_that_is_not_utf8(self):
         enter(self.folder, ADA.replace("Lon,don", "K\xf6ln").encode("latin-1"), "2026-12-08 09:00:00")
-        done = export(self.folder, "--format", "jsonl", "--from", "2026-12-08", "datas.dat")
-        self.assertEqual(done.returncode, 1)
+        done = export(self.folder, "--format", "jsonl", "--encoding", "utf-8", "--from", "2026-12-08", "datas.dat")
+        self.assertEqual(done.returncode, 0)
         self.assertEqual(done.stderr, b"datas.dat:68: not UTF-8\n")
         self.assertEqual(json.loads(done.stdout)["place_of_birth"], "K\ufffdln")
         as_csv = export(self.folder, "--from", "2026-12-08", "datas.dat")
-        self.assertIn(b",K\xf6ln,", as_csv.stdout)  # CSV keeps the bytes as stored
+        self.assertIn(b",K\xef\xbf\xbdln,", as_csv.stdout)  # CSV too is UTF-8 throughout
+        as_latin1 = export(self.folder, "--encoding", "ISO-8859-1", "--from", "2026-12-08", "datas.dat")
+        self.assertEqual((as_latin1.returncode, as_latin1.stderr), (0, b""))
+        self.assertIn(",Köln,".encode(), as_latin1.stdout)
 
     def test_a_missing_file_among_good_ones(self):
         os.symlink("datas.dat", self.path("again.dat"))

@@ -31,40 +31,41 @@ struct SameHash {
 // Gives every record of one file its key: the hash of its bytes (line ends made LF) and
 // its place among the identical records of that file, so that a record entered twice is
 // kept twice, and the same file collated again adds nothing.
-class Collector final : public ScanListener {
+class Collector final : public DeskListener {
 public:
-    Collector(Console& console, const std::string& path, CollateTarget& target, Progress& progress)
-        : console_(console), path_(path), target_(target), progress_(progress) {}
+    Collector(Console& console, const DeskInput& desk, CollateTarget& target, Progress& progress)
+        : console_(console), desk_(desk), target_(target), progress_(progress) {}
 
-    void onRecord(const StoredRecord& record) override {
+    void onRecord(const StoredRecord& record, std::string_view stored) override {
         if (!failure.isOk()) {
             return;
         }
-        const XXH128_hash_t hash = XXH3_128bits(record.text.data(), record.text.size());
+        // The bytes as stored, not as decoded: naming the encoding later adds nothing again.
+        const XXH128_hash_t hash = XXH3_128bits(stored.data(), stored.size());
         const std::uint64_t ordinal = ++seen_[hash];
         std::array<char, 64> key{};
         const int length = std::snprintf(
             key.data(), key.size(), "%016llx%016llx-%llu", static_cast<unsigned long long>(hash.high64),
             static_cast<unsigned long long>(hash.low64), static_cast<unsigned long long>(ordinal));
-        fillRow(path_, record, row_);
+        fillRow(desk_.name, record, row_);
         failure = target_.add(row_, std::string_view(key.data(), static_cast<std::size_t>(length)));
         if (const std::string_view note = target_.lastNote(); failure.isOk() && !note.empty()) {
             progress_.finish();
-            tellProblem(console_.err, path_, record.firstLine, note);
+            tellProblem(console_.err, desk_.path, record.firstLine, note);
         }
         progress_.addRecords(1);
     }
 
     void onProblem(const ScanProblem& problem) override {
         progress_.finish();
-        tellProblem(console_.err, path_, problem.line, problem.what);
+        tellProblem(console_.err, desk_.path, problem.line, problem.what);
     }
 
     Status failure = Status::ok();
 
 private:
     Console& console_;
-    const std::string& path_;
+    const DeskInput& desk_;
     CollateTarget& target_;
     Progress& progress_;
     std::unordered_map<XXH128_hash_t, std::uint64_t, HashOf, SameHash> seen_;
@@ -75,7 +76,7 @@ private:
 
 int runCollate(const CollateOptions& options, Console& console) {
     const bool postgres = namesPostgres(options.into);
-    if (!postgres && isOneOf(options.into, options.files)) {
+    if (!postgres && isOneOf(options.into, options.desks)) {
         tellError(console, options.into + ": is one of the files to collate; name another database");
         return 2;
     }
@@ -85,12 +86,12 @@ int runCollate(const CollateOptions& options, Console& console) {
         tellError(console, opened.status.message());
         return opened.unsupported ? 2 : 1;
     }
-    Progress progress(console.err, console.errIsTerminal, totalSize(options.files));
+    Progress progress(console.err, console.errIsTerminal, totalSize(options.desks));
     std::uint64_t problems = 0;
-    for (const std::string& path : options.files) {
-        Collector collector(console, path, *opened.target, progress);
+    for (const DeskInput& desk : options.desks) {
+        Collector collector(console, desk, *opened.target, progress);
         ScanCounts counts;
-        const Status read = scanDeskFile(path, collector, counts,
+        const Status read = scanDeskFile(desk, collector, counts,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
         if (!collector.failure.isOk()) {
             progress.finish();

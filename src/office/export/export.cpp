@@ -135,11 +135,9 @@ void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnC
     out.commit(static_cast<std::size_t>(to - start), large);
 }
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
 // Writes the rows of one file's records that fall in the days asked for, and tells the
 // file's problems as FILE:LINE: what.
-class Exporter final : public ScanListener {
+class Exporter final : public DeskListener {
 public:
     Exporter(Console& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
         : console_(console), options_(options), out_(out), progress_(progress) {
@@ -148,19 +146,20 @@ public:
         }
     }
 
-    void startFile(const std::string& path) {
-        path_ = &path;
-        if (options_.format == "jsonl" && !isUtf8(path)) {
-            tell(0, "the file's name is not UTF-8");
+    void startFile(const DeskInput& desk) {
+        desk_ = &desk;
+        if (options_.format == "jsonl" && !isUtf8(desk.name)) {
+            onProblem({0, desk.name == desk.path ? "the file's name is not UTF-8"
+                                                 : "the desk's name is not UTF-8"});
         }
     }
 
-    void onRecord(const StoredRecord& record) override {
+    void onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
         progress_.addRecords(1);
         if (!options_.dates.contains(record.enteredAt)) {
             return;
         }
-        fillRow(*path_, record, row_);
+        fillRow(desk_->name, record, row_);
         if (options_.format == "jsonl") {
             appendJsonRow(record);
         } else {
@@ -168,7 +167,11 @@ public:
         }
     }
 
-    void onProblem(const ScanProblem& problem) override { tell(problem.line, problem.what); }
+    void onProblem(const ScanProblem& problem) override {
+        tell(problem.line, problem.what);
+        told_ = true;
+    }
+    void onNote(const ScanProblem& note) override { tell(note.line, note.what); }
 
     void writeHeader() {
         if (options_.format == "csv") {
@@ -192,47 +195,20 @@ private:
                     break;
             }
         }
-        const std::string line = object_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        if (line.find(kReplacement) != std::string::npos) {
-            tellNotUtf8(record);
-        }
-        out_.append(line);
+        out_.append(object_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
         out_.put('\n');
-    }
-
-    // Each line of the record that holds a byte sequence that is not UTF-8, once.
-    void tellNotUtf8(const StoredRecord& record) {
-        std::vector<std::size_t> lines;
-        const std::string_view text = record.text;
-        for (std::size_t i = 4; i < kColumnCount; ++i) {
-            const std::string_view value = row_.values.at(i);
-            if (kColumnKinds.at(i) != ColumnKind::text || isUtf8(value)) {
-                continue;
-            }
-            const auto offset = static_cast<std::size_t>(value.data() - text.data());
-            lines.push_back(record.firstLine +
-                            static_cast<std::size_t>(std::count(
-                                text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n')));
-        }
-        // The columns do not follow the record's line order (the library stands after the school).
-        std::sort(lines.begin(), lines.end());
-        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-        for (const std::size_t line : lines) {
-            tell(line, "not UTF-8");
-        }
     }
 
     void tell(std::size_t line, const std::string& what) {
         progress_.finish();
-        tellProblem(console_.err, *path_, line, what);
-        told_ = true;
+        tellProblem(console_.err, desk_->path, line, what);
     }
 
     Console& console_;
     const ExportOptions& options_;
     OutputBuffer& out_;
     Progress& progress_;
-    const std::string* path_ = nullptr;
+    const DeskInput* desk_ = nullptr;
     Row row_;
     nlohmann::ordered_json object_;
     bool told_ = false;
@@ -241,14 +217,14 @@ private:
 // Exports every file into `sink`; the status to end with, problems told on the way.
 int exportFiles(const ExportOptions& options, Console& console, std::ostream& sink, bool showProgress) {
     OutputBuffer out(sink);
-    Progress progress(console.err, showProgress, totalSize(options.files));
+    Progress progress(console.err, showProgress, totalSize(options.desks));
     Exporter exporter(console, options, out, progress);
     exporter.writeHeader();
     int status = 0;
-    for (const std::string& path : options.files) {
-        exporter.startFile(path);
+    for (const DeskInput& desk : options.desks) {
+        exporter.startFile(desk);
         ScanCounts counts;
-        const Status read = scanDeskFile(path, exporter, counts,
+        const Status read = scanDeskFile(desk, exporter, counts,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
         if (!read.isOk()) {
             progress.finish();
@@ -263,7 +239,7 @@ int exportFiles(const ExportOptions& options, Console& console, std::ostream& si
 
 int exportToFile(const ExportOptions& options, Console& console) {
     const std::string& output = options.output;
-    if (isOneOf(output, options.files)) {
+    if (isOneOf(output, options.desks)) {
         tellError(console, output + ": is one of the files to export; name another output file");
         return 2;
     }

@@ -71,10 +71,10 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 </table>
 <table id="files">
 <caption>Records and problems per file</caption>
-<thead><tr><th>File</th><th class="n">Records</th><th class="n">Problems</th><th>Not read</th></tr></thead>
+<thead><tr><th>Desk</th><th>File</th><th class="n">Records</th><th class="n">Problems</th><th>Not read</th></tr></thead>
 <tbody>
 {{#files}}
-<tr><td class="answer">{{path}}</td><td class="n">{{records}}</td><td class="n">{{problems}}</td><td>{{failure}}</td></tr>
+<tr><td class="answer">{{desk}}</td><td class="answer">{{path}}</td><td class="n">{{records}}</td><td class="n">{{problems}}</td><td>{{failure}}</td></tr>
 {{/files}}
 </tbody>
 </table>
@@ -314,7 +314,8 @@ std::string renderReportPage(const ReportInput& input) {
     mstch::array files;
     std::uint64_t problems = 0;
     for (const FileTally& file : input.files) {
-        files.emplace_back(mstch::map{{"path", displayable(file.path)},
+        files.emplace_back(mstch::map{{"desk", displayable(file.desk)},
+                                      {"path", displayable(file.path)},
                                       {"records", std::to_string(file.records)},
                                       {"problems", std::to_string(file.problems)},
                                       {"failure", displayable(file.failure)}});

@@ -12,13 +12,13 @@ namespace {
 
 // Counts the records of one file that fall in the dates asked for, and tells each problem
 // as FILE:LINE: what, as check and export do.
-class ReportListener final : public ScanListener {
+class ReportListener final : public DeskListener {
 public:
     ReportListener(Console& console, const std::string& path, const DateRange& dates, ReportTally& tally,
                    Progress& progress)
         : console_(console), path_(path), dates_(dates), tally_(tally), progress_(progress) {}
 
-    void onRecord(const StoredRecord& record) override {
+    void onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
         progress_.addRecords(1);
         if (dates_.contains(record.enteredAt)) {
             tally_.addRecord(record);
@@ -48,7 +48,7 @@ int runReport(const ReportOptions& options, Console& console) {
         tellError(console, "this build has no report support");
         return 2;
     }
-    if (!options.output.empty() && isOneOf(options.output, options.files)) {
+    if (!options.output.empty() && isOneOf(options.output, options.desks)) {
         tellError(console, options.output + ": is one of the files to report on; name another page");
         return 2;
     }
@@ -59,14 +59,15 @@ int runReport(const ReportOptions& options, Console& console) {
                       tally};
     int status = 0;
     {
-        Progress progress(console.err, console.errIsTerminal, totalSize(options.files));
-        for (const std::string& path : options.files) {
-            ReportListener listener(console, path, options.dates, tally, progress);
+        Progress progress(console.err, console.errIsTerminal, totalSize(options.desks));
+        for (const DeskInput& desk : options.desks) {
+            ReportListener listener(console, desk.path, options.dates, tally, progress);
             ScanCounts counts;
-            const Status read = scanDeskFile(path, listener, counts,
+            const Status read = scanDeskFile(desk, listener, counts,
                                              [&progress](std::size_t bytes) { progress.addBytes(bytes); });
             FileTally& file = input.files.emplace_back();
-            file.path = path;
+            file.desk = desk.name;
+            file.path = desk.path;
             file.records = listener.kept;
             file.problems = counts.problems;
             if (!read.isOk()) {

@@ -37,6 +37,7 @@ struct AnswerCount {
 // What one file held: the whole records counted (those in the dates asked for), the
 // problems `check` tells, and the reason it could not be read, if it could not.
 struct FileTally {
+    std::string desk;
     std::string path;
     std::uint64_t records = 0;
     std::uint64_t problems = 0;
