@@ -41,7 +41,7 @@ void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std
     out << ": " << what << '\n';
 }
 
-void tellError(Console& console, const std::string& message) {
+void tellError(Streams& console, const std::string& message) {
     console.err << "profiledesk-records: " << message << std::endl;
 }
 

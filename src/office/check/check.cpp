@@ -24,7 +24,7 @@ private:
 
 }  // namespace
 
-int runCheck(const std::vector<std::string>& files, Console& console) {
+int runCheck(const std::vector<std::string>& files, Streams& console) {
     int status = 0;
     for (const std::string& path : files) {
         CheckListener told(console.out, path);

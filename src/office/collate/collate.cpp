@@ -33,7 +33,7 @@ struct SameHash {
 // kept twice, and the same file collated again adds nothing.
 class Collector final : public ScanListener {
 public:
-    Collector(Console& console, const std::string& path, CollateTarget& target, Progress& progress)
+    Collector(Streams& console, const std::string& path, CollateTarget& target, Progress& progress)
         : console_(console), path_(path), target_(target), progress_(progress) {}
 
     void onRecord(const StoredRecord& record) override {
@@ -63,7 +63,7 @@ public:
     Status failure = Status::ok();
 
 private:
-    Console& console_;
+    Streams& console_;
     const std::string& path_;
     CollateTarget& target_;
     Progress& progress_;
@@ -73,7 +73,7 @@ private:
 
 }  // namespace
 
-int runCollate(const CollateOptions& options, Console& console) {
+int runCollate(const CollateOptions& options, Streams& console) {
     const bool postgres = namesPostgres(options.into);
     if (!postgres && isOneOf(options.into, options.files)) {
         tellError(console, options.into + ": is one of the files to collate; name another database");

@@ -90,6 +90,11 @@ private:
     std::thread thread_;  // last: it starts once everything it uses is there
 };
 
+// "PATH: REASON", as this tool names a file; the whole message where the system gave no reason.
+Status namedByPath(const std::string& path, const Status& status) {
+    return Status::failure(status.code(), path + ": " + (status.reason().empty() ? status.message() : status.reason()));
+}
+
 }  // namespace
 
 Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
@@ -98,7 +103,7 @@ Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts&
     // the size it had under the desk's lock, so that a record being saved is not read half done.
     RecordReader reader(path);
     if (!reader.isOpen()) {
-        return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
+        return namedByPath(path, reader.status());
     }
     RecordScanner scanner(listener);
     {
@@ -111,7 +116,7 @@ Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts&
         }
     }
     if (!reader.status().isOk()) {
-        return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
+        return namedByPath(path, reader.status());
     }
     scanner.finish();
     counts.records = scanner.wholeRecords();
