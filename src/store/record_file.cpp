@@ -65,15 +65,17 @@ Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitiv
     SystemError error = files.describe(handle, before);
     if (!error.failed()) {
         // One write carries the whole record, its line ends included.
-        error = files.storesCrlf() ? writeAll(files, handle, withCrlf(bytes)) : writeAll(files, handle, bytes);
+        error =
+            files.storesCrlf() ? writeAll(files, handle, withCrlf(bytes)) : writeAll(files, handle, bytes);
     }
     if (!error.failed()) {
         error = files.syncData(handle);
     }
     if (error.failed() && !locked) {
         // Unlocked, another desk may have appended after our part: cutting back would take theirs.
-        return Status::failure(error.code, kCouldNotSave, path,
-                               error.reason + " (the file system has no locks, so part of the record may remain)");
+        return Status::failure(
+            error.code, kCouldNotSave, path,
+            error.reason + " (the file system has no locks, so part of the record may remain)");
     }
     if (error.failed() && before.kind == FileKind::regular) {
         // Take back whatever part of the record got in, so no later listing shows it torn.
@@ -174,9 +176,9 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
     if (offset < end) {
         char last = 0;
         std::size_t got = 0;
-        const bool read = !files_.seek(file_.get(), end - 1).failed() &&
-                          !files_.read(file_.get(), &last, 1, got).failed() && got == 1;
-        if (files_.seek(file_.get(), offset).failed() || !read) {
+        const bool gotLast = !files_.seek(file_.get(), end - 1).failed() &&
+                             !files_.read(file_.get(), &last, 1, got).failed() && got == 1;
+        if (files_.seek(file_.get(), offset).failed() || !gotLast) {
             return false;
         }
         endsWithNewline = last == '\n';
@@ -192,7 +194,8 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
             return false;  // this kind of output takes no such copies
         }
         if (outcome != CopyOutcome::copied) {
-            status_ = failure(outcome == CopyOutcome::readFailed ? kCouldNotRead : "could not list", path_, error);
+            status_ =
+                failure(outcome == CopyOutcome::readFailed ? kCouldNotRead : "could not list", path_, error);
             break;
         }
         if (copied == 0) {

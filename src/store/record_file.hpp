@@ -19,8 +19,7 @@ namespace profiledesk {
 // back to its size before), and reaches stable storage before this returns, the name of a
 // file it created included. Where the file system has no locks the append goes ahead
 // unlocked, and a failure then cuts nothing: bytes after ours may be another desk's.
-Status appendWhole(const std::string& path, std::string_view bytes,
-                   FilePrimitives& files = platformFiles());
+Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitives& files = platformFiles());
 
 // The record file opened for reading. It is locked only long enough to learn its size, and
 // reads stop there: appends only add whole records past that point, so a listing never sees

@@ -44,7 +44,9 @@ SystemError windowsError(DWORD error) {
     return SystemError{code, text.empty() ? "error " + std::to_string(error) : text};
 }
 
-SystemError windowsUnless(bool succeeded) { return succeeded ? SystemError{} : windowsError(::GetLastError()); }
+SystemError windowsUnless(bool succeeded) {
+    return succeeded ? SystemError{} : windowsError(::GetLastError());
+}
 
 HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
 
@@ -62,8 +64,8 @@ OVERLAPPED gate() {
 
 SystemError openWith(const std::string& path, int flags, int& handle) {
     handle = -1;
-    const errno_t opened = ::_sopen_s(&handle, path.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
-                                      _S_IREAD | _S_IWRITE);
+    const errno_t opened =
+        ::_sopen_s(&handle, path.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
     return opened != 0 ? errnoError(opened) : errnoUnless(handle >= 0);
 }
 
@@ -113,7 +115,8 @@ public:
     }
 
     SystemError read(int handle, char* buffer, std::size_t size, std::size_t& done) override {
-        const int got = ::_read(handle, buffer, static_cast<unsigned int>(std::min<std::size_t>(size, INT_MAX)));
+        const int got =
+            ::_read(handle, buffer, static_cast<unsigned int>(std::min<std::size_t>(size, INT_MAX)));
         done = got < 0 ? 0 : static_cast<std::size_t>(got);
         return errnoUnless(got >= 0);
     }
@@ -128,7 +131,9 @@ public:
         return errnoUnless(::_lseeki64(handle, static_cast<long long>(offset), SEEK_SET) >= 0);
     }
 
-    SystemError syncData(int handle) override { return windowsUnless(::FlushFileBuffers(handleOf(handle)) != 0); }
+    SystemError syncData(int handle) override {
+        return windowsUnless(::FlushFileBuffers(handleOf(handle)) != 0);
+    }
 
     SystemError truncate(int handle, std::uint64_t size) override {
         const errno_t failed = ::_chsize_s(handle, static_cast<long long>(size));

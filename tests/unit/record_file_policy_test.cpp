@@ -29,7 +29,7 @@ public:
     bool crlf = false;
     bool syncFails = false;
     bool lockFails = false;
-    std::size_t roomLeft = std::numeric_limits<std::size_t>::max();  // bytes the disk still takes
+    std::size_t roomLeft = std::numeric_limits<std::size_t>::max();   // bytes the disk still takes
     std::size_t readChunk = std::numeric_limits<std::size_t>::max();  // most bytes one read gives
 
     SystemError openForAppend(const std::string& path, int& handle, bool& created) override {

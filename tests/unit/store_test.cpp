@@ -168,7 +168,8 @@ TEST(RecordStatus, TheCodeSaysSuccessNotAnEmptyMessage) {
 }
 
 TEST(RecordStatus, TheReasonIsTheSystemsWordsAloneAndEmptyWithoutThem) {
-    const Status named = Status::failure(Status::Code::accessDenied, "could not read", "a.dat", "Permission denied");
+    const Status named =
+        Status::failure(Status::Code::accessDenied, "could not read", "a.dat", "Permission denied");
     EXPECT_EQ(named.message(), "could not read 'a.dat': Permission denied");
     EXPECT_EQ(named.reason(), "Permission denied");
     const Status plain = Status::failure("could not list 'a.dat' into itself");

@@ -92,7 +92,8 @@ private:
 
 // "PATH: REASON", as this tool names a file; the whole message where the system gave no reason.
 Status namedByPath(const std::string& path, const Status& status) {
-    return Status::failure(status.code(), path + ": " + (status.reason().empty() ? status.message() : status.reason()));
+    return Status::failure(status.code(),
+                           path + ": " + (status.reason().empty() ? status.message() : status.reason()));
 }
 
 }  // namespace
