@@ -180,7 +180,7 @@ public:
             // A folder the user may write in but not read: nothing to open, nothing to sync.
             return errorUnless(errno == EACCES);
         }
-        const SystemError error = errorUnless(syncAll(fd));
+        SystemError error = errorUnless(syncAll(fd));
         (void)::close(fd);
         return error;
     }

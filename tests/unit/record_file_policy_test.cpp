@@ -33,13 +33,13 @@ public:
     std::size_t readChunk = std::numeric_limits<std::size_t>::max();  // most bytes one read gives
 
     SystemError openForAppend(const std::string& path, int& handle, bool& created) override {
-        created = files.count(path) == 0;
+        created = !files.contains(path);
         files[path];
         calls.emplace_back(created ? "create" : "open");
         return openHandle(path, handle);
     }
     SystemError openForRead(const std::string& path, int& handle) override {
-        if (files.count(path) == 0) {
+        if (!files.contains(path)) {
             return SystemError{Status::Code::notFound, "no such file"};
         }
         return openHandle(path, handle);
