@@ -8,7 +8,7 @@
 #include <iostream>
 #include <variant>
 
-#include "office/cli/platform.hpp"
+#include "common/process.hpp"
 #include "office/commands.hpp"
 #include "office/io/encoding.hpp"
 
@@ -89,7 +89,7 @@ DateRange datesOf(const std::string& from, const std::string& to) {
     return range;
 }
 
-int run(int argc, char** argv, Console& console) {
+int run(int argc, char** argv, Streams& console) {
     CLI::App app{"Reads the record files (datas.dat) of many desks: checks, exports, collates, reports.",
                  "profiledesk-records"};
     app.set_version_flag("--version", std::string("profiledesk-records ") + PROFILEDESK_VERSION);
@@ -169,9 +169,10 @@ int run(int argc, char** argv, Console& console) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::prepareProcess();
+    namespace process = profiledesk::process;
+    process::prepare(process::Output::bytes);
     std::ios::sync_with_stdio(false);
-    Console console{std::cout, std::cerr, platform::errorIsTerminal()};
+    Streams console{std::cout, std::cerr, process::errorIsTerminal()};
     try {
         return run(argc, argv, console);
     } catch (const std::exception& error) {
