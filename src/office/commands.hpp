@@ -19,6 +19,7 @@ struct Console {
     std::ostream& out;
     std::ostream& err;
     bool errIsTerminal = false;  // progress is shown only there
+    std::size_t maxLineBytes = kDefaultMaxLineBytes;  // the longest line a record file may have
 };
 
 // The days a record must have been entered on, inclusive; either end may be open.

@@ -29,7 +29,7 @@ int runCheck(const std::vector<std::string>& files, Console& console) {
     for (const std::string& path : files) {
         CheckListener told(console.out, path);
         ScanCounts counts;
-        const Status read = scanDeskFile(path, told, counts);
+        const Status read = scanDeskFile(path, told, counts, console.maxLineBytes);
         if (!read.isOk()) {
             console.out.flush();
             tellError(console, read.message());

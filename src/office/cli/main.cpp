@@ -42,6 +42,11 @@ int run(int argc, char** argv, Console& console) {
                  "profiledesk-records"};
     app.set_version_flag("--version", std::string("profiledesk-records ") + PROFILEDESK_VERSION);
     app.require_subcommand(1);
+    // Given before or after the command's name, like any option of the command's own.
+    app.fallthrough();
+    app.add_option("--max-line-bytes", console.maxLineBytes,
+                   "the longest line a record file may have; a longer one is a problem (default 65536)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 40));
 
     std::vector<std::string> checkFiles;
     CLI::App* check =

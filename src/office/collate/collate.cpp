@@ -89,7 +89,7 @@ int runCollate(const CollateOptions& options, Console& console) {
     for (const std::string& path : options.files) {
         Collector collector(console, path, *opened.target, progress);
         ScanCounts counts;
-        const Status read = scanDeskFile(path, collector, counts,
+        const Status read = scanDeskFile(path, collector, counts, console.maxLineBytes,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
         if (!collector.failure.isOk()) {
             progress.finish();

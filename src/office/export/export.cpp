@@ -248,7 +248,7 @@ int exportFiles(const ExportOptions& options, Console& console, std::ostream& si
     for (const std::string& path : options.files) {
         exporter.startFile(path);
         ScanCounts counts;
-        const Status read = scanDeskFile(path, exporter, counts,
+        const Status read = scanDeskFile(path, exporter, counts, console.maxLineBytes,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
         if (!read.isOk()) {
             progress.finish();

@@ -92,7 +92,7 @@ private:
 
 }  // namespace
 
-Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
+Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts, std::size_t maxLineBytes,
                     const ReadObserver& observer) {
     // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
     // the size it had under the desk's lock, so that a record being saved is not read half done.
@@ -100,7 +100,7 @@ Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts&
     if (!reader.isOpen()) {
         return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
     }
-    RecordScanner scanner(listener);
+    RecordScanner scanner(listener, maxLineBytes);
     {
         ReadAhead pieces(reader);
         for (std::string_view piece = pieces.next(); !piece.empty(); piece = pieces.next()) {

@@ -63,7 +63,7 @@ int runReport(const ReportOptions& options, Console& console) {
         for (const std::string& path : options.files) {
             ReportListener listener(console, path, options.dates, tally, progress);
             ScanCounts counts;
-            const Status read = scanDeskFile(path, listener, counts,
+            const Status read = scanDeskFile(path, listener, counts, console.maxLineBytes,
                                              [&progress](std::size_t bytes) { progress.addBytes(bytes); });
             FileTally& file = input.files.emplace_back();
             file.path = path;
