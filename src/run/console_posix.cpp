@@ -167,6 +167,9 @@ bool readByte(int fd, char& byte) {
 void prepareProcess() {
     // Past a file-size limit a write must fail with an error we can report, not kill us.
     (void)::signal(SIGXFSZ, SIG_IGN);
+    // Whatever the reader of standard output does (`| head`, `| true`), the record is saved:
+    // a closed pipe is a failed write to tell, not the end of the run.
+    (void)::signal(SIGPIPE, SIG_IGN);
 }
 
 bool localTimeNow(std::tm& local) {

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "common/output_watch.hpp"
 #include "run/console.hpp"
 #include "run/session.hpp"
 #include "store/record_store.hpp"
@@ -12,6 +13,8 @@ int main() {
     console::prepareProcess();
     // One buffered writer for all output, flushed line by line where the program says so.
     std::ios::sync_with_stdio(false);
+    // A failed write to the reader is told with its reason at the end; the record is saved anyway.
+    const OutputWatch watch(std::cout);
 
     std::tm local{};
     RunContext run{

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "common/output_watch.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 
@@ -43,7 +44,7 @@ int runCheck(const std::vector<std::string>& files, Console& console) {
     }
     console.out.flush();
     if (!console.out) {
-        tellError(console, "could not write to standard output");
+        tellError(console, outputFailure(console.out));
         return 1;
     }
     return status;

@@ -7,6 +7,7 @@
 #include <exception>
 #include <iostream>
 
+#include "common/output_watch.hpp"
 #include "office/cli/platform.hpp"
 #include "office/commands.hpp"
 
@@ -110,6 +111,7 @@ int run(int argc, char** argv, Console& console) {
 int main(int argc, char** argv) {
     platform::prepareProcess();
     std::ios::sync_with_stdio(false);
+    const profiledesk::OutputWatch watch(std::cout);  // a failed write is told with its reason
     Console console{std::cout, std::cerr, platform::errorIsTerminal()};
     try {
         return run(argc, argv, console);

@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/output_watch.hpp"
 #include "office/collate/target.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
@@ -112,6 +113,10 @@ int runCollate(const CollateOptions& options, Console& console) {
     }
     console.out << counts.added << " added, " << counts.present << " already present, " << problems
                 << " problems" << std::endl;
+    if (!console.out) {
+        tellError(console, outputFailure(console.out));
+        return 1;  // the records are in; only the summary is lost
+    }
     return problems > 0 ? 1 : 0;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/utf8.hpp"
+#include "common/output_watch.hpp"
 #include "office/commands.hpp"
 #include "office/io/columns.hpp"
 #include "office/io/desk_file.hpp"
@@ -289,7 +290,7 @@ int runExport(const ExportOptions& options, Console& console) {
     }
     const int status = exportFiles(options, console, console.out, false);
     if (!console.out) {
-        tellError(console, "could not write to standard output");
+        tellError(console, outputFailure(console.out));
         return 1;
     }
     return status;

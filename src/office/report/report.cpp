@@ -1,5 +1,6 @@
 #include <string>
 
+#include "common/output_watch.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 #include "office/io/output_file.hpp"
@@ -86,7 +87,7 @@ int runReport(const ReportOptions& options, Console& console) {
         console.out << page;
         console.out.flush();
         if (!console.out) {
-            tellError(console, "could not write to standard output");
+            tellError(console, outputFailure(console.out));
             return 1;
         }
         return status;
