@@ -40,6 +40,7 @@ int runCheck(const std::vector<std::string>& files, Console& console);
 
 struct ExportOptions {
     std::string format = "csv";  // or "jsonl"
+    bool forSpreadsheet = false;  // CSV with a byte-order mark, and no cell read as a formula
     DateRange dates;
     std::string output;  // empty: standard output
     std::vector<std::string> files;

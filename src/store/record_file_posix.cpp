@@ -318,4 +318,39 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
     return true;
 }
 
+Status createEmpty(const std::string& path, bool privately) {
+    const Descriptor made(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privately ? 0600 : 0666));
+    if (made.get() < 0) {
+        return systemFailure("could not create", path, errno);
+    }
+    return Status::ok();
+}
+
+Status replaceDurably(const std::string& partial, const std::string& target) {
+    const Descriptor file(::open(partial.c_str(), O_WRONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        return systemFailure("could not open", partial, errno);
+    }
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        // Owner first: a change of owner clears the set-user-ID bits that the mode may give.
+        if (::fchown(file.get(), old.st_uid, old.st_gid) != 0) {
+            (void)::fchown(file.get(), static_cast<uid_t>(-1), old.st_gid);  // a group of the user's own
+        }
+        if (::fchmod(file.get(), old.st_mode & 07777) != 0) {
+            return systemFailure("could not set the mode of", partial, errno);
+        }
+    }
+    if (!syncAll(file.get())) {
+        return systemFailure("could not write", partial, errno);
+    }
+    if (::rename(partial.c_str(), target.c_str()) != 0) {
+        return systemFailure("could not replace", target, errno);
+    }
+    if (!syncFolderOf(target)) {
+        return systemFailure("could not write the folder of", target, errno);
+    }
+    return Status::ok();
+}
+
 }  // namespace profiledesk

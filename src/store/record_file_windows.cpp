@@ -189,4 +189,30 @@ std::size_t RecordReader::read(char* buffer, std::size_t size) {
 
 bool RecordReader::copyRestTo(int /*outputDescriptor*/, bool& /*endsWithNewline*/) { return false; }
 
+Status createEmpty(const std::string& path, bool /*privately*/) {
+    // The folder's inherited access rights decide who may read it, as for any new file.
+    const Descriptor made(::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE));
+    if (made.get() < 0) {
+        return errnoFailure("could not create", path, errno);
+    }
+    return Status::ok();
+}
+
+Status replaceDurably(const std::string& partial, const std::string& target) {
+    {
+        const Descriptor file(::_open(partial.c_str(), _O_WRONLY | _O_BINARY));
+        if (file.get() < 0) {
+            return errnoFailure("could not open", partial, errno);
+        }
+        if (::FlushFileBuffers(handleOf(file.get())) == 0) {
+            return windowsFailure("could not write", partial, ::GetLastError());
+        }
+    }
+    // Write-through: the move is on the disk when this returns; folders need no sync here.
+    if (::MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        return windowsFailure("could not replace", target, ::GetLastError());
+    }
+    return Status::ok();
+}
+
 }  // namespace profiledesk

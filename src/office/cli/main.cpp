@@ -60,6 +60,9 @@ int run(int argc, char** argv, Console& console) {
     CLI::App* exportCommand = app.add_subcommand("export", "one row per whole record, as CSV or JSON Lines");
     exportCommand->add_option("--format", exported.format, "csv (the default) or jsonl")
         ->check(CLI::IsMember({"csv", "jsonl"}));
+    exportCommand->add_flag("--for-spreadsheet", exported.forSpreadsheet,
+                            "CSV for opening in a spreadsheet: a byte-order mark, and a ' before any cell "
+                            "that would be read as a formula");
     addDates(*exportCommand, exportFrom, exportTo);
     exportCommand->add_option("-o,--output", exported.output, "write here instead of standard output");
     exportCommand->add_option("FILE", exported.files, "record files")->required();
@@ -97,6 +100,10 @@ int run(int argc, char** argv, Console& console) {
     }
     if (exportCommand->parsed()) {
         exported.dates = datesOf(exportFrom, exportTo);
+        if (exported.forSpreadsheet && exported.format != "csv") {
+            tellError(console, "--for-spreadsheet: only CSV is for spreadsheets");
+            return 2;
+        }
         return runExport(exported, console);
     }
     if (collate->parsed()) {

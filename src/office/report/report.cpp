@@ -97,7 +97,7 @@ int runReport(const ReportOptions& options, Console& console) {
     const Status written = file.opened().isOk() ? file.commit() : file.opened();
     if (!written.isOk()) {
         tellError(console, written.message());
-        return 1;
+        return written.code() == Status::Code::notRegularFile ? 2 : 1;  // a folder
     }
     return status;
 }
