@@ -23,7 +23,8 @@ std::string makeVisible(std::string_view bytes, bool keepLineEnds) {
         } else if (byte < 0x20 || byte == 0x7F) {
             shown += '^';
             shown += byte == 0x7F ? '?' : static_cast<char>(byte + 0x40);
-        } else if (byte == kC1Lead && i + 1 < bytes.size() && isC1Tail(static_cast<unsigned char>(bytes[i + 1]))) {
+        } else if (byte == kC1Lead && i + 1 < bytes.size() &&
+                   isC1Tail(static_cast<unsigned char>(bytes[i + 1]))) {
             std::array<char, 16> code{};
             (void)std::snprintf(code.data(), code.size(), "<U+%04X>",
                                 static_cast<unsigned int>(static_cast<unsigned char>(bytes[i + 1])));

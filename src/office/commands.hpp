@@ -18,7 +18,7 @@ namespace profiledesk::office {
 struct Console {
     std::ostream& out;
     std::ostream& err;
-    bool errIsTerminal = false;  // progress is shown only there
+    bool errIsTerminal = false;                       // progress is shown only there
     std::size_t maxLineBytes = kDefaultMaxLineBytes;  // the longest line a record file may have
 };
 
@@ -39,7 +39,7 @@ std::optional<int> parseDay(const std::string& text);
 int runCheck(const std::vector<std::string>& files, Console& console);
 
 struct ExportOptions {
-    std::string format = "csv";  // or "jsonl"
+    std::string format = "csv";   // or "jsonl"
     bool forSpreadsheet = false;  // CSV with a byte-order mark, and no cell read as a formula
     DateRange dates;
     std::string output;  // empty: standard output

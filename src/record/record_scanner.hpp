@@ -106,7 +106,7 @@ private:
 
     ScanListener& listener_;
     std::size_t maxLineBytes_;
-    std::string partial_;  // a line whose end has not come yet
+    std::string partial_;    // a line whose end has not come yet
     bool overlong_ = false;  // the line being read is past the limit: its bytes are dropped
     bool atStart_ = true;    // no byte read yet but those of a byte-order mark
     std::size_t markMatched_ = 0;

@@ -319,7 +319,8 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
 }
 
 Status createEmpty(const std::string& path, bool privately) {
-    const Descriptor made(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privately ? 0600 : 0666));
+    const Descriptor made(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privately ? 0600 : 0666));
     if (made.get() < 0) {
         return systemFailure("could not create", path, errno);
     }

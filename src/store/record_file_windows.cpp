@@ -191,7 +191,8 @@ bool RecordReader::copyRestTo(int /*outputDescriptor*/, bool& /*endsWithNewline*
 
 Status createEmpty(const std::string& path, bool /*privately*/) {
     // The folder's inherited access rights decide who may read it, as for any new file.
-    const Descriptor made(::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE));
+    const Descriptor made(
+        ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE));
     if (made.get() < 0) {
         return errnoFailure("could not create", path, errno);
     }
@@ -209,7 +210,8 @@ Status replaceDurably(const std::string& partial, const std::string& target) {
         }
     }
     // Write-through: the move is on the disk when this returns; folders need no sync here.
-    if (::MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    if (::MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
+        0) {
         return windowsFailure("could not replace", target, ::GetLastError());
     }
     return Status::ok();

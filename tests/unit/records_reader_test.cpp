@@ -221,7 +221,9 @@ TEST(RecordReader, QuotesAFigureWithItsControlsShownVisibly) {
     const std::size_t addition = file.find(" The Addition Of");
     const std::size_t value = file.find('=', addition) + 2;
     // A title-setting sequence, then a C1 CSI in UTF-8: neither may reach a terminal whole.
-    file.replace(value, file.find('\n', addition) - value, "\x1b]0;PWNED\x07\xc2\x9b" "2J\x7f");
+    file.replace(value, file.find('\n', addition) - value,
+                 "\x1b]0;PWNED\x07\xc2\x9b"
+                 "2J\x7f");
     const Collected read = scan(file, random);
     ASSERT_EQ(read.problems.size(), 1U);
     EXPECT_EQ(read.problems[0].what, "a figure that is not a number ('^[]0;PWNED^G<U+009B>2J^?')");
@@ -231,7 +233,8 @@ TEST(Visible, ShowsEveryControlAndKeepsOtherBytesAndLineEndsWhenAsked) {
     EXPECT_EQ(makeVisible("a\tb\nc\r\x01"), "a^Ib^Jc^M^A");
     EXPECT_EQ(makeVisible("a\tb\nc\r", true), "a\tb\nc^M");
     // U+0080 and U+009F are controls; U+00A0 and U+00E9 are not, nor a Latin-1 byte alone.
-    EXPECT_EQ(makeVisible("\xc2\x80\xc2\x9f\xc2\xa0\xc3\xa9\x9b\xc2"), "<U+0080><U+009F>\xc2\xa0\xc3\xa9\x9b\xc2");
+    EXPECT_EQ(makeVisible("\xc2\x80\xc2\x9f\xc2\xa0\xc3\xa9\x9b\xc2"),
+              "<U+0080><U+009F>\xc2\xa0\xc3\xa9\x9b\xc2");
     EXPECT_EQ(unfinishedControl("ab\xc2"), 1U);
     EXPECT_EQ(unfinishedControl("ab\xc3"), 0U);
 }
@@ -294,10 +297,11 @@ TEST(RecordReader, TellsADayTheMonthDoesNotHave) {
     std::string file;
     for (const auto& [day, month, year] : {std::array{31, 1, 2026}, std::array{29, 1, 2026},
                                            std::array{31, 3, 2026}, std::array{29, 1, 2024}}) {
-        file += formatRecord(candidate,
-                             ClockSnapshot{.dayOfMonth = day, .month = month, .year = year,
-                                           .timeText = "The Time Now Is :: 11:58AM."},
-                             kMakerDetails);
+        file += formatRecord(
+            candidate,
+            ClockSnapshot{
+                .dayOfMonth = day, .month = month, .year = year, .timeText = "The Time Now Is :: 11:58AM."},
+            kMakerDetails);
     }
     const Collected read = scan(file, random);
     ASSERT_EQ(read.problems.size(), 3U);

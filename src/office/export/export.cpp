@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "common/utf8.hpp"
 #include "common/output_watch.hpp"
+#include "common/utf8.hpp"
 #include "office/commands.hpp"
 #include "office/io/columns.hpp"
 #include "office/io/desk_file.hpp"

@@ -92,8 +92,8 @@ private:
 
 }  // namespace
 
-Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts, std::size_t maxLineBytes,
-                    const ReadObserver& observer) {
+Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
+                    std::size_t maxLineBytes, const ReadObserver& observer) {
     // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
     // the size it had under the desk's lock, so that a record being saved is not read half done.
     RecordReader reader(path);

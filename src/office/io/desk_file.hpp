@@ -24,8 +24,8 @@ struct ScanCounts {
 // never writes to it. Only regular files and pipes are read: a device would never end.
 // A failure's message names the file and the system's reason.
 // A line longer than `maxLineBytes` is told as a problem and skipped, never held whole.
-Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts, std::size_t maxLineBytes,
-                    const ReadObserver& observer = {});
+Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
+                    std::size_t maxLineBytes, const ReadObserver& observer = {});
 
 // The bytes of all the files together, for progress; a file that cannot be sized counts 0.
 std::uint64_t totalSize(const std::vector<std::string>& files);

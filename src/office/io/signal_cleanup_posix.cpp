@@ -14,10 +14,10 @@ constexpr std::array<int, 3> kStoppingSignals{SIGINT, SIGTERM, SIGHUP};
 
 // The handler reads only this: the text is in place before it is armed and stays until
 // after it is disarmed.
-std::string gPath;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
-volatile std::sig_atomic_t gArmed = 0;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
-std::array<struct sigaction, kStoppingSignals.size()> gPrevious{};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
-std::array<bool, kStoppingSignals.size()> gReplaced{};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+std::string gPath;
+volatile std::sig_atomic_t gArmed = 0;
+std::array<struct sigaction, kStoppingSignals.size()> gPrevious{};
+std::array<bool, kStoppingSignals.size()> gReplaced{};
 
 extern "C" void removeAndDie(int signalNumber) {
     if (gArmed != 0) {

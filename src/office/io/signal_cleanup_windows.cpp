@@ -10,8 +10,8 @@ namespace profiledesk::office {
 namespace {
 
 // Read by the handler only while armed; see the POSIX side.
-std::string gPath;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
-volatile std::sig_atomic_t gArmed = 0;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+std::string gPath;
+volatile std::sig_atomic_t gArmed = 0;
 
 extern "C" void removeAndDie(int signalNumber) {
     if (gArmed != 0) {
