@@ -18,9 +18,8 @@ std::string makeVisible(std::string_view bytes, bool keepLineEnds) {
     shown.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
-        if (keepLineEnds && (byte == '\t' || byte == '\n')) {
-            shown += static_cast<char>(byte);
-        } else if (byte < 0x20 || byte == 0x7F) {
+        const bool lineEnd = byte == '\t' || byte == '\n';
+        if ((byte < 0x20 && !(keepLineEnds && lineEnd)) || byte == 0x7F) {
             shown += '^';
             shown += byte == 0x7F ? '?' : static_cast<char>(byte + 0x40);
         } else if (byte == kC1Lead && i + 1 < bytes.size() &&
