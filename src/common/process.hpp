@@ -14,6 +14,10 @@ enum class Output { text, bytes };
 // Settings the whole run relies on, made before anything else happens.
 void prepare(Output output);
 
+// A reader of standard output that goes away (`| head`, `| true`) makes writes fail, to be
+// told, rather than end the run: the desk saves its record whatever its reader does.
+void keepRunningWhenOutputCloses();
+
 // Whether standard output or standard error is a terminal (a console on Windows).
 bool outputIsTerminal();
 bool errorIsTerminal();

@@ -12,6 +12,8 @@ void prepare(Output /*output*/) {
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
+void keepRunningWhenOutputCloses() { (void)std::signal(SIGPIPE, SIG_IGN); }
+
 bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 bool errorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -1,8 +1,8 @@
 #include "office/commands.hpp"
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
+
+#include "common/output_watch.hpp"
 
 namespace profiledesk::office {
 
@@ -52,10 +52,7 @@ bool tellIfOutputFailed(Streams& console) {
     if (console.out) {
         return false;
     }
-    // The stream keeps no reason; the failed write's errno is still the last one set.
-    const int error = errno;
-    tellError(console, "could not write to standard output" +
-                           (error != 0 ? ": " + std::string(std::strerror(error)) : std::string()));
+    tellError(console, outputFailure(console.out));
     return true;
 }
 

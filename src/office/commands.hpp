@@ -19,7 +19,8 @@ namespace profiledesk::office {
 struct Streams {
     std::ostream& out;
     std::ostream& err;
-    bool errIsTerminal = false;  // progress is shown only there
+    bool errIsTerminal = false;                       // progress is shown only there
+    std::size_t maxLineBytes = kDefaultMaxLineBytes;  // the longest line a record file may have
 };
 
 // The days a record must have been entered on, inclusive; either end may be open.
@@ -39,7 +40,8 @@ std::optional<int> parseDay(const std::string& text);
 int runCheck(const std::vector<DeskInput>& desks, Streams& console);
 
 struct ExportOptions {
-    std::string format = "csv";  // or "jsonl"
+    std::string format = "csv";   // or "jsonl"
+    bool forSpreadsheet = false;  // CSV with a byte-order mark, and no cell read as a formula
     DateRange dates;
     std::string output;  // empty: standard output
     std::vector<DeskInput> desks;

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "common/visible.hpp"
 #include "record/clock_snapshot.hpp"
 
 namespace profiledesk {
@@ -70,6 +72,13 @@ bool readEnteredAt(const StoredRecord& record, EnteredAt& at) {
     if (!day || !month || !year || *day < 1 || *day > 31 || *year < 0 || *year > 9999) {
         return false;
     }
+    // A day the month does not have (31 February, 29 February of a common year) is no date.
+    const std::chrono::year_month_day date{std::chrono::year{*year},
+                                           std::chrono::month{static_cast<unsigned int>(*month + 1)},
+                                           std::chrono::day{static_cast<unsigned int>(*day)}};
+    if (!date.ok()) {
+        return false;
+    }
     at.day = *day;
     at.month = *month + 1;
     at.year = *year;
@@ -119,14 +128,21 @@ constexpr std::array<Field, 4> kFigures{Field::yearsAhead, Field::ageAfterYears,
 }  // namespace
 
 void RecordScanner::feed(std::string_view bytes) {
+    if (atStart_) {
+        bytes = skipByteOrderMark(bytes);
+    }
     while (!bytes.empty()) {
         const void* found = std::memchr(bytes.data(), '\n', bytes.size());
         if (found == nullptr) {
-            partial_.append(bytes);
+            holdPartial(bytes);
             return;
         }
         const auto length = static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
-        if (partial_.empty()) {
+        const std::string_view end = length > 0 ? bytes.substr(0, length) : std::string_view(partial_);
+        const std::size_t lineBytes = partial_.size() + length - (end.ends_with('\r') ? 1 : 0);
+        if (overlong_ || lineBytes > maxLineBytes_) {
+            endOverlongLine();
+        } else if (partial_.empty()) {
             takeLine(bytes.substr(0, length), true);
         } else {
             partial_.append(bytes.substr(0, length));
@@ -138,7 +154,14 @@ void RecordScanner::feed(std::string_view bytes) {
 }
 
 void RecordScanner::finish() {
-    if (!partial_.empty()) {
+    if (atStart_) {
+        // A file of fewer bytes than a byte-order mark, which began like one.
+        atStart_ = false;
+        partial_.assign(kByteOrderMark.substr(0, markMatched_));
+    }
+    if (overlong_ || partial_.size() > maxLineBytes_) {
+        endOverlongLine();
+    } else if (!partial_.empty()) {
         const std::string last = std::exchange(partial_, {});
         takeLine(last, false);
     }
@@ -147,6 +170,45 @@ void RecordScanner::finish() {
         recordLines_ = 0;
     }
     flushStray();
+}
+
+std::string_view RecordScanner::skipByteOrderMark(std::string_view bytes) {
+    // Matched byte by byte, as a piece may end part-way through the mark.
+    while (!bytes.empty() && markMatched_ < kByteOrderMark.size()) {
+        if (bytes.front() != kByteOrderMark[markMatched_]) {
+            atStart_ = false;
+            partial_.assign(kByteOrderMark.substr(0, markMatched_));  // not a mark: ordinary bytes
+            return bytes;
+        }
+        ++markMatched_;
+        bytes.remove_prefix(1);
+    }
+    atStart_ = markMatched_ < kByteOrderMark.size();
+    return bytes;
+}
+
+void RecordScanner::holdPartial(std::string_view bytes) {
+    // One byte over the limit is room for the CR of a CRLF line end.
+    if (overlong_ || partial_.size() + bytes.size() > maxLineBytes_ + 1) {
+        overlong_ = true;
+        partial_.clear();
+        partial_.shrink_to_fit();
+        return;
+    }
+    partial_.append(bytes);
+}
+
+void RecordScanner::endOverlongLine() {
+    // Never held whole: it breaks off the record it stands in, and is told on its own.
+    ++lineNumber_;
+    overlong_ = false;
+    partial_.clear();
+    if (recordLines_ > 0) {
+        report(record_.firstLine, "a record cut short (" + std::to_string(recordLines_) + " of 30 lines)");
+        recordLines_ = 0;
+    }
+    flushStray();
+    report(lineNumber_, "a line of more than " + std::to_string(maxLineBytes_) + " bytes");
 }
 
 void RecordScanner::takeLine(std::string_view line, bool ended) {
@@ -247,7 +309,7 @@ std::optional<ScanProblem> RecordScanner::checkRecord() {
         const std::string_view text = record_.field(figure);
         if (!parseFigure(text)) {
             return ScanProblem{record_.firstLine + lineOf(record_, figure),
-                               "a figure that is not a number ('" + std::string(text) + "')"};
+                               "a figure that is not a number ('" + makeVisible(text) + "')"};
         }
     }
     if (!readEnteredAt(record_, record_.enteredAt)) {

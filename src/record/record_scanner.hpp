@@ -61,9 +61,15 @@ public:
     virtual void onProblem(const ScanProblem& problem) = 0;
 };
 
+// The longest line read by default, line end aside. No line of a record comes near it: an
+// answer is one word typed at a terminal, whose line holds at most 4096 bytes.
+inline constexpr std::size_t kDefaultMaxLineBytes = std::size_t{64} * 1024;
+
 class RecordScanner {
 public:
-    explicit RecordScanner(ScanListener& listener) : listener_(listener) {}
+    // A line longer than `maxLineBytes` is a problem of its own, skipped without being held.
+    explicit RecordScanner(ScanListener& listener, std::size_t maxLineBytes = kDefaultMaxLineBytes)
+        : listener_(listener), maxLineBytes_(maxLineBytes) {}
 
     // The next bytes of the file.
     void feed(std::string_view bytes);
@@ -74,6 +80,11 @@ public:
     [[nodiscard]] std::size_t problems() const { return problems_; }
 
 private:
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // a file saved by Notepad
+
+    std::string_view skipByteOrderMark(std::string_view bytes);
+    void holdPartial(std::string_view bytes);
+    void endOverlongLine();
     void takeLine(std::string_view line, bool ended);
     void startRecord(std::string_view line);
     void endRecord();
@@ -94,7 +105,11 @@ private:
     std::array<std::size_t, kRecordLines + 1> lineStarts_{};
 
     ScanListener& listener_;
-    std::string partial_;  // a line whose end has not come yet
+    std::size_t maxLineBytes_;
+    std::string partial_;    // a line whose end has not come yet
+    bool overlong_ = false;  // the line being read is past the limit: its bytes are dropped
+    bool atStart_ = true;    // no byte read yet but those of a byte-order mark
+    std::size_t markMatched_ = 0;
     std::size_t lineNumber_ = 0;
     StoredRecord record_;
     std::size_t recordLines_ = 0;  // lines of record_ read so far; 0 when none is open

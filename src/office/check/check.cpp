@@ -1,5 +1,6 @@
 #include <string>
 
+#include "common/output_watch.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 
@@ -30,7 +31,7 @@ int runCheck(const std::vector<DeskInput>& desks, Streams& console) {
         const std::string& path = desk.path;
         CheckListener told(console.out, path);
         ScanCounts counts;
-        const Status read = scanDeskFile(desk, told, counts);
+        const Status read = scanDeskFile(desk, told, counts, console.maxLineBytes);
         if (!read.isOk()) {
             console.out.flush();
             tellError(console, read.message());

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <variant>
 
+#include "common/output_watch.hpp"
 #include "common/process.hpp"
 #include "office/commands.hpp"
 #include "office/io/encoding.hpp"
@@ -94,6 +95,11 @@ int run(int argc, char** argv, Streams& console) {
                  "profiledesk-records"};
     app.set_version_flag("--version", std::string("profiledesk-records ") + PROFILEDESK_VERSION);
     app.require_subcommand(1);
+    // Given before or after the command's name, like any option of the command's own.
+    app.fallthrough();
+    app.add_option("--max-line-bytes", console.maxLineBytes,
+                   "the longest line a record file may have; a longer one is a problem (default 65536)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 40));
 
     DeskSources sources;  // only one command is parsed
     CLI::App* check =
@@ -106,6 +112,9 @@ int run(int argc, char** argv, Streams& console) {
     CLI::App* exportCommand = app.add_subcommand("export", "one row per whole record, as CSV or JSON Lines");
     exportCommand->add_option("--format", exported.format, "csv (the default) or jsonl")
         ->check(CLI::IsMember({"csv", "jsonl"}));
+    exportCommand->add_flag("--for-spreadsheet", exported.forSpreadsheet,
+                            "CSV for opening in a spreadsheet: a byte-order mark, and a ' before any cell "
+                            "that would be read as a formula");
     addDates(*exportCommand, exportFrom, exportTo);
     exportCommand->add_option("-o,--output", exported.output, "write here instead of standard output");
     addDesks(*exportCommand, sources);
@@ -154,6 +163,10 @@ int run(int argc, char** argv, Streams& console) {
     }
     if (exportCommand->parsed()) {
         exported.dates = datesOf(exportFrom, exportTo);
+        if (exported.forSpreadsheet && exported.format != "csv") {
+            tellError(console, "--for-spreadsheet: only CSV is for spreadsheets");
+            return 2;
+        }
         exported.desks = std::move(read);
         return runExport(exported, console);
     }
@@ -172,6 +185,7 @@ int main(int argc, char** argv) {
     namespace process = profiledesk::process;
     process::prepare(process::Output::bytes);
     std::ios::sync_with_stdio(false);
+    const profiledesk::OutputWatch watch(std::cout);  // a failed write is told with its reason
     Streams console{std::cout, std::cerr, process::errorIsTerminal()};
     try {
         return run(argc, argv, console);

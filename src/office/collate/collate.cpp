@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/output_watch.hpp"
 #include "office/collate/target.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
@@ -91,7 +92,7 @@ int runCollate(const CollateOptions& options, Streams& console) {
     for (const DeskInput& desk : options.desks) {
         Collector collector(console, desk, *opened.target, progress);
         ScanCounts counts;
-        const Status read = scanDeskFile(desk, collector, counts,
+        const Status read = scanDeskFile(desk, collector, counts, console.maxLineBytes,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
         if (!collector.failure.isOk()) {
             progress.finish();
@@ -113,7 +114,10 @@ int runCollate(const CollateOptions& options, Streams& console) {
         return 1;
     }
     console.out << counts.added << " added, " << counts.present << " already present, " << problems
-                << " problems" << std::endl;
+                << " problems" << '\n';
+    if (tellIfOutputFailed(console)) {
+        return 1;  // the records are in; only the summary is lost
+    }
     return problems > 0 ? 1 : 0;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output_watch.hpp"
 #include "common/utf8.hpp"
 #include "office/commands.hpp"
 #include "office/io/columns.hpp"
@@ -117,18 +118,64 @@ char* putCsvField(char* to, std::string_view value) {
     return to;
 }
 
-void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values) {
+// Whether `value` is a plain decimal number ("-0.5", "1.52416e+12"): a spreadsheet reads it as
+// that number, so it stays one, though it may start with a sign.
+bool isPlainNumber(std::string_view value) {
+    const auto digits = [&value] {
+        const std::size_t count = std::min(value.find_first_not_of("0123456789"), value.size());
+        value.remove_prefix(count);
+        return count > 0;
+    };
+    if (value.starts_with('-') || value.starts_with('+')) {
+        value.remove_prefix(1);
+    }
+    if (!digits()) {
+        return false;
+    }
+    if (value.starts_with('.')) {
+        value.remove_prefix(1);
+        if (!digits()) {
+            return false;
+        }
+    }
+    if (value.starts_with('e') || value.starts_with('E')) {
+        value.remove_prefix(1);
+        if (value.starts_with('-') || value.starts_with('+')) {
+            value.remove_prefix(1);
+        }
+        if (!digits()) {
+            return false;
+        }
+    }
+    return value.empty();
+}
+
+// A cell a spreadsheet would run as a formula (=HYPERLINK(...), @SUM(...), -2+3 and the like).
+bool readsAsFormula(std::string_view value) {
+    return !value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos &&
+           !isPlainNumber(value);
+}
+
+void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values,
+                  bool forSpreadsheet = false) {
     const std::size_t room =
-        std::accumulate(values.begin(), values.end(), kColumnCount * 3 + 2,
+        std::accumulate(values.begin(), values.end(), kColumnCount * 4 + 2,
                         [](std::size_t sum, std::string_view value) { return sum + 2 * value.size(); });
     std::vector<char> large;
     char* const start = out.reserve(room, large);
     char* to = start;
+    std::string guarded;
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         if (i > 0) {
             *to++ = ',';
         }
-        to = putCsvField(to, values.at(i));
+        if (forSpreadsheet && readsAsFormula(values.at(i))) {
+            // The apostrophe makes the cell text, and the spreadsheet does not show it.
+            guarded.assign(1, '\'').append(values.at(i));
+            to = putCsvField(to, guarded);
+        } else {
+            to = putCsvField(to, values.at(i));
+        }
     }
     *to++ = '\r';
     *to++ = '\n';
@@ -163,7 +210,7 @@ public:
         if (options_.format == "jsonl") {
             appendJsonRow(record);
         } else {
-            appendCsvRow(out_, row_.values);
+            appendCsvRow(out_, row_.values, options_.forSpreadsheet);
         }
     }
 
@@ -175,6 +222,9 @@ public:
 
     void writeHeader() {
         if (options_.format == "csv") {
+            if (options_.forSpreadsheet) {
+                out_.append("\xEF\xBB\xBF");  // so that a spreadsheet reads the cells as UTF-8
+            }
             appendCsvRow(out_, kColumnNames);
         }
     }
@@ -224,7 +274,7 @@ int exportFiles(const ExportOptions& options, Streams& console, std::ostream& si
     for (const DeskInput& desk : options.desks) {
         exporter.startFile(desk);
         ScanCounts counts;
-        const Status read = scanDeskFile(desk, exporter, counts,
+        const Status read = scanDeskFile(desk, exporter, counts, console.maxLineBytes,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
         if (!read.isOk()) {
             progress.finish();
@@ -246,7 +296,7 @@ int exportToFile(const ExportOptions& options, Streams& console) {
     OutputFile file(output);
     if (!file.opened().isOk()) {
         tellError(console, file.opened().message());
-        return 1;
+        return file.opened().code() == Status::Code::notRegularFile ? 2 : 1;  // a folder
     }
     const int status = exportFiles(options, console, file.stream(), console.errIsTerminal);
     const Status committed = file.commit();

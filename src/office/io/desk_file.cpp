@@ -200,7 +200,7 @@ Status namedByPath(const std::string& path, const Status& status) {
 }  // namespace
 
 Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
-                    const ReadObserver& observer) {
+                    std::size_t maxLineBytes, const ReadObserver& observer) {
     const std::string& path = desk.path;
     // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
     // the size it had under the desk's lock, so that a record being saved is not read half done.
@@ -209,7 +209,7 @@ Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& c
         return namedByPath(path, reader.status());
     }
     Decoding decoding(desk, listener);
-    RecordScanner scanner(decoding);
+    RecordScanner scanner(decoding, maxLineBytes);
     {
         ReadAhead pieces(reader);
         for (std::string_view piece = pieces.next(); !piece.empty(); piece = pieces.next()) {

@@ -44,8 +44,9 @@ public:
 // Reads a desk's record file from start to end through a scanner, in a fixed buffer, and
 // never writes to it. Only regular files and pipes are read: a device would never end.
 // A failure's message names the file and the system's reason.
+// A line longer than `maxLineBytes` is told as a problem and skipped, never held whole.
 Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
-                    const ReadObserver& observer = {});
+                    std::size_t maxLineBytes, const ReadObserver& observer = {});
 
 // The bytes of all the files together, for progress; a file that cannot be sized counts 0.
 std::uint64_t totalSize(const std::vector<DeskInput>& desks);

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "common/output_watch.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 #include "office/io/output_file.hpp"
@@ -63,7 +64,7 @@ int runReport(const ReportOptions& options, Streams& console) {
         for (const DeskInput& desk : options.desks) {
             ReportListener listener(console, desk.path, options.dates, tally, progress);
             ScanCounts counts;
-            const Status read = scanDeskFile(desk, listener, counts,
+            const Status read = scanDeskFile(desk, listener, counts, console.maxLineBytes,
                                              [&progress](std::size_t bytes) { progress.addBytes(bytes); });
             FileTally& file = input.files.emplace_back();
             file.desk = desk.name;
@@ -92,7 +93,7 @@ int runReport(const ReportOptions& options, Streams& console) {
     const Status written = file.opened().isOk() ? file.commit() : file.opened();
     if (!written.isOk()) {
         tellError(console, written.message());
-        return 1;
+        return written.code() == Status::Code::notRegularFile ? 2 : 1;  // a folder
     }
     return status;
 }
