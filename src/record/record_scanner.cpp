@@ -119,7 +119,7 @@ constexpr std::array<Field, 4> kFigures{Field::yearsAhead, Field::ageAfterYears,
 }  // namespace
 
 void RecordScanner::feed(std::string_view bytes) {
-    while (!bytes.empty()) {
+    while (!bytes.empty() && !stopped_) {
         const void* found = std::memchr(bytes.data(), '\n', bytes.size());
         if (found == nullptr) {
             partial_.append(bytes);
@@ -138,6 +138,9 @@ void RecordScanner::feed(std::string_view bytes) {
 }
 
 void RecordScanner::finish() {
+    if (stopped_) {
+        return;
+    }
     if (!partial_.empty()) {
         const std::string last = std::exchange(partial_, {});
         takeLine(last, false);
@@ -233,7 +236,7 @@ void RecordScanner::endRecord() {
         report(problem->line, problem->what);
     } else {
         record_.number = ++records_;
-        listener_.onRecord(record_);
+        stopped_ = !listener_.onRecord(record_);
     }
     // Kept by swapping, not copying: the next record's first line replaces the text anyway.
     std::swap(last_.text, record_.text);

@@ -57,7 +57,8 @@ public:
     ScanListener(ScanListener&&) = delete;
     ScanListener& operator=(ScanListener&&) = delete;
 
-    virtual void onRecord(const StoredRecord& record) = 0;
+    // Returns whether to go on: false stops the scan, and nothing more of the file is read or told.
+    virtual bool onRecord(const StoredRecord& record) = 0;
     virtual void onProblem(const ScanProblem& problem) = 0;
 };
 
@@ -65,10 +66,12 @@ class RecordScanner {
 public:
     explicit RecordScanner(ScanListener& listener) : listener_(listener) {}
 
-    // The next bytes of the file.
+    // The next bytes of the file; ignored once the listener has stopped the scan.
     void feed(std::string_view bytes);
     // The end of the file: reports a record cut short, if any.
     void finish();
+    // Whether the listener has stopped the scan.
+    [[nodiscard]] bool stopped() const { return stopped_; }
 
     [[nodiscard]] std::size_t wholeRecords() const { return records_; }
     [[nodiscard]] std::size_t problems() const { return problems_; }
@@ -103,6 +106,7 @@ private:
     std::size_t brokenAt_ = 0;  // where a record in that stretch broke off, if one did
     std::size_t records_ = 0;
     std::size_t problems_ = 0;
+    bool stopped_ = false;
 };
 
 }  // namespace profiledesk

@@ -25,7 +25,10 @@ struct Collected {
 
 struct Collector final : ScanListener {
     explicit Collector(Collected& target) : into(target) {}
-    void onRecord(const StoredRecord& record) override { into.records.push_back(record); }
+    bool onRecord(const StoredRecord& record) override {
+        into.records.push_back(record);
+        return true;
+    }
     void onProblem(const ScanProblem& problem) override { into.problems.push_back(problem); }
     Collected& into;
 };
@@ -263,6 +266,37 @@ TEST(RecordReader, TellsATimeOrDayOutOfRangeAndAWordWithASpaceIsNoRecord) {
     spaced.placeOfBirth = "Cape Coast";
     EXPECT_TRUE(
         scan(formatRecord(spaced, testing::sixthOfDecember(), kMakerDetails), random).records.empty());
+}
+
+// Stops the scan at the second record it is given.
+struct StopsAtTheSecond final : ScanListener {
+    bool onRecord(const StoredRecord& record) override {
+        records.push_back(record.number);
+        return records.size() < 2;
+    }
+    void onProblem(const ScanProblem& problem) override { problemLines.push_back(problem.line); }
+    std::vector<std::size_t> records;
+    std::vector<std::size_t> problemLines;
+};
+
+TEST(RecordReader, AListenerThatStopsTheScanHearsNothingMoreOfTheFile) {
+    std::mt19937 random = seeded(13);
+    const std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    // A stray line before the two records, then a stray line, a whole record and a cut one.
+    const std::string file = "stray\n" + record + record + "stray\n" + record + record.substr(0, 200);
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{61}, file.size()}) {
+        StopsAtTheSecond listener;
+        RecordScanner scanner(listener);
+        for (std::size_t at = 0; at < file.size(); at += piece) {
+            scanner.feed(std::string_view(file).substr(at, piece));
+        }
+        scanner.finish();
+        EXPECT_TRUE(scanner.stopped());
+        EXPECT_EQ(listener.records, (std::vector<std::size_t>{1, 2})) << "pieces of " << piece;
+        EXPECT_EQ(listener.problemLines, std::vector<std::size_t>{1}) << "pieces of " << piece;
+        EXPECT_EQ(scanner.wholeRecords(), 2U);
+        EXPECT_EQ(scanner.problems(), 1U);
+    }
 }
 
 }  // namespace

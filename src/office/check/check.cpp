@@ -12,7 +12,7 @@ class CheckListener final : public ScanListener {
 public:
     CheckListener(std::ostream& out, const std::string& path) : out_(out), path_(path) {}
 
-    void onRecord(const StoredRecord& /*record*/) override {}
+    bool onRecord(const StoredRecord& /*record*/) override { return true; }
     void onProblem(const ScanProblem& problem) override {
         tellProblem(out_, path_, problem.line, problem.what);
     }

@@ -36,10 +36,9 @@ public:
     Collector(Console& console, const std::string& path, CollateTarget& target, Progress& progress)
         : console_(console), path_(path), target_(target), progress_(progress) {}
 
-    void onRecord(const StoredRecord& record) override {
-        if (!failure.isOk()) {
-            return;
-        }
+    // Stops the scan at the first failure of the database: the run ends there, and what the
+    // rest of the file holds no longer matters.
+    bool onRecord(const StoredRecord& record) override {
         const XXH128_hash_t hash = XXH3_128bits(record.text.data(), record.text.size());
         const std::uint64_t ordinal = ++seen_[hash];
         std::array<char, 64> key{};
@@ -53,6 +52,7 @@ public:
             tellProblem(console_.err, path_, record.firstLine, note);
         }
         progress_.addRecords(1);
+        return failure.isOk();
     }
 
     void onProblem(const ScanProblem& problem) override {
@@ -84,10 +84,14 @@ int runCollate(const CollateOptions& options, Console& console) {
         tellError(console, opened.status.message());
         return opened.unsupported ? 2 : 1;
     }
-    Progress progress(console.err, console.errIsTerminal, totalSize(options.files));
+    return collateInto(*opened.target, options.files, console);
+}
+
+int collateInto(CollateTarget& target, const std::vector<std::string>& files, Console& console) {
+    Progress progress(console.err, console.errIsTerminal, totalSize(files));
     std::uint64_t problems = 0;
-    for (const std::string& path : options.files) {
-        Collector collector(console, path, *opened.target, progress);
+    for (const std::string& path : files) {
+        Collector collector(console, path, target, progress);
         ScanCounts counts;
         const Status read = scanDeskFile(path, collector, counts,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
@@ -104,7 +108,7 @@ int runCollate(const CollateOptions& options, Console& console) {
         problems += counts.problems;
     }
     CollateCounts counts;
-    const Status committed = opened.target->commit(counts);
+    const Status committed = target.commit(counts);
     progress.finish();
     if (!committed.isOk()) {
         tellError(console, committed.message());

@@ -155,10 +155,10 @@ public:
         }
     }
 
-    void onRecord(const StoredRecord& record) override {
+    bool onRecord(const StoredRecord& record) override {
         progress_.addRecords(1);
         if (!options_.dates.contains(record.enteredAt)) {
-            return;
+            return true;
         }
         fillRow(*path_, record, row_);
         if (options_.format == "jsonl") {
@@ -166,6 +166,7 @@ public:
         } else {
             appendCsvRow(out_, row_.values);
         }
+        return true;
     }
 
     void onProblem(const ScanProblem& problem) override { tell(problem.line, problem.what); }

@@ -18,12 +18,13 @@ public:
                    Progress& progress)
         : console_(console), path_(path), dates_(dates), tally_(tally), progress_(progress) {}
 
-    void onRecord(const StoredRecord& record) override {
+    bool onRecord(const StoredRecord& record) override {
         progress_.addRecords(1);
         if (dates_.contains(record.enteredAt)) {
             tally_.addRecord(record);
             ++kept;
         }
+        return true;
     }
 
     void onProblem(const ScanProblem& problem) override {
