@@ -65,14 +65,11 @@ bool readEnteredAt(const StoredRecord& record, EnteredAt& at) {
     const std::optional<int> day = parseWhole(record.field(Field::dayOfMonth));
     const std::optional<int> month = monthNumber(record.field(Field::monthName));
     const std::optional<int> year = parseWhole(record.field(Field::year));
-    // Four-digit years only: entered_at is written as ISO 8601 without an expanded year, and
-    // the days are compared as YYYYMMDD numbers.
+    // Four-digit years only: entered_at is written as ISO 8601 without an expanded year.
     if (!day || !month || !year || *day < 1 || *day > 31 || *year < 0 || *year > 9999) {
         return false;
     }
-    at.day = *day;
-    at.month = *month + 1;
-    at.year = *year;
+    at.date = Day(*year, *month + 1, *day);
     return readTimeSentence(record.field(Field::timeText), at);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/day.hpp"
 #include "record/record_layout.hpp"
 
 namespace profiledesk {
@@ -18,13 +19,13 @@ namespace profiledesk {
 // text is not a number.
 std::optional<double> parseFigure(std::string_view text);
 
-// When a record was entered, as its time-and-date line says.
+// When a record was entered, as its time-and-date line says; ordered by time.
 struct EnteredAt {
-    int year = 0;
-    int month = 0;  // 1 to 12
-    int day = 0;
+    Day date;
     int hour = 0;  // 0 to 23
     int minute = 0;
+
+    friend auto operator<=>(const EnteredAt&, const EnteredAt&) = default;
 };
 
 // One whole record read back.

@@ -163,9 +163,9 @@ TEST(RecordReader, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMake
             const double years = *parseFigure(record.field(Field::yearsAhead));
             EXPECT_EQ(years, candidates.at(n).yearsAhead);
             EXPECT_EQ(std::signbit(years), std::signbit(candidates.at(n).yearsAhead));
-            EXPECT_EQ(record.enteredAt.year, clocks.at(n).year);
-            EXPECT_EQ(record.enteredAt.month, clocks.at(n).month + 1);
-            EXPECT_EQ(record.enteredAt.day, clocks.at(n).dayOfMonth);
+            EXPECT_EQ(record.enteredAt.date.year(), clocks.at(n).year);
+            EXPECT_EQ(record.enteredAt.date.month(), clocks.at(n).month + 1);
+            EXPECT_EQ(record.enteredAt.date.day(), clocks.at(n).dayOfMonth);
         }
     }
 }

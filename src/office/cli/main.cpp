@@ -17,7 +17,7 @@ using namespace profiledesk::office;
 // A CLI11 check for --from and --to.
 const CLI::Validator kDay(
     [](const std::string& text) {
-        return parseDay(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
+        return profiledesk::Day::parse(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
     },
     "YYYY-MM-DD");
 
@@ -29,10 +29,10 @@ void addDates(CLI::App& command, std::string& from, std::string& to) {
 DateRange datesOf(const std::string& from, const std::string& to) {
     DateRange range;
     if (!from.empty()) {
-        range.from = parseDay(from);
+        range.from = profiledesk::Day::parse(from);
     }
     if (!to.empty()) {
-        range.to = parseDay(to);
+        range.to = profiledesk::Day::parse(to);
     }
     return range;
 }

@@ -318,23 +318,13 @@ private:
     void appendText(std::string_view value) {
         const std::size_t lengthAt = buffer_.size();
         appendNumber(std::uint32_t{0});
-        std::size_t plain = 0;  // bytes from here on go in as they are
-        for (std::size_t i = 0; i < value.size();) {
-            const auto byte = static_cast<unsigned char>(value[i]);
-            if (byte != 0 && (byte < 0x80 || keepBytes_)) {
-                ++i;
-                continue;
-            }
-            std::size_t length = byte == 0 ? 0 : utf8CharacterLength(value.substr(i));
-            if (length == 0) {
-                note_ = byte == 0 ? "a NUL byte, stored as U+FFFD" : "not UTF-8";
-                buffer_.append(value.substr(plain, i - plain)).append("\xEF\xBF\xBD");
-                length = 1;
-                plain = i + 1;
-            }
-            i += length;
+        const Replaced replaced = replaceNotUtf8(
+            buffer_, value, [](std::string_view character) { return character.front() == '\0'; }, keepBytes_);
+        if (replaced.notUtf8) {
+            note_ = "not UTF-8";
+        } else if (replaced.unwanted) {
+            note_ = "a NUL byte, stored as U+FFFD";
         }
-        buffer_.append(value.substr(plain));
         const auto length = static_cast<std::uint32_t>(buffer_.size() - lengthAt - 4);
         for (std::size_t i = 0; i < 4; ++i) {
             buffer_[lengthAt + i] = static_cast<char>((length >> (24 - 8 * i)) & 0xFFU);

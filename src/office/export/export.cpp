@@ -135,8 +135,6 @@ void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnC
     out.commit(static_cast<std::size_t>(to - start), large);
 }
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
 // Writes the rows of one file's records that fall in the days asked for, and tells the
 // file's problems as FILE:LINE: what.
 class Exporter final : public ScanListener {
@@ -183,9 +181,20 @@ private:
     void appendJsonRow(const StoredRecord& record) {
         // The keys stay in place from row to row; only the values change.
         auto value = object_.begin();
+        bool answersNotUtf8 = false;
         for (std::size_t i = 0; i < kColumnCount; ++i, ++value) {
             switch (kColumnKinds.at(i)) {
-                case ColumnKind::text: *value = std::string(row_.values.at(i)); break;
+                case ColumnKind::text:
+                    if (const std::string_view text = row_.values.at(i); isUtf8(text)) {
+                        *value = std::string(text);
+                    } else {
+                        // JSON holds only UTF-8; the file's name was told once, at its start.
+                        std::string shown;
+                        (void)replaceNotUtf8(shown, text);
+                        *value = std::move(shown);
+                        answersNotUtf8 = answersNotUtf8 || i >= 4;
+                    }
+                    break;
                 case ColumnKind::whole: *value = i == 1 ? record.number : record.firstLine; break;
                 case ColumnKind::figure:
                     // The scanner passes only records whose figures read as numbers.
@@ -193,8 +202,8 @@ private:
                     break;
             }
         }
-        const std::string line = object_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        if (line.find(kReplacement) != std::string::npos) {
+        const std::string line = object_.dump();
+        if (answersNotUtf8) {
             tellNotUtf8(record);
         }
         out_.append(line);

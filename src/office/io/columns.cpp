@@ -37,14 +37,15 @@ std::string isoLocalTime(const EnteredAt& at) {
             text[end - i] = static_cast<char>('0' + value % 10);
         }
     };
-    digits(6, at.month, 2);
-    digits(9, at.day, 2);
+    const int year = at.date.year();
+    digits(6, at.date.month(), 2);
+    digits(9, at.date.day(), 2);
     digits(12, at.hour, 2);
     digits(15, at.minute, 2);
-    if (at.year >= 0 && at.year <= 9999) {
-        digits(3, at.year, 4);
+    if (year >= 0 && year <= 9999) {
+        digits(3, year, 4);
     } else {
-        text.replace(0, 4, std::to_string(at.year));  // as the record has it
+        text.replace(0, 4, std::to_string(year));  // as the record has it
     }
     return text;
 }
