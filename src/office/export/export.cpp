@@ -141,8 +141,8 @@ class Exporter final : public ScanListener {
 public:
     Exporter(Console& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
         : console_(console), options_(options), out_(out), progress_(progress) {
-        for (const std::string_view name : kColumnNames) {
-            object_[std::string(name)] = nullptr;
+        for (const Column& column : kColumns) {
+            object_[std::string(column.name)] = nullptr;
         }
     }
 
@@ -171,7 +171,10 @@ public:
 
     void writeHeader() {
         if (options_.format == "csv") {
-            appendCsvRow(out_, kColumnNames);
+            std::array<std::string_view, kColumnCount> names;
+            std::transform(kColumns.begin(), kColumns.end(), names.begin(),
+                           [](const Column& column) { return column.name; });
+            appendCsvRow(out_, names);
         }
     }
 
@@ -183,7 +186,8 @@ private:
         auto value = object_.begin();
         bool answersNotUtf8 = false;
         for (std::size_t i = 0; i < kColumnCount; ++i, ++value) {
-            switch (kColumnKinds.at(i)) {
+            const Column& column = kColumns.at(i);
+            switch (column.kind) {
                 case ColumnKind::text:
                     if (const std::string_view text = row_.values.at(i); isUtf8(text)) {
                         *value = std::string(text);
@@ -192,10 +196,10 @@ private:
                         std::string shown;
                         (void)replaceNotUtf8(shown, text);
                         *value = std::move(shown);
-                        answersNotUtf8 = answersNotUtf8 || i >= 4;
+                        answersNotUtf8 = answersNotUtf8 || column.source == ColumnSource::answer;
                     }
                     break;
-                case ColumnKind::whole: *value = i == 1 ? record.number : record.firstLine; break;
+                case ColumnKind::whole: *value = wholeValue(column, record); break;
                 case ColumnKind::figure:
                     // The scanner passes only records whose figures read as numbers.
                     *value = parseFigure(row_.values.at(i)).value_or(0.0);
@@ -214,9 +218,9 @@ private:
     void tellNotUtf8(const StoredRecord& record) {
         std::vector<std::size_t> lines;
         const std::string_view text = record.text;
-        for (std::size_t i = 4; i < kColumnCount; ++i) {
+        for (std::size_t i = 0; i < kColumnCount; ++i) {
             const std::string_view value = row_.values.at(i);
-            if (kColumnKinds.at(i) != ColumnKind::text || isUtf8(value)) {
+            if (kColumns.at(i).source != ColumnSource::answer || isUtf8(value)) {
                 continue;
             }
             const auto offset = static_cast<std::size_t>(value.data() - text.data());
