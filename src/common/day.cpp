@@ -19,13 +19,13 @@ std::optional<Day> Day::parse(std::string_view text) {
         }
         return value;
     };
-    const std::optional<int> year = number(0, 4);
-    const std::optional<int> month = number(5, 2);
-    const std::optional<int> day = number(8, 2);
-    if (!year || !month || !day) {
+    const std::optional<int> y = number(0, 4);
+    const std::optional<int> m = number(5, 2);
+    const std::optional<int> d = number(8, 2);
+    if (!y || !m || !d) {
         return std::nullopt;
     }
-    const Day parsed(*year, *month, *day);
+    const Day parsed(*y, *m, *d);
     return parsed.date_.ok() ? std::optional<Day>(parsed) : std::nullopt;
 }
 
@@ -35,7 +35,9 @@ std::string Day::text() const {
     return {text.data(), static_cast<std::size_t>(length > 0 ? length : 0)};
 }
 
-Day Day::next() const { return Day(std::chrono::year_month_day(std::chrono::sys_days(date_) + std::chrono::days(1))); }
+Day Day::next() const {
+    return Day(std::chrono::year_month_day(std::chrono::sys_days(date_) + std::chrono::days(1)));
+}
 
 long long Day::daysUntil(const Day& later) const {
     return (std::chrono::sys_days(later.date_) - std::chrono::sys_days(date_)).count();

@@ -32,7 +32,8 @@ Utf8Piece utf8PieceAt(std::string_view text);
 // `keepNotUtf8`, only the refused characters are replaced: the database or page takes any
 // other bytes. A template, so that the check of each byte costs no call.
 template <typename Unwanted>
-Replaced replaceNotUtf8(std::string& out, std::string_view text, Unwanted unwanted, bool keepNotUtf8 = false) {
+Replaced replaceNotUtf8(std::string& out, std::string_view text, Unwanted unwanted,
+                        bool keepNotUtf8 = false) {
     Replaced replaced;
     std::size_t plain = 0;  // bytes from here on are appended as they are
     for (std::size_t at = 0; at < text.size();) {

@@ -47,8 +47,9 @@ TEST(Collate, ADatabaseThatFailsPartWayEndsTheRunWithoutTellingTheRestOfTheFile)
     std::ostringstream err;
     Console console{out, err};
     EXPECT_EQ(collateInto(target, {first, second}, console), 1);
-    EXPECT_EQ(err.str(), first + ":1: 1 line that belongs to no record\n"
-                                 "profiledesk-records: office.db: the disk is full\n");
+    EXPECT_EQ(err.str(), first +
+                             ":1: 1 line that belongs to no record\n"
+                             "profiledesk-records: office.db: the disk is full\n");
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(target.sources, (std::vector<std::string>{first, first}));
     EXPECT_FALSE(target.committed);
@@ -73,7 +74,8 @@ TEST(Collate, ATargetThatTakesEveryRowHearsAllTheFilesAndIsCommitted) {
 
 TEST(Columns, EachDatabaseNamesTheKindsOfTheOneTableItsOwnWay) {
     const std::string definitions = columnDefinitions({"T", "W", "F", "K"});
-    EXPECT_TRUE(definitions.starts_with("(source T, record W, line W, entered_at T, first_name T, surname T, "))
+    EXPECT_TRUE(
+        definitions.starts_with("(source T, record W, line W, entered_at T, first_name T, surname T, "))
         << definitions;
     EXPECT_TRUE(definitions.ends_with(", nearest_school T, years_ahead F, age_after_years F, record_key K)"))
         << definitions;

@@ -17,9 +17,9 @@ TEST(Day, ReadsOnlyRealDaysWrittenExactlyAsYearMonthDay) {
         ASSERT_TRUE(day) << real;
         EXPECT_EQ(day->text(), real);
     }
-    for (const char* wrong : {"2026-02-29", "1900-02-29", "2026-04-31", "2026-13-01", "2026-00-10", "2026-12-00",
-                              "2026-12-32", "2026-1-06", "2026-12-6", "2026/12/06", "2026-12-06 ", "20261206",
-                              "2026-+1-06", ""}) {
+    for (const char* wrong :
+         {"2026-02-29", "1900-02-29", "2026-04-31", "2026-13-01", "2026-00-10", "2026-12-00", "2026-12-32",
+          "2026-1-06", "2026-12-6", "2026/12/06", "2026-12-06 ", "20261206", "2026-+1-06", ""}) {
         EXPECT_FALSE(Day::parse(wrong)) << wrong;
     }
     const std::optional<Day> day = Day::parse("2026-12-06");
@@ -53,16 +53,17 @@ std::string replaced(std::string_view text) {
 
 TEST(Utf8, EachBrokenPieceBecomesOneReplacementCharacter) {
     const std::string fffd(kReplacementCharacter);
-    EXPECT_EQ(replaced("K\xc3\xb6ln \xe2\x82\xac \xf0\x9f\x98\x80"), "[K\xc3\xb6ln \xe2\x82\xac \xf0\x9f\x98\x80]");
-    EXPECT_EQ(replaced("\xff\xfeX"), "[" + fffd + fffd + "X]");               // no character starts there
-    EXPECT_EQ(replaced("K\xf6ln"), "[K" + fffd + "ln]");                      // Latin-1
-    EXPECT_EQ(replaced("\xe2\x82X"), "[" + fffd + "X]");                      // a start cut short
+    EXPECT_EQ(replaced("K\xc3\xb6ln \xe2\x82\xac \xf0\x9f\x98\x80"),
+              "[K\xc3\xb6ln \xe2\x82\xac \xf0\x9f\x98\x80]");
+    EXPECT_EQ(replaced("\xff\xfeX"), "[" + fffd + fffd + "X]");                 // no character starts there
+    EXPECT_EQ(replaced("K\xf6ln"), "[K" + fffd + "ln]");                        // Latin-1
+    EXPECT_EQ(replaced("\xe2\x82X"), "[" + fffd + "X]");                        // a start cut short
     EXPECT_EQ(replaced("\xe2\x82\xe2\x82\xac"), "[" + fffd + "\xe2\x82\xac]");  // then a whole one
-    EXPECT_EQ(replaced("a\xf0\x9f\x98"), "[a" + fffd + "]");                  // cut at the end
-    EXPECT_EQ(replaced("\x80\xbf"), "[" + fffd + fffd + "]");                 // stray continuations
-    EXPECT_EQ(replaced("\xc0\xaf"), "[" + fffd + fffd + "]");                 // overlong
-    EXPECT_EQ(replaced("\xe0\x80\xaf"), "[" + fffd + fffd + fffd + "]");      // overlong
-    EXPECT_EQ(replaced("\xed\xa0\x80"), "[" + fffd + fffd + fffd + "]");      // a surrogate
+    EXPECT_EQ(replaced("a\xf0\x9f\x98"), "[a" + fffd + "]");                    // cut at the end
+    EXPECT_EQ(replaced("\x80\xbf"), "[" + fffd + fffd + "]");                   // stray continuations
+    EXPECT_EQ(replaced("\xc0\xaf"), "[" + fffd + fffd + "]");                   // overlong
+    EXPECT_EQ(replaced("\xe0\x80\xaf"), "[" + fffd + fffd + fffd + "]");        // overlong
+    EXPECT_EQ(replaced("\xed\xa0\x80"), "[" + fffd + fffd + fffd + "]");        // a surrogate
     EXPECT_EQ(replaced("\xf4\x90\x80\x80"), "[" + fffd + fffd + fffd + fffd + "]");  // past U+10FFFF
     EXPECT_EQ(replaced("\xf4\x8f\xbf\xbf"), "[\xf4\x8f\xbf\xbf]");                   // U+10FFFF itself
     EXPECT_TRUE(isUtf8("K\xc3\xb6ln"));

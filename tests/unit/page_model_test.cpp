@@ -14,7 +14,8 @@ namespace {
 
 TEST(PageModel, TheScaleEndsAtOneTwoOrFiveTimesAPowerOfTen) {
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> tops{
-        {1, 1}, {2, 2}, {3, 5}, {5, 5}, {6, 10}, {10, 10}, {11, 20}, {21, 50}, {99, 100}, {101, 200}, {5000, 5000}};
+        {1, 1},   {2, 2},   {3, 5},    {5, 5},     {6, 10},     {10, 10},
+        {11, 20}, {21, 50}, {99, 100}, {101, 200}, {5000, 5000}};
     for (const auto& [most, top] : tops) {
         EXPECT_EQ(scaleTop(most), top) << most;
     }
@@ -86,7 +87,8 @@ TEST(PageModel, AgeBandsOfFiveYearsBelowZeroTooAndOnlyThoseSeenWhenTheyWouldBeSi
     EXPECT_EQ(labelsOf(ageBars({{-5, 1}, {5, 2}})),
               (std::vector<std::string>{"-5\u2013-1=1", "0\u20134=0", "5\u20139=2"}));
     EXPECT_EQ(ageBars({{0, 1}, {295, 1}}).size(), 60U);
-    EXPECT_EQ(labelsOf(ageBars({{0, 1}, {300, 1}})), (std::vector<std::string>{"0\u20134=1", "300\u2013304=1"}));
+    EXPECT_EQ(labelsOf(ageBars({{0, 1}, {300, 1}})),
+              (std::vector<std::string>{"0\u20134=1", "300\u2013304=1"}));
 }
 
 TEST(PageModel, SharesAndTheScopeOfTheDays) {
@@ -96,8 +98,9 @@ TEST(PageModel, SharesAndTheScopeOfTheDays) {
     EXPECT_EQ(scopeOf({}), "Every whole record of the files below.");
     EXPECT_EQ(scopeOf({Day(2026, 12, 1), std::nullopt}),
               "The whole records of the files below entered from 2026-12-01, both days included.");
-    EXPECT_EQ(scopeOf({Day(2026, 12, 1), Day(2026, 12, 6)}),
-              "The whole records of the files below entered from 2026-12-01 to 2026-12-06, both days included.");
+    EXPECT_EQ(
+        scopeOf({Day(2026, 12, 1), Day(2026, 12, 6)}),
+        "The whole records of the files below entered from 2026-12-01 to 2026-12-06, both days included.");
     EXPECT_EQ(scopeOf({std::nullopt, Day(2026, 12, 6)}),
               "The whole records of the files below entered to 2026-12-06, both days included.");
 }
@@ -115,7 +118,8 @@ std::string entered(const std::string& place, const std::string& age, int day, c
     CandidateRecord candidate;
     candidate.placeOfBirth = place;
     candidate.ageText = age;
-    return formatRecord(candidate, ClockSnapshot{.dayOfMonth = day, .month = 11, .year = 2026, .timeText = time},
+    return formatRecord(candidate,
+                        ClockSnapshot{.dayOfMonth = day, .month = 11, .year = 2026, .timeText = time},
                         kMakerDetails);
 }
 
@@ -126,7 +130,8 @@ TEST(PageModel, ThePageFromTheCounts) {
                  entered("Lagos\x01", "x", 1, "The Time Now Is :: 11:59PM.") +
                  entered("Accra", "44", 3, "The Time Now Is :: 12:00PM."));
     scanner.finish();
-    const ReportInput input{"Desk \xff", {}, {{"a.dat", 3, 2, ""}, {"b.dat", 0, 0, "b.dat: gone"}}, tallied.tally};
+    const ReportInput input{
+        "Desk \xff", {}, {{"a.dat", 3, 2, ""}, {"b.dat", 0, 0, "b.dat: gone"}}, tallied.tally};
     const PageModel page = pageModel(input);
 
     EXPECT_EQ(page.title, "Desk \xef\xbf\xbd");

@@ -138,14 +138,16 @@ public:
             }
             if (done.isOk() && missing) {
                 // Its indexes come after the rows.
-                done = run("CREATE TABLE IF NOT EXISTS " + named(kRecordsTable) + " " + columnDefinitions(kTypes));
+                done = run("CREATE TABLE IF NOT EXISTS " + named(kRecordsTable) + " " +
+                           columnDefinitions(kTypes));
                 created_ = true;
             }
         }
         // A table made by this run is seen by no one else until it ends: nothing can conflict
         // with the rows, which go straight in. Otherwise they wait in a table of their own.
         if (done.isOk() && !created_) {
-            done = run("CREATE TEMP TABLE " + named(kIncoming) + " (LIKE " + named(kRecordsTable) + ") ON COMMIT DROP");
+            done = run("CREATE TEMP TABLE " + named(kIncoming) + " (LIKE " + named(kRecordsTable) +
+                       ") ON COMMIT DROP");
         }
         if (done.isOk()) {
             // Binary: the server reads lengths instead of looking for delimiters and escapes.
@@ -207,9 +209,10 @@ public:
         }
         if (done.isOk() && !created_) {
             const std::string columns = columnList();
-            done = run("INSERT INTO " + named(kRecordsTable) + " (" + columns + ") SELECT " + columns + " FROM " +
-                           named(kIncoming) + " ON CONFLICT (" + named(kKeyColumn) + ") DO NOTHING",
-                       PGRES_COMMAND_OK, &added);
+            done =
+                run("INSERT INTO " + named(kRecordsTable) + " (" + columns + ") SELECT " + columns +
+                        " FROM " + named(kIncoming) + " ON CONFLICT (" + named(kKeyColumn) + ") DO NOTHING",
+                    PGRES_COMMAND_OK, &added);
         }
         if (done.isOk()) {
             done = run("COMMIT");
@@ -271,7 +274,8 @@ private:
             }
         }
         if (done.isOk()) {
-            done = run("CREATE INDEX " + named(kDayIndex) + " ON " + table + " (" + named(kDayIndexColumn) + ")");
+            done = run("CREATE INDEX " + named(kDayIndex) + " ON " + table + " (" + named(kDayIndexColumn) +
+                       ")");
         }
         return done;
     }
@@ -280,7 +284,8 @@ private:
         // Read from the catalog itself: its cache would not know yet of a table that another
         // run made while this one waited for the lock.
         const std::string query = "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = '" +
-                                  named(kRecordsTable) + "' AND relnamespace = current_schema()::regnamespace)";
+                                  named(kRecordsTable) +
+                                  "' AND relnamespace = current_schema()::regnamespace)";
         const Result result(PQexec(connection_.get(), query.c_str()));
         if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1) {
             return failure(result.get());

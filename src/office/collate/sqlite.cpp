@@ -95,7 +95,8 @@ public:
             placeholders += ", ?";
         }
         status = prepareStatement(
-            "INSERT INTO " + std::string(kStaged) + " (" + columnList() + ") VALUES (" + placeholders + ")", stage_);
+            "INSERT INTO " + std::string(kStaged) + " (" + columnList() + ") VALUES (" + placeholders + ")",
+            stage_);
         // One transaction for all the staged rows, not one a row; it writes only the
         // connection's own temporary database, so it locks nothing that others use.
         return status.isOk() ? execute("BEGIN") : status;
@@ -135,8 +136,9 @@ public:
         status = beginWriting();
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
-            status = execute("INSERT OR IGNORE INTO main." + std::string(kRecordsTable) + " (" + columnList() +
-                             ") SELECT " + columnList() + " FROM " + std::string(kStaged) + " ORDER BY rowid");
+            status =
+                execute("INSERT OR IGNORE INTO main." + std::string(kRecordsTable) + " (" + columnList() +
+                        ") SELECT " + columnList() + " FROM " + std::string(kStaged) + " ORDER BY rowid");
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         if (status.isOk()) {
@@ -156,9 +158,10 @@ public:
 private:
     Status createSchema() {
         const std::string table(kRecordsTable);
-        Status status = execute("CREATE TABLE IF NOT EXISTS main." + table + " " + columnDefinitions(kTableTypes));
-        return status.isOk() ? execute("CREATE INDEX IF NOT EXISTS main." + std::string(kDayIndex) + " ON " + table +
-                                       " (" + std::string(kDayIndexColumn) + ")")
+        Status status =
+            execute("CREATE TABLE IF NOT EXISTS main." + table + " " + columnDefinitions(kTableTypes));
+        return status.isOk() ? execute("CREATE INDEX IF NOT EXISTS main." + std::string(kDayIndex) + " ON " +
+                                       table + " (" + std::string(kDayIndexColumn) + ")")
                              : status;
     }
 

@@ -103,7 +103,8 @@ Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts&
     RecordScanner scanner(listener);
     {
         ReadAhead pieces(reader);
-        for (std::string_view piece = pieces.next(); !piece.empty() && !scanner.stopped(); piece = pieces.next()) {
+        for (std::string_view piece = pieces.next(); !piece.empty() && !scanner.stopped();
+             piece = pieces.next()) {
             scanner.feed(piece);
             if (observer) {
                 observer(piece.size());

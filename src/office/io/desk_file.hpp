@@ -21,8 +21,9 @@ struct ScanCounts {
 };
 
 // Reads a desk's record file from start to end through a scanner, in a fixed buffer, and
-// never writes to it; a listener that stops the scan ends the reading there. Only regular files and pipes are read: a device would never end.
-// A failure's message names the file and the system's reason.
+// never writes to it; a listener that stops the scan ends the reading there. Only regular
+// files and pipes are read: a device would never end. A failure's message names the file
+// and the system's reason.
 Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
                     const ReadObserver& observer = {});
 

@@ -147,7 +147,8 @@ PageModel pageModel(const ReportInput& input) {
     page.first = when(tally.first());
     page.last = when(tally.last());
     for (const FileTally& file : input.files) {
-        page.files.push_back({displayable(file.path), file.records, file.problems, displayable(file.failure)});
+        page.files.push_back(
+            {displayable(file.path), file.records, file.problems, displayable(file.failure)});
         page.problems += file.problems + (file.failure.empty() ? 0 : 1);
     }
 
@@ -158,8 +159,8 @@ PageModel pageModel(const ReportInput& input) {
     page.charts.push_back(chart("days", "Records per day", "Day", dayBars(tally.days())));
     page.charts.push_back(chart("hours", "Records per hour of the day", "Hour", hours));
     Chart& ages = page.charts.emplace_back(chart("ages", "Age answers", "Age", ageBars(tally.ageBands())));
-    ages.note = "Whole-number age answers, in bands of five years; " + std::to_string(tally.agesNotNumbers()) +
-                " age answers were not whole numbers.";
+    ages.note = "Whole-number age answers, in bands of five years; " +
+                std::to_string(tally.agesNotNumbers()) + " age answers were not whole numbers.";
 
     static constexpr std::array<std::string_view, kRankedCount> kIds{
         "place-of-birth", "education-centre", "street", "nearest-school", "shopping-centre"};

@@ -153,15 +153,16 @@ mstch::map chartMap(const Chart& chart) {
         {"height", std::to_string(kChartHeight)},
         {"bars", arrayOf(chart.bars,
                          [](const BarShape& bar) {
-                             return mstch::map{{"x", number(bar.x)},         {"y", number(bar.y)},
-                                               {"w", number(bar.width)},     {"h", number(bar.height)},
-                                               {"label", bar.label},         {"count", std::to_string(bar.count)}};
+                             return mstch::map{
+                                 {"x", number(bar.x)},     {"y", number(bar.y)},
+                                 {"w", number(bar.width)}, {"h", number(bar.height)},
+                                 {"label", bar.label},     {"count", std::to_string(bar.count)}};
                          })},
-        {"labels", arrayOf(chart.labels,
-                           [](const AxisLabel& label) {
-                               return mstch::map{
-                                   {"x", number(label.x)}, {"y", number(label.y)}, {"text", label.text}};
-                           })},
+        {"labels",
+         arrayOf(chart.labels,
+                 [](const AxisLabel& label) {
+                     return mstch::map{{"x", number(label.x)}, {"y", number(label.y)}, {"text", label.text}};
+                 })},
         {"ticks", arrayOf(chart.ticks, [](const Tick& tick) {
              return mstch::map{{"x1", number(tick.x1)},    {"x2", number(tick.x2)},
                                {"y", number(tick.y)},      {"tx", number(tick.textX)},
