@@ -34,7 +34,8 @@ public:
     // The days from this one to `later`, counted as next() does.
     [[nodiscard]] long long daysUntil(const Day& later) const;
 
-    friend auto operator<=>(const Day&, const Day&) = default;
+    friend bool operator==(const Day&, const Day&) = default;
+    friend std::strong_ordering operator<=>(const Day& a, const Day& b) { return a.date_ <=> b.date_; }
 
 private:
     explicit Day(std::chrono::year_month_day date) : date_(date) {}

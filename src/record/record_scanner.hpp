@@ -5,10 +5,12 @@
 // other maker details, empty answers, any bytes in a word.
 
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "common/day.hpp"
 #include "record/record_layout.hpp"
@@ -25,7 +27,10 @@ struct EnteredAt {
     int hour = 0;  // 0 to 23
     int minute = 0;
 
-    friend auto operator<=>(const EnteredAt&, const EnteredAt&) = default;
+    friend bool operator==(const EnteredAt&, const EnteredAt&) = default;
+    friend std::strong_ordering operator<=>(const EnteredAt& a, const EnteredAt& b) {
+        return std::tie(a.date, a.hour, a.minute) <=> std::tie(b.date, b.hour, b.minute);
+    }
 };
 
 // One whole record read back.
