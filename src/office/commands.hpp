@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/day.hpp"
 #include "office/io/desk_input.hpp"
 #include "record/record_scanner.hpp"
 
@@ -25,17 +26,13 @@ struct Streams {
 
 // The days a record must have been entered on, inclusive; either end may be open.
 struct DateRange {
-    std::optional<int> from;  // as 20261206
-    std::optional<int> to;
+    std::optional<Day> from;
+    std::optional<Day> to;
 
     [[nodiscard]] bool contains(const EnteredAt& at) const {
-        const int day = at.year * 10000 + at.month * 100 + at.day;
-        return (!from || day >= *from) && (!to || day <= *to);
+        return (!from || at.date >= *from) && (!to || at.date <= *to);
     }
 };
-
-// "2026-12-06" as 20261206, if it is a real day.
-std::optional<int> parseDay(const std::string& text);
 
 int runCheck(const std::vector<DeskInput>& desks, Streams& console);
 

@@ -67,8 +67,7 @@ bool readEnteredAt(const StoredRecord& record, EnteredAt& at) {
     const std::optional<int> day = parseWhole(record.field(Field::dayOfMonth));
     const std::optional<int> month = monthNumber(record.field(Field::monthName));
     const std::optional<int> year = parseWhole(record.field(Field::year));
-    // Four-digit years only: entered_at is written as ISO 8601 without an expanded year, and
-    // the days are compared as YYYYMMDD numbers.
+    // Four-digit years only: entered_at is written as ISO 8601 without an expanded year.
     if (!day || !month || !year || *day < 1 || *day > 31 || *year < 0 || *year > 9999) {
         return false;
     }
@@ -79,9 +78,7 @@ bool readEnteredAt(const StoredRecord& record, EnteredAt& at) {
     if (!date.ok()) {
         return false;
     }
-    at.day = *day;
-    at.month = *month + 1;
-    at.year = *year;
+    at.date = Day(*year, *month + 1, *day);
     return readTimeSentence(record.field(Field::timeText), at);
 }
 
@@ -131,7 +128,7 @@ void RecordScanner::feed(std::string_view bytes) {
     if (atStart_) {
         bytes = skipByteOrderMark(bytes);
     }
-    while (!bytes.empty()) {
+    while (!bytes.empty() && !stopped_) {
         const void* found = std::memchr(bytes.data(), '\n', bytes.size());
         if (found == nullptr) {
             holdPartial(bytes);
@@ -154,6 +151,9 @@ void RecordScanner::feed(std::string_view bytes) {
 }
 
 void RecordScanner::finish() {
+    if (stopped_) {
+        return;
+    }
     if (atStart_) {
         // A file of fewer bytes than a byte-order mark, which began like one.
         atStart_ = false;
@@ -295,7 +295,7 @@ void RecordScanner::endRecord() {
         report(problem->line, problem->what);
     } else {
         record_.number = ++records_;
-        listener_.onRecord(record_);
+        stopped_ = !listener_.onRecord(record_);
     }
     // Kept by swapping, not copying: the next record's first line replaces the text anyway.
     std::swap(last_.text, record_.text);

@@ -5,11 +5,14 @@
 // other maker details, empty answers, any bytes in a word.
 
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
+#include "common/day.hpp"
 #include "record/record_layout.hpp"
 
 namespace profiledesk {
@@ -18,13 +21,16 @@ namespace profiledesk {
 // text is not a number.
 std::optional<double> parseFigure(std::string_view text);
 
-// When a record was entered, as its time-and-date line says.
+// When a record was entered, as its time-and-date line says; ordered by time.
 struct EnteredAt {
-    int year = 0;
-    int month = 0;  // 1 to 12
-    int day = 0;
+    Day date;
     int hour = 0;  // 0 to 23
     int minute = 0;
+
+    friend bool operator==(const EnteredAt&, const EnteredAt&) = default;
+    friend std::strong_ordering operator<=>(const EnteredAt& a, const EnteredAt& b) {
+        return std::tie(a.date, a.hour, a.minute) <=> std::tie(b.date, b.hour, b.minute);
+    }
 };
 
 // One whole record read back.
@@ -57,7 +63,8 @@ public:
     ScanListener(ScanListener&&) = delete;
     ScanListener& operator=(ScanListener&&) = delete;
 
-    virtual void onRecord(const StoredRecord& record) = 0;
+    // Returns whether to go on: false stops the scan, and nothing more of the file is read or told.
+    virtual bool onRecord(const StoredRecord& record) = 0;
     virtual void onProblem(const ScanProblem& problem) = 0;
 };
 
@@ -71,10 +78,12 @@ public:
     explicit RecordScanner(ScanListener& listener, std::size_t maxLineBytes = kDefaultMaxLineBytes)
         : listener_(listener), maxLineBytes_(maxLineBytes) {}
 
-    // The next bytes of the file.
+    // The next bytes of the file; ignored once the listener has stopped the scan.
     void feed(std::string_view bytes);
     // The end of the file: reports a record cut short, if any.
     void finish();
+    // Whether the listener has stopped the scan.
+    [[nodiscard]] bool stopped() const { return stopped_; }
 
     [[nodiscard]] std::size_t wholeRecords() const { return records_; }
     [[nodiscard]] std::size_t problems() const { return problems_; }
@@ -118,6 +127,7 @@ private:
     std::size_t brokenAt_ = 0;  // where a record in that stretch broke off, if one did
     std::size_t records_ = 0;
     std::size_t problems_ = 0;
+    bool stopped_ = false;
 };
 
 }  // namespace profiledesk

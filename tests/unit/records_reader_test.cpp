@@ -26,7 +26,10 @@ struct Collected {
 
 struct Collector final : ScanListener {
     explicit Collector(Collected& target) : into(target) {}
-    void onRecord(const StoredRecord& record) override { into.records.push_back(record); }
+    bool onRecord(const StoredRecord& record) override {
+        into.records.push_back(record);
+        return true;
+    }
     void onProblem(const ScanProblem& problem) override { into.problems.push_back(problem); }
     Collected& into;
 };
@@ -162,9 +165,9 @@ TEST(RecordScanner, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMak
             const double years = *parseFigure(record.field(Field::yearsAhead));
             EXPECT_EQ(years, candidates.at(n).yearsAhead);
             EXPECT_EQ(std::signbit(years), std::signbit(candidates.at(n).yearsAhead));
-            EXPECT_EQ(record.enteredAt.year, clocks.at(n).year);
-            EXPECT_EQ(record.enteredAt.month, clocks.at(n).month + 1);
-            EXPECT_EQ(record.enteredAt.day, clocks.at(n).dayOfMonth);
+            EXPECT_EQ(record.enteredAt.date.year(), clocks.at(n).year);
+            EXPECT_EQ(record.enteredAt.date.month(), clocks.at(n).month + 1);
+            EXPECT_EQ(record.enteredAt.date.day(), clocks.at(n).dayOfMonth);
         }
     }
 }
@@ -310,7 +313,7 @@ TEST(RecordScanner, TellsADayTheMonthDoesNotHave) {
         EXPECT_EQ(read.problems[n].what, "a time and date that cannot be read");
     }
     ASSERT_EQ(read.records.size(), 1U);  // 29 February of a leap year is a day
-    EXPECT_EQ(read.records[0].enteredAt.day, 29);
+    EXPECT_EQ(read.records[0].enteredAt.date, Day(2024, 2, 29));
 }
 
 TEST(RecordScanner, TellsARecordBrokenOffByANewOneOrByAStrayLineFromItsFirstLine) {
@@ -413,6 +416,37 @@ TEST(RecordScanner, ALineWithTextAfterItsEndOrYearsAheadThatDisagreeBreaksTheRec
                       "30 lines that belong to no record (a record breaks off at line " +
                           std::to_string(from - 1 + breaksAt) + ")");
         }
+    }
+}
+
+// Stops the scan at the second record it is given.
+struct StopsAtTheSecond final : ScanListener {
+    bool onRecord(const StoredRecord& record) override {
+        records.push_back(record.number);
+        return records.size() < 2;
+    }
+    void onProblem(const ScanProblem& problem) override { problemLines.push_back(problem.line); }
+    std::vector<std::size_t> records;
+    std::vector<std::size_t> problemLines;
+};
+
+TEST(RecordScanner, AListenerThatStopsTheScanHearsNothingMoreOfTheFile) {
+    std::mt19937 random = seeded(13);
+    const std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    // A stray line before the two records, then a stray line, a whole record and a cut one.
+    const std::string file = "stray\n" + record + record + "stray\n" + record + record.substr(0, 200);
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{61}, file.size()}) {
+        StopsAtTheSecond listener;
+        RecordScanner scanner(listener);
+        for (std::size_t at = 0; at < file.size(); at += piece) {
+            scanner.feed(std::string_view(file).substr(at, piece));
+        }
+        scanner.finish();
+        EXPECT_TRUE(scanner.stopped());
+        EXPECT_EQ(listener.records, (std::vector<std::size_t>{1, 2})) << "pieces of " << piece;
+        EXPECT_EQ(listener.problemLines, std::vector<std::size_t>{1}) << "pieces of " << piece;
+        EXPECT_EQ(scanner.wholeRecords(), 2U);
+        EXPECT_EQ(scanner.problems(), 1U);
     }
 }
 

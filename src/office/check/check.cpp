@@ -13,7 +13,7 @@ class CheckListener final : public DeskListener {
 public:
     CheckListener(std::ostream& out, const std::string& path) : out_(out), path_(path) {}
 
-    void onRecord(const StoredRecord& /*record*/, std::string_view /*stored*/) override {}
+    bool onRecord(const StoredRecord& /*record*/, std::string_view /*stored*/) override { return true; }
     void onProblem(const ScanProblem& problem) override {
         tellProblem(out_, path_, problem.line, problem.what);
     }

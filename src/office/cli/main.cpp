@@ -20,7 +20,7 @@ using namespace profiledesk::office;
 // A CLI11 check for --from and --to.
 const CLI::Validator kDay(
     [](const std::string& text) {
-        return parseDay(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
+        return profiledesk::Day::parse(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
     },
     "YYYY-MM-DD");
 
@@ -82,10 +82,10 @@ std::variant<std::vector<DeskInput>, std::string> desksOf(const DeskSources& sou
 DateRange datesOf(const std::string& from, const std::string& to) {
     DateRange range;
     if (!from.empty()) {
-        range.from = parseDay(from);
+        range.from = profiledesk::Day::parse(from);
     }
     if (!to.empty()) {
-        range.to = parseDay(to);
+        range.to = profiledesk::Day::parse(to);
     }
     return range;
 }

@@ -37,10 +37,9 @@ public:
     Collector(Streams& console, const DeskInput& desk, CollateTarget& target, Progress& progress)
         : console_(console), desk_(desk), target_(target), progress_(progress) {}
 
-    void onRecord(const StoredRecord& record, std::string_view stored) override {
-        if (!failure.isOk()) {
-            return;
-        }
+    // Stops the scan at the first failure of the database: the run ends there, and what the
+    // rest of the file holds no longer matters.
+    bool onRecord(const StoredRecord& record, std::string_view stored) override {
         // The bytes as stored, not as decoded: naming the encoding later adds nothing again.
         const XXH128_hash_t hash = XXH3_128bits(stored.data(), stored.size());
         const std::uint64_t ordinal = ++seen_[hash];
@@ -55,6 +54,7 @@ public:
             tellProblem(console_.err, desk_.path, record.firstLine, note);
         }
         progress_.addRecords(1);
+        return failure.isOk();
     }
 
     void onProblem(const ScanProblem& problem) override {
@@ -87,10 +87,14 @@ int runCollate(const CollateOptions& options, Streams& console) {
         tellError(console, opened.status.message());
         return opened.unsupported ? 2 : 1;
     }
-    Progress progress(console.err, console.errIsTerminal, totalSize(options.desks));
+    return collateInto(*opened.target, options.desks, console);
+}
+
+int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console) {
+    Progress progress(console.err, console.errIsTerminal, totalSize(desks));
     std::uint64_t problems = 0;
-    for (const DeskInput& desk : options.desks) {
-        Collector collector(console, desk, *opened.target, progress);
+    for (const DeskInput& desk : desks) {
+        Collector collector(console, desk, target, progress);
         ScanCounts counts;
         const Status read = scanDeskFile(desk, collector, counts, console.maxLineBytes,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
@@ -107,7 +111,7 @@ int runCollate(const CollateOptions& options, Streams& console) {
         problems += counts.problems;
     }
     CollateCounts counts;
-    const Status committed = opened.target->commit(counts);
+    const Status committed = target.commit(counts);
     progress.finish();
     if (!committed.isOk()) {
         tellError(console, committed.message());

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
 
 namespace profiledesk::office {
@@ -30,24 +31,13 @@ struct StatementFinalizer {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-// "id TEXT, ..." for the export's columns: the record's number and line as integers, every
-// other value as the text stored, figures included, so that nothing is rounded.
-std::string columnDefinitions() {
-    std::string text;
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
-        text += std::string(kColumnNames.at(i)) +
-                (kColumnKinds.at(i) == ColumnKind::whole ? " INTEGER NOT NULL, " : " TEXT NOT NULL, ");
-    }
-    return text;
-}
+// The record's number and line as integers, every other value as the text stored, figures
+// included, so that nothing is rounded.
+constexpr SqlTypes kStagedTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL"};
+constexpr SqlTypes kTableTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL UNIQUE"};
 
-std::string columnList() {
-    std::string text;
-    for (const std::string_view name : kColumnNames) {
-        text += std::string(name) + ", ";
-    }
-    return text + "record_key";
-}
+// The connection's own table of the run's rows.
+constexpr std::string_view kStaged = "temp.staged";
 
 // What went wrong, in the user's words where SQLite's are unclear, with the system's reason.
 std::string reasonOf(sqlite3* db, int code, int waitSeconds) {
@@ -92,7 +82,7 @@ public:
         if (!status.isOk() || !undone.isOk()) {
             return status.isOk() ? undone : status;
         }
-        status = execute("CREATE TEMP TABLE staged (" + columnDefinitions() + "record_key TEXT NOT NULL)");
+        status = execute("CREATE TABLE " + std::string(kStaged) + " " + columnDefinitions(kStagedTypes));
         if (!status.isOk()) {
             return status;
         }
@@ -101,7 +91,8 @@ public:
             placeholders += ", ?";
         }
         status = prepareStatement(
-            "INSERT INTO temp.staged (" + columnList() + ") VALUES (" + placeholders + ")", stage_);
+            "INSERT INTO " + std::string(kStaged) + " (" + columnList() + ") VALUES (" + placeholders + ")",
+            stage_);
         // One transaction for all the staged rows, not one a row; it writes only the
         // connection's own temporary database, so it locks nothing that others use.
         return status.isOk() ? execute("BEGIN") : status;
@@ -141,8 +132,9 @@ public:
         status = beginWriting();
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
-            status = execute("INSERT OR IGNORE INTO main.records (" + columnList() + ") SELECT " +
-                             columnList() + " FROM temp.staged ORDER BY rowid");
+            status =
+                execute("INSERT OR IGNORE INTO main." + std::string(kRecordsTable) + " (" + columnList() +
+                        ") SELECT " + columnList() + " FROM " + std::string(kStaged) + " ORDER BY rowid");
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         if (status.isOk()) {
@@ -163,11 +155,12 @@ public:
 
 private:
     Status createSchema() {
-        Status status = execute("CREATE TABLE IF NOT EXISTS main.records (" + columnDefinitions() +
-                                "record_key TEXT NOT NULL UNIQUE)");
-        return status.isOk()
-                   ? execute("CREATE INDEX IF NOT EXISTS main.records_entered_at ON records (entered_at)")
-                   : status;
+        const std::string table(kRecordsTable);
+        Status status =
+            execute("CREATE TABLE IF NOT EXISTS main." + table + " " + columnDefinitions(kTableTypes));
+        return status.isOk() ? execute("CREATE INDEX IF NOT EXISTS main." + std::string(kDayIndex) + " ON " +
+                                       table + " (" + std::string(kDayIndexColumn) + ")")
+                             : status;
     }
 
     Status execute(const std::string& sql) {

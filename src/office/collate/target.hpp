@@ -8,7 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "common/status.hpp"
+#include "office/commands.hpp"
 #include "office/io/columns.hpp"
 
 namespace profiledesk::office {
@@ -46,6 +49,10 @@ struct OpenedTarget {
 // created where missing. A database another program holds is waited for up to waitSeconds.
 OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds);
 OpenedTarget openPostgresTarget(const std::string& connection);
+
+// Collates every file into an opened target and commits: the command's exit status. The run
+// ends at the first failure of the target, which then keeps nothing.
+int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console);
 
 // True for a PostgreSQL connection URI (postgresql://, postgres://) or key=value string.
 bool namesPostgres(std::string_view into);

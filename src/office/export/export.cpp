@@ -188,8 +188,8 @@ class Exporter final : public DeskListener {
 public:
     Exporter(Streams& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
         : console_(console), options_(options), out_(out), progress_(progress) {
-        for (const std::string_view name : kColumnNames) {
-            object_[std::string(name)] = nullptr;
+        for (const Column& column : kColumns) {
+            object_[std::string(column.name)] = nullptr;
         }
     }
 
@@ -201,10 +201,10 @@ public:
         }
     }
 
-    void onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
+    bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
         progress_.addRecords(1);
         if (!options_.dates.contains(record.enteredAt)) {
-            return;
+            return true;
         }
         fillRow(desk_->name, record, row_);
         if (options_.format == "jsonl") {
@@ -212,6 +212,7 @@ public:
         } else {
             appendCsvRow(out_, row_.values, options_.forSpreadsheet);
         }
+        return true;
     }
 
     void onProblem(const ScanProblem& problem) override {
@@ -225,7 +226,10 @@ public:
             if (options_.forSpreadsheet) {
                 out_.append("\xEF\xBB\xBF");  // so that a spreadsheet reads the cells as UTF-8
             }
-            appendCsvRow(out_, kColumnNames);
+            std::array<std::string_view, kColumnCount> names;
+            std::transform(kColumns.begin(), kColumns.end(), names.begin(),
+                           [](const Column& column) { return column.name; });
+            appendCsvRow(out_, names);
         }
     }
 
@@ -235,10 +239,22 @@ private:
     void appendJsonRow(const StoredRecord& record) {
         // The keys stay in place from row to row; only the values change.
         auto value = object_.begin();
+        bool answersNotUtf8 = false;
         for (std::size_t i = 0; i < kColumnCount; ++i, ++value) {
-            switch (kColumnKinds.at(i)) {
-                case ColumnKind::text: *value = std::string(row_.values.at(i)); break;
-                case ColumnKind::whole: *value = i == 1 ? record.number : record.firstLine; break;
+            const Column& column = kColumns.at(i);
+            switch (column.kind) {
+                case ColumnKind::text:
+                    if (const std::string_view text = row_.values.at(i); isUtf8(text)) {
+                        *value = std::string(text);
+                    } else {
+                        // JSON holds only UTF-8; the file's name was told once, at its start.
+                        std::string shown;
+                        (void)replaceNotUtf8(shown, text);
+                        *value = std::move(shown);
+                        answersNotUtf8 = answersNotUtf8 || column.source == ColumnSource::answer;
+                    }
+                    break;
+                case ColumnKind::whole: *value = wholeValue(column, record); break;
                 case ColumnKind::figure:
                     // The scanner passes only records whose figures read as numbers.
                     *value = parseFigure(row_.values.at(i)).value_or(0.0);

@@ -106,13 +106,12 @@ public:
           named_(!desk.encoding.empty()),
           listener_(listener) {}
 
-    void onRecord(const StoredRecord& record) override {
+    bool onRecord(const StoredRecord& record) override {
         if (isAscii(record.text) || (decoder_.encoding() == kUtf8 && isUtf8(record.text))) {
-            listener_.onRecord(record, record.text);
-            return;
+            return listener_.onRecord(record, record.text);
         }
         decodeRecord(record);
-        listener_.onRecord(decoded_, record.text);
+        return listener_.onRecord(decoded_, record.text);
     }
 
     void onProblem(const ScanProblem& problem) override { listener_.onProblem(problem); }
@@ -212,7 +211,8 @@ Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& c
     RecordScanner scanner(decoding, maxLineBytes);
     {
         ReadAhead pieces(reader);
-        for (std::string_view piece = pieces.next(); !piece.empty(); piece = pieces.next()) {
+        for (std::string_view piece = pieces.next(); !piece.empty() && !scanner.stopped();
+             piece = pieces.next()) {
             scanner.feed(piece);
             if (observer) {
                 observer(piece.size());

@@ -19,12 +19,13 @@ public:
                    Progress& progress)
         : console_(console), path_(path), dates_(dates), tally_(tally), progress_(progress) {}
 
-    void onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
+    bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
         progress_.addRecords(1);
         if (dates_.contains(record.enteredAt)) {
             tally_.addRecord(record);
             ++kept;
         }
+        return true;
     }
 
     void onProblem(const ScanProblem& problem) override {
