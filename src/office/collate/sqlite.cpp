@@ -92,6 +92,9 @@ public:
             return status;
         }
         status = beginWriting();
+        if (status.isOk()) {
+            status = checkRecordsTable();
+        }
         const Status undone = execute("ROLLBACK");
         if (!status.isOk() || !undone.isOk()) {
             return status.isOk() ? undone : status;
@@ -145,8 +148,10 @@ public:
         status = beginWriting();
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
-            status = execute("INSERT OR IGNORE INTO main.records (" + columnList() + ") SELECT " +
-                             columnList() + " FROM temp.staged ORDER BY rowid");
+            // Only a row whose key is there already is skipped: any other constraint that a
+            // row breaks fails the run, which then changes nothing.
+            status = execute("INSERT INTO main.records (" + columnList() + ") SELECT " + columnList() +
+                             " FROM temp.staged WHERE true ORDER BY rowid ON CONFLICT (record_key) DO NOTHING");  // WHERE: SQLite needs one before ON CONFLICT
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         if (status.isOk()) {
@@ -164,6 +169,30 @@ public:
     Status failure(int code) const { return Status::failure(path_ + ": " + reasonOf(db_.get(), code)); }
 
 private:
+    // A records table made elsewhere must have a unique record_key, or each run would add
+    // every record again.
+    Status checkRecordsTable() {
+        Statement statement;
+        Status status = prepareStatement(
+            "SELECT count(*) FROM pragma_index_list('records', 'main') AS list "
+            "WHERE list.\"unique\" AND NOT list.partial AND (SELECT group_concat(info.name) "
+            "FROM pragma_index_info(list.name) AS info) = 'record_key'",
+            statement);
+        if (!status.isOk()) {
+            return status;
+        }
+        const int code = sqlite3_step(statement.get());
+        if (code != SQLITE_ROW) {
+            return failure(code);
+        }
+        if (sqlite3_column_int(statement.get(), 0) == 0) {
+            return Status::failure(path_ +
+                                   ": the records table has no UNIQUE constraint on record_key alone; "
+                                   "give it one, or collate into another file");
+        }
+        return Status::ok();
+    }
+
     Status createSchema() {
         Status status = execute("CREATE TABLE IF NOT EXISTS main.records (" + columnDefinitions() +
                                 "record_key TEXT NOT NULL UNIQUE)");
