@@ -132,6 +132,17 @@ class Loading(unittest.TestCase):
         self.assertEqual(SERVER.sql("SELECT count(*), count(DISTINCT first_name) FROM records", "crowd"),
                          [["12", "12"]])
 
+    def test_a_clerk_with_only_select_and_insert_adds_to_a_table_made_by_another(self):
+        into = new_database("shared")
+        self.assertEqual(collate(into, write("first.dat", *RECORDS[:2])).stdout,
+                         b"2 added, 0 already present, 0 problems\n")
+        SERVER.sql(f"CREATE ROLE clerk LOGIN PASSWORD '{PASSWORD}'")
+        SERVER.sql("GRANT SELECT, INSERT ON records TO clerk", "shared")
+        result = collate(SERVER.uri("clerk", "shared"), write("more.dat", *RECORDS[:4]))
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, b"2 added, 2 already present, 0 problems\n", b""))
+        self.assertEqual(SERVER.sql("SELECT count(*) FROM records", "shared"), [["4"]])
+
     def test_answers_not_utf8_become_u_fffd_unless_the_database_takes_any_bytes(self):
         kofi = desk_records([b"Kofi\xff\\\x01"])[0]
         path = write("kofi.dat", RECORDS[0], kofi)
@@ -170,6 +181,14 @@ class Failures(unittest.TestCase):
                                   "No such file or directory")
         os.rmdir(nowhere)
         self.assertEqual(SERVER.sql("SELECT to_regclass('records') IS NULL", "guarded"), [["t"]])
+
+    def test_a_database_that_cannot_hold_every_answer_is_refused_before_reading(self):
+        for db, encoding in (("western", "LATIN1"), ("cyrillic", "WIN1251")):
+            into = new_database(db, encoding)
+            result = collate(into, write("plain.dat", RECORDS[0]), "missing.dat")
+            self.assertOneLineFailure(result, into, f"the database's encoding is {encoding}, .*createdb "
+                                      "--encoding=UTF8 --template=template0")
+            self.assertEqual(SERVER.sql("SELECT to_regclass('records') IS NULL", db), [["t"]])
 
     def test_server_stopped_mid_run_leaves_the_table_as_it_was(self):
         into = new_database("crash")

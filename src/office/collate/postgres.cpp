@@ -35,6 +35,8 @@ using ConnectionOptions = std::unique_ptr<PQconninfoOption, OptionsFreer>;
 
 // Taken by the run that creates the table, so that two first runs do not both create it.
 constexpr std::string_view kSchemaLock = "SELECT pg_advisory_xact_lock(7236828425061003621)";
+// Taken by a run before its rows go into an existing table.
+constexpr std::string_view kInsertLock = "SELECT pg_advisory_xact_lock(7236828425061003622)";
 
 // Rows go to the server in pieces of this size: small enough that the socket's buffer keeps
 // the server busy while the next piece is read (256 KiB pieces made the two take turns).
@@ -208,9 +210,9 @@ public:
             done = indexNewTable(added);
         }
         // One run adds at a time: two inserting the same keys in different orders would wait on
-        // each other. Readers are not held up by this lock.
+        // each other. An advisory lock, unlike LOCK TABLE, needs no right beyond INSERT.
         if (done.isOk() && !created_) {
-            done = run("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
+            done = run(kInsertLock, PGRES_TUPLES_OK);
         }
         if (done.isOk() && !created_) {
             const std::string columns = columnList();
@@ -412,7 +414,16 @@ OpenedTarget openPostgresTarget(const std::string& connection) {
         return opened;
     }
     PQsetNoticeProcessor(opening.get(), ignoreNotice, nullptr);  // "already exists, skipping"
-    const bool keepBytes = orEmpty(PQparameterStatus(opening.get(), "server_encoding")) == "SQL_ASCII";
+    // Before anything is read: an answer that a LATIN1 database cannot hold would fail the run
+    // at the end, and every later run of that file the same way.
+    const std::string_view encoding = orEmpty(PQparameterStatus(opening.get(), "server_encoding"));
+    const bool keepBytes = encoding == "SQL_ASCII";
+    if (!keepBytes && encoding != "UTF8") {
+        opened.status = Status::failure(server + ": the database's encoding is " + std::string(encoding) +
+                                        ", which cannot hold every answer; collate into a UTF-8 database "
+                                        "(createdb --encoding=UTF8 --template=template0 NAME)");
+        return opened;
+    }
     if (PQsetClientEncoding(opening.get(), keepBytes ? "SQL_ASCII" : "UTF8") != 0) {
         opened.status = Status::failure(server + ": " + oneLine(PQerrorMessage(opening.get())));
         return opened;
