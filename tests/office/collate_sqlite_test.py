@@ -246,6 +246,18 @@ class Collate(unittest.TestCase):
         self.assert_collated(self.collate(self.write("c.dat", self.ann, self.cy)), 2, 0)
         self.assert_collated(self.collate("c.dat"), 0, 2)
 
+    def test_a_database_that_does_not_last_is_refused_and_a_file_name_with_an_equals_sign_is_a_file(self):
+        self.write("a.dat", self.ann)
+        for into in (":memory:", "", "file::memory:", "file:office.db?mode=memory"):
+            result = self.collate("a.dat", into=into)
+            self.assertEqual((result.returncode, result.stdout, result.stderr.decode()),
+                             (2, b"", f"profiledesk-records: --into '{into}' names a database that is gone when "
+                              "the run ends; name a file\n"), into)
+        self.assertEqual(os.listdir(self.dir), ["a.dat"])
+        self.db = self.path("office=2026.db")
+        self.assert_collated(self.collate("a.dat", into="office=2026.db"), 1, 0)
+        self.assertEqual(self.query("SELECT first_name FROM records"), "Ann\n")
+
     def test_the_database_may_not_be_one_of_the_files(self):
         self.write("a.dat", self.ann)
         result = self.collate("a.dat", into="./a.dat")

@@ -187,6 +187,20 @@ class Export(unittest.TestCase):
         for leap_day in ("2024-02-29", "2000-02-29"):
             self.assertEqual(export(self.folder, "--from", leap_day, "datas.dat").returncode, 0, leap_day)
 
+    def test_a_missing_or_misspelt_command_lists_the_commands_and_dates_the_wrong_way_round_are_refused(self):
+        listing = b": the commands are check, export, collate or report (profiledesk-records --help tells more)\n"
+        for args, start in (([], b"a command is needed"), (["exprot", "datas.dat"], b"no command 'exprot'"),
+                            (["--colour", "exprot"], b"no command 'exprot'")):
+            done = tool_status([RECORDS, *args], self.folder)
+            self.assertEqual(done, (2, b"", b"profiledesk-records: " + start + listing), args)
+        for command in ("export", "report"):
+            done = tool_status([RECORDS, command, "--from", "2026-12-07", "--to", "2026-12-06", "datas.dat"],
+                               self.folder)
+            self.assertEqual(done, (2, b"", b"profiledesk-records: --from 2026-12-07 is later than --to 2026-12-06\n"),
+                             command)
+        one_day = export(self.folder, "--from", "2026-12-06", "--to", "2026-12-06", "datas.dat")
+        self.assertEqual((one_day.returncode, len(one_day.stdout.splitlines())), (0, 2))
+
     def test_output_file_is_whole_or_absent(self):
         with open(self.path("datas.dat"), "rb") as f:
             before = f.read()

@@ -3,9 +3,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "office/cli/platform.hpp"
 #include "office/commands.hpp"
@@ -26,7 +31,8 @@ void addDates(CLI::App& command, std::string& from, std::string& to) {
     command.add_option("--to", to, "keep records entered on this day or earlier")->check(kDay);
 }
 
-DateRange datesOf(const std::string& from, const std::string& to) {
+// The days asked for; nothing, told as a usage error, when they are the wrong way round.
+std::optional<DateRange> datesOf(const std::string& from, const std::string& to, Console& console) {
     DateRange range;
     if (!from.empty()) {
         range.from = parseDay(from);
@@ -34,7 +40,26 @@ DateRange datesOf(const std::string& from, const std::string& to) {
     if (!to.empty()) {
         range.to = parseDay(to);
     }
+    if (range.from && range.to && *range.from > *range.to) {
+        tellError(console, "--from " + from + " is later than --to " + to);
+        return std::nullopt;
+    }
     return range;
+}
+
+// Without a command, or with a word that is none: the commands there are, and where to read more.
+std::string missingCommand(const CLI::App& app, int argc, char** argv) {
+    std::string names;
+    const std::vector<const CLI::App*> commands = app.get_subcommands([](const CLI::App*) { return true; });
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        names += (i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") + commands[i]->get_name();
+    }
+    const std::span<char*> arguments(argv, static_cast<std::size_t>(argc));
+    const auto word = std::find_if(arguments.begin() + 1, arguments.end(),
+                                   [](const char* argument) { return argument[0] != '-'; });
+    return (word == arguments.end() ? std::string("a command is needed")
+                                    : "no command '" + std::string(*word) + "'") +
+           ": the commands are " + names + " (profiledesk-records --help tells more)";
 }
 
 int run(int argc, char** argv, Console& console) {
@@ -82,7 +107,7 @@ int run(int argc, char** argv, Console& console) {
         return app.exit(version);
     } catch (const CLI::ParseError& error) {
         // One line, as for any command-line tool; --help tells the rest.
-        tellError(console, error.what());
+        tellError(console, app.get_subcommands().empty() ? missingCommand(app, argc, argv) : error.what());
         return 2;
     }
 
@@ -90,13 +115,21 @@ int run(int argc, char** argv, Console& console) {
         return runCheck(checkFiles, console);
     }
     if (exportCommand->parsed()) {
-        exported.dates = datesOf(exportFrom, exportTo);
+        const std::optional<DateRange> dates = datesOf(exportFrom, exportTo, console);
+        if (!dates) {
+            return 2;
+        }
+        exported.dates = *dates;
         return runExport(exported, console);
     }
     if (collate->parsed()) {
         return runCollate(collated, console);
     }
-    reported.dates = datesOf(reportFrom, reportTo);
+    const std::optional<DateRange> dates = datesOf(reportFrom, reportTo, console);
+    if (!dates) {
+        return 2;
+    }
+    reported.dates = *dates;
     return runReport(reported, console);
 }
 

@@ -1,7 +1,6 @@
 #include <xxhash.h>
 
 #include <array>
-#include <filesystem>
 #include <string>
 #include <unordered_map>
 
@@ -11,11 +10,6 @@
 #include "office/io/progress.hpp"
 
 namespace profiledesk::office {
-
-bool namesPostgres(std::string_view into) {
-    return into.starts_with("postgresql://") || into.starts_with("postgres://") ||
-           (into.find('=') != std::string_view::npos && !std::filesystem::exists(std::string(into)));
-}
 
 namespace {
 

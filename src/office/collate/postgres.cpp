@@ -356,6 +356,19 @@ void ignoreNotice(void* /*unused*/, const char* /*unused*/) {}
 
 }  // namespace
 
+bool namesPostgres(std::string_view into) {
+    if (into.starts_with("postgresql://") || into.starts_with("postgres://")) {
+        return true;
+    }
+    if (into.find('=') == std::string_view::npos) {
+        return false;
+    }
+    char* parseError = nullptr;
+    const ConnectionOptions options(PQconninfoParse(std::string(into).c_str(), &parseError));
+    PQfreemem(parseError);
+    return options != nullptr;
+}
+
 OpenedTarget openPostgresTarget(const std::string& connection) {
     OpenedTarget opened;
     char* parseError = nullptr;

@@ -237,6 +237,13 @@ OpenedTarget openSqliteTarget(const std::string& path) {
         opened.status = Status::failure(path + ": " + reasonOf(db.get(), SQLITE_READONLY));
         return opened;
     }
+    // ":memory:", "" and a memory URI open a database that is gone when the run ends.
+    if (const char* file = sqlite3_db_filename(db.get(), "main"); file == nullptr || *file == '\0') {
+        opened.status = Status::failure("--into '" + path + "' names a database that is gone when the run ends; "
+                                        "name a file");
+        opened.unsupported = true;
+        return opened;
+    }
     (void)sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
     auto target = std::make_unique<SqliteTarget>(path, std::move(db));
     opened.status = target->prepare();

@@ -39,7 +39,7 @@ public:
 struct OpenedTarget {
     std::unique_ptr<CollateTarget> target;  // null on failure
     Status status = Status::ok();
-    bool unsupported = false;  // this build has no support for that kind of database
+    bool unsupported = false;  // a database this build cannot have, or none that lasts: a usage error
 };
 
 // The records table: the export's columns, a unique record_key, and an index on entered_at;
@@ -47,7 +47,8 @@ struct OpenedTarget {
 OpenedTarget openSqliteTarget(const std::string& path);
 OpenedTarget openPostgresTarget(const std::string& connection);
 
-// True for a PostgreSQL connection URI (postgresql://, postgres://) or key=value string.
+// True for a PostgreSQL connection URI (postgresql://, postgres://) or a key=value string that
+// libpq reads; a file name with '=' in it ("office=2026.db") is not one.
 bool namesPostgres(std::string_view into);
 
 }  // namespace profiledesk::office
