@@ -147,13 +147,17 @@ class Loading(unittest.TestCase):
         kofi = desk_records([b"Kofi\xff\\\x01"])[0]
         path = write("kofi.dat", RECORDS[0], kofi)
         for db, encoding, stored, err in (
-                ("unicode", "UTF8", "4b6f6669efbfbd5c01", path.encode() + b":31: not UTF-8\n"),
+                ("unicode", "UTF8", "4b6f6669efbfbd5c01", path.encode() + b":37: not UTF-8\n"),
                 ("bytes", "SQL_ASCII", "4b6f6669ff5c01", b"")):
             result = collate(new_database(db, encoding), path)
             self.assertEqual((result.returncode, result.stdout, result.stderr),
                              (0, b"2 added, 0 already present, 0 problems\n", err), db)
             self.assertEqual(SERVER.sql("SELECT encode(textsend(first_name), 'hex') FROM records WHERE record = 2", db),
                              [[stored]], db)
+        # The same line as export tells: the one that holds the answer.
+        exported = subprocess.run([TOOL, "export", "--format", "jsonl", path], capture_output=True, timeout=60,
+                                  start_new_session=True, check=False)
+        self.assertEqual(exported.stderr, path.encode() + b":37: not UTF-8\n")
 
 
 class Failures(unittest.TestCase):

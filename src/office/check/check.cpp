@@ -10,15 +10,15 @@ namespace {
 // Tells each problem as FILE:LINE: what is wrong.
 class CheckListener final : public ScanListener {
 public:
-    CheckListener(std::ostream& out, const std::string& path) : out_(out), path_(path) {}
+    CheckListener(ProblemTeller& teller, const std::string& path) : teller_(teller), path_(path) {}
 
     void onRecord(const StoredRecord& /*record*/) override {}
     void onProblem(const ScanProblem& problem) override {
-        tellProblem(out_, path_, problem.line, problem.what);
+        teller_.tell(path_, problem.line, problem.what, problem.kind);
     }
 
 private:
-    std::ostream& out_;
+    ProblemTeller& teller_;
     const std::string& path_;
 };
 
@@ -26,10 +26,12 @@ private:
 
 int runCheck(const std::vector<std::string>& files, Console& console) {
     int status = 0;
+    ProblemTeller teller(console.out, console.allProblems);
     for (const std::string& path : files) {
-        CheckListener told(console.out, path);
+        CheckListener told(teller, path);
         ScanCounts counts;
         const Status read = scanDeskFile(path, told, counts);
+        teller.endFile(path);
         if (!read.isOk()) {
             console.out.flush();
             tellError(console, read.message());

@@ -26,6 +26,11 @@ const CLI::Validator kDay(
     },
     "YYYY-MM-DD");
 
+// Every command reads files, so every command takes this.
+void addAllProblems(CLI::App& command, bool& all) {
+    command.add_flag("--all-problems", all, "tell every problem in full, not only the first 10 of each kind");
+}
+
 void addDates(CLI::App& command, std::string& from, std::string& to) {
     command.add_option("--from", from, "keep records entered on this day or later")->check(kDay);
     command.add_option("--to", to, "keep records entered on this day or earlier")->check(kDay);
@@ -96,6 +101,10 @@ int run(int argc, char** argv, Console& console) {
     addDates(*report, reportFrom, reportTo);
     report->add_option("--title", reported.title, "the page's title");
     report->add_option("FILE", reported.files, "record files")->required();
+
+    for (CLI::App* command : {check, exportCommand, collate, report}) {
+        addAllProblems(*command, console.allProblems);
+    }
 
     try {
         app.parse(argc, argv);

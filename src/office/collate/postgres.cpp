@@ -170,7 +170,7 @@ public:
     }
 
     Status add(const Row& row, std::string_view key) override {
-        note_.clear();
+        notes_.clear();
         appendNumber(std::uint16_t{kColumnCount + 1});
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             if (kColumnKinds.at(i) == ColumnKind::whole) {
@@ -180,15 +180,15 @@ public:
                 appendNumber(std::uint32_t{8});
                 appendNumber(number);
             } else {
-                appendText(row.values.at(i));
+                appendText(row.values.at(i), i);
             }
         }
-        appendText(key);
+        appendText(key, kColumnCount);
         ++rows_;
         return buffer_.size() >= kCopyPiece ? send() : Status::ok();
     }
 
-    std::string_view lastNote() const override { return note_; }
+    std::span<const Note> lastNotes() const override { return notes_; }
 
     Status commit(CollateCounts& counts) override {
         appendNumber(std::uint16_t{0xFFFF});  // the end of the rows
@@ -317,7 +317,7 @@ private:
 
     // One text value, after its length. A text column holds no NUL byte and, in a UTF-8
     // database, only UTF-8: anything else is stored as U+FFFD, and noted.
-    void appendText(std::string_view value) {
+    void appendText(std::string_view value, std::size_t column) {
         const std::size_t lengthAt = buffer_.size();
         appendNumber(std::uint32_t{0});
         std::size_t plain = 0;  // bytes from here on go in as they are
@@ -329,7 +329,10 @@ private:
             }
             std::size_t length = byte == 0 ? 0 : utf8CharacterLength(value.substr(i));
             if (length == 0) {
-                note_ = byte == 0 ? "a NUL byte, stored as U+FFFD" : "not UTF-8";
+                const std::string_view what = byte == 0 ? "a NUL byte, stored as U+FFFD" : "not UTF-8";
+                if (notes_.empty() || notes_.back().column != column || notes_.back().what != what) {
+                    notes_.push_back({column, what});
+                }
                 buffer_.append(value.substr(plain, i - plain)).append("\xEF\xBF\xBD");
                 length = 1;
                 plain = i + 1;
@@ -348,7 +351,7 @@ private:
     bool keepBytes_;  // a SQL_ASCII database takes any bytes but NUL
     std::string buffer_;
     std::uint64_t rows_ = 0;
-    std::string note_;
+    std::vector<Note> notes_;
     bool created_ = false;  // the table is this run's own, not yet seen by others
 };
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,9 +30,13 @@ public:
 
     // Takes one row, with its unique key, to be kept unless a row with that key is there.
     virtual Status add(const Row& row, std::string_view key) = 0;
-    // What the last add() had to change in the row to store it ("not UTF-8"), if anything;
-    // told on stderr against the record's first line.
-    virtual std::string_view lastNote() const { return {}; }
+    // What the last add() had to change in the row to store it, a column at a time ("not
+    // UTF-8"); told on stderr against the line that holds the value.
+    struct Note {
+        std::size_t column = 0;
+        std::string_view what;
+    };
+    virtual std::span<const Note> lastNotes() const { return {}; }
     // Keeps every row taken, all at once, and counts the new ones and those already there.
     virtual Status commit(CollateCounts& counts) = 0;
 };

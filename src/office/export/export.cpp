@@ -149,6 +149,7 @@ public:
     }
 
     void startFile(const std::string& path) {
+        endFile();
         path_ = &path;
         if (options_.format == "jsonl" && !isUtf8(path)) {
             tell(0, "the file's name is not UTF-8");
@@ -168,7 +169,15 @@ public:
         }
     }
 
-    void onProblem(const ScanProblem& problem) override { tell(problem.line, problem.what); }
+    void onProblem(const ScanProblem& problem) override { tell(problem.line, problem.what, problem.kind); }
+
+    // What the last file had that was not told in full.
+    void endFile() {
+        if (path_ != nullptr) {
+            progress_.finish();
+            teller_.endFile(*path_);
+        }
+    }
 
     void writeHeader() {
         if (options_.format == "csv") {
@@ -203,16 +212,11 @@ private:
     // Each line of the record that holds a byte sequence that is not UTF-8, once.
     void tellNotUtf8(const StoredRecord& record) {
         std::vector<std::size_t> lines;
-        const std::string_view text = record.text;
         for (std::size_t i = 4; i < kColumnCount; ++i) {
             const std::string_view value = row_.values.at(i);
-            if (kColumnKinds.at(i) != ColumnKind::text || isUtf8(value)) {
-                continue;
+            if (kColumnKinds.at(i) == ColumnKind::text && !isUtf8(value)) {
+                lines.push_back(lineOf(record, value));
             }
-            const auto offset = static_cast<std::size_t>(value.data() - text.data());
-            lines.push_back(record.firstLine +
-                            static_cast<std::size_t>(std::count(
-                                text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n')));
         }
         // The columns do not follow the record's line order (the library stands after the school).
         std::sort(lines.begin(), lines.end());
@@ -222,9 +226,9 @@ private:
         }
     }
 
-    void tell(std::size_t line, const std::string& what) {
+    void tell(std::size_t line, const std::string& what, std::string_view kind = {}) {
         progress_.finish();
-        tellProblem(console_.err, *path_, line, what);
+        teller_.tell(*path_, line, what, kind);
         told_ = true;
     }
 
@@ -236,6 +240,7 @@ private:
     Row row_;
     nlohmann::ordered_json object_;
     bool told_ = false;
+    ProblemTeller teller_{console_.err, console_.allProblems};
 };
 
 // Exports every file into `sink`; the status to end with, problems told on the way.
@@ -256,6 +261,7 @@ int exportFiles(const ExportOptions& options, Console& console, std::ostream& si
             status = 1;
         }
     }
+    exporter.endFile();
     out.flush();
     progress.finish();
     return exporter.toldProblems() ? 1 : status;
