@@ -55,9 +55,11 @@ void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std
     writeLine(out, text);
 }
 
-void ProblemTeller::tell(std::string_view file, std::size_t line, std::string_view what, std::string_view kind) {
+void ProblemTeller::tell(std::string_view file, std::size_t line, std::string_view what,
+                         std::string_view kind) {
     const std::string_view sort = kind.empty() ? what : kind;
-    auto found = std::find_if(kinds_.begin(), kinds_.end(), [sort](const auto& told) { return told.first == sort; });
+    auto found =
+        std::find_if(kinds_.begin(), kinds_.end(), [sort](const auto& told) { return told.first == sort; });
     if (found == kinds_.end()) {
         found = kinds_.emplace(kinds_.end(), std::string(sort), 0);
     }

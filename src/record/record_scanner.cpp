@@ -152,8 +152,8 @@ void RecordScanner::finish() {
         takeLine(last, false);
     }
     if (recordLines_ > 0) {
-        report(record_.firstLine, std::string(kCutShort) + " (" + std::to_string(recordLines_) + " of 30 lines)",
-               kCutShort);
+        report(record_.firstLine,
+               std::string(kCutShort) + " (" + std::to_string(recordLines_) + " of 30 lines)", kCutShort);
         recordLines_ = 0;
     }
     flushStray();
@@ -262,8 +262,8 @@ std::optional<ScanProblem> RecordScanner::checkRecord() {
         }
     }
     if (!readEnteredAt(record_, record_.enteredAt)) {
-        return ScanProblem{record_.firstLine + lineOf(record_, Field::timeText),
-                           std::string(kUnreadableTime), kUnreadableTime};
+        return ScanProblem{record_.firstLine + lineOf(record_, Field::timeText), std::string(kUnreadableTime),
+                           kUnreadableTime};
     }
     return std::nullopt;
 }

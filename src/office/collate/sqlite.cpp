@@ -149,9 +149,11 @@ public:
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
             // Only a row whose key is there already is skipped: any other constraint that a
-            // row breaks fails the run, which then changes nothing.
-            status = execute("INSERT INTO main.records (" + columnList() + ") SELECT " + columnList() +
-                             " FROM temp.staged WHERE true ORDER BY rowid ON CONFLICT (record_key) DO NOTHING");  // WHERE: SQLite needs one before ON CONFLICT
+            // row breaks fails the run, which then changes nothing. SQLite needs a WHERE
+            // before ON CONFLICT in an INSERT ... SELECT.
+            status =
+                execute("INSERT INTO main.records (" + columnList() + ") SELECT " + columnList() +
+                        " FROM temp.staged WHERE true ORDER BY rowid ON CONFLICT (record_key) DO NOTHING");
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         if (status.isOk()) {
@@ -239,7 +241,8 @@ OpenedTarget openSqliteTarget(const std::string& path) {
     }
     // ":memory:", "" and a memory URI open a database that is gone when the run ends.
     if (const char* file = sqlite3_db_filename(db.get(), "main"); file == nullptr || *file == '\0') {
-        opened.status = Status::failure("--into '" + path + "' names a database that is gone when the run ends; "
+        opened.status = Status::failure("--into '" + path +
+                                        "' names a database that is gone when the run ends; "
                                         "name a file");
         opened.unsupported = true;
         return opened;
