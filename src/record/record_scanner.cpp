@@ -12,6 +12,16 @@
 
 namespace profiledesk {
 
+namespace {
+
+// The sorts of problem, each told with its particulars after it.
+constexpr std::string_view kCutShort = "a record cut short";
+constexpr std::string_view kNotANumber = "a figure that is not a number";
+constexpr std::string_view kUnreadableTime = "a time and date that cannot be read";
+constexpr std::string_view kOverlong = "lines too long";
+
+}  // namespace
+
 std::optional<double> parseFigure(std::string_view text) {
     if (text.empty() || text.size() > 64) {
         return std::nullopt;  // the stream never writes a figure this long
@@ -166,7 +176,8 @@ void RecordScanner::finish() {
         takeLine(last, false);
     }
     if (recordLines_ > 0) {
-        report(record_.firstLine, "a record cut short (" + std::to_string(recordLines_) + " of 30 lines)");
+        report(record_.firstLine,
+               std::string(kCutShort) + " (" + std::to_string(recordLines_) + " of 30 lines)", kCutShort);
         recordLines_ = 0;
     }
     flushStray();
@@ -204,11 +215,12 @@ void RecordScanner::endOverlongLine() {
     overlong_ = false;
     partial_.clear();
     if (recordLines_ > 0) {
-        report(record_.firstLine, "a record cut short (" + std::to_string(recordLines_) + " of 30 lines)");
+        report(record_.firstLine,
+               std::string(kCutShort) + " (" + std::to_string(recordLines_) + " of 30 lines)", kCutShort);
         recordLines_ = 0;
     }
     flushStray();
-    report(lineNumber_, "a line of more than " + std::to_string(maxLineBytes_) + " bytes");
+    report(lineNumber_, "a line of more than " + std::to_string(maxLineBytes_) + " bytes", kOverlong);
 }
 
 void RecordScanner::takeLine(std::string_view line, bool ended) {
@@ -237,7 +249,8 @@ void RecordScanner::takeLine(std::string_view line, bool ended) {
         if (recordLines_ > 0) {
             // A new record began before the last one was whole.
             report(brokenRecordFrom,
-                   "a record cut short (" + std::to_string(brokenRecordLines) + " of 30 lines)");
+                   std::string(kCutShort) + " (" + std::to_string(brokenRecordLines) + " of 30 lines)",
+                   kCutShort);
         } else {
             strayFrom_ = brokenRecordFrom;
             strayLines_ = brokenRecordLines + 1;
@@ -292,7 +305,7 @@ void RecordScanner::endRecord() {
     recordLines_ = 0;
     lineStarts_.at(kRecordLines) = record_.text.size();
     if (const std::optional<ScanProblem> problem = checkRecord()) {
-        report(problem->line, problem->what);
+        report(problem->line, problem->what, problem->kind);
     } else {
         record_.number = ++records_;
         stopped_ = !listener_.onRecord(record_);
@@ -309,12 +322,12 @@ std::optional<ScanProblem> RecordScanner::checkRecord() {
         const std::string_view text = record_.field(figure);
         if (!parseFigure(text)) {
             return ScanProblem{record_.firstLine + lineOf(record_, figure),
-                               "a figure that is not a number ('" + makeVisible(text) + "')"};
+                               std::string(kNotANumber) + " ('" + makeVisible(text) + "')", kNotANumber};
         }
     }
     if (!readEnteredAt(record_, record_.enteredAt)) {
-        return ScanProblem{record_.firstLine + lineOf(record_, Field::timeText),
-                           "a time and date that cannot be read"};
+        return ScanProblem{record_.firstLine + lineOf(record_, Field::timeText), std::string(kUnreadableTime),
+                           kUnreadableTime};
     }
     return std::nullopt;
 }
@@ -331,12 +344,12 @@ void RecordScanner::flushStray() {
     const std::size_t from = strayFrom_;
     strayLines_ = 0;
     brokenAt_ = 0;
-    report(from, std::move(what));
+    report(from, std::move(what), "lines that belong to no record");
 }
 
-void RecordScanner::report(std::size_t line, std::string what) {
+void RecordScanner::report(std::size_t line, std::string what, std::string_view kind) {
     ++problems_;
-    listener_.onProblem(ScanProblem{line, std::move(what)});
+    listener_.onProblem(ScanProblem{line, std::move(what), kind});
 }
 
 }  // namespace profiledesk

@@ -51,6 +51,7 @@ struct StoredRecord {
 struct ScanProblem {
     std::size_t line = 0;  // the first line concerned
     std::string what;
+    std::string_view kind;  // the same for every problem of its sort: "a record cut short"
 };
 
 // Receives what the scanner finds, in file order.
@@ -99,7 +100,7 @@ private:
     void endRecord();
     std::optional<ScanProblem> checkRecord();
     void flushStray();
-    void report(std::size_t line, std::string what);
+    void report(std::size_t line, std::string what, std::string_view kind);
     bool matchLine(std::size_t index, std::size_t lineStart);
 
     // The last record whose 30 lines all matched: a line equal to the same line of it, and

@@ -3,10 +3,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <optional>
+#include <span>
+#include <string>
 #include <variant>
+#include <vector>
 
 #include "common/output_watch.hpp"
 #include "common/process.hpp"
@@ -23,6 +28,11 @@ const CLI::Validator kDay(
         return profiledesk::Day::parse(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
     },
     "YYYY-MM-DD");
+
+// Every command reads files, so every command takes this.
+void addAllProblems(CLI::App& command, bool& all) {
+    command.add_flag("--all-problems", all, "tell every problem in full, not only the first 10 of each kind");
+}
 
 void addDates(CLI::App& command, std::string& from, std::string& to) {
     command.add_option("--from", from, "keep records entered on this day or later")->check(kDay);
@@ -79,7 +89,8 @@ std::variant<std::vector<DeskInput>, std::string> desksOf(const DeskSources& sou
     return desks;
 }
 
-DateRange datesOf(const std::string& from, const std::string& to) {
+// The days asked for; nothing, told as a usage error, when they are the wrong way round.
+std::optional<DateRange> datesOf(const std::string& from, const std::string& to, Streams& console) {
     DateRange range;
     if (!from.empty()) {
         range.from = profiledesk::Day::parse(from);
@@ -87,7 +98,26 @@ DateRange datesOf(const std::string& from, const std::string& to) {
     if (!to.empty()) {
         range.to = profiledesk::Day::parse(to);
     }
+    if (range.from && range.to && *range.from > *range.to) {
+        tellError(console, "--from " + from + " is later than --to " + to);
+        return std::nullopt;
+    }
     return range;
+}
+
+// Without a command, or with a word that is none: the commands there are, and where to read more.
+std::string missingCommand(const CLI::App& app, int argc, char** argv) {
+    std::string names;
+    const std::vector<const CLI::App*> commands = app.get_subcommands([](const CLI::App*) { return true; });
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        names += (i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") + commands[i]->get_name();
+    }
+    const std::span<char*> arguments(argv, static_cast<std::size_t>(argc));
+    const auto word = std::find_if(arguments.begin() + 1, arguments.end(),
+                                   [](const char* argument) { return argument[0] != '-'; });
+    return (word == arguments.end() ? std::string("a command is needed")
+                                    : "no command '" + std::string(*word) + "'") +
+           ": the commands are " + names + " (profiledesk-records --help tells more)";
 }
 
 int run(int argc, char** argv, Streams& console) {
@@ -138,6 +168,10 @@ int run(int argc, char** argv, Streams& console) {
     report->add_option("--title", reported.title, "the page's title");
     addDesks(*report, sources);
 
+    for (CLI::App* command : {check, exportCommand, collate, report}) {
+        addAllProblems(*command, console.allProblems);
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
@@ -148,7 +182,7 @@ int run(int argc, char** argv, Streams& console) {
         return app.exit(version);
     } catch (const CLI::ParseError& error) {
         // One line, as for any command-line tool; --help tells the rest.
-        tellError(console, error.what());
+        tellError(console, app.get_subcommands().empty() ? missingCommand(app, argc, argv) : error.what());
         return 2;
     }
 
@@ -162,7 +196,11 @@ int run(int argc, char** argv, Streams& console) {
         return runCheck(read, console);
     }
     if (exportCommand->parsed()) {
-        exported.dates = datesOf(exportFrom, exportTo);
+        const std::optional<DateRange> dates = datesOf(exportFrom, exportTo, console);
+        if (!dates) {
+            return 2;
+        }
+        exported.dates = *dates;
         if (exported.forSpreadsheet && exported.format != "csv") {
             tellError(console, "--for-spreadsheet: only CSV is for spreadsheets");
             return 2;
@@ -174,7 +212,11 @@ int run(int argc, char** argv, Streams& console) {
         collated.desks = std::move(read);
         return runCollate(collated, console);
     }
-    reported.dates = datesOf(reportFrom, reportTo);
+    const std::optional<DateRange> dates = datesOf(reportFrom, reportTo, console);
+    if (!dates) {
+        return 2;
+    }
+    reported.dates = *dates;
     reported.desks = std::move(read);
     return runReport(reported, console);
 }

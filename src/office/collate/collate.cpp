@@ -1,9 +1,11 @@
 #include <xxhash.h>
 
+#include <algorithm>
 #include <array>
-#include <filesystem>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "common/output_watch.hpp"
 #include "office/collate/target.hpp"
@@ -12,11 +14,6 @@
 #include "office/io/progress.hpp"
 
 namespace profiledesk::office {
-
-bool namesPostgres(std::string_view into) {
-    return into.starts_with("postgresql://") || into.starts_with("postgres://") ||
-           (into.find('=') != std::string_view::npos && !std::filesystem::exists(std::string(into)));
-}
 
 namespace {
 
@@ -49,9 +46,8 @@ public:
             static_cast<unsigned long long>(hash.low64), static_cast<unsigned long long>(ordinal));
         fillRow(desk_.name, record, row_);
         failure = target_.add(row_, std::string_view(key.data(), static_cast<std::size_t>(length)));
-        if (const std::string_view note = target_.lastNote(); failure.isOk() && !note.empty()) {
-            progress_.finish();
-            tellProblem(console_.err, desk_.path, record.firstLine, note);
+        if (failure.isOk() && !target_.lastNotes().empty()) {
+            tellNotes(record);
         }
         progress_.addRecords(1);
         return failure.isOk();
@@ -59,18 +55,45 @@ public:
 
     void onProblem(const ScanProblem& problem) override {
         progress_.finish();
-        tellProblem(console_.err, desk_.path, problem.line, problem.what);
+        teller_.tell(desk_.path, problem.line, problem.what, problem.kind);
+    }
+
+    // What was not told in full.
+    void endFile() {
+        progress_.finish();
+        teller_.endFile(desk_.path);
     }
 
     Status failure = Status::ok();
 
 private:
+    // Each at the line that holds the value, as export tells them, in file order.
+    void tellNotes(const StoredRecord& record) {
+        std::vector<std::pair<std::size_t, std::string_view>> told;
+        for (const CollateTarget::Note& note : target_.lastNotes()) {
+            if (note.column != 0) {
+                told.emplace_back(lineOf(record, row_.values.at(note.column)), note.what);
+            } else if (!nameTold_) {  // the source column: the file's name, told once
+                told.emplace_back(0, note.what == "not UTF-8" ? "the file's name is not UTF-8" : note.what);
+                nameTold_ = true;
+            }
+        }
+        std::sort(told.begin(), told.end());
+        told.erase(std::unique(told.begin(), told.end()), told.end());
+        progress_.finish();
+        for (const auto& [line, what] : told) {
+            teller_.tell(desk_.path, line, what);
+        }
+    }
+
     Streams& console_;
     const DeskInput& desk_;
     CollateTarget& target_;
     Progress& progress_;
     std::unordered_map<XXH128_hash_t, std::uint64_t, HashOf, SameHash> seen_;
     Row row_;
+    ProblemTeller teller_{console_.err, console_.allProblems};
+    bool nameTold_ = false;
 };
 
 }  // namespace
@@ -98,6 +121,7 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
         ScanCounts counts;
         const Status read = scanDeskFile(desk, collector, counts, console.maxLineBytes,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
+        collector.endFile();
         if (!collector.failure.isOk()) {
             progress.finish();
             tellError(console, collector.failure.message());

@@ -36,6 +36,8 @@ using ConnectionOptions = std::unique_ptr<PQconninfoOption, OptionsFreer>;
 
 // Taken by the run that creates the table, so that two first runs do not both create it.
 constexpr std::string_view kSchemaLock = "SELECT pg_advisory_xact_lock(7236828425061003621)";
+// Taken by a run before its rows go into an existing table.
+constexpr std::string_view kInsertLock = "SELECT pg_advisory_xact_lock(7236828425061003622)";
 
 // Rows go to the server in pieces of this size: small enough that the socket's buffer keeps
 // the server busy while the next piece is read (256 KiB pieces made the two take turns).
@@ -163,7 +165,7 @@ public:
     }
 
     Status add(const Row& row, std::string_view key) override {
-        note_.clear();
+        notes_.clear();
         appendNumber(std::uint16_t{kColumnCount + 1});
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             if (kColumns.at(i).kind == ColumnKind::whole) {
@@ -173,15 +175,15 @@ public:
                 appendNumber(std::uint32_t{8});
                 appendNumber(number);
             } else {
-                appendText(row.values.at(i));
+                appendText(row.values.at(i), i);
             }
         }
-        appendText(key);
+        appendText(key, kColumnCount);
         ++rows_;
         return buffer_.size() >= kCopyPiece ? send() : Status::ok();
     }
 
-    std::string_view lastNote() const override { return note_; }
+    std::span<const Note> lastNotes() const override { return notes_; }
 
     Status commit(CollateCounts& counts) override {
         appendNumber(std::uint16_t{0xFFFF});  // the end of the rows
@@ -203,9 +205,9 @@ public:
             done = indexNewTable(added);
         }
         // One run adds at a time: two inserting the same keys in different orders would wait on
-        // each other. Readers are not held up by this lock.
+        // each other. An advisory lock, unlike LOCK TABLE, needs no right beyond INSERT.
         if (done.isOk() && !created_) {
-            done = run("LOCK TABLE " + named(kRecordsTable) + " IN SHARE ROW EXCLUSIVE MODE");
+            done = run(kInsertLock, PGRES_TUPLES_OK);
         }
         if (done.isOk() && !created_) {
             const std::string columns = columnList();
@@ -314,15 +316,15 @@ private:
 
     // One text value, after its length. A text column holds no NUL byte and, in a UTF-8
     // database, only UTF-8: anything else is stored as U+FFFD, and noted.
-    void appendText(std::string_view value) {
+    void appendText(std::string_view value, std::size_t column) {
         const std::size_t lengthAt = buffer_.size();
         appendNumber(std::uint32_t{0});
         const Replaced replaced = replaceNotUtf8(
             buffer_, value, [](std::string_view character) { return character.front() == '\0'; }, keepBytes_);
-        if (replaced.notUtf8) {
-            note_ = "not UTF-8";
-        } else if (replaced.unwanted) {
-            note_ = "a NUL byte, stored as U+FFFD";
+        const std::string_view what =
+            replaced.notUtf8 ? "not UTF-8" : replaced.unwanted ? "a NUL byte, stored as U+FFFD" : "";
+        if (!what.empty() && (notes_.empty() || notes_.back().column != column || notes_.back().what != what)) {
+            notes_.push_back({column, what});
         }
         const auto length = static_cast<std::uint32_t>(buffer_.size() - lengthAt - 4);
         for (std::size_t i = 0; i < 4; ++i) {
@@ -335,13 +337,26 @@ private:
     bool keepBytes_;  // a SQL_ASCII database takes any bytes but NUL
     std::string buffer_;
     std::uint64_t rows_ = 0;
-    std::string note_;
+    std::vector<Note> notes_;
     bool created_ = false;  // the table is this run's own, not yet seen by others
 };
 
 void ignoreNotice(void* /*unused*/, const char* /*unused*/) {}
 
 }  // namespace
+
+bool namesPostgres(std::string_view into) {
+    if (into.starts_with("postgresql://") || into.starts_with("postgres://")) {
+        return true;
+    }
+    if (into.find('=') == std::string_view::npos) {
+        return false;
+    }
+    char* parseError = nullptr;
+    const ConnectionOptions options(PQconninfoParse(std::string(into).c_str(), &parseError));
+    PQfreemem(parseError);
+    return options != nullptr;
+}
 
 OpenedTarget openPostgresTarget(const std::string& connection) {
     OpenedTarget opened;
@@ -401,7 +416,16 @@ OpenedTarget openPostgresTarget(const std::string& connection) {
         return opened;
     }
     PQsetNoticeProcessor(opening.get(), ignoreNotice, nullptr);  // "already exists, skipping"
-    const bool keepBytes = orEmpty(PQparameterStatus(opening.get(), "server_encoding")) == "SQL_ASCII";
+    // Before anything is read: an answer that a LATIN1 database cannot hold would fail the run
+    // at the end, and every later run of that file the same way.
+    const std::string_view encoding = orEmpty(PQparameterStatus(opening.get(), "server_encoding"));
+    const bool keepBytes = encoding == "SQL_ASCII";
+    if (!keepBytes && encoding != "UTF8") {
+        opened.status = Status::failure(server + ": the database's encoding is " + std::string(encoding) +
+                                        ", which cannot hold every answer; collate into a UTF-8 database "
+                                        "(createdb --encoding=UTF8 --template=template0 NAME)");
+        return opened;
+    }
     if (PQsetClientEncoding(opening.get(), keepBytes ? "SQL_ASCII" : "UTF8") != 0) {
         opened.status = Status::failure(server + ": " + oneLine(PQerrorMessage(opening.get())));
         return opened;

@@ -78,6 +78,9 @@ public:
             return status;
         }
         status = beginWriting();
+        if (status.isOk()) {
+            status = checkRecordsTable();
+        }
         const Status undone = execute("ROLLBACK");
         if (!status.isOk() || !undone.isOk()) {
             return status.isOk() ? undone : status;
@@ -132,9 +135,13 @@ public:
         status = beginWriting();
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
-            status =
-                execute("INSERT OR IGNORE INTO main." + std::string(kRecordsTable) + " (" + columnList() +
-                        ") SELECT " + columnList() + " FROM " + std::string(kStaged) + " ORDER BY rowid");
+            // Only a row whose key is there already is skipped: any other constraint that a
+            // row breaks fails the run, which then changes nothing. SQLite needs a WHERE
+            // before ON CONFLICT in an INSERT ... SELECT.
+            status = execute("INSERT INTO main." + std::string(kRecordsTable) + " (" + columnList() + ") SELECT " +
+                             columnList() + " FROM " + std::string(kStaged) +
+                             " WHERE true ORDER BY rowid ON CONFLICT (" + std::string(kKeyColumn) +
+                             ") DO NOTHING");
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         if (status.isOk()) {
@@ -154,6 +161,30 @@ public:
     }
 
 private:
+    // A records table made elsewhere must have a unique record_key, or each run would add
+    // every record again.
+    Status checkRecordsTable() {
+        Statement statement;
+        Status status = prepareStatement(
+            "SELECT count(*) FROM pragma_index_list('records', 'main') AS list "
+            "WHERE list.\"unique\" AND NOT list.partial AND (SELECT group_concat(info.name) "
+            "FROM pragma_index_info(list.name) AS info) = 'record_key'",
+            statement);
+        if (!status.isOk()) {
+            return status;
+        }
+        const int code = sqlite3_step(statement.get());
+        if (code != SQLITE_ROW) {
+            return failure(code);
+        }
+        if (sqlite3_column_int(statement.get(), 0) == 0) {
+            return Status::failure(path_ +
+                                   ": the records table has no UNIQUE constraint on record_key alone; "
+                                   "give it one, or collate into another file");
+        }
+        return Status::ok();
+    }
+
     Status createSchema() {
         const std::string table(kRecordsTable);
         Status status =
@@ -198,6 +229,14 @@ OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds) {
     // SQLite opens a file it may not write for reading only, and says nothing.
     if (sqlite3_db_readonly(db.get(), "main") == 1) {
         opened.status = Status::failure(path + ": " + reasonOf(db.get(), SQLITE_READONLY, waitSeconds));
+        return opened;
+    }
+    // ":memory:", "" and a memory URI open a database that is gone when the run ends.
+    if (const char* file = sqlite3_db_filename(db.get(), "main"); file == nullptr || *file == '\0') {
+        opened.status = Status::failure("--into '" + path +
+                                        "' names a database that is gone when the run ends; "
+                                        "name a file");
+        opened.unsupported = true;
         return opened;
     }
     (void)sqlite3_busy_timeout(db.get(), waitSeconds * 1000);

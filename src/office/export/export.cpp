@@ -194,10 +194,10 @@ public:
     }
 
     void startFile(const DeskInput& desk) {
+        endFile();
         desk_ = &desk;
         if (options_.format == "jsonl" && !isUtf8(desk.name)) {
-            onProblem({0, desk.name == desk.path ? "the file's name is not UTF-8"
-                                                 : "the desk's name is not UTF-8"});
+            tell(0, desk.name == desk.path ? "the file's name is not UTF-8" : "the desk's name is not UTF-8");
         }
     }
 
@@ -215,11 +215,20 @@ public:
         return true;
     }
 
-    void onProblem(const ScanProblem& problem) override {
-        tell(problem.line, problem.what);
-        told_ = true;
+    void onProblem(const ScanProblem& problem) override { tell(problem.line, problem.what, problem.kind); }
+    // Told as a problem is, but the records are whole: no exit status changes for it.
+    void onNote(const ScanProblem& note) override {
+        progress_.finish();
+        teller_.tell(desk_->path, note.line, note.what, note.kind);
     }
-    void onNote(const ScanProblem& note) override { tell(note.line, note.what); }
+
+    // What the last file had that was not told in full.
+    void endFile() {
+        if (desk_ != nullptr) {
+            progress_.finish();
+            teller_.endFile(desk_->path);
+        }
+    }
 
     void writeHeader() {
         if (options_.format == "csv") {
@@ -265,9 +274,10 @@ private:
         out_.put('\n');
     }
 
-    void tell(std::size_t line, const std::string& what) {
+    void tell(std::size_t line, const std::string& what, std::string_view kind = {}) {
         progress_.finish();
-        tellProblem(console_.err, desk_->path, line, what);
+        teller_.tell(desk_->path, line, what, kind);
+        told_ = true;
     }
 
     Streams& console_;
@@ -278,6 +288,7 @@ private:
     Row row_;
     nlohmann::ordered_json object_;
     bool told_ = false;
+    ProblemTeller teller_{console_.err, console_.allProblems};
 };
 
 // Exports every file into `sink`; the status to end with, problems told on the way.
@@ -298,6 +309,7 @@ int exportFiles(const ExportOptions& options, Streams& console, std::ostream& si
             status = 1;
         }
     }
+    exporter.endFile();
     out.flush();
     progress.finish();
     return exporter.toldProblems() ? 1 : status;

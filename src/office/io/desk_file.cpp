@@ -170,13 +170,13 @@ private:
         if (!named_) {
             if (!told_) {
                 told_ = true;
-                listener_.onNote({0, "not UTF-8 (a Windows desk? try --encoding CP1252)"});
+                listener_.onNote({0, "not UTF-8 (a Windows desk? try --encoding CP1252)", {}});
             }
             return;
         }
         badLines_.erase(std::unique(badLines_.begin(), badLines_.end()), badLines_.end());
         for (const std::size_t line : badLines_) {
-            listener_.onNote({line, "not " + decoder_.encoding()});
+            listener_.onNote({line, "not " + decoder_.encoding(), {}});
         }
     }
 

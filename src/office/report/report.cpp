@@ -30,7 +30,13 @@ public:
 
     void onProblem(const ScanProblem& problem) override {
         progress_.finish();
-        tellProblem(console_.err, path_, problem.line, problem.what);
+        teller_.tell(path_, problem.line, problem.what, problem.kind);
+    }
+
+    // What was not told in full.
+    void endFile() {
+        progress_.finish();
+        teller_.endFile(path_);
     }
 
     std::uint64_t kept = 0;
@@ -41,6 +47,7 @@ private:
     const DateRange& dates_;
     ReportTally& tally_;
     Progress& progress_;
+    ProblemTeller teller_{console_.err, console_.allProblems};
 };
 
 }  // namespace
@@ -67,6 +74,7 @@ int runReport(const ReportOptions& options, Streams& console) {
             ScanCounts counts;
             const Status read = scanDeskFile(desk, listener, counts, console.maxLineBytes,
                                              [&progress](std::size_t bytes) { progress.addBytes(bytes); });
+            listener.endFile();
             FileTally& file = input.files.emplace_back();
             file.desk = desk.name;
             file.path = desk.path;
