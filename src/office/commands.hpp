@@ -47,6 +47,7 @@ int runExport(const ExportOptions& options, Console& console);
 
 struct CollateOptions {
     std::string into;  // a SQLite file, or a PostgreSQL connection URI or string
+    bool full = false;  // read every file from its start, whatever the checkpoints say
     std::vector<std::string> files;
 };
 int runCollate(const CollateOptions& options, Console& console);

@@ -126,6 +126,7 @@ void RecordScanner::feed(std::string_view bytes) {
             return;
         }
         const auto length = static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
+        lineEnd_ = offset_ + partial_.size() + length + 1;
         if (partial_.empty()) {
             takeLine(bytes.substr(0, length), true);
         } else {
@@ -133,6 +134,7 @@ void RecordScanner::feed(std::string_view bytes) {
             takeLine(partial_, true);
             partial_.clear();
         }
+        offset_ = lineEnd_;
         bytes.remove_prefix(length + 1);
     }
 }
@@ -203,6 +205,7 @@ void RecordScanner::startRecord(std::string_view line) {
     flushStray();
     record_.text += '\n';
     record_.firstLine = opened;
+    record_.startOffset = offset_;
     recordLines_ = 1;
 }
 
@@ -233,6 +236,7 @@ void RecordScanner::endRecord() {
         report(problem->line, problem->what);
     } else {
         record_.number = ++records_;
+        record_.endOffset = lineEnd_;
         listener_.onRecord(record_);
     }
     // Kept by swapping, not copying: the next record's first line replaces the text anyway.

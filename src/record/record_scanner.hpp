@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,8 @@ struct EnteredAt {
 struct StoredRecord {
     std::size_t number = 0;     // 1 for the first whole record of the file
     std::size_t firstLine = 0;  // the line of the file it starts on, from 1
+    std::uint64_t startOffset = 0;  // the bytes of the file before it, as fed
+    std::uint64_t endOffset = 0;    // and up to its last line end, included
     std::string text;           // its 30 lines, each ending in '\n' whatever the file used
     FieldSpans spans;
     EnteredAt enteredAt;
@@ -61,9 +64,18 @@ public:
     virtual void onProblem(const ScanProblem& problem) = 0;
 };
 
+// Where a scan begins: the start of the file, or the end of a whole record read before,
+// so that the records after it are numbered as a read from the start numbers them.
+struct ScanStart {
+    std::uint64_t offset = 0;  // bytes before the first one fed
+    std::size_t lines = 0;     // lines before it
+    std::size_t records = 0;   // whole records before it
+};
+
 class RecordScanner {
 public:
-    explicit RecordScanner(ScanListener& listener) : listener_(listener) {}
+    explicit RecordScanner(ScanListener& listener, const ScanStart& start = {})
+        : listener_(listener), lineNumber_(start.lines), records_(start.records), offset_(start.offset) {}
 
     // The next bytes of the file.
     void feed(std::string_view bytes);
@@ -103,6 +115,8 @@ private:
     std::size_t brokenAt_ = 0;  // where a record in that stretch broke off, if one did
     std::size_t records_ = 0;
     std::size_t problems_ = 0;
+    std::uint64_t offset_ = 0;   // bytes before the line being taken
+    std::uint64_t lineEnd_ = 0;  // bytes up to the end of that line
 };
 
 }  // namespace profiledesk

@@ -185,7 +185,8 @@ Status appendWhole(const std::string& path, std::string_view bytes) {
     return systemFailure(what, path, error);
 }
 
-RecordReader::RecordReader(const std::string& path) : path_(path) {
+// Line ends are always read as stored here: the platform's own are '\n'.
+RecordReader::RecordReader(const std::string& path, LineEnds ends) : path_(path), ends_(ends) {
     // No controlling terminal from a device named datas.dat, even for the moment it is open.
     file_.reset(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
     if (file_.get() < 0) {
@@ -248,6 +249,18 @@ std::size_t RecordReader::read(char* buffer, std::size_t size) {
             return 0;
         }
     }
+}
+
+bool RecordReader::skip(unsigned long long bytes) {
+    if (!sized_ || bytes > remaining_) {
+        return false;
+    }
+    if (::lseek(file_.get(), static_cast<off_t>(bytes), SEEK_CUR) < 0) {
+        status_ = systemFailure("could not read", path_, errno);
+        return false;
+    }
+    remaining_ -= bytes;
+    return true;
 }
 
 bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {

@@ -129,7 +129,7 @@ Status appendWhole(const std::string& path, std::string_view bytes) {
     return outcome;
 }
 
-RecordReader::RecordReader(const std::string& path) : path_(path) {
+RecordReader::RecordReader(const std::string& path, LineEnds ends) : path_(path), ends_(ends) {
     int fd = -1;
     const errno_t opened =
         ::_sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD);
@@ -179,12 +179,28 @@ std::size_t RecordReader::read(char* buffer, std::size_t size) {
         return 0;
     }
     const auto length = static_cast<std::size_t>(got);
+    if (ends_ == LineEnds::asStored) {
+        remaining_ -= length;
+        return length;
+    }
     const LineEndsRead converted = crlfToLf(buffer, length, length == remaining_);
     if (converted.consumed < length) {
         (void)::_lseeki64(file_.get(), static_cast<long long>(converted.consumed) - got, SEEK_CUR);
     }
     remaining_ -= converted.consumed;
     return converted.kept;
+}
+
+bool RecordReader::skip(unsigned long long bytes) {
+    if (!sized_ || bytes > remaining_) {
+        return false;
+    }
+    if (::_lseeki64(file_.get(), static_cast<long long>(bytes), SEEK_CUR) < 0) {
+        status_ = errnoFailure("could not read", path_, errno);
+        return false;
+    }
+    remaining_ -= bytes;
+    return true;
 }
 
 bool RecordReader::copyRestTo(int /*outputDescriptor*/, bool& /*endsWithNewline*/) { return false; }

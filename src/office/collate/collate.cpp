@@ -1,9 +1,7 @@
-#include <xxhash.h>
-
-#include <array>
 #include <filesystem>
+#include <optional>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "office/collate/target.hpp"
 #include "office/commands.hpp"
@@ -19,39 +17,27 @@ bool namesPostgres(std::string_view into) {
 
 namespace {
 
-struct HashOf {
-    std::size_t operator()(const XXH128_hash_t& hash) const { return static_cast<std::size_t>(hash.low64); }
-};
-struct SameHash {
-    bool operator()(const XXH128_hash_t& a, const XXH128_hash_t& b) const {
-        return XXH128_isEqual(a, b) != 0;
-    }
-};
-
-// Gives every record of one file its key: the hash of its bytes (line ends made LF) and
-// its place among the identical records of that file, so that a record entered twice is
-// kept twice, and the same file collated again adds nothing.
+// Hands every record of one file to the target with the hash of its content; the database
+// numbers the records of the same content. Keeps where the file's last whole record ends.
 class Collector final : public ScanListener {
 public:
-    Collector(Console& console, const std::string& path, CollateTarget& target, Progress& progress)
-        : console_(console), path_(path), target_(target), progress_(progress) {}
+    Collector(Console& console, const std::string& path, CollateTarget& target, std::uint32_t file,
+              Progress& progress)
+        : console_(console), path_(path), target_(target), file_(file), progress_(progress) {}
 
     void onRecord(const StoredRecord& record) override {
         if (!failure.isOk()) {
             return;
         }
-        const XXH128_hash_t hash = XXH3_128bits(record.text.data(), record.text.size());
-        const std::uint64_t ordinal = ++seen_[hash];
-        std::array<char, 64> key{};
-        const int length = std::snprintf(
-            key.data(), key.size(), "%016llx%016llx-%llu", static_cast<unsigned long long>(hash.high64),
-            static_cast<unsigned long long>(hash.low64), static_cast<unsigned long long>(ordinal));
+        const std::string content = contentHash(record.text);
         fillRow(path_, record, row_);
-        failure = target_.add(row_, std::string_view(key.data(), static_cast<std::size_t>(length)));
+        failure = target_.add(row_, content, file_);
         if (const std::string_view note = target_.lastNote(); failure.isOk() && !note.empty()) {
             progress_.finish();
             tellProblem(console_.err, path_, record.firstLine, note);
         }
+        last = Checkpoint{record.endOffset, record.number, record.firstLine + kRecordLines - 1,
+                          record.endOffset - record.startOffset, content};
         progress_.addRecords(1);
     }
 
@@ -61,15 +47,25 @@ public:
     }
 
     Status failure = Status::ok();
+    std::optional<Checkpoint> last;  // after the last whole record read
 
 private:
     Console& console_;
     const std::string& path_;
     CollateTarget& target_;
+    std::uint32_t file_;
     Progress& progress_;
-    std::unordered_map<XXH128_hash_t, std::uint64_t, HashOf, SameHash> seen_;
     Row row_;
 };
+
+std::optional<DeskFilePlace> placeOf(const std::optional<Checkpoint>& checkpoint) {
+    if (!checkpoint) {
+        return std::nullopt;
+    }
+    return DeskFilePlace{ScanStart{checkpoint->offset, static_cast<std::size_t>(checkpoint->lines),
+                                   static_cast<std::size_t>(checkpoint->records)},
+                         checkpoint->tailLength, checkpoint->tail};
+}
 
 }  // namespace
 
@@ -84,18 +80,42 @@ int runCollate(const CollateOptions& options, Console& console) {
         tellError(console, opened.status.message());
         return opened.unsupported ? 2 : 1;
     }
+    std::vector<std::optional<Checkpoint>> checkpoints;
+    if (const Status started = opened.target->start(options.files, checkpoints); !started.isOk()) {
+        tellError(console, started.message());
+        return 1;
+    }
     Progress progress(console.err, console.errIsTerminal, totalSize(options.files));
     std::uint64_t problems = 0;
-    for (const std::string& path : options.files) {
-        Collector collector(console, path, *opened.target, progress);
+    std::uint64_t skipped = 0;  // records before a checkpoint, not read again
+    for (std::uint32_t file = 0; file < options.files.size(); ++file) {
+        const std::string& path = options.files.at(file);
+        const std::optional<Checkpoint> checkpoint = options.full ? std::nullopt : checkpoints.at(file);
+        Collector collector(console, path, *opened.target, file, progress);
         ScanCounts counts;
-        const Status read = scanDeskFile(path, collector, counts,
-                                         [&progress](std::size_t bytes) { progress.addBytes(bytes); });
+        ReadFrom how = ReadFrom::start;
+        bool sized = false;
+        const Status read =
+            resumeDeskFile(path, placeOf(checkpoint), collector, counts,
+                           [&progress](std::size_t bytes) { progress.addBytes(bytes); }, how, sized);
         if (!collector.failure.isOk()) {
             progress.finish();
             tellError(console, collector.failure.message());
             return 1;  // the database is left as it was
         }
+        if (how == ReadFrom::startChanged) {
+            progress.finish();
+            tellProblem(console.err, path, 0, "changed before the last collated record; read in full");
+        }
+        FileRun run{path, how != ReadFrom::place, std::nullopt, std::nullopt, read.isOk()};
+        if (how == ReadFrom::place) {
+            run.from = checkpoint;
+            skipped += checkpoint->records;
+        }
+        if (sized) {
+            run.reached = collector.last ? collector.last : run.from;
+        }
+        opened.target->endFile(std::move(run));  // the rows of a failed read are kept, not its checkpoint
         if (!read.isOk()) {
             progress.finish();
             tellError(console, read.message());
@@ -110,7 +130,7 @@ int runCollate(const CollateOptions& options, Console& console) {
         tellError(console, committed.message());
         return 1;
     }
-    console.out << counts.added << " added, " << counts.present << " already present, " << problems
+    console.out << counts.added << " added, " << counts.present + skipped << " already present, " << problems
                 << " problems" << std::endl;
     return problems > 0 ? 1 : 0;
 }

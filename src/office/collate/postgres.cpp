@@ -3,15 +3,19 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/utf8.hpp"
+#include "office/collate/run_sql.hpp"
 #include "office/collate/target.hpp"
 
 namespace profiledesk::office {
@@ -40,23 +44,16 @@ constexpr std::string_view kSchemaLock = "SELECT pg_advisory_xact_lock(723682842
 // the server busy while the next piece is read (256 KiB pieces made the two take turns).
 constexpr std::size_t kCopyPiece = std::size_t{32} << 10;
 
-std::string columnList() {
-    std::string list;
-    for (const std::string_view name : kColumnNames) {
-        list.append(name).append(", ");
-    }
-    return list + "record_key";
-}
+const SqlDialect kPostgres{"BIGINT", "TEXT COLLATE \"C\"", false};
 
-std::string createTableStatement() {
-    std::string statement = "CREATE TABLE IF NOT EXISTS records (";
+std::string columnDefinitions() {
+    std::string definitions;
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         // The figures stay text, exactly as the record writes them ("1.52416e+12", "inf").
-        statement.append(kColumnNames.at(i))
+        definitions.append(kColumnNames.at(i))
             .append(kColumnKinds.at(i) == ColumnKind::whole ? " BIGINT, " : " TEXT, ");
     }
-    // Keys compare as bytes, whatever the database's locale: quicker, and they are hex.
-    return statement + "record_key TEXT COLLATE \"C\" NOT NULL)";
+    return definitions;
 }
 
 // One part of a URI, with anything but unreserved characters percent-encoded, so that a
@@ -131,33 +128,64 @@ public:
         buffer_.reserve(kCopyPiece + (kCopyPiece >> 2));
     }
 
-    // Opens the transaction, creates the table where it is missing, and starts the COPY.
+    // Opens the transaction and creates the tables where they are missing.
     Status begin() {
         Status done = run("BEGIN");
         bool missing = false;
         if (done.isOk()) {
-            done = tableMissing(missing);
+            done = tablesMissing(missing);
         }
         if (done.isOk() && missing) {
-            // Another first run may be creating it: wait for that one to end, then look again.
+            // Another first run may be creating them: wait for that one to end, then look again.
             done = run(kSchemaLock, PGRES_TUPLES_OK);
             if (done.isOk()) {
-                done = tableMissing(missing);
+                done = tablesMissing(missing);
             }
+            bool records = false;
             if (done.isOk() && missing) {
-                done = run(createTableStatement());  // its indexes come after the rows
+                done = tableMissing("records", records);
+            }
+            if (done.isOk() && records) {
+                // Its indexes come after the rows.
+                done = run("CREATE TABLE records (" + columnDefinitions() + "record_key TEXT COLLATE \"C\" NOT NULL)");
                 created_ = true;
             }
+            for (const std::string& table : checkpointTables(kPostgres)) {
+                done = done.isOk() && missing ? run(table) : done;
+            }
         }
-        // A table made by this run is seen by no one else until it ends: nothing can conflict
-        // with the rows, which go straight in. Otherwise they wait in a table of their own.
-        if (done.isOk() && !created_) {
-            done = run("CREATE TEMP TABLE incoming (LIKE records) ON COMMIT DROP");
+        return done;
+    }
+
+    // Reads the checkpoints, then starts the COPY of the rows into a table of their own.
+    Status start(const std::vector<std::string>& sources, std::vector<std::optional<Checkpoint>>& found) override {
+        found.assign(sources.size(), std::nullopt);
+        Status done = Status::ok();
+        for (std::size_t i = 0; done.isOk() && i < sources.size(); ++i) {
+            const std::array<const char*, 1> values{sources[i].c_str()};
+            const Result result(PQexecParams(connection_.get(),
+                                             "SELECT byte_offset, records, lines, tail_length, tail_hash FROM "
+                                             "collate_checkpoints WHERE source = $1",
+                                             1, nullptr, values.data(), nullptr, nullptr, 0));
+            if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+                done = failure(result.get());
+            } else if (PQntuples(result.get()) == 1) {
+                const auto whole = [&result](int column) {
+                    return std::strtoull(PQgetvalue(result.get(), 0, column), nullptr, 10);
+                };
+                found[i] = Checkpoint{whole(0), whole(1), whole(2), whole(3), PQgetvalue(result.get(), 0, 4)};
+            }
+        }
+        if (done.isOk()) {
+            done = run("CREATE TEMP TABLE incoming (" + columnDefinitions() +
+                       "file BIGINT NOT NULL, content TEXT COLLATE \"C\" NOT NULL) ON COMMIT DROP");
+        }
+        if (done.isOk()) {
+            done = run(runFilesTable(kPostgres));
         }
         if (done.isOk()) {
             // Binary: the server reads lengths instead of looking for delimiters and escapes.
-            done = run(std::string("COPY ") + (created_ ? "records" : "incoming") + " (" + columnList() +
-                           ") FROM STDIN (FORMAT binary)",
+            done = run("COPY incoming (" + columnList("file, content") + ") FROM STDIN (FORMAT binary)",
                        PGRES_COPY_IN);
         }
         if (done.isOk()) {
@@ -167,9 +195,9 @@ public:
         return done;
     }
 
-    Status add(const Row& row, std::string_view key) override {
+    Status add(const Row& row, std::string_view content, std::uint32_t file) override {
         note_.clear();
-        appendNumber(std::uint16_t{kColumnCount + 1});
+        appendNumber(std::uint16_t{kColumnCount + 2});
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             if (kColumnKinds.at(i) == ColumnKind::whole) {
                 std::uint64_t number = 0;
@@ -181,10 +209,14 @@ public:
                 appendText(row.values.at(i));
             }
         }
-        appendText(key);
+        appendNumber(std::uint32_t{8});
+        appendNumber(std::uint64_t{file});
+        appendText(content);
         ++rows_;
         return buffer_.size() >= kCopyPiece ? send() : Status::ok();
     }
+
+    void endFile(FileRun file) override { files_.push_back(std::move(file)); }
 
     std::string_view lastNote() const override { return note_; }
 
@@ -203,20 +235,27 @@ public:
                  rest.reset(PQgetResult(connection_.get()))) {
             }
         }
-        std::uint64_t added = 0;
-        if (done.isOk() && created_) {
-            done = indexNewTable(added);
+        if (done.isOk()) {
+            done = stageFiles();
         }
         // One run adds at a time: two inserting the same keys in different orders would wait on
-        // each other. Readers are not held up by this lock.
+        // each other, and the checkpoints of one would not see the other's. Readers are not held
+        // up by this lock.
         if (done.isOk() && !created_) {
             done = run("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
         }
-        if (done.isOk() && !created_) {
-            const std::string columns = columnList();
-            done = run("INSERT INTO records (" + columns + ") SELECT " + columns +
-                           " FROM incoming ON CONFLICT (record_key) DO NOTHING",
-                       PGRES_COMMAND_OK, &added);
+        if (done.isOk()) {
+            done = checkUnmoved();
+        }
+        std::uint64_t added = 0;
+        if (done.isOk()) {
+            done = run(insertRows(kPostgres, !created_), PGRES_COMMAND_OK, &added);
+        }
+        if (done.isOk() && created_) {
+            done = indexNewTable(added);
+        }
+        for (const std::string& statement : keepCheckpoints()) {
+            done = done.isOk() ? run(statement) : done;
         }
         if (done.isOk()) {
             done = run("COMMIT");
@@ -255,7 +294,6 @@ private:
     // The indexes of a table made by this run come after its rows: a sorted build instead of
     // one insertion a row. A record twice in the run (a file named twice) is kept once.
     Status indexNewTable(std::uint64_t& added) {
-        added = rows_;
         Status done = run("SAVEPOINT rows_in");
         std::string state;
         if (done.isOk()) {
@@ -281,17 +319,76 @@ private:
         return done;
     }
 
-    Status tableMissing(bool& missing) {
+    Status tableMissing(const std::string& name, bool& missing) {
         // Read from the catalog itself: its cache would not know yet of a table that another
         // run made while this one waited for the lock.
-        const Result result(
-            PQexec(connection_.get(),
-                   "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = 'records' "
-                   "AND relnamespace = current_schema()::regnamespace)"));
+        const std::array<const char*, 1> values{name.c_str()};
+        const Result result(PQexecParams(connection_.get(),
+                                         "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = $1 "
+                                         "AND relnamespace = current_schema()::regnamespace)",
+                                         1, nullptr, values.data(), nullptr, nullptr, 0));
         if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1) {
             return failure(result.get());
         }
         missing = std::string_view(PQgetvalue(result.get(), 0, 0)) == "t";
+        return Status::ok();
+    }
+
+    Status tablesMissing(bool& missing) {
+        missing = false;
+        Status done = Status::ok();
+        for (const char* name : {"records", "collate_checkpoints", "collate_counts"}) {
+            bool one = false;
+            done = done.isOk() ? tableMissing(name, one) : done;
+            missing = missing || one;
+        }
+        return done;
+    }
+
+    // The run's files, once the COPY is over.
+    Status stageFiles() {
+        const std::string insert = runFilesInsert(kPostgres);
+        Status done = Status::ok();
+        for (std::size_t i = 0; done.isOk() && i < files_.size(); ++i) {
+            const FileRun& file = files_[i];
+            const bool last = std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
+                                           [&file](const FileRun& later) { return later.source == file.source; });
+            std::array<std::optional<std::string>, kRunFilesColumns> texts{
+                std::to_string(i), file.source, file.fromStart ? "1" : "0", file.keeps && last ? "1" : "0"};
+            if (file.from) {
+                texts[4] = std::to_string(file.from->offset);
+                texts[5] = std::to_string(file.from->records);
+                texts[6] = file.from->tail;
+            }
+            if (file.reached) {
+                texts[7] = std::to_string(file.reached->offset);
+                texts[8] = std::to_string(file.reached->records);
+                texts[9] = std::to_string(file.reached->lines);
+                texts[10] = std::to_string(file.reached->tailLength);
+                texts[11] = file.reached->tail;
+            }
+            std::array<const char*, kRunFilesColumns> values{};
+            for (std::size_t v = 0; v < values.size(); ++v) {
+                values.at(v) = texts.at(v) ? texts.at(v)->c_str() : nullptr;
+            }
+            const Result result(PQexecParams(connection_.get(), insert.c_str(), kRunFilesColumns, nullptr,
+                                             values.data(), nullptr, nullptr, 0));
+            if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+                done = failure(result.get());
+            }
+        }
+        return done;
+    }
+
+    Status checkUnmoved() {
+        const Result result(PQexec(connection_.get(), movedCheckpoint().c_str()));
+        if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+            return failure(result.get());
+        }
+        if (PQntuples(result.get()) > 0) {
+            return Status::failure(std::string(PQgetvalue(result.get(), 0, 0)) +
+                                   ": collated by another run meanwhile; nothing was added, run again");
+        }
         return Status::ok();
     }
 
@@ -348,6 +445,7 @@ private:
     std::uint64_t rows_ = 0;
     std::string note_;
     bool created_ = false;  // the table is this run's own, not yet seen by others
+    std::vector<FileRun> files_;
 };
 
 void ignoreNotice(void* /*unused*/, const char* /*unused*/) {}

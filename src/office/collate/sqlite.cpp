@@ -9,11 +9,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "office/collate/run_sql.hpp"
 #include "office/collate/target.hpp"
 
 namespace profiledesk::office {
@@ -45,13 +48,7 @@ std::string columnDefinitions() {
     return text;
 }
 
-std::string columnList() {
-    std::string text;
-    for (const std::string_view name : kColumnNames) {
-        text += std::string(name) + ", ";
-    }
-    return text + "record_key";
-}
+const SqlDialect kSqlite{"INTEGER", "TEXT", true};
 
 // What went wrong, in the user's words where SQLite's are unclear, with the system's reason.
 std::string reasonOf(sqlite3* db, int code) {
@@ -96,22 +93,60 @@ public:
         if (!status.isOk() || !undone.isOk()) {
             return status.isOk() ? undone : status;
         }
-        status = execute("CREATE TEMP TABLE staged (" + columnDefinitions() + "record_key TEXT NOT NULL)");
+        status = execute("CREATE TEMP TABLE incoming (" + columnDefinitions() +
+                         "file INTEGER NOT NULL, content TEXT NOT NULL)");
+        if (status.isOk()) {
+            status = execute(runFilesTable(kSqlite));
+        }
         if (!status.isOk()) {
             return status;
         }
-        std::string placeholders = "?";
+        std::string placeholders = "?, ?";
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             placeholders += ", ?";
         }
-        status = prepareStatement(
-            "INSERT INTO temp.staged (" + columnList() + ") VALUES (" + placeholders + ")", stage_);
+        return prepareStatement(
+            "INSERT INTO temp.incoming (" + columnList("file, content") + ") VALUES (" + placeholders + ")",
+            stage_);
+    }
+
+    Status start(const std::vector<std::string>& sources, std::vector<std::optional<Checkpoint>>& found) override {
+        found.assign(sources.size(), std::nullopt);
+        // Read before the staging transaction, each on its own: a read inside it would hold a
+        // lock on the database until the end of the run. A checkpoint moved meanwhile is
+        // found at the commit.
+        Statement lookup;
+        Status status = prepareStatement("SELECT count(*) FROM main.sqlite_master WHERE name = "
+                                         "'collate_checkpoints'",
+                                         lookup);
+        if (!status.isOk()) {
+            return status;
+        }
+        const bool kept = sqlite3_step(lookup.get()) == SQLITE_ROW && sqlite3_column_int(lookup.get(), 0) == 1;
+        lookup.reset();
+        if (kept) {
+            status = prepareStatement("SELECT byte_offset, records, lines, tail_length, tail_hash FROM "
+                                      "main.collate_checkpoints WHERE source = ?",
+                                      lookup);
+        }
+        for (std::size_t i = 0; kept && status.isOk() && i < sources.size(); ++i) {
+            (void)sqlite3_bind_text64(lookup.get(), 1, sources[i].data(), sources[i].size(), SQLITE_STATIC,
+                                      SQLITE_UTF8);
+            const int code = sqlite3_step(lookup.get());
+            if (code == SQLITE_ROW) {
+                found[i] = Checkpoint{wholeAt(lookup.get(), 0), wholeAt(lookup.get(), 1), wholeAt(lookup.get(), 2),
+                                      wholeAt(lookup.get(), 3), textAt(lookup.get(), 4)};
+            } else if (code != SQLITE_DONE) {
+                status = failure(code);
+            }
+            (void)sqlite3_reset(lookup.get());
+        }
         // One transaction for all the staged rows, not one a row; it writes only the
         // connection's own temporary database, so it locks nothing that others use.
         return status.isOk() ? execute("BEGIN") : status;
     }
 
-    Status add(const Row& row, std::string_view key) override {
+    Status add(const Row& row, std::string_view content, std::uint32_t file) override {
         sqlite3_stmt* statement = stage_.get();
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             const std::string_view value = row.values.at(i);
@@ -119,7 +154,8 @@ public:
             (void)sqlite3_bind_text64(statement, static_cast<int>(i) + 1, value.data(), value.size(),
                                       SQLITE_STATIC, SQLITE_UTF8);
         }
-        (void)sqlite3_bind_text64(statement, static_cast<int>(kColumnCount) + 1, key.data(), key.size(),
+        (void)sqlite3_bind_int64(statement, static_cast<int>(kColumnCount) + 1, file);
+        (void)sqlite3_bind_text64(statement, static_cast<int>(kColumnCount) + 2, content.data(), content.size(),
                                   SQLITE_STATIC, SQLITE_UTF8);
         const int code = sqlite3_step(statement);
         (void)sqlite3_reset(statement);
@@ -130,6 +166,8 @@ public:
         return Status::ok();
     }
 
+    void endFile(FileRun file) override { files_.push_back(std::move(file)); }
+
     // Takes the write lock, waiting up to the busy timeout, and makes the schema where it is
     // missing.
     Status beginWriting() {
@@ -138,17 +176,25 @@ public:
     }
 
     Status commit(CollateCounts& counts) override {
-        Status status = execute("COMMIT");  // the staged rows
+        Status status = stageFiles();
+        if (status.isOk()) {
+            status = execute("COMMIT");  // the staged rows
+        }
         if (!status.isOk()) {
             return status;
         }
         status = beginWriting();
         if (status.isOk()) {
+            status = checkUnmoved();
+        }
+        if (status.isOk()) {
             // In file order, so that the rowids follow the records.
-            status = execute("INSERT OR IGNORE INTO main.records (" + columnList() + ") SELECT " +
-                             columnList() + " FROM temp.staged ORDER BY rowid");
+            status = execute(insertRows(kSqlite));
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
+        for (const std::string& statement : keepCheckpoints()) {
+            status = status.isOk() ? execute(statement) : status;
+        }
         if (status.isOk()) {
             status = execute("COMMIT");
         }
@@ -167,9 +213,76 @@ private:
     Status createSchema() {
         Status status = execute("CREATE TABLE IF NOT EXISTS main.records (" + columnDefinitions() +
                                 "record_key TEXT NOT NULL UNIQUE)");
-        return status.isOk()
-                   ? execute("CREATE INDEX IF NOT EXISTS main.records_entered_at ON records (entered_at)")
-                   : status;
+        if (status.isOk()) {
+            status = execute("CREATE INDEX IF NOT EXISTS main.records_entered_at ON records (entered_at)");
+        }
+        for (const std::string& table : checkpointTables(kSqlite)) {
+            status = status.isOk() ? execute(table) : status;
+        }
+        return status;
+    }
+
+    // The run's files, into the staging transaction.
+    Status stageFiles() {
+        Statement insert;
+        Status status = prepareStatement(runFilesInsert(kSqlite), insert);
+        for (std::size_t i = 0; status.isOk() && i < files_.size(); ++i) {
+            const FileRun& file = files_[i];
+            sqlite3_stmt* statement = insert.get();
+            (void)sqlite3_clear_bindings(statement);
+            const bool last = std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
+                                           [&file](const FileRun& later) { return later.source == file.source; });
+            (void)sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(i));
+            bindText(statement, 2, file.source);
+            (void)sqlite3_bind_int(statement, 3, file.fromStart ? 1 : 0);
+            (void)sqlite3_bind_int(statement, 4, file.keeps && last ? 1 : 0);
+            if (file.from) {
+                bindWhole(statement, 5, file.from->offset);
+                bindWhole(statement, 6, file.from->records);
+                bindText(statement, 7, file.from->tail);
+            }
+            if (file.reached) {
+                bindWhole(statement, 8, file.reached->offset);
+                bindWhole(statement, 9, file.reached->records);
+                bindWhole(statement, 10, file.reached->lines);
+                bindWhole(statement, 11, file.reached->tailLength);
+                bindText(statement, 12, file.reached->tail);
+            }
+            const int code = sqlite3_step(statement);
+            (void)sqlite3_reset(statement);
+            status = code == SQLITE_DONE ? Status::ok() : failure(code);
+        }
+        return status;
+    }
+
+    Status checkUnmoved() {
+        Statement moved;
+        Status status = prepareStatement(movedCheckpoint(), moved);
+        if (!status.isOk()) {
+            return status;
+        }
+        const int code = sqlite3_step(moved.get());
+        if (code == SQLITE_ROW) {
+            return Status::failure(textAt(moved.get(), 0) +
+                                   ": collated by another run meanwhile; nothing was added, run again");
+        }
+        return code == SQLITE_DONE ? Status::ok() : failure(code);
+    }
+
+    static void bindText(sqlite3_stmt* statement, int at, const std::string& text) {
+        (void)sqlite3_bind_text64(statement, at, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    }
+    static void bindWhole(sqlite3_stmt* statement, int at, std::uint64_t value) {
+        (void)sqlite3_bind_int64(statement, at, static_cast<sqlite3_int64>(value));
+    }
+    static std::uint64_t wholeAt(sqlite3_stmt* statement, int at) {
+        return static_cast<std::uint64_t>(sqlite3_column_int64(statement, at));
+    }
+    static std::string textAt(sqlite3_stmt* statement, int at) {
+        const unsigned char* text = sqlite3_column_text(statement, at);
+        return text != nullptr ? std::string(reinterpret_cast<const char*>(text),
+                                             static_cast<std::size_t>(sqlite3_column_bytes(statement, at)))
+                               : std::string();
     }
 
     Status execute(const std::string& sql) {
@@ -189,6 +302,7 @@ private:
     Database db_;  // declared before the statement, so closed after it
     Statement stage_;
     std::uint64_t staged_ = 0;
+    std::vector<FileRun> files_;
 };
 
 }  // namespace

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/status.hpp"
 #include "office/io/columns.hpp"
@@ -18,6 +20,29 @@ struct CollateCounts {
     std::uint64_t present = 0;  // already there, by their key
 };
 
+// Where the last collate of a source stopped: just after its last whole record.
+struct Checkpoint {
+    std::uint64_t offset = 0;   // the file's bytes up to there
+    std::uint64_t records = 0;  // whole records up to there
+    std::uint64_t lines = 0;    // lines up to there
+    std::uint64_t tailLength = 0;  // the bytes of the last record
+    std::string tail;              // its content hash
+};
+
+// One file of a run, told to the target once its rows have all been added.
+struct FileRun {
+    std::string source;
+    bool fromStart = true;            // read from its start, so it depends on nothing stored
+    std::optional<Checkpoint> from;   // otherwise, the checkpoint it was read after
+    std::optional<Checkpoint> reached;  // where the next run may start; none for a pipe or an empty file
+    bool keeps = true;  // keeps its checkpoint and counts: not after a read that failed part-way
+};
+
+// The key of a row is its content hash and its place among the records of the same content
+// in its file ("<hash>-2" for the second), so that a record entered twice is kept twice and
+// a file collated again adds nothing. The place is counted by the database: the records of
+// the part read now, after those it keeps counted for the part read before.
+
 class CollateTarget {
 public:
     CollateTarget() = default;
@@ -27,12 +52,20 @@ public:
     CollateTarget(CollateTarget&&) = delete;
     CollateTarget& operator=(CollateTarget&&) = delete;
 
-    // Takes one row, with its unique key, to be kept unless a row with that key is there.
-    virtual Status add(const Row& row, std::string_view key) = 0;
+    // Reads the checkpoints kept for these sources (missing where there is none), then makes
+    // ready for the rows. Called once, before anything else.
+    virtual Status start(const std::vector<std::string>& sources, std::vector<std::optional<Checkpoint>>& found) = 0;
+    // Takes one row of the `file`-th file of the run (from 0), with the hash of its content,
+    // to be kept unless a row with its key is there.
+    virtual Status add(const Row& row, std::string_view content, std::uint32_t file) = 0;
+    // Ends the rows of the next file of the run.
+    virtual void endFile(FileRun file) = 0;
     // What the last add() had to change in the row to store it ("not UTF-8"), if anything;
     // told on stderr against the record's first line.
     virtual std::string_view lastNote() const { return {}; }
-    // Keeps every row taken, all at once, and counts the new ones and those already there.
+    // Keeps every row taken, and the checkpoints and counts reached, all at once; counts the
+    // new rows and those already there. Refused, keeping nothing, where another run moved the
+    // checkpoint of a file read after one.
     virtual Status commit(CollateCounts& counts) = 0;
 };
 
@@ -43,7 +76,7 @@ struct OpenedTarget {
 };
 
 // The records table: the export's columns, a unique record_key, and an index on entered_at;
-// created where missing.
+// and the tables collate_checkpoints and collate_counts; created where missing.
 OpenedTarget openSqliteTarget(const std::string& path);
 OpenedTarget openPostgresTarget(const std::string& connection);
 

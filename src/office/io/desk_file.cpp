@@ -1,13 +1,17 @@
 #include "office/io/desk_file.hpp"
 
+#include <xxhash.h>
+
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "store/line_ends.hpp"
 #include "store/record_file.hpp"
 
 namespace profiledesk::office {
@@ -90,17 +94,37 @@ private:
     std::thread thread_;  // last: it starts once everything it uses is there
 };
 
-}  // namespace
+// The bytes of a record longer than this are not read back to tell it again: no record
+// written by a desk is near it, so the stored place is taken as wrong.
+constexpr std::uint64_t kLongestTail = std::uint64_t{16} << 20;
 
-Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
-                    const ReadObserver& observer) {
-    // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
-    // the size it had under the desk's lock, so that a record being saved is not read half done.
-    RecordReader reader(path);
-    if (!reader.isOpen()) {
-        return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
+Status readFailure(const std::string& path, const RecordReader& reader) {
+    return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
+}
+
+// Whether the file holds, just before `place`, the record it held when the place was kept;
+// the reader is then at the place.
+bool holdsPlace(RecordReader& reader, const DeskFilePlace& place) {
+    const std::uint64_t end = place.at.offset;
+    if (place.tailLength == 0 || place.tailLength > end || place.tailLength > kLongestTail ||
+        reader.remaining() < end || !reader.skip(end - place.tailLength)) {
+        return false;
     }
-    RecordScanner scanner(listener);
+    std::string tail(place.tailLength, '\0');
+    for (std::size_t got = 0; got < tail.size();) {
+        const std::size_t more = reader.read(tail.data() + got, tail.size() - got);
+        if (more == 0) {
+            return false;
+        }
+        got += more;
+    }
+    const LineEndsRead text = crlfToLf(tail.data(), tail.size(), true);
+    return contentHash(std::string_view(tail.data(), text.kept)) == place.tail;
+}
+
+Status scanFrom(const std::string& path, RecordReader& reader, const ScanStart& start, ScanListener& listener,
+                ScanCounts& counts, const ReadObserver& observer) {
+    RecordScanner scanner(listener, start);
     {
         ReadAhead pieces(reader);
         for (std::string_view piece = pieces.next(); !piece.empty(); piece = pieces.next()) {
@@ -111,12 +135,63 @@ Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts&
         }
     }
     if (!reader.status().isOk()) {
-        return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
+        return readFailure(path, reader);
     }
     scanner.finish();
-    counts.records = scanner.wholeRecords();
+    counts.records = scanner.wholeRecords() - start.records;
     counts.problems = scanner.problems();
     return Status::ok();
+}
+
+}  // namespace
+
+std::string contentHash(std::string_view text) {
+    const XXH128_hash_t hash = XXH3_128bits(text.data(), text.size());
+    std::array<char, 33> hex{};
+    (void)std::snprintf(hex.data(), hex.size(), "%016llx%016llx", static_cast<unsigned long long>(hash.high64),
+                        static_cast<unsigned long long>(hash.low64));
+    return {hex.data(), 32};
+}
+
+Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
+                    const ReadObserver& observer) {
+    // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
+    // the size it had under the desk's lock, so that a record being saved is not read half done.
+    RecordReader reader(path);
+    if (!reader.isOpen()) {
+        return readFailure(path, reader);
+    }
+    return scanFrom(path, reader, ScanStart{}, listener, counts, observer);
+}
+
+Status resumeDeskFile(const std::string& path, const std::optional<DeskFilePlace>& place,
+                      ScanListener& listener, ScanCounts& counts, const ReadObserver& observer,
+                      ReadFrom& how, bool& sized) {
+    // The file's own bytes, whatever its line ends: places count them.
+    auto reader = std::make_unique<RecordReader>(path, RecordReader::LineEnds::asStored);
+    if (!reader->isOpen()) {
+        return readFailure(path, *reader);
+    }
+    sized = reader->sized();
+    how = ReadFrom::start;
+    if (place && sized) {
+        if (holdsPlace(*reader, *place)) {
+            how = ReadFrom::place;
+            if (observer) {
+                observer(static_cast<std::size_t>(place->at.offset));
+            }
+            return scanFrom(path, *reader, place->at, listener, counts, observer);
+        }
+        if (!reader->status().isOk()) {
+            return readFailure(path, *reader);
+        }
+        how = ReadFrom::startChanged;
+        reader = std::make_unique<RecordReader>(path, RecordReader::LineEnds::asStored);
+        if (!reader->isOpen()) {
+            return readFailure(path, *reader);
+        }
+    }
+    return scanFrom(path, *reader, ScanStart{}, listener, counts, observer);
 }
 
 std::uint64_t totalSize(const std::vector<std::string>& files) {
