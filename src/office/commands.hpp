@@ -46,7 +46,7 @@ struct ExportOptions {
 int runExport(const ExportOptions& options, Console& console);
 
 struct CollateOptions {
-    std::string into;  // a SQLite file, or a PostgreSQL connection URI or string
+    std::string into;   // a SQLite file, or a PostgreSQL connection URI or string
     bool full = false;  // read every file from its start, whatever the checkpoints say
     std::vector<std::string> files;
 };

@@ -30,11 +30,11 @@ struct EnteredAt {
 
 // One whole record read back.
 struct StoredRecord {
-    std::size_t number = 0;     // 1 for the first whole record of the file
-    std::size_t firstLine = 0;  // the line of the file it starts on, from 1
+    std::size_t number = 0;         // 1 for the first whole record of the file
+    std::size_t firstLine = 0;      // the line of the file it starts on, from 1
     std::uint64_t startOffset = 0;  // the bytes of the file before it, as fed
     std::uint64_t endOffset = 0;    // and up to its last line end, included
-    std::string text;           // its 30 lines, each ending in '\n' whatever the file used
+    std::string text;               // its 30 lines, each ending in '\n' whatever the file used
     FieldSpans spans;
     EnteredAt enteredAt;
 

@@ -95,9 +95,9 @@ int runCollate(const CollateOptions& options, Console& console) {
         ScanCounts counts;
         ReadFrom how = ReadFrom::start;
         bool sized = false;
-        const Status read =
-            resumeDeskFile(path, placeOf(checkpoint), collector, counts,
-                           [&progress](std::size_t bytes) { progress.addBytes(bytes); }, how, sized);
+        const Status read = resumeDeskFile(
+            path, placeOf(checkpoint), collector, counts,
+            [&progress](std::size_t bytes) { progress.addBytes(bytes); }, how, sized);
         if (!collector.failure.isOk()) {
             progress.finish();
             tellError(console, collector.failure.message());

@@ -147,7 +147,8 @@ public:
             }
             if (done.isOk() && records) {
                 // Its indexes come after the rows.
-                done = run("CREATE TABLE records (" + columnDefinitions() + "record_key TEXT COLLATE \"C\" NOT NULL)");
+                done = run("CREATE TABLE records (" + columnDefinitions() +
+                           "record_key TEXT COLLATE \"C\" NOT NULL)");
                 created_ = true;
             }
             for (const std::string& table : checkpointTables(kPostgres)) {
@@ -158,15 +159,17 @@ public:
     }
 
     // Reads the checkpoints, then starts the COPY of the rows into a table of their own.
-    Status start(const std::vector<std::string>& sources, std::vector<std::optional<Checkpoint>>& found) override {
+    Status start(const std::vector<std::string>& sources,
+                 std::vector<std::optional<Checkpoint>>& found) override {
         found.assign(sources.size(), std::nullopt);
         Status done = Status::ok();
         for (std::size_t i = 0; done.isOk() && i < sources.size(); ++i) {
             const std::array<const char*, 1> values{sources[i].c_str()};
-            const Result result(PQexecParams(connection_.get(),
-                                             "SELECT byte_offset, records, lines, tail_length, tail_hash FROM "
-                                             "collate_checkpoints WHERE source = $1",
-                                             1, nullptr, values.data(), nullptr, nullptr, 0));
+            const Result result(
+                PQexecParams(connection_.get(),
+                             "SELECT byte_offset, records, lines, tail_length, tail_hash FROM "
+                             "collate_checkpoints WHERE source = $1",
+                             1, nullptr, values.data(), nullptr, nullptr, 0));
             if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
                 done = failure(result.get());
             } else if (PQntuples(result.get()) == 1) {
@@ -323,10 +326,11 @@ private:
         // Read from the catalog itself: its cache would not know yet of a table that another
         // run made while this one waited for the lock.
         const std::array<const char*, 1> values{name.c_str()};
-        const Result result(PQexecParams(connection_.get(),
-                                         "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = $1 "
-                                         "AND relnamespace = current_schema()::regnamespace)",
-                                         1, nullptr, values.data(), nullptr, nullptr, 0));
+        const Result result(
+            PQexecParams(connection_.get(),
+                         "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = $1 "
+                         "AND relnamespace = current_schema()::regnamespace)",
+                         1, nullptr, values.data(), nullptr, nullptr, 0));
         if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1) {
             return failure(result.get());
         }
@@ -351,8 +355,9 @@ private:
         Status done = Status::ok();
         for (std::size_t i = 0; done.isOk() && i < files_.size(); ++i) {
             const FileRun& file = files_[i];
-            const bool last = std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
-                                           [&file](const FileRun& later) { return later.source == file.source; });
+            const bool last =
+                std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
+                             [&file](const FileRun& later) { return later.source == file.source; });
             std::array<std::optional<std::string>, kRunFilesColumns> texts{
                 std::to_string(i), file.source, file.fromStart ? "1" : "0", file.keeps && last ? "1" : "0"};
             if (file.from) {

@@ -16,21 +16,21 @@ std::vector<std::string> checkpointTables(const SqlDialect& dialect) {
     // The counts of each content hash in each source's collated part: the numbering of a
     // record read after a checkpoint goes on from them, so no run keeps a map of a whole file.
     return {"CREATE TABLE IF NOT EXISTS collate_checkpoints (source " + dialect.text +
-                " NOT NULL PRIMARY KEY, byte_offset " + dialect.whole + " NOT NULL, records " + dialect.whole +
-                " NOT NULL, lines " + dialect.whole + " NOT NULL, tail_length " + dialect.whole +
-                " NOT NULL, tail_hash " + dialect.text + " NOT NULL)",
+                " NOT NULL PRIMARY KEY, byte_offset " + dialect.whole + " NOT NULL, records " +
+                dialect.whole + " NOT NULL, lines " + dialect.whole + " NOT NULL, tail_length " +
+                dialect.whole + " NOT NULL, tail_hash " + dialect.text + " NOT NULL)",
             "CREATE TABLE IF NOT EXISTS collate_counts (source " + dialect.text + " NOT NULL, content " +
-                dialect.text + " NOT NULL, times " + dialect.whole + " NOT NULL, PRIMARY KEY (source, content))" +
-                (dialect.sqlite ? " WITHOUT ROWID" : "")};
+                dialect.text + " NOT NULL, times " + dialect.whole +
+                " NOT NULL, PRIMARY KEY (source, content))" + (dialect.sqlite ? " WITHOUT ROWID" : "")};
 }
 
 std::string runFilesTable(const SqlDialect& dialect) {
     const std::string& whole = dialect.whole;
     return "CREATE TEMP TABLE run_files (file " + whole + " NOT NULL PRIMARY KEY, source " + dialect.text +
-           " NOT NULL, from_start " + whole + " NOT NULL, keeps " + whole + " NOT NULL, from_offset " + whole +
-           ", from_records " + whole + ", from_tail " + dialect.text + ", to_offset " + whole + ", to_records " +
-           whole + ", to_lines " + whole + ", to_tail_length " + whole + ", to_tail " + dialect.text + ")" +
-           (dialect.sqlite ? "" : " ON COMMIT DROP");
+           " NOT NULL, from_start " + whole + " NOT NULL, keeps " + whole + " NOT NULL, from_offset " +
+           whole + ", from_records " + whole + ", from_tail " + dialect.text + ", to_offset " + whole +
+           ", to_records " + whole + ", to_lines " + whole + ", to_tail_length " + whole + ", to_tail " +
+           dialect.text + ")" + (dialect.sqlite ? "" : " ON COMMIT DROP");
 }
 
 std::string runFilesInsert(const SqlDialect& dialect) {

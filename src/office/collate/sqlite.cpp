@@ -110,32 +110,37 @@ public:
             stage_);
     }
 
-    Status start(const std::vector<std::string>& sources, std::vector<std::optional<Checkpoint>>& found) override {
+    Status start(const std::vector<std::string>& sources,
+                 std::vector<std::optional<Checkpoint>>& found) override {
         found.assign(sources.size(), std::nullopt);
         // Read before the staging transaction, each on its own: a read inside it would hold a
         // lock on the database until the end of the run. A checkpoint moved meanwhile is
         // found at the commit.
         Statement lookup;
-        Status status = prepareStatement("SELECT count(*) FROM main.sqlite_master WHERE name = "
-                                         "'collate_checkpoints'",
-                                         lookup);
+        Status status = prepareStatement(
+            "SELECT count(*) FROM main.sqlite_master WHERE name = "
+            "'collate_checkpoints'",
+            lookup);
         if (!status.isOk()) {
             return status;
         }
-        const bool kept = sqlite3_step(lookup.get()) == SQLITE_ROW && sqlite3_column_int(lookup.get(), 0) == 1;
+        const bool kept =
+            sqlite3_step(lookup.get()) == SQLITE_ROW && sqlite3_column_int(lookup.get(), 0) == 1;
         lookup.reset();
         if (kept) {
-            status = prepareStatement("SELECT byte_offset, records, lines, tail_length, tail_hash FROM "
-                                      "main.collate_checkpoints WHERE source = ?",
-                                      lookup);
+            status = prepareStatement(
+                "SELECT byte_offset, records, lines, tail_length, tail_hash FROM "
+                "main.collate_checkpoints WHERE source = ?",
+                lookup);
         }
         for (std::size_t i = 0; kept && status.isOk() && i < sources.size(); ++i) {
             (void)sqlite3_bind_text64(lookup.get(), 1, sources[i].data(), sources[i].size(), SQLITE_STATIC,
                                       SQLITE_UTF8);
             const int code = sqlite3_step(lookup.get());
             if (code == SQLITE_ROW) {
-                found[i] = Checkpoint{wholeAt(lookup.get(), 0), wholeAt(lookup.get(), 1), wholeAt(lookup.get(), 2),
-                                      wholeAt(lookup.get(), 3), textAt(lookup.get(), 4)};
+                found[i] =
+                    Checkpoint{wholeAt(lookup.get(), 0), wholeAt(lookup.get(), 1), wholeAt(lookup.get(), 2),
+                               wholeAt(lookup.get(), 3), textAt(lookup.get(), 4)};
             } else if (code != SQLITE_DONE) {
                 status = failure(code);
             }
@@ -155,8 +160,8 @@ public:
                                       SQLITE_STATIC, SQLITE_UTF8);
         }
         (void)sqlite3_bind_int64(statement, static_cast<int>(kColumnCount) + 1, file);
-        (void)sqlite3_bind_text64(statement, static_cast<int>(kColumnCount) + 2, content.data(), content.size(),
-                                  SQLITE_STATIC, SQLITE_UTF8);
+        (void)sqlite3_bind_text64(statement, static_cast<int>(kColumnCount) + 2, content.data(),
+                                  content.size(), SQLITE_STATIC, SQLITE_UTF8);
         const int code = sqlite3_step(statement);
         (void)sqlite3_reset(statement);
         if (code != SQLITE_DONE) {
@@ -230,8 +235,9 @@ private:
             const FileRun& file = files_[i];
             sqlite3_stmt* statement = insert.get();
             (void)sqlite3_clear_bindings(statement);
-            const bool last = std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
-                                           [&file](const FileRun& later) { return later.source == file.source; });
+            const bool last =
+                std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
+                             [&file](const FileRun& later) { return later.source == file.source; });
             (void)sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(i));
             bindText(statement, 2, file.source);
             (void)sqlite3_bind_int(statement, 3, file.fromStart ? 1 : 0);

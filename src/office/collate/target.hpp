@@ -22,9 +22,9 @@ struct CollateCounts {
 
 // Where the last collate of a source stopped: just after its last whole record.
 struct Checkpoint {
-    std::uint64_t offset = 0;   // the file's bytes up to there
-    std::uint64_t records = 0;  // whole records up to there
-    std::uint64_t lines = 0;    // lines up to there
+    std::uint64_t offset = 0;      // the file's bytes up to there
+    std::uint64_t records = 0;     // whole records up to there
+    std::uint64_t lines = 0;       // lines up to there
     std::uint64_t tailLength = 0;  // the bytes of the last record
     std::string tail;              // its content hash
 };
@@ -32,8 +32,8 @@ struct Checkpoint {
 // One file of a run, told to the target once its rows have all been added.
 struct FileRun {
     std::string source;
-    bool fromStart = true;            // read from its start, so it depends on nothing stored
-    std::optional<Checkpoint> from;   // otherwise, the checkpoint it was read after
+    bool fromStart = true;              // read from its start, so it depends on nothing stored
+    std::optional<Checkpoint> from;     // otherwise, the checkpoint it was read after
     std::optional<Checkpoint> reached;  // where the next run may start; none for a pipe or an empty file
     bool keeps = true;  // keeps its checkpoint and counts: not after a read that failed part-way
 };
@@ -54,7 +54,8 @@ public:
 
     // Reads the checkpoints kept for these sources (missing where there is none), then makes
     // ready for the rows. Called once, before anything else.
-    virtual Status start(const std::vector<std::string>& sources, std::vector<std::optional<Checkpoint>>& found) = 0;
+    virtual Status start(const std::vector<std::string>& sources,
+                         std::vector<std::optional<Checkpoint>>& found) = 0;
     // Takes one row of the `file`-th file of the run (from 0), with the hash of its content,
     // to be kept unless a row with its key is there.
     virtual Status add(const Row& row, std::string_view content, std::uint32_t file) = 0;

@@ -148,7 +148,8 @@ Status scanFrom(const std::string& path, RecordReader& reader, const ScanStart& 
 std::string contentHash(std::string_view text) {
     const XXH128_hash_t hash = XXH3_128bits(text.data(), text.size());
     std::array<char, 33> hex{};
-    (void)std::snprintf(hex.data(), hex.size(), "%016llx%016llx", static_cast<unsigned long long>(hash.high64),
+    (void)std::snprintf(hex.data(), hex.size(), "%016llx%016llx",
+                        static_cast<unsigned long long>(hash.high64),
                         static_cast<unsigned long long>(hash.low64));
     return {hex.data(), 32};
 }
@@ -165,8 +166,8 @@ Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts&
 }
 
 Status resumeDeskFile(const std::string& path, const std::optional<DeskFilePlace>& place,
-                      ScanListener& listener, ScanCounts& counts, const ReadObserver& observer,
-                      ReadFrom& how, bool& sized) {
+                      ScanListener& listener, ScanCounts& counts, const ReadObserver& observer, ReadFrom& how,
+                      bool& sized) {
     // The file's own bytes, whatever its line ends: places count them.
     auto reader = std::make_unique<RecordReader>(path, RecordReader::LineEnds::asStored);
     if (!reader->isOpen()) {

@@ -47,8 +47,8 @@ enum class ReadFrom : unsigned char {
 // much as the collate itself. `sized` is false for a pipe, which has no places. The counts
 // are of what was read.
 Status resumeDeskFile(const std::string& path, const std::optional<DeskFilePlace>& place,
-                      ScanListener& listener, ScanCounts& counts, const ReadObserver& observer,
-                      ReadFrom& how, bool& sized);
+                      ScanListener& listener, ScanCounts& counts, const ReadObserver& observer, ReadFrom& how,
+                      bool& sized);
 
 // Reads a desk's record file from start to end through a scanner, in a fixed buffer, and
 // never writes to it. Only regular files and pipes are read: a device would never end.
