@@ -252,7 +252,9 @@ public:
         }
         std::uint64_t added = 0;
         if (done.isOk()) {
-            done = run(insertRows(kPostgres, !created_), PGRES_COMMAND_OK, &added);
+            for (const std::string& statement : insertRows(kPostgres, !created_)) {
+                done = done.isOk() ? run(statement, PGRES_COMMAND_OK, &added) : done;
+            }
         }
         if (done.isOk() && created_) {
             done = indexNewTable(added);

@@ -36,8 +36,8 @@ std::string movedCheckpoint();
 
 // Adds the staged rows to `records` in file order, each keyed by its content hash and its
 // place among the records of that content in its file; a key already there is skipped
-// (where `records` has its unique index already).
-std::string insertRows(const SqlDialect& dialect, bool skipExisting = true);
+// (where `records` has its unique index already). The last statement adds the rows.
+std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting = true);
 
 // Keeps the counts and checkpoints reached by the files read, in that order.
 std::vector<std::string> keepCheckpoints();

@@ -98,6 +98,9 @@ public:
         if (status.isOk()) {
             status = execute(runFilesTable(kSqlite));
         }
+        if (status.isOk()) {
+            status = execute("CREATE TEMP TABLE ordinals (id INTEGER PRIMARY KEY, ordinal INTEGER NOT NULL)");
+        }
         if (!status.isOk()) {
             return status;
         }
@@ -194,7 +197,9 @@ public:
         }
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
-            status = execute(insertRows(kSqlite));
+            for (const std::string& statement : insertRows(kSqlite)) {
+                status = status.isOk() ? execute(statement) : status;
+            }
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         for (const std::string& statement : keepCheckpoints()) {
