@@ -188,6 +188,40 @@ class Incremental:
         self.drop_database(into)
         shutil.rmtree(self.folder)
 
+    def test_a_checkpoint_moved_by_another_run_meanwhile_adds_nothing(self):
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        into = self.new_database("moved")
+        path = os.path.join(self.folder, "a.dat")
+        with open(path, "wb") as f:
+            f.write(POOL[0])
+        self.run_collate(into, ["a.dat"])
+        with open(path, "ab") as f:
+            f.write(POOL[1])
+        # The first run has read the checkpoints and waits for a pipe's writer, while another
+        # run collates the appended record.
+        pipe = os.path.join(self.folder, "pipe")
+        os.mkfifo(pipe)
+        waiting = subprocess.Popen([TOOL, "collate", "--into", into, "pipe", "a.dat"], cwd=self.folder,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env(),
+                                   start_new_session=True, preexec_fn=limited)
+        try:
+            self.assertEqual(self.run_collate(into, ["a.dat"]).stdout, b"1 added, 1 already present, 0 problems\n")
+            with open(pipe, "wb") as f:
+                f.write(POOL[2])
+            out, err = waiting.communicate(timeout=60)
+        finally:
+            if waiting.poll() is None:
+                os.killpg(waiting.pid, 9)
+                waiting.wait()
+        self.assertEqual((waiting.returncode, out), (1, b""))
+        self.assertEqual(err.decode(), "profiledesk-records: a.dat: collated by another run meanwhile; "
+                                       "nothing was added, run again\n")
+        self.assertEqual(len(self.rows(into)), 2)
+        result = self.run_collate(into, ["a.dat"])
+        self.assertEqual((result.stdout, result.stderr), (b"0 added, 2 already present, 0 problems\n", b""))
+        self.drop_database(into)
+        shutil.rmtree(self.folder)
+
     def test_a_record_entered_again_after_the_checkpoint_is_numbered_on(self):
         self.folder = tempfile.mkdtemp(dir=self.root)
         into = self.new_database("again")
