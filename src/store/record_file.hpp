@@ -83,7 +83,7 @@ private:
     // A regular file is read up to the size it had under the lock; a FIFO to its end.
     bool sized_ = false;
     unsigned long long remaining_ = 0;
-    LineEnds ends_ = LineEnds::asText;
+    [[maybe_unused]] LineEnds ends_ = LineEnds::asText;  // read only where line ends are not '\n'
 };
 
 }  // namespace profiledesk
