@@ -151,8 +151,8 @@ public:
                            "record_key TEXT COLLATE \"C\" NOT NULL)");
                 created_ = true;
             }
-            for (const std::string& table : checkpointTables(kPostgres)) {
-                done = done.isOk() && missing ? run(table) : done;
+            if (done.isOk() && missing) {
+                done = runAll(checkpointTables(kPostgres));
             }
         }
         return done;
@@ -252,15 +252,13 @@ public:
         }
         std::uint64_t added = 0;
         if (done.isOk()) {
-            for (const std::string& statement : insertRows(kPostgres, !created_)) {
-                done = done.isOk() ? run(statement, PGRES_COMMAND_OK, &added) : done;
-            }
+            done = runAll(insertRows(kPostgres, !created_), &added);
         }
         if (done.isOk() && created_) {
             done = indexNewTable(added);
         }
-        for (const std::string& statement : keepCheckpoints()) {
-            done = done.isOk() ? run(statement) : done;
+        if (done.isOk()) {
+            done = runAll(keepCheckpoints());
         }
         if (done.isOk()) {
             done = run("COMMIT");
@@ -292,6 +290,16 @@ private:
         }
         if (rows != nullptr) {
             *rows = std::strtoull(PQcmdTuples(result.get()), nullptr, 10);
+        }
+        return Status::ok();
+    }
+
+    // Each in turn, up to the first that fails; `rows` is what the last one changed.
+    Status runAll(const std::vector<std::string>& statements, std::uint64_t* rows = nullptr) {
+        for (const std::string& statement : statements) {
+            if (Status done = run(statement, PGRES_COMMAND_OK, rows); !done.isOk()) {
+                return done;
+            }
         }
         return Status::ok();
     }

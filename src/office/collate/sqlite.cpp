@@ -197,14 +197,10 @@ public:
         }
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
-            for (const std::string& statement : insertRows(kSqlite)) {
-                status = status.isOk() ? execute(statement) : status;
-            }
+            status = executeAll(insertRows(kSqlite));
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
-        for (const std::string& statement : keepCheckpoints()) {
-            status = status.isOk() ? execute(statement) : status;
-        }
+        status = status.isOk() ? executeAll(keepCheckpoints()) : status;
         if (status.isOk()) {
             status = execute("COMMIT");
         }
@@ -226,10 +222,7 @@ private:
         if (status.isOk()) {
             status = execute("CREATE INDEX IF NOT EXISTS main.records_entered_at ON records (entered_at)");
         }
-        for (const std::string& table : checkpointTables(kSqlite)) {
-            status = status.isOk() ? execute(table) : status;
-        }
-        return status;
+        return status.isOk() ? executeAll(checkpointTables(kSqlite)) : status;
     }
 
     // The run's files, into the staging transaction.
@@ -299,6 +292,16 @@ private:
     Status execute(const std::string& sql) {
         const int code = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
         return code == SQLITE_OK ? Status::ok() : failure(code);
+    }
+
+    // Each in turn, up to the first that fails.
+    Status executeAll(const std::vector<std::string>& statements) {
+        for (const std::string& sql : statements) {
+            if (Status status = execute(sql); !status.isOk()) {
+                return status;
+            }
+        }
+        return Status::ok();
     }
 
     Status prepareStatement(const std::string& sql, Statement& statement) {
