@@ -5,12 +5,15 @@
 // other maker details, empty answers, any bytes in a word.
 
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
+#include "common/day.hpp"
 #include "record/record_layout.hpp"
 
 namespace profiledesk {
@@ -19,13 +22,16 @@ namespace profiledesk {
 // text is not a number.
 std::optional<double> parseFigure(std::string_view text);
 
-// When a record was entered, as its time-and-date line says.
+// When a record was entered, as its time-and-date line says; ordered by time.
 struct EnteredAt {
-    int year = 0;
-    int month = 0;  // 1 to 12
-    int day = 0;
+    Day date;
     int hour = 0;  // 0 to 23
     int minute = 0;
+
+    friend bool operator==(const EnteredAt&, const EnteredAt&) = default;
+    friend std::strong_ordering operator<=>(const EnteredAt& a, const EnteredAt& b) {
+        return std::tie(a.date, a.hour, a.minute) <=> std::tie(b.date, b.hour, b.minute);
+    }
 };
 
 // One whole record read back.
@@ -60,7 +66,8 @@ public:
     ScanListener(ScanListener&&) = delete;
     ScanListener& operator=(ScanListener&&) = delete;
 
-    virtual void onRecord(const StoredRecord& record) = 0;
+    // Returns whether to go on: false stops the scan, and nothing more of the file is read or told.
+    virtual bool onRecord(const StoredRecord& record) = 0;
     virtual void onProblem(const ScanProblem& problem) = 0;
 };
 
@@ -72,20 +79,40 @@ struct ScanStart {
     std::size_t records = 0;   // whole records before it
 };
 
+// The longest line read by default, line end aside. No line of a record comes near it: an
+// answer is one word typed at a terminal, whose line holds at most 4096 bytes.
+inline constexpr std::size_t kDefaultMaxLineBytes = std::size_t{64} * 1024;
+
 class RecordScanner {
 public:
-    explicit RecordScanner(ScanListener& listener, const ScanStart& start = {})
-        : listener_(listener), lineNumber_(start.lines), records_(start.records), offset_(start.offset) {}
+    // A line longer than `maxLineBytes` is a problem of its own, skipped without being held.
+    // A scan that starts past a record reads no byte-order mark: one stands only at the start.
+    explicit RecordScanner(ScanListener& listener, std::size_t maxLineBytes = kDefaultMaxLineBytes,
+                           const ScanStart& start = {})
+        : listener_(listener),
+          maxLineBytes_(maxLineBytes),
+          atStart_(start.offset == 0),
+          lineNumber_(start.lines),
+          records_(start.records),
+          fed_(start.offset),
+          offset_(start.offset) {}
 
-    // The next bytes of the file.
+    // The next bytes of the file; ignored once the listener has stopped the scan.
     void feed(std::string_view bytes);
     // The end of the file: reports a record cut short, if any.
     void finish();
+    // Whether the listener has stopped the scan.
+    [[nodiscard]] bool stopped() const { return stopped_; }
 
     [[nodiscard]] std::size_t wholeRecords() const { return records_; }
     [[nodiscard]] std::size_t problems() const { return problems_; }
 
 private:
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // a file saved by Notepad
+
+    std::string_view skipByteOrderMark(std::string_view bytes);
+    void holdPartial(std::string_view bytes);
+    void endOverlongLine();
     void takeLine(std::string_view line, bool ended);
     void startRecord(std::string_view line);
     void endRecord();
@@ -106,7 +133,11 @@ private:
     std::array<std::size_t, kRecordLines + 1> lineStarts_{};
 
     ScanListener& listener_;
-    std::string partial_;  // a line whose end has not come yet
+    std::size_t maxLineBytes_;
+    std::string partial_;    // a line whose end has not come yet
+    bool overlong_ = false;  // the line being read is past the limit: its bytes are dropped
+    bool atStart_ = true;    // no byte read yet but those of a byte-order mark
+    std::size_t markMatched_ = 0;
     std::size_t lineNumber_ = 0;
     StoredRecord record_;
     std::size_t recordLines_ = 0;  // lines of record_ read so far; 0 when none is open
@@ -115,6 +146,8 @@ private:
     std::size_t brokenAt_ = 0;  // where a record in that stretch broke off, if one did
     std::size_t records_ = 0;
     std::size_t problems_ = 0;
+    bool stopped_ = false;
+    std::uint64_t fed_ = 0;      // bytes of the file fed so far, a byte-order mark's included
     std::uint64_t offset_ = 0;   // bytes before the line being taken
     std::uint64_t lineEnd_ = 0;  // bytes up to the end of that line
 };

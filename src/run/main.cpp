@@ -3,15 +3,20 @@
 
 #include <iostream>
 
+#include "common/output_watch.hpp"
+#include "common/process.hpp"
 #include "run/console.hpp"
 #include "run/session.hpp"
 #include "store/record_store.hpp"
 
 int main() {
     using namespace profiledesk;
-    console::prepareProcess();
+    process::prepare(process::Output::text);
+    process::keepRunningWhenOutputCloses();
     // One buffered writer for all output, flushed line by line where the program says so.
     std::ios::sync_with_stdio(false);
+    // A failed write to the reader is told with its reason at the end; the record is saved anyway.
+    const OutputWatch watch(std::cout);
 
     std::tm local{};
     RunContext run{
@@ -21,7 +26,7 @@ int main() {
         .clock = console::localTimeNow(local) ? snapshotFrom(local) : fallbackSnapshot(),
         .recordFile = kRecordFileName,
         .outputDescriptor = console::outputDescriptor(),
-        .outputIsTerminal = console::outputIsTerminal(),
+        .outputIsTerminal = process::outputIsTerminal(),
         .record = {},
     };
     return runSession(run, console::waitForKey);

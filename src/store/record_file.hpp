@@ -1,40 +1,25 @@
 #pragma once
 
-// The record file as the platform gives it: locking, durable appends, reading. One source
-// file per platform implements this header, so nothing else in the program needs to know
-// which platform it runs on.
+// The record file: locked, durable appends and sized reads. Written once over the
+// platform's file primitives, so nothing else in the program needs to know which platform
+// it runs on.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "common/status.hpp"
+#include "store/file_primitives.hpp"
 
 namespace profiledesk {
-
-// Owns a file descriptor and closes it on every way out; closing also drops its locks.
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    [[nodiscard]] int get() const { return fd_; }
-    // Closes the descriptor held, if any, and holds `fd` instead.
-    void reset(int fd = -1);
-
-private:
-    int fd_ = -1;
-};
 
 // Appends `bytes` (lines ending in '\n') to the file at `path`, creating it if needed.
 // The append holds an exclusive lock, is all or nothing (a failure part-way cuts the file
 // back to its size before), and reaches stable storage before this returns, the name of a
 // file it created included. Where the file system has no locks the append goes ahead
 // unlocked, and a failure then cuts nothing: bytes after ours may be another desk's.
-Status appendWhole(const std::string& path, std::string_view bytes);
+Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitives& files = platformFiles());
 
 // The record file opened for reading. It is locked only long enough to learn its size, and
 // reads stop there: appends only add whole records past that point, so a listing never sees
@@ -45,7 +30,8 @@ public:
     // the file (for a reader that counts the file's own bytes).
     enum class LineEnds : unsigned char { asText, asStored };
 
-    explicit RecordReader(const std::string& path, LineEnds ends = LineEnds::asText);
+    explicit RecordReader(const std::string& path, FilePrimitives& files = platformFiles(),
+                          LineEnds ends = LineEnds::asText);
     ~RecordReader();
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
@@ -65,10 +51,10 @@ public:
     // The bytes of a regular file not yet read, up to the size it had when opened; false for
     // a pipe, which has no size.
     [[nodiscard]] bool sized() const { return sized_; }
-    [[nodiscard]] unsigned long long remaining() const { return remaining_; }
+    [[nodiscard]] std::uint64_t remaining() const { return remaining_; }
     // Moves past `bytes` of a regular file without reading them; false, having moved
     // nothing, for a pipe, past the size, or on failure (see status()).
-    bool skip(unsigned long long bytes);
+    bool skip(std::uint64_t bytes);
 
     // Copies the rest of the file to `outputDescriptor` (inside the kernel where the platform
     // can). Returns false, having copied nothing, where this kind of output takes no such
@@ -77,13 +63,23 @@ public:
     bool copyRestTo(int outputDescriptor, bool& endsWithNewline);
 
 private:
-    Descriptor file_;
+    FilePrimitives& files_;
+    OpenFile file_;
     std::string path_;
     Status status_ = Status::ok();
     // A regular file is read up to the size it had under the lock; a FIFO to its end.
     bool sized_ = false;
-    unsigned long long remaining_ = 0;
-    [[maybe_unused]] LineEnds ends_ = LineEnds::asText;  // read only where line ends are not '\n'
+    std::uint64_t remaining_ = 0;
+    LineEnds ends_ = LineEnds::asText;
 };
+
+// Creates an empty file at `path`, which must not exist yet: readable by its owner alone when
+// `privately`, else with mode 0666 less the umask. A failure gives the system's reason.
+Status createEmpty(const std::string& path, bool privately);
+
+// Puts the file at `partial` in the place of `target`, in the same folder, durably: its bytes
+// reach the disk before the rename, and the folder after it. Where `target` exists, the file
+// first takes its mode, and its owner and group where the user may give them.
+Status replaceDurably(const std::string& partial, const std::string& target);
 
 }  // namespace profiledesk

@@ -37,7 +37,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
 # it exits, but not when it execs (as setsid and wine's launcher script do), and the
 # faketime command waits for wine's servers, which outlive the run. So the first process
 # is a shell that runs the program and exits; everything it starts shares its pair.
-clock_lib="${PROFILEDESK_FAKETIME_LIB:-/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1}"
+clock_lib=$(python3 "$(dirname "$0")/../support/machine.py" faketime)
 status=0
 (cd "$work" && setsid -w env FAKETIME="2026-12-06 15:53:20" LD_PRELOAD="$clock_lib" \
     bash -c '"$@"; exit $?' clocked ${PROFILEDESK_WRAPPER:-} "$program" \

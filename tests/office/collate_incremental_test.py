@@ -14,6 +14,7 @@ import sqlite3
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -205,8 +206,19 @@ class Incremental:
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env(),
                                    start_new_session=True, preexec_fn=limited)
         try:
+            # A writer may open without waiting only once the reader is at the pipe, which it
+            # opens after reading the checkpoints.
+            writer = None
+            for _ in range(600):
+                try:
+                    writer = os.open(pipe, os.O_WRONLY | os.O_NONBLOCK)
+                    break
+                except OSError:
+                    time.sleep(0.1)
+            self.assertIsNotNone(writer, "the first run never opened the pipe")
             self.assertEqual(self.run_collate(into, ["a.dat"]).stdout, b"1 added, 1 already present, 0 problems\n")
-            with open(pipe, "wb") as f:
+            os.set_blocking(writer, True)
+            with open(writer, "wb") as f:
                 f.write(POOL[2])
             out, err = waiting.communicate(timeout=60)
         finally:
@@ -234,6 +246,45 @@ class Incremental:
             self.assertEqual(result.stdout.split(b" ")[0], str(added).encode(), (name, len(records)))
         keys = sorted(row[-1] for row in self.rows(into))
         self.assertEqual(sorted(key[-2:] for key in keys), ["-1", "-1", "-2", "-3"])
+        self.drop_database(into)
+        shutil.rmtree(self.folder)
+
+
+    def test_a_checkpoint_is_the_desks_name_read_as_stored_whatever_the_encoding(self):
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        into = self.new_database("names")
+        ama, kofi = POOL[0], POOL[2]
+        muller = POOL[1].replace("MÜLLER".encode(), "MÜLLER".encode("cp1252"))  # a Windows desk's
+        path = os.path.join(self.folder, "north.dat")
+        with open(path, "wb") as f:
+            f.write(b"\xef\xbb\xbf" + ama)  # saved once by Notepad
+        # Read after the checkpoint each time, though a mark began the file before the first
+        # record, and the last record's answers were decoded.
+        for added, record in enumerate([ama, muller, kofi]):
+            if added:
+                with open(path, "ab") as f:
+                    f.write(record)
+            result = self.run_collate(into, ["--encoding", "CP1252", "north=north.dat"])
+            self.assertEqual((result.stdout, result.stderr),
+                             (b"1 added, %d already present, 0 problems\n" % added, b""))
+        # Another name has no checkpoint yet: the whole file is read, and its records are there.
+        result = self.run_collate(into, ["--encoding", "CP1252", "east=north.dat"])
+        self.assertEqual((result.stdout, result.stderr), (b"0 added, 3 already present, 0 problems\n", b""))
+        result = self.run_collate(into, ["--encoding", "CP1252", "east=north.dat"])
+        self.assertEqual((result.stdout, result.stderr), (b"0 added, 3 already present, 0 problems\n", b""))
+        self.assertEqual(sorted((row[0], row[1], row[4]) for row in self.rows(into)),
+                         [("north", 1, "Ama"), ("north", 2, "MÜLLER"), ("north", 3, "Kofi")])
+        # The files of one desk's pattern share its name: read in full each time, and never
+        # told as changed, since the name keeps no checkpoint of one of them.
+        for name, records in [("west-1.dat", [ama]), ("west-2.dat", [kofi, kofi])]:
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(b"".join(records))
+        with open(os.path.join(self.folder, "desks.toml"), "w", encoding="utf-8") as f:
+            f.write('[[desk]]\nname = "west"\npath = "west-*.dat"\n')
+        for added in (1, 0):  # the second Kofi of west-2.dat is new
+            result = self.run_collate(into, ["--desks", "desks.toml"])
+            self.assertEqual((result.stdout, result.stderr),
+                             (b"%d added, %d already present, 0 problems\n" % (added, 3 - added), b""))
         self.drop_database(into)
         shutil.rmtree(self.folder)
 
@@ -267,7 +318,7 @@ class OnPostgres(Incremental, unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.server = Server(os.path.join(WORK, "servers"))
+        cls.server = Server()
         cls.addClassCleanup(cls.server.remove)
         cls.server.sql(f"CREATE ROLE desk LOGIN PASSWORD '{cls.PASSWORD}'")
 

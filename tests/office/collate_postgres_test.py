@@ -1,10 +1,13 @@
 """`profiledesk-records collate` into a PostgreSQL server that this suite starts itself.
 
-Usage: collate_postgres_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER
+Usage: collate_postgres_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER [SERVER_STATE_FILE]
+  With SERVER_STATE_FILE, the server that `postgres_server.py start` left running; without,
+  one of its own for this run.
 """
 
 import os
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -12,12 +15,16 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from postgres_server import Server  # noqa: E402
+import postgres_server  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import faketime_lib  # noqa: E402
 
 TOOL, DESK, WORK = (os.path.abspath(arg) for arg in sys.argv[1:4])
-FAKETIME_LIB = os.environ.get("PROFILEDESK_FAKETIME_LIB", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+STATE_FILE = sys.argv[4] if len(sys.argv) > 4 else None
+FAKETIME_LIB = faketime_lib()
 PASSWORD = "desk-pass"
 SERVER = None
 RECORDS = []  # the bytes of one record each, as the desk program wrote them
@@ -62,8 +69,11 @@ def new_database(name, encoding="UTF8"):
 def setUpModule():
     global SERVER
     os.makedirs(WORK, exist_ok=True)
-    SERVER = Server(os.path.join(WORK, "servers"))
-    unittest.addModuleCleanup(SERVER.remove)
+    if STATE_FILE:
+        SERVER = postgres_server.attach(STATE_FILE)
+    else:
+        SERVER = postgres_server.Server()
+        unittest.addModuleCleanup(SERVER.remove)
     SERVER.sql(f"CREATE ROLE desk LOGIN PASSWORD '{PASSWORD}'")
     RECORDS.extend(desk_records([b"Ama%d" % n for n in range(13)]))
 
@@ -132,17 +142,61 @@ class Loading(unittest.TestCase):
         self.assertEqual(SERVER.sql("SELECT count(*), count(DISTINCT first_name) FROM records", "crowd"),
                          [["12", "12"]])
 
-    def test_answers_not_utf8_become_u_fffd_unless_the_database_takes_any_bytes(self):
+    def test_answers_are_utf8_in_any_database(self):
+        # Read as UTF-8, 0xFF is no character; read as CP1252 it is "ÿ". Told once a file.
         kofi = desk_records([b"Kofi\xff\\\x01"])[0]
-        path = write("kofi.dat", RECORDS[0], kofi)
-        for db, encoding, stored, err in (
-                ("unicode", "UTF8", "4b6f6669efbfbd5c01", path.encode() + b":31: not UTF-8\n"),
-                ("bytes", "SQL_ASCII", "4b6f6669ff5c01", b"")):
-            result = collate(new_database(db, encoding), path)
+        # No database takes a NUL byte in text, whatever its encoding.
+        nul = RECORDS[1].replace(b"Ama1", b"Ko\x00fi")
+        path = write("kofi.dat", RECORDS[0], kofi, nul)
+        hint = path.encode() + b": not UTF-8 (a Windows desk? try --encoding CP1252)\n"
+        nul_told = path.encode() + b":61: a NUL byte, stored as U+FFFD\n"
+        for db, encoding, args, stored, err in (
+                ("unicode", "UTF8", [], "4b6f6669efbfbd5c01", hint + nul_told),
+                ("bytes", "SQL_ASCII", [], "4b6f6669efbfbd5c01", hint + nul_told),
+                ("windows", "UTF8", ["--encoding", "CP1252"], "4b6f6669c3bf5c01", nul_told)):
+            result = collate(new_database(db, encoding), *args, path)
             self.assertEqual((result.returncode, result.stdout, result.stderr),
-                             (0, b"2 added, 0 already present, 0 problems\n", err), db)
-            self.assertEqual(SERVER.sql("SELECT encode(textsend(first_name), 'hex') FROM records WHERE record = 2", db),
-                             [[stored]], db)
+                             (0, b"3 added, 0 already present, 0 problems\n", err), db)
+            self.assertEqual(SERVER.sql("SELECT encode(textsend(first_name), 'hex') FROM records WHERE record > 1 "
+                                        "ORDER BY record", db), [[stored], ["4b6fefbfbd6669"]], db)
+
+    def test_two_runs_of_the_same_records_in_opposite_orders_both_succeed(self):
+        into = new_database("opposite")
+        self.assertEqual(collate(into, write("opposite-seed.dat", RECORDS[12])).returncode, 0)  # the table is there
+        records = [RECORDS[0].replace(b"Ama0", b"Opp%05d" % n) for n in range(5000)]
+        files = [write("forward.dat", *records), write("backward.dat", *reversed(records))]
+        runs = [subprocess.Popen([TOOL, "collate", "--into", into, path], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, env=SERVER.env(PASSWORD), start_new_session=True)
+                for path in files]
+        outcomes = [(*run.communicate(timeout=120), run.returncode) for run in runs]
+        self.assertEqual([(err, status) for _, err, status in outcomes], [(b"", 0)] * 2)
+        added = [re.fullmatch(rb"(\d+) added, (\d+) already present, 0 problems\n", out) for out, _, _ in outcomes]
+        self.assertEqual([int(m[1]) + int(m[2]) for m in added], [5000, 5000])
+        self.assertEqual(sum(int(m[1]) for m in added), 5000)
+        self.assertEqual(SERVER.sql("SELECT count(*), count(DISTINCT record_key) FROM records", "opposite"),
+                         [["5001", "5001"]])
+
+    def test_a_large_collate_sends_its_rows_as_it_reads(self):
+        # Rows of wide answers, some 50 MB in all, in 64 MiB of address space: none of it may
+        # wait in memory for the end.
+        with open(TOOL, "rb") as f:
+            if b"__asan_init" in f.read():
+                self.skipTest("the address sanitizer reserves more address space than the limit")
+        wide = RECORDS[0]
+        for word in (b"Harbour-Street", b"Mary-Okafor", b"Bakery-One", b"Steel-Works", b"Central-Library"):
+            self.assertEqual(wide.count(word), 1, word)
+            wide = wide.replace(word, b"w" * 2000)
+        path = write("wide.dat", wide * 5000)
+        try:
+            result = subprocess.run([TOOL, "collate", "--into", new_database("wide"), path], capture_output=True,
+                                    env=SERVER.env(PASSWORD), start_new_session=True, timeout=300, check=False,
+                                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20)))
+        finally:
+            os.remove(path)
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, b"5000 added, 0 already present, 0 problems\n", b""))
+        self.assertEqual(SERVER.sql("SELECT count(*), sum(length(street)) FROM records", "wide"),
+                         [["5000", str(5000 * 2000)]])
 
 
 class Failures(unittest.TestCase):
@@ -157,16 +211,18 @@ class Failures(unittest.TestCase):
         self.assertOneLineFailure(collate(into, path, password="wrong"), into, "password authentication failed")
         self.assertOneLineFailure(collate(SERVER.uri("desk", "nosuch"), path), SERVER.uri("desk", "nosuch"),
                                   'database "nosuch" does not exist')
-        by_keywords = f"host={SERVER.folder} port=5432 user=desk dbname=guarded password=hunter2"
+        by_keywords = f"host='{SERVER.folder}' port=5432 user=desk dbname=guarded password=hunter2"
         refused = collate(by_keywords, path)
         self.assertOneLineFailure(refused, into, "PGPASSWORD")
         self.assertNotIn(b"hunter2", refused.stderr)
         unreadable = collate("postgresql://desk:hunter2@[::1/guarded", path)
         self.assertEqual((unreadable.returncode, unreadable.stderr.count(b"\n")), (1, 1))
         self.assertNotIn(b"hunter2", unreadable.stderr)
-        nowhere = tempfile.mkdtemp(dir=WORK)  # a folder where no server has its socket
-        self.assertOneLineFailure(collate(f"host={nowhere} user=desk dbname=guarded", path),
-                                  f"postgresql://desk@{nowhere.replace('/', '%2F')}:5432/guarded",
+        # A folder where no server has its socket, its path short enough for one wherever
+        # the build tree lives.
+        nowhere = tempfile.mkdtemp(prefix="profiledesk-nowhere-", dir="/tmp")
+        self.assertOneLineFailure(collate(f"host='{nowhere}' user=desk dbname=guarded", path),
+                                  f"postgresql://desk@{urllib.parse.quote(nowhere, safe='')}:5432/guarded",
                                   "No such file or directory")
         os.rmdir(nowhere)
         self.assertEqual(SERVER.sql("SELECT to_regclass('records') IS NULL", "guarded"), [["t"]])

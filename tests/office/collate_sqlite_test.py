@@ -17,6 +17,9 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import faketime_lib, shared_folder  # noqa: E402
+
 RECORDS = os.path.abspath(sys.argv.pop(2))
 DESK = os.path.abspath(sys.argv.pop(1))
 WORK_ROOT = os.path.dirname(RECORDS)  # the build folder: nothing is left outside it
@@ -31,7 +34,7 @@ def desk_records(folder, names, minute=10):
     """One record per name, entered by the desk program at 15:MINUTE on 6 December 2026."""
     path = os.path.join(folder, "datas.dat")
     env = dict(ENV, TZ="UTC", FAKETIME=f"2026-12-06 15:{minute}:00",
-               LD_PRELOAD="/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+               LD_PRELOAD=faketime_lib())
     for name in names:
         subprocess.run([DESK], cwd=folder, input=f"1 {name} {ANSWERS}".encode(), env=env,
                        capture_output=True, start_new_session=True, timeout=30, check=True)
@@ -45,7 +48,6 @@ class Collate(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="collate-", dir=WORK_ROOT)
-        os.chmod(cls.root, 0o755)  # for the run as an unprivileged user
         cls.ann, cls.ben, cls.cy, cls.dee = desk_records(cls.root, ["Ann", "Ben", "Cy", "Dee"])
         (cls.ann_again,) = desk_records(cls.root, ["Ann"])  # same bytes as ann
 
@@ -55,7 +57,6 @@ class Collate(unittest.TestCase):
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(dir=self.root)
-        os.chmod(self.dir, 0o755)
         self.db = self.path("office.db")
 
     def path(self, name):
@@ -66,8 +67,8 @@ class Collate(unittest.TestCase):
             f.write(b"".join(records))
         return name
 
-    def collate(self, *files, into="office.db", preexec_fn=None, user=None):
-        command = [RECORDS, "collate", "--into", into, *files]
+    def collate(self, *files, into="office.db", preexec_fn=None, user=None, wait=None, program=RECORDS):
+        command = [program, "collate", "--into", into, *(["--wait", str(wait)] if wait is not None else []), *files]
         if user:
             command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
         return subprocess.run(command, cwd=self.dir, capture_output=True, env=ENV, timeout=60,
@@ -183,16 +184,16 @@ class Collate(unittest.TestCase):
 
         os.remove(self.db)
         before = self.seeded()
-        os.chmod(self.db, 0o444)
-        self.assert_refused(self.collate("b.dat", user="65534"), "the database is read-only", before)
-        os.chmod(self.db, 0o644)
 
         # Another program holds the database for longer than a collate waits.
         holder = sqlite3.connect(self.db, isolation_level=None)
         holder.execute("BEGIN EXCLUSIVE")
         try:
-            self.assert_refused(self.collate("b.dat"), "the database is locked by another program (waited 5 s)",
-                                before)
+            started = time.monotonic()
+            refused = self.collate("b.dat", wait=1)
+            waited = time.monotonic() - started
+            self.assert_refused(refused, "the database is locked by another program (waited 1 s)", before)
+            self.assertTrue(0.9 < waited < 4, f"waited {waited:.1f} s")
         finally:
             holder.execute("ROLLBACK")
             holder.close()
@@ -207,13 +208,57 @@ class Collate(unittest.TestCase):
         # Held for less than that: the collate waits for it, then goes through.
         holder = sqlite3.connect(self.db, isolation_level=None)
         holder.execute("BEGIN IMMEDIATE")
-        run = subprocess.Popen([RECORDS, "collate", "--into", "office.db", "b.dat"], cwd=self.dir, env=ENV,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+        run = subprocess.Popen([RECORDS, "collate", "--into", "office.db", "--wait", "3", "b.dat"], cwd=self.dir,
+                               env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
         time.sleep(1)
         holder.execute("ROLLBACK")
         holder.close()
         out, err = run.communicate(timeout=60)
         self.assert_collated(subprocess.CompletedProcess(run.args, run.returncode, out, err), 1000, 0)
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
+    def test_a_database_the_user_may_not_write_is_refused_and_left_as_it_was(self):
+        # A folder and a copy of the program that the user can reach, wherever the build lives.
+        self.dir = shared_folder("profiledesk-collate-")
+        self.addCleanup(shutil.rmtree, self.dir)
+        self.db = self.path("office.db")
+        program = self.path("profiledesk-records")
+        shutil.copy(RECORDS, program)
+        os.chmod(program, 0o755)
+        before = self.seeded()
+        os.chmod(self.db, 0o444)
+        self.assert_refused(self.collate("b.dat", user="65534", program=program), "the database is read-only", before)
+
+    def test_a_failure_while_staging_is_told_as_itself(self):
+        before = self.seeded()
+        # Rows of wide answers, more than the staging table keeps in memory, so that it spills
+        # to a temporary file, which the file-size limit stops long before the database grows.
+        wide = self.ben
+        for word in (b"Ring-Road", b"Kofi", b"Cocoa-Co", b"Repairs", b"West-Library"):
+            self.assertEqual(wide.count(word), 1, word)
+            wide = wide.replace(word, b"x" * 2000)
+        self.write("wide.dat", wide * 1500)
+        limit = 1 << 20
+        self.assert_refused(
+            self.collate("wide.dat", preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))),
+            "could not write (the disk is full, or the file is at its size limit)", before)
+        self.assertEqual([name for name in os.listdir(WORK_ROOT) if name.startswith("etilqs_")], [])
+
+    def test_each_write_reaches_the_disk(self):
+        # Both the journal and the database are synced before a collate says it is done.
+        self.write("a.dat", self.ann)
+        trace = self.path("syncs.txt")
+        command = ["strace", "-f", "-y", "-qq", "-e", "trace=fsync,fdatasync", "-o", trace,
+                   RECORDS, "collate", "--into", "office.db", "a.dat"]
+        # The leak checker of a sanitizer build cannot run under a tracer.
+        env = dict(ENV, ASAN_OPTIONS=ENV["ASAN_OPTIONS"] + ":detect_leaks=0")
+        result = subprocess.run(command, cwd=self.dir, capture_output=True, env=env, timeout=60,
+                                start_new_session=True, check=False)
+        self.assert_collated(result, 1, 0)
+        with open(trace, encoding="utf-8") as f:
+            synced = {line.split("<", 1)[1].split(">", 1)[0] for line in f if "sync(" in line and "<" in line}
+        db = os.path.realpath(self.db)
+        self.assertLessEqual({db, db + "-journal"}, synced)
 
     def test_the_database_may_not_be_one_of_the_files(self):
         self.write("a.dat", self.ann)

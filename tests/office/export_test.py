@@ -15,7 +15,9 @@ import tempfile
 import unittest
 
 RECORDS, DESK, WORK = (os.path.abspath(p) for p in sys.argv[1:4])
-FAKETIME_LIB = os.environ.get("PROFILEDESK_FAKETIME_LIB", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import faketime_lib  # noqa: E402
+FAKETIME_LIB = faketime_lib()
 # first, surname, place, date of birth, age, age again, years ahead, then ten more words
 ADA = "Ada Lovelace Lon,don 10-12-1815 36 36 2.5 Inst Ring-Road Kofi Mill Cocoa-Co Repairs West-Lib 250 Mall School"
 ALAN = 'Alan "Turing" Wilmslow 23-06-1912 41 41 -0.5 Kings Parade Max Bletchley Enigma Bombe Sherborne 0 Arcade Grammar'
@@ -145,9 +147,14 @@ class Export(unittest.TestCase):
         # Two on line 7; the library (line 19) is asked before the shopping centre (line 17).
         answers = ADA.replace("Ada Lovelace", "\xc5da L\xf6velace").replace("West-Lib 250 Mall", "W\xe9st 250 M\xe5ll")
         enter(self.folder, answers.encode("latin-1"), "2026-12-08 09:00:00")
-        done = export(self.folder, "--format", "jsonl", "--from", "2026-12-08", "datas.dat")
-        self.assertEqual(done.returncode, 1)
-        self.assertEqual(done.stderr, b"datas.dat:67: not UTF-8\ndatas.dat:77: not UTF-8\ndatas.dat:79: not UTF-8\n")
+        enter(self.folder, answers.encode("latin-1"), "2026-12-09 09:00:00")
+        done = export(self.folder, "--format", "jsonl", "--encoding", "UTF-8", "--from", "2026-12-08", "datas.dat")
+        self.assertEqual(done.returncode, 0)
+        self.assertEqual(done.stderr, b"datas.dat:67: not UTF-8\ndatas.dat:77: not UTF-8\ndatas.dat:79: not UTF-8\n"
+                                      b"datas.dat:97: not UTF-8\ndatas.dat:107: not UTF-8\ndatas.dat:109: not UTF-8\n")
+        # Without the encoding named, the file is told once, and the way to name it.
+        done = export(self.folder, "--format", "jsonl", "datas.dat")
+        self.assertEqual(done.stderr, b"datas.dat: not UTF-8 (a Windows desk? try --encoding CP1252)\n")
 
     def test_days_from_and_to_are_inclusive(self):
         for days, surnames in ((["--from", "2026-12-07"], ["Turing"]), (["--to", "2026-12-06"], ["Lovelace"]),
@@ -160,12 +167,15 @@ class Export(unittest.TestCase):
 
     def test_an_answer_that_is_not_utf8(self):
         enter(self.folder, ADA.replace("Lon,don", "K\xf6ln").encode("latin-1"), "2026-12-08 09:00:00")
-        done = export(self.folder, "--format", "jsonl", "--from", "2026-12-08", "datas.dat")
-        self.assertEqual(done.returncode, 1)
+        done = export(self.folder, "--format", "jsonl", "--encoding", "utf-8", "--from", "2026-12-08", "datas.dat")
+        self.assertEqual(done.returncode, 0)
         self.assertEqual(done.stderr, b"datas.dat:68: not UTF-8\n")
         self.assertEqual(json.loads(done.stdout)["place_of_birth"], "K\ufffdln")
         as_csv = export(self.folder, "--from", "2026-12-08", "datas.dat")
-        self.assertIn(b",K\xf6ln,", as_csv.stdout)  # CSV keeps the bytes as stored
+        self.assertIn(b",K\xef\xbf\xbdln,", as_csv.stdout)  # CSV too is UTF-8 throughout
+        as_latin1 = export(self.folder, "--encoding", "ISO-8859-1", "--from", "2026-12-08", "datas.dat")
+        self.assertEqual((as_latin1.returncode, as_latin1.stderr), (0, b""))
+        self.assertIn(",Köln,".encode(), as_latin1.stdout)
 
     def test_a_missing_file_among_good_ones(self):
         os.symlink("datas.dat", self.path("again.dat"))
@@ -178,7 +188,8 @@ class Export(unittest.TestCase):
     def test_usage_errors_get_one_line_and_status_2(self):
         for args in (["--format", "xml", "datas.dat"], ["--from", "2026-02-30", "datas.dat"], [],
                      ["--to", "yesterday", "datas.dat"], ["--colour", "datas.dat"], ["--to", "2100-02-29", "datas.dat"],
-                     ["--from", "2026-04-31", "datas.dat"]):
+                     ["--from", "2026-04-31", "datas.dat"], ["--to", "2024-04-31", "datas.dat"],
+                     ["--from", "2026-12-00", "datas.dat"]):
             done = export(self.folder, *args)
             self.assertEqual(done.returncode, 2, args)
             self.assertEqual(len(done.stderr.splitlines()), 1, args)
@@ -215,6 +226,65 @@ class Export(unittest.TestCase):
         missing = export(self.folder, "-o", "no/such/folder/out.csv", "datas.dat")
         self.assertEqual(missing.returncode, 1)
         self.assertEqual(missing.stderr, b"profiledesk-records: no/such/folder/out.csv: No such file or directory\n")
+
+    def test_rows_of_doubled_quotes_across_the_output_buffers_end(self):
+        # Rows nearly all quotes, each twice its answers' size once quoted, of several lengths,
+        # so that rows fall across the end of the 1 MiB output buffer at every distance.
+        with open(self.path("datas.dat"), "rb") as f:
+            record = f.read().split(b"\n", 30)[:30]
+        record = b"\n".join(record) + b"\n"
+        words = [b"Ring-Road", b"Kofi", b"Cocoa-Co", b"Repairs", b"West-Lib"]
+        for word in words:
+            self.assertEqual(record.count(word), 1, word)
+        expected = []
+        with open(self.path("quotes.dat"), "wb") as f:
+            for n in range(1200):
+                quotes = b'"' * (300 + 97 * (n % 7))
+                text = record
+                for word in words:
+                    text = text.replace(word, quotes)
+                f.write(text)
+                expected.append(quotes.decode())
+        done = export(self.folder, "quotes.dat")
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        rows = list(csv.reader(io.StringIO(done.stdout.decode(), newline="")))[1:]
+        self.assertEqual(len(rows), len(expected))
+        columns = [HEADER.index(name) for name in ("street", "coordinator", "productivity_company",
+                                                   "maintenance_company", "zonal_library")]
+        for n, row in enumerate(rows):
+            self.assertEqual([row[c] for c in columns], [expected[n]] * len(columns), n)
+
+    def test_a_read_error_in_the_middle_of_a_file_is_told_as_itself(self):
+        shim = os.environ.get("PROFILEDESK_READ_FAILS")
+        if not shim:
+            self.skipTest("no read-failing shim in this build")
+        with open(self.path("datas.dat"), "rb") as f:
+            record = f.read().split(b"\n", 30)[:30]
+        # Several pieces of the reader's 1 MiB, the first ending inside a record.
+        with open(self.path("big.dat"), "wb") as f:
+            f.write((b"\n".join(record) + b"\n") * 1000)
+        env = dict(os.environ, LD_PRELOAD=shim, PROFILEDESK_READ_FAILS_FOR=self.path("big.dat"),
+                   ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+        for command in (["check"], ["export", "--format", "jsonl"]):
+            done = subprocess.run([RECORDS, *command, "big.dat"], cwd=self.folder, env=env, capture_output=True,
+                                  timeout=60, start_new_session=True, preexec_fn=bounded, check=False)
+            self.assertEqual(done.returncode, 1, command)
+            self.assertEqual(done.stderr, b"profiledesk-records: big.dat: Input/output error\n", command)
+            self.assertNotIn(b"whole records", done.stdout, command)
+
+    def test_a_full_standard_output_is_a_failure_with_its_reason(self):
+        with open(self.path("datas.dat"), "rb") as f:
+            data = f.read()
+        with open(self.path("big.dat"), "wb") as f:
+            f.write(data * 2000)
+        for command in (["check", "datas.dat"], ["export", "datas.dat"], ["export", "big.dat", "datas.dat"]):
+            with open("/dev/full", "wb") as full:
+                done = subprocess.run([RECORDS, *command], cwd=self.folder, stdout=full, stderr=subprocess.PIPE,
+                                      timeout=60, start_new_session=True, preexec_fn=bounded, check=False)
+            self.assertEqual(done.returncode, 1, command)
+            self.assertEqual(done.stderr,
+                             b"profiledesk-records: could not write to standard output: No space left on device\n",
+                             command)
 
 
 if __name__ == "__main__":

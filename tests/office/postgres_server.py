@@ -1,19 +1,30 @@
-"""A PostgreSQL server of the caller's own, in a folder of the build tree: run by an
-unprivileged user, reached only through a Unix socket in that folder, with password
-logins, so that a wrong password is refused for real."""
+"""A PostgreSQL server of the caller's own, in a folder of its own under /tmp (which the
+server's user can reach wherever the build tree lives): run by an unprivileged user, reached
+only through a Unix socket in that folder, with password logins, so that a wrong password is
+refused for real.
+
+The suite starts one server for all its cases and stops it after them, even when they fail:
+  postgres_server.py start STATE_FILE   starts one and notes its folder in STATE_FILE
+  postgres_server.py stop STATE_FILE    stops it and removes its folder
+"""
 
 import atexit
-import glob
 import os
 import pwd
 import shutil
 import subprocess
+import sys
 import tempfile
 
-BIN = "/usr/lib/postgresql/15/bin"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import postgres_bin  # noqa: E402
+
+BIN = postgres_bin()
 PORT = "5432"  # the socket's name; nothing listens on TCP
 ADMIN = "admin"
 ADMIN_PASSWORD = "admin-pass"
+# No case here survives a crash of the machine itself, so nothing is worth an fsync: a server
+# stopped with "immediate" still finds its log in the kernel's cache.
 SETTINGS = """
 listen_addresses = ''
 port = {port}
@@ -21,16 +32,9 @@ unix_socket_directories = '{folder}'
 dynamic_shared_memory_type = mmap
 max_connections = 40
 logging_collector = off
+fsync = off
+full_page_writes = off
 """
-
-
-def _stop_leftovers(parent):
-    """Servers left by an earlier run that was killed before it could stop them."""
-    for pid_file in glob.glob(os.path.join(parent, "pg-*", "data", "postmaster.pid")):
-        data = os.path.dirname(pid_file)
-        subprocess.run(_as_owner([f"{BIN}/pg_ctl", "stop", "-D", data, "-m", "immediate", "-w"]),
-                       capture_output=True, timeout=60, check=False)
-        shutil.rmtree(os.path.dirname(data), ignore_errors=True)
 
 
 def _owner():
@@ -46,12 +50,13 @@ def _as_owner(command):
 
 
 class Server:
-    def __init__(self, parent, settings=""):
-        os.makedirs(parent, exist_ok=True)
-        _stop_leftovers(parent)
-        self.folder = tempfile.mkdtemp(prefix="pg-", dir=os.path.abspath(parent))
+    def __init__(self, settings="", folder=None):
+        """A new server, or with `folder` the running one that another process started there."""
+        self.running = folder is not None
+        self.folder = folder or tempfile.mkdtemp(prefix="profiledesk-pg-", dir="/tmp")
         self.data = os.path.join(self.folder, "data")
-        self.running = False
+        if self.running:
+            return
         atexit.register(self.remove)
         user = _owner()
         os.chown(self.folder, user.pw_uid, user.pw_gid)
@@ -107,3 +112,46 @@ class Server:
         if result.returncode != 0:
             raise RuntimeError(f"psql: {result.stderr.decode(errors='replace')}")
         return [line.split("|") for line in result.stdout.decode().splitlines()]
+
+
+def _noted(state_file):
+    """The server that STATE_FILE names, if it names one still there."""
+    try:
+        with open(state_file, encoding="utf-8") as f:
+            folder = f.read().strip()
+    except FileNotFoundError:
+        return None
+    return Server(folder=folder) if folder and os.path.isdir(folder) else None
+
+
+def attach(state_file):
+    """The server that `start` left running for the suite."""
+    server = _noted(state_file)
+    if server is None:
+        raise RuntimeError(f"no server noted in {state_file}: run 'postgres_server.py start' first")
+    return server
+
+
+def main(action, state_file):
+    # A server left by a run that was killed before its stop step goes first.
+    leftover = _noted(state_file)
+    if leftover is not None:
+        try:
+            leftover.stop("immediate")
+        except (RuntimeError, subprocess.TimeoutExpired):
+            pass  # already stopped
+        shutil.rmtree(leftover.folder, ignore_errors=True)
+    if os.path.exists(state_file):
+        os.remove(state_file)
+    if action == "start":
+        server = Server()
+        os.makedirs(os.path.dirname(os.path.abspath(state_file)), exist_ok=True)
+        with open(state_file, "w", encoding="utf-8") as f:
+            f.write(server.folder + "\n")
+        atexit.unregister(server.remove)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop"):
+        sys.exit("usage: postgres_server.py start|stop STATE_FILE")
+    main(sys.argv[1], sys.argv[2])

@@ -18,7 +18,9 @@ import unittest
 
 DESK, RECORDS, WORK = (os.path.abspath(arg) for arg in sys.argv[1:4])
 del sys.argv[1:4]
-FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import faketime_lib  # noqa: E402
+FAKETIME_LIB = faketime_lib()
 
 IMG = "<img/src=x/onerror=alert(1)>"
 SCRIPT = '"--><script>alert(1)</script>'
@@ -110,7 +112,7 @@ class Page(html.parser.HTMLParser):
             self.title += data
 
     def rows(self, table):
-        return [row for row in self.tables[table] if row and not row[0] in ("#", "Day", "Hour", "Age", "File")]
+        return [row for row in self.tables[table] if row and not row[0] in ("#", "Day", "Hour", "Age", "Desk")]
 
 
 class ReportTest(unittest.TestCase):
@@ -130,15 +132,19 @@ class ReportTest(unittest.TestCase):
         with open(cls.page_path, encoding="utf-8") as f:
             cls.html = f.read()
         cls.page = Page(cls.html)
+        # One line for the file with an answer that is not UTF-8, however many such answers.
+        cls.not_utf8 = f"{cls.file_b}: not UTF-8 (a Windows desk? try --encoding CP1252)\n"
 
     def test_totals_and_problems(self):
         self.assertEqual(self.result.returncode, 1)  # the broken file, yet the page is written
-        self.assertRegex(self.result.stderr.decode(), rf"^{re.escape(self.broken)}:1: \S.*\n$")
+        self.assertRegex(self.result.stderr.decode(),
+                         rf"^{re.escape(self.not_utf8)}{re.escape(self.broken)}:1: \S.*\n$")
         self.assertEqual(self.page.tables["table0"], [
             ["Records", "13"], ["Files", "3"], ["First entry", "2026-11-30 10:00"],
             ["Last entry", "2026-12-05 08:59"], ["Problems", "1"]])
         self.assertEqual(self.page.rows("files"), [
-            [self.file_a, "7", "0", ""], [self.file_b, "6", "0", ""], [self.broken, "0", "1", ""]])
+            [self.file_a, self.file_a, "7", "0", ""], [self.file_b, self.file_b, "6", "0", ""],
+            [self.broken, self.broken, "0", "1", ""]])
         self.assertEqual([name for name in os.listdir(self.folder) if ".partial-" in name], [])
 
     def test_days_hours_and_ages(self):
@@ -176,18 +182,34 @@ class ReportTest(unittest.TestCase):
             self.assertFalse([name for name in attrs if name.startswith("on") or name == "src"])
         self.assertNotIn("<script", self.html)
         self.assertNotIn("\ufffd", self.page.title)
+        # The page may load nothing, and run nothing, whatever it holds.
+        policies = [attrs.get("content") for tag, attrs in self.page.elements
+                    if tag == "meta" and attrs.get("http-equiv", "").lower() == "content-security-policy"]
+        self.assertEqual(policies, ["default-src 'none'; style-src 'unsafe-inline'"])
+
+    def test_bars_stand_on_the_axis(self):
+        feet = [float(attrs["y1"]) for tag, attrs in self.page.elements if tag == "line"]
+        bars = [attrs for tag, attrs in self.page.elements if tag == "rect"]
+        self.assertTrue(feet and bars)
+        foot = max(feet)
+        for bar in bars:
+            # Each figure is written to a tenth, so the two may round apart by one.
+            self.assertAlmostEqual(float(bar["y"]) + float(bar["height"]), foot, delta=0.11, msg=bar)
+            self.assertGreaterEqual(float(bar["height"]), 0)
+        self.assertTrue(any(float(bar["height"]) > 100 for bar in bars))
 
     def test_dates_limit_the_records(self):
         out = os.path.join(self.folder, "limited.html")
         run = report("--from", "2026-12-01", "--to", "2026-12-04", "-o", out, self.file_a, self.file_b)
-        self.assertEqual((run.returncode, run.stderr), (0, b""))
+        self.assertEqual((run.returncode, run.stderr.decode()), (0, self.not_utf8))
         with open(out, encoding="utf-8") as f:
             page = Page(f.read())
         self.assertEqual(page.tables["table0"][0], ["Records", "8"])
         self.assertEqual(page.rows("days-table"), [
             ["2026-12-01", "4"], ["2026-12-02", "0"], ["2026-12-03", "2"], ["2026-12-04", "2"]])
         self.assertIn("from 2026-12-01 to 2026-12-04", page.text)
-        self.assertEqual(page.rows("files"), [[self.file_a, "7", "0", ""], [self.file_b, "1", "0", ""]])
+        self.assertEqual(page.rows("files"), [[self.file_a, self.file_a, "7", "0", ""],
+                                              [self.file_b, self.file_b, "1", "0", ""]])
 
     def test_negative_ages_band_at_multiples_of_five(self):
         when = "2026-12-02 10:00:00"
@@ -196,6 +218,42 @@ class ReportTest(unittest.TestCase):
         run = report(path)
         self.assertEqual(run.returncode, 0)
         self.assertEqual(Page(run.stdout.decode()).rows("ages-table"), [["-10\u2013-6", "1"], ["-5\u2013-1", "2"]])
+
+    def test_controls_odd_names_and_ages_at_the_limits_stay_harmless(self):
+        when = "2026-12-02 10:00:00"
+        records = [(when, b"A\x7fB", "9223372036854775807", "Ring-Road", "City-School"),
+                   (when, b"C\xc2\x85D", "-9223372036854775808", "Ring-Road", "City-School"),
+                   (when, b"E\xc2\x9fF", "1000000000000000000", "Ring-Road", "City-School"),
+                   (when, "Accra", "-1000000000000000000", "Ring-Road", "City-School")]
+        path = write_records(os.path.join(self.folder, "odd"), records)
+        named = os.path.join(self.folder, "odd", "<img src=x onerror=alert(1)>.dat")
+        os.rename(path, named)
+        run = report("--title", b"Week\x01 caf\xe9", named)
+        self.assertEqual((run.returncode, run.stderr), (0, b""))
+        text = run.stdout.decode()
+        for raw in ("\x7f", "\x85", "\x9f", "\x01"):
+            self.assertNotIn(raw, text)
+        page = Page(text)
+        self.assertEqual(page.title, "Week\ufffd caf\ufffd")
+        self.assertCountEqual([row[1] for row in page.rows("place-of-birth")],
+                         ["A\ufffdB", "Accra", "C\ufffdD", "E\ufffdF"])
+        self.assertEqual(page.rows("files"), [[named, named, "4", "0", ""]])
+        self.assertNotIn("img", [tag for tag, _ in page.elements])
+        # Ages past a billion billion are not taken as numbers: banding them could overflow.
+        self.assertEqual(page.rows("ages-table"), [["-1000000000000000000\u2013-999999999999999996", "1"],
+                                                   ["1000000000000000000\u20131000000000000000004", "1"]])
+        self.assertIn("2 age answers were not whole numbers", page.text)
+
+    def test_days_without_records_are_drawn_up_to_400_days(self):
+        def one(name, when):
+            return write_records(os.path.join(self.folder, name), [(when, "Accra", "30", "Ring-Road", "School")])
+        first = one("span-first", "2025-01-01 09:00:00")
+        for last, days, rows in (("2026-02-04 09:00:00", 399, 400), ("2026-02-05 09:00:00", 400, 2)):
+            run = report(first, one(f"span-{days}", last))
+            self.assertEqual(run.returncode, 0)
+            table = Page(run.stdout.decode()).rows("days-table")
+            self.assertEqual(len(table), rows, days)
+            self.assertEqual((table[0], table[-1]), (["2025-01-01", "1"], [last[:10], "1"]), days)
 
     def test_standard_output_and_empty_report(self):
         run = report("--from", "2030-01-01", self.file_a)
@@ -221,11 +279,12 @@ class ReportTest(unittest.TestCase):
         run = report("-o", out, missing, self.file_b)
         self.assertEqual(run.returncode, 1)
         self.assertEqual(run.stderr.decode(),
-                         f"profiledesk-records: {missing}: No such file or directory\n")
+                         f"profiledesk-records: {missing}: No such file or directory\n{self.not_utf8}")
         with open(out, encoding="utf-8") as f:
             page = Page(f.read())
-        self.assertEqual(page.rows("files")[0], [missing, "0", "0", f"{missing}: No such file or directory"])
+        self.assertEqual(page.rows("files")[0], [missing, missing, "0", "0", f"{missing}: No such file or directory"])
         self.assertEqual(page.tables["table0"][0], ["Records", "6"])
+        self.assertEqual(page.tables["table0"][4], ["Problems", "1"])
 
     def test_unwritable_output_fails_and_leaves_nothing(self):
         folder = os.path.join(self.folder, "not-a-folder")
@@ -233,7 +292,8 @@ class ReportTest(unittest.TestCase):
             pass
         run = report("-o", os.path.join(folder, "page.html"), self.file_b)
         self.assertEqual(run.returncode, 1)
-        self.assertRegex(run.stderr.decode(), r"^profiledesk-records: .*not-a-folder/page\.html: Not a directory\n$")
+        self.assertRegex(run.stderr.decode(), rf"^{re.escape(self.not_utf8)}profiledesk-records: "
+                                              r".*not-a-folder/page\.html: Not a directory\n$")
 
     def test_tidy_finds_no_errors(self):
         if not shutil.which("tidy"):

@@ -6,6 +6,7 @@
 set -euo pipefail
 desk=$(realpath "$1")
 records=$(realpath "$2")
+clock_lib=$(python3 "$(dirname "$0")/../support/machine.py" faketime)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 ulimit -f 65536
@@ -13,7 +14,7 @@ cd "$work"
 
 answers="1 Ada Lovelace Lon,don 10-12-1815 36 36 2.5 Inst Ring-Road Kofi Mill Cocoa-Co Repairs West-Lib 250 Mall School"
 echo "$answers" | TZ=UTC FAKETIME="2026-12-06 15:53:20" \
-    LD_PRELOAD="${PROFILEDESK_FAKETIME_LIB:-/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1}" \
+    LD_PRELOAD="$clock_lib" \
     timeout 120 setsid -w wine "$desk" > /dev/null 2>&1
 { cat datas.dat; head -c 2000 datas.dat; } > cut.dat
 

@@ -17,6 +17,9 @@ import unittest
 
 from support import ANSWERS, PAUSE_PROMPT, Terminal, run_piped
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import shared_folder  # noqa: E402
+
 PROGRAM = sys.argv.pop(1)
 RECORD_LINES = 30
 HEADER = " -->                     Profile Desk Community Survey[PDCS] !!!"
@@ -96,6 +99,17 @@ def wait_for_lock_waiter(path, timeout=BOUND):
     raise AssertionError("nobody waited for the lock")
 
 
+def reachable_copy(test):
+    """A folder of its own and a copy of the program in it that an unprivileged user can reach,
+    wherever the build happens to live; removed after the test."""
+    folder = shared_folder("profiledesk-record-file-")
+    test.addCleanup(shutil.rmtree, folder)
+    program = os.path.join(folder, "profiledesk")
+    shutil.copy(PROGRAM, program)
+    os.chmod(program, 0o755)
+    return folder, program
+
+
 def split_records(text):
     """The records of a listing or file; fails on anything that is not a whole record."""
     lines = text.split("\n")
@@ -145,14 +159,10 @@ class SaveFailures(unittest.TestCase):
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
     def test_folder_not_writable_by_an_unprivileged_user(self):
-        os.chmod(self.folder.name, 0o755)
-        # A copy the user can run, wherever the build happens to live.
-        program = os.path.join(self.folder.name, "profiledesk")
-        shutil.copy(PROGRAM, program)
-        os.chmod(program, 0o755)
-        result = run_piped(program, self.folder.name, "1 " + ANSWERS, user=65534)
+        folder, program = reachable_copy(self)
+        result = run_piped(program, folder, "1 " + ANSWERS, user=65534)
         self.assert_reported(result, "Permission denied")
-        self.assertFalse(os.path.exists(self.path))
+        self.assertFalse(os.path.exists(os.path.join(folder, "datas.dat")))
 
 
 class FirstSave(unittest.TestCase):
@@ -239,19 +249,17 @@ class ListingFailures(unittest.TestCase):
             os.close(os.open(self.path, os.O_RDONLY | os.O_NONBLOCK))
             feeder.join(timeout=BOUND)
         self.assertEqual(status, 1)
-        self.assertEqual(stderr, "profiledesk: could not write to standard output\n")
+        self.assertEqual(stderr, "profiledesk: could not write to standard output: File too large\n")
         self.assertEqual(len(shown), OUTPUT_LIMIT)
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
     def test_a_file_the_user_may_not_read(self):
-        with open(self.path, "wb") as f:
+        folder, program = reachable_copy(self)
+        path = os.path.join(folder, "datas.dat")
+        with open(path, "wb") as f:
             f.write(EARLIER)
-        os.chmod(self.path, 0o600)
-        os.chmod(self.folder.name, 0o755)
-        program = os.path.join(self.folder.name, "profiledesk")
-        shutil.copy(PROGRAM, program)
-        os.chmod(program, 0o755)
-        result = run_piped(program, self.folder.name, "2", user=65534)
+        os.chmod(path, 0o600)
+        result = run_piped(program, folder, "2", user=65534)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr.decode(), "profiledesk: could not read 'datas.dat': Permission denied\n")
         self.assertEqual(listing_body(result.stdout), b"Unable to open the stored(saved) 'data.dat' file")
@@ -274,6 +282,13 @@ class ListingIntoFiles(unittest.TestCase):
         self.assertTrue(stored.startswith(EARLIER))
         self.assertEqual(stored.count(EARLIER), 1)
         self.assertEqual(listing_body(stored[len(EARLIER):]), b"")
+
+    def test_a_file_just_made_and_still_empty_lists_no_records(self):
+        # What a listing sees between a first save's making of the file and its record.
+        open(self.path, "wb").close()
+        status, stderr, shown = run_into_file(self.folder.name, "2")
+        self.assertEqual((status, stderr), (0, ""))
+        self.assertEqual(split_records(listing_body(shown).decode()), [])
 
     def test_listing_appended_to_another_file_is_exact(self):
         # Several read buffers' worth, ending without a line end.
@@ -367,8 +382,7 @@ class ManyDesks(unittest.TestCase):
 
             def list_while_writing():
                 while not done.is_set():
-                    shown = run_piped(PROGRAM, folder, "2").stdout.decode()
-                    body = shown.split("Option(Selection) Requested :: \n", 1)[1].rsplit("\n \n", 1)[0]
+                    body = listing_body(run_piped(PROGRAM, folder, "2").stdout).decode()
                     if body.startswith("Unable to open"):
                         continue
                     try:
@@ -395,6 +409,47 @@ class ManyDesks(unittest.TestCase):
             expected = sorted(f" Candidate Name :: w{w}r{n} Doe"
                               for w in range(self.WRITERS) for n in range(self.RECORDS_EACH))
             self.assertEqual(names, expected)
+
+
+class ReaderGoesAway(unittest.TestCase):
+    """Whatever the reader of standard output does, the record typed is saved."""
+    RUNS = 20
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.path = os.path.join(self.folder.name, "datas.dat")
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def saved(self):
+        with open(self.path, encoding="utf-8") as f:
+            return len(split_records(f.read()))
+
+    def test_a_reader_gone_before_the_first_line(self):
+        for run in range(self.RUNS):
+            read_end, write_end = os.pipe()
+            os.close(read_end)  # as `| true` does, but every time
+            try:
+                status, stderr = finish(start(self.folder.name, "1 " + ANSWERS, write_end))
+            finally:
+                os.close(write_end)
+            self.assertEqual((status, stderr), (1, "profiledesk: could not write to standard output: Broken pipe\n"))
+            self.assertEqual(self.saved(), run + 1)
+
+    def test_head_takes_three_lines(self):
+        for run in range(self.RUNS):
+            process = subprocess.Popen(
+                ["bash", "-c", '"$0" | head -n 3 > /dev/null; exit "${PIPESTATUS[0]}"', PROGRAM],
+                cwd=self.folder.name, stdin=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
+                preexec_fn=limit_output)
+            process.stdin.write(("1 " + ANSWERS).encode())
+            process.stdin.close()
+            status, stderr = finish(process)
+            # Whether head left before the desk's last line is up to the timing of the run.
+            self.assertIn((status, stderr), [(0, ""), (1, "profiledesk: could not write to standard output: "
+                                                          "Broken pipe\n")])
+            self.assertEqual(self.saved(), run + 1)
 
 
 class ListingOnATerminal(unittest.TestCase):

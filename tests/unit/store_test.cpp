@@ -167,6 +167,16 @@ TEST(RecordStatus, TheCodeSaysSuccessNotAnEmptyMessage) {
     EXPECT_EQ(Status::ok().code(), Status::Code::ok);
 }
 
+TEST(RecordStatus, TheReasonIsTheSystemsWordsAloneAndEmptyWithoutThem) {
+    const Status named =
+        Status::failure(Status::Code::accessDenied, "could not read", "a.dat", "Permission denied");
+    EXPECT_EQ(named.message(), "could not read 'a.dat': Permission denied");
+    EXPECT_EQ(named.reason(), "Permission denied");
+    const Status plain = Status::failure("could not list 'a.dat' into itself");
+    EXPECT_EQ(plain.reason(), "");
+    EXPECT_EQ(Status::ok().reason(), "");
+}
+
 TEST(RecordStore, AFailedSaveEndsTheRunWithStatusOneAndAMessage) {
     testing::ScriptedRun run("1 John Doe\n");
     std::filesystem::create_directory(run.folder.file("datas.dat"));  // a folder where the file should be
@@ -209,6 +219,18 @@ TEST(RecordListing, ControlCharactersAreShownInCaretNotationOnATerminalOnly) {
     const std::string stored = "a\x1b]0;forged title\x07z\tb\x7f\rc\n";
     EXPECT_EQ(list(stored, true).shown, "a^[]0;forged title^Gz\tb^?^Mc\n");
     EXPECT_EQ(list(stored, false).shown, stored);
+}
+
+TEST(RecordListing, C1ControlsAreShownOnATerminalEvenAcrossTheBuffersEdge) {
+    // 0xC2 as the buffer's last byte and 0x9B as the next one's first: CSI all the same.
+    std::string stored(128 * 1024 - 1, 'a');
+    stored +=
+        "\xc2\x9b"
+        "2J \xc3\xa9\xc2\xa0\n";
+    const std::string shown = list(stored, true).shown;
+    EXPECT_EQ(shown.substr(stored.size() - 11), "a<U+009B>2J \xc3\xa9\xc2\xa0\n");
+    EXPECT_EQ(list(stored, false).shown, stored);
+    EXPECT_EQ(list("cut \xc2", true).shown, "cut \xc2\n");
 }
 
 TEST(RecordListing, AMissingFileGetsTheMessageWithoutALineEnd) {

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "common/output_watch.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 
@@ -8,11 +9,11 @@ namespace profiledesk::office {
 namespace {
 
 // Tells each problem as FILE:LINE: what is wrong.
-class CheckListener final : public ScanListener {
+class CheckListener final : public DeskListener {
 public:
     CheckListener(std::ostream& out, const std::string& path) : out_(out), path_(path) {}
 
-    void onRecord(const StoredRecord& /*record*/) override {}
+    bool onRecord(const StoredRecord& /*record*/, std::string_view /*stored*/) override { return true; }
     void onProblem(const ScanProblem& problem) override {
         tellProblem(out_, path_, problem.line, problem.what);
     }
@@ -24,29 +25,29 @@ private:
 
 }  // namespace
 
-int runCheck(const std::vector<std::string>& files, Console& console) {
+int runCheck(const std::vector<DeskInput>& desks, Streams& console) {
     int status = 0;
-    for (const std::string& path : files) {
+    for (const DeskInput& desk : desks) {
+        const std::string& path = desk.path;
         CheckListener told(console.out, path);
         ScanCounts counts;
-        const Status read = scanDeskFile(path, told, counts);
+        const Status read = scanDeskFile(desk, told, counts, console.maxLineBytes);
         if (!read.isOk()) {
             console.out.flush();
             tellError(console, read.message());
             status = 1;
             continue;
         }
-        console.out << path << ": " << counts.records << " whole records\n";
+        console.out << path << ": " << counts.records << " whole records";
+        if (desk.name != path) {
+            console.out << " (desk " << desk.name << ")";
+        }
+        console.out << '\n';
         if (counts.problems > 0) {
             status = 1;
         }
     }
-    console.out.flush();
-    if (!console.out) {
-        tellError(console, "could not write to standard output");
-        return 1;
-    }
-    return status;
+    return tellIfOutputFailed(console) ? 1 : status;
 }
 
 }  // namespace profiledesk::office

@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <variant>
 
-#include "office/cli/platform.hpp"
+#include "common/output_watch.hpp"
+#include "common/process.hpp"
 #include "office/commands.hpp"
+#include "office/io/encoding.hpp"
 
 namespace {
 
@@ -17,7 +20,7 @@ using namespace profiledesk::office;
 // A CLI11 check for --from and --to.
 const CLI::Validator kDay(
     [](const std::string& text) {
-        return parseDay(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
+        return profiledesk::Day::parse(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
     },
     "YYYY-MM-DD");
 
@@ -26,27 +29,82 @@ void addDates(CLI::App& command, std::string& from, std::string& to) {
     command.add_option("--to", to, "keep records entered on this day or earlier")->check(kDay);
 }
 
+// Where a command's desks come from: FILE arguments or a desks file, and the encoding of
+// those that do not name their own.
+struct DeskSources {
+    std::vector<std::string> files;
+    std::string desksFile;
+    std::string encoding;
+};
+
+const CLI::Validator kEncoding(
+    [](const std::string& name) {
+        return knownEncoding(name) ? std::string()
+                                   : "unknown encoding '" + name + "' (known: " + knownEncodings() + ")";
+    },
+    "NAME");
+
+void addDesks(CLI::App& command, DeskSources& sources) {
+    command.add_option("--desks", sources.desksFile, "read the desks from this TOML file instead of FILE");
+    command.add_option("--encoding", sources.encoding, "the encoding of the answers (UTF-8 when not given)")
+        ->check(kEncoding);
+    command.add_option("FILE", sources.files, "record files, each as PATH or NAME=PATH");
+}
+
+// The desks to read, or the usage error to tell.
+std::variant<std::vector<DeskInput>, std::string> desksOf(const DeskSources& sources) {
+    std::vector<DeskInput> desks;
+    if (sources.desksFile.empty() == sources.files.empty()) {
+        return std::string(sources.files.empty() ? "name the record files (FILE), or a desks file (--desks)"
+                                                 : "--desks replaces FILE: give one or the other");
+    }
+    if (!sources.desksFile.empty()) {
+        auto read = readDesksFile(sources.desksFile);
+        if (std::holds_alternative<std::string>(read)) {
+            return std::get<std::string>(read);
+        }
+        desks = std::move(std::get<std::vector<DeskInput>>(read));
+    }
+    for (const std::string& file : sources.files) {
+        auto desk = deskFromArgument(file);
+        if (std::holds_alternative<std::string>(desk)) {
+            return std::get<std::string>(desk);
+        }
+        desks.push_back(std::move(std::get<DeskInput>(desk)));
+    }
+    const std::string encoding(sources.encoding.empty() ? "" : *knownEncoding(sources.encoding));
+    for (DeskInput& desk : desks) {
+        desk.encoding = desk.encoding.empty() ? encoding : desk.encoding;
+    }
+    return desks;
+}
+
 DateRange datesOf(const std::string& from, const std::string& to) {
     DateRange range;
     if (!from.empty()) {
-        range.from = parseDay(from);
+        range.from = profiledesk::Day::parse(from);
     }
     if (!to.empty()) {
-        range.to = parseDay(to);
+        range.to = profiledesk::Day::parse(to);
     }
     return range;
 }
 
-int run(int argc, char** argv, Console& console) {
+int run(int argc, char** argv, Streams& console) {
     CLI::App app{"Reads the record files (datas.dat) of many desks: checks, exports, collates, reports.",
                  "profiledesk-records"};
     app.set_version_flag("--version", std::string("profiledesk-records ") + PROFILEDESK_VERSION);
     app.require_subcommand(1);
+    // Given before or after the command's name, like any option of the command's own.
+    app.fallthrough();
+    app.add_option("--max-line-bytes", console.maxLineBytes,
+                   "the longest line a record file may have; a longer one is a problem (default 65536)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 40));
 
-    std::vector<std::string> checkFiles;
+    DeskSources sources;  // only one command is parsed
     CLI::App* check =
         app.add_subcommand("check", "count the whole records of each file and tell what is not");
-    check->add_option("FILE", checkFiles, "record files")->required();
+    addDesks(*check, sources);
 
     ExportOptions exported;
     std::string exportFrom;
@@ -54,16 +112,24 @@ int run(int argc, char** argv, Console& console) {
     CLI::App* exportCommand = app.add_subcommand("export", "one row per whole record, as CSV or JSON Lines");
     exportCommand->add_option("--format", exported.format, "csv (the default) or jsonl")
         ->check(CLI::IsMember({"csv", "jsonl"}));
+    exportCommand->add_flag("--for-spreadsheet", exported.forSpreadsheet,
+                            "CSV for opening in a spreadsheet: a byte-order mark, and a ' before any cell "
+                            "that would be read as a formula");
     addDates(*exportCommand, exportFrom, exportTo);
     exportCommand->add_option("-o,--output", exported.output, "write here instead of standard output");
-    exportCommand->add_option("FILE", exported.files, "record files")->required();
+    addDesks(*exportCommand, sources);
 
     CollateOptions collated;
     CLI::App* collate = app.add_subcommand("collate", "add every whole record to a database, each once");
     collate->add_option("--into", collated.into, "a SQLite file, or a postgresql:// URI")->required();
     collate->add_flag("--full", collated.full,
                       "read every file from its start, not only what follows the last collate");
-    collate->add_option("FILE", collated.files, "record files")->required();
+    collate
+        ->add_option("--wait", collated.waitSeconds,
+                     "seconds to wait for a SQLite database another program holds")
+        ->check(CLI::Range(0, 86400))
+        ->capture_default_str();
+    addDesks(*collate, sources);
 
     ReportOptions reported;
     std::string reportFrom;
@@ -72,7 +138,7 @@ int run(int argc, char** argv, Console& console) {
     report->add_option("-o,--output", reported.output, "write here instead of standard output");
     addDates(*report, reportFrom, reportTo);
     report->add_option("--title", reported.title, "the page's title");
-    report->add_option("FILE", reported.files, "record files")->required();
+    addDesks(*report, sources);
 
     try {
         app.parse(argc, argv);
@@ -88,26 +154,41 @@ int run(int argc, char** argv, Console& console) {
         return 2;
     }
 
+    auto desks = desksOf(sources);
+    if (std::holds_alternative<std::string>(desks)) {
+        tellError(console, std::get<std::string>(desks));
+        return 2;
+    }
+    auto& read = std::get<std::vector<DeskInput>>(desks);
     if (check->parsed()) {
-        return runCheck(checkFiles, console);
+        return runCheck(read, console);
     }
     if (exportCommand->parsed()) {
         exported.dates = datesOf(exportFrom, exportTo);
+        if (exported.forSpreadsheet && exported.format != "csv") {
+            tellError(console, "--for-spreadsheet: only CSV is for spreadsheets");
+            return 2;
+        }
+        exported.desks = std::move(read);
         return runExport(exported, console);
     }
     if (collate->parsed()) {
+        collated.desks = std::move(read);
         return runCollate(collated, console);
     }
     reported.dates = datesOf(reportFrom, reportTo);
+    reported.desks = std::move(read);
     return runReport(reported, console);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::prepareProcess();
+    namespace process = profiledesk::process;
+    process::prepare(process::Output::bytes);
     std::ios::sync_with_stdio(false);
-    Console console{std::cout, std::cerr, platform::errorIsTerminal()};
+    const profiledesk::OutputWatch watch(std::cout);  // a failed write is told with its reason
+    Streams console{std::cout, std::cerr, process::errorIsTerminal()};
     try {
         return run(argc, argv, console);
     } catch (const std::exception& error) {

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/output_watch.hpp"
 #include "office/collate/target.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
@@ -19,39 +21,40 @@ namespace {
 
 // Hands every record of one file to the target with the hash of its content; the database
 // numbers the records of the same content. Keeps where the file's last whole record ends.
-class Collector final : public ScanListener {
+class Collector final : public DeskListener {
 public:
-    Collector(Console& console, const std::string& path, CollateTarget& target, std::uint32_t file,
+    Collector(Streams& console, const DeskInput& desk, CollateTarget& target, std::uint32_t file,
               Progress& progress)
-        : console_(console), path_(path), target_(target), file_(file), progress_(progress) {}
+        : console_(console), desk_(desk), target_(target), file_(file), progress_(progress) {}
 
-    void onRecord(const StoredRecord& record) override {
-        if (!failure.isOk()) {
-            return;
-        }
-        const std::string content = contentHash(record.text);
-        fillRow(path_, record, row_);
+    // Stops the scan at the first failure of the database: the run ends there, and what the
+    // rest of the file holds no longer matters.
+    bool onRecord(const StoredRecord& record, std::string_view stored) override {
+        // The bytes as stored, not as decoded: naming the encoding later adds nothing again.
+        const std::string content = contentHash(stored);
+        fillRow(desk_.name, record, row_);
         failure = target_.add(row_, content, file_);
         if (const std::string_view note = target_.lastNote(); failure.isOk() && !note.empty()) {
             progress_.finish();
-            tellProblem(console_.err, path_, record.firstLine, note);
+            tellProblem(console_.err, desk_.path, record.firstLine, note);
         }
         last = Checkpoint{record.endOffset, record.number, record.firstLine + kRecordLines - 1,
                           record.endOffset - record.startOffset, content};
         progress_.addRecords(1);
+        return failure.isOk();
     }
 
     void onProblem(const ScanProblem& problem) override {
         progress_.finish();
-        tellProblem(console_.err, path_, problem.line, problem.what);
+        tellProblem(console_.err, desk_.path, problem.line, problem.what);
     }
 
     Status failure = Status::ok();
     std::optional<Checkpoint> last;  // after the last whole record read
 
 private:
-    Console& console_;
-    const std::string& path_;
+    Streams& console_;
+    const DeskInput& desk_;
     CollateTarget& target_;
     std::uint32_t file_;
     Progress& progress_;
@@ -69,34 +72,47 @@ std::optional<DeskFilePlace> placeOf(const std::optional<Checkpoint>& checkpoint
 
 }  // namespace
 
-int runCollate(const CollateOptions& options, Console& console) {
+int runCollate(const CollateOptions& options, Streams& console) {
     const bool postgres = namesPostgres(options.into);
-    if (!postgres && isOneOf(options.into, options.files)) {
+    if (!postgres && isOneOf(options.into, options.desks)) {
         tellError(console, options.into + ": is one of the files to collate; name another database");
         return 2;
     }
-    OpenedTarget opened = postgres ? openPostgresTarget(options.into) : openSqliteTarget(options.into);
+    OpenedTarget opened =
+        postgres ? openPostgresTarget(options.into) : openSqliteTarget(options.into, options.waitSeconds);
     if (!opened.target) {
         tellError(console, opened.status.message());
         return opened.unsupported ? 2 : 1;
     }
+    return collateInto(*opened.target, options.desks, console, options.full);
+}
+
+int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console, bool full) {
+    // A checkpoint belongs to a desk's name, the records' source.
+    std::vector<std::string> sources;
+    sources.reserve(desks.size());
+    std::transform(desks.begin(), desks.end(), std::back_inserter(sources),
+                   [](const DeskInput& desk) { return desk.name; });
     std::vector<std::optional<Checkpoint>> checkpoints;
-    if (const Status started = opened.target->start(options.files, checkpoints); !started.isOk()) {
+    if (const Status started = target.start(sources, checkpoints); !started.isOk()) {
         tellError(console, started.message());
         return 1;
     }
-    Progress progress(console.err, console.errIsTerminal, totalSize(options.files));
+    Progress progress(console.err, console.errIsTerminal, totalSize(desks));
     std::uint64_t problems = 0;
     std::uint64_t skipped = 0;  // records before a checkpoint, not read again
-    for (std::uint32_t file = 0; file < options.files.size(); ++file) {
-        const std::string& path = options.files.at(file);
-        const std::optional<Checkpoint> checkpoint = options.full ? std::nullopt : checkpoints.at(file);
-        Collector collector(console, path, *opened.target, file, progress);
+    for (std::uint32_t file = 0; file < desks.size(); ++file) {
+        const DeskInput& desk = desks.at(file);
+        // A name given to several files of the run (a desk's pattern) has no one place to
+        // start from: they are all read from their start, and the name keeps no checkpoint.
+        const bool shared = std::count(sources.begin(), sources.end(), desk.name) > 1;
+        const std::optional<Checkpoint> checkpoint = full || shared ? std::nullopt : checkpoints.at(file);
+        Collector collector(console, desk, target, file, progress);
         ScanCounts counts;
         ReadFrom how = ReadFrom::start;
         bool sized = false;
         const Status read = resumeDeskFile(
-            path, placeOf(checkpoint), collector, counts,
+            desk, placeOf(checkpoint), collector, counts, console.maxLineBytes,
             [&progress](std::size_t bytes) { progress.addBytes(bytes); }, how, sized);
         if (!collector.failure.isOk()) {
             progress.finish();
@@ -105,17 +121,17 @@ int runCollate(const CollateOptions& options, Console& console) {
         }
         if (how == ReadFrom::startChanged) {
             progress.finish();
-            tellProblem(console.err, path, 0, "changed before the last collated record; read in full");
+            tellProblem(console.err, desk.path, 0, "changed before the last collated record; read in full");
         }
-        FileRun run{path, how != ReadFrom::place, std::nullopt, std::nullopt, read.isOk()};
+        FileRun run{desk.name, how != ReadFrom::place, std::nullopt, std::nullopt, read.isOk()};
         if (how == ReadFrom::place) {
             run.from = checkpoint;
             skipped += checkpoint->records;
         }
-        if (sized) {
+        if (sized && !shared) {
             run.reached = collector.last ? collector.last : run.from;
         }
-        opened.target->endFile(std::move(run));  // the rows of a failed read are kept, not its checkpoint
+        target.endFile(std::move(run));  // the rows of a failed read are kept, not its checkpoint
         if (!read.isOk()) {
             progress.finish();
             tellError(console, read.message());
@@ -124,14 +140,17 @@ int runCollate(const CollateOptions& options, Console& console) {
         problems += counts.problems;
     }
     CollateCounts counts;
-    const Status committed = opened.target->commit(counts);
+    const Status committed = target.commit(counts);
     progress.finish();
     if (!committed.isOk()) {
         tellError(console, committed.message());
         return 1;
     }
     console.out << counts.added << " added, " << counts.present + skipped << " already present, " << problems
-                << " problems" << std::endl;
+                << " problems" << '\n';
+    if (tellIfOutputFailed(console)) {
+        return 1;  // the records are in; only the summary is lost
+    }
     return problems > 0 ? 1 : 0;
 }
 

@@ -16,6 +16,7 @@
 
 #include "common/utf8.hpp"
 #include "office/collate/run_sql.hpp"
+#include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
 
 namespace profiledesk::office {
@@ -44,17 +45,13 @@ constexpr std::string_view kSchemaLock = "SELECT pg_advisory_xact_lock(723682842
 // the server busy while the next piece is read (256 KiB pieces made the two take turns).
 constexpr std::size_t kCopyPiece = std::size_t{32} << 10;
 
+// The figures stay text, exactly as the record writes them ("1.52416e+12", "inf"). Keys
+// compare as bytes, whatever the database's locale: quicker, and they are hex.
+constexpr SqlTypes kTypes{"TEXT", "BIGINT", "TEXT", "TEXT COLLATE \"C\" NOT NULL"};
 const SqlDialect kPostgres{"BIGINT", "TEXT COLLATE \"C\"", false};
 
-std::string columnDefinitions() {
-    std::string definitions;
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
-        // The figures stay text, exactly as the record writes them ("1.52416e+12", "inf").
-        definitions.append(kColumnNames.at(i))
-            .append(kColumnKinds.at(i) == ColumnKind::whole ? " BIGINT, " : " TEXT, ");
-    }
-    return definitions;
-}
+// "records", or another of the run's tables, for a statement.
+std::string named(std::string_view table) { return std::string(table); }
 
 // One part of a URI, with anything but unreserved characters percent-encoded, so that a
 // socket folder reads as libpq itself would take it ("%2Fvar%2Frun%2Fpostgresql").
@@ -143,12 +140,11 @@ public:
             }
             bool records = false;
             if (done.isOk() && missing) {
-                done = tableMissing("records", records);
+                done = tableMissing(named(kRecordsTable), records);
             }
             if (done.isOk() && records) {
                 // Its indexes come after the rows.
-                done = run("CREATE TABLE records (" + columnDefinitions() +
-                           "record_key TEXT COLLATE \"C\" NOT NULL)");
+                done = run("CREATE TABLE " + named(kRecordsTable) + " " + columnDefinitions(kTypes));
                 created_ = true;
             }
             if (done.isOk() && missing) {
@@ -180,15 +176,15 @@ public:
             }
         }
         if (done.isOk()) {
-            done = run("CREATE TEMP TABLE incoming (" + columnDefinitions() +
-                       "file BIGINT NOT NULL, content TEXT COLLATE \"C\" NOT NULL) ON COMMIT DROP");
+            done = run("CREATE TEMP TABLE incoming (" + valueDefinitions(kTypes) +
+                       ", file BIGINT NOT NULL, content TEXT COLLATE \"C\" NOT NULL) ON COMMIT DROP");
         }
         if (done.isOk()) {
             done = run(runFilesTable(kPostgres));
         }
         if (done.isOk()) {
             // Binary: the server reads lengths instead of looking for delimiters and escapes.
-            done = run("COPY incoming (" + columnList("file, content") + ") FROM STDIN (FORMAT binary)",
+            done = run("COPY incoming (" + valueColumns() + ", file, content) FROM STDIN (FORMAT binary)",
                        PGRES_COPY_IN);
         }
         if (done.isOk()) {
@@ -202,7 +198,7 @@ public:
         note_.clear();
         appendNumber(std::uint16_t{kColumnCount + 2});
         for (std::size_t i = 0; i < kColumnCount; ++i) {
-            if (kColumnKinds.at(i) == ColumnKind::whole) {
+            if (kColumns.at(i).kind == ColumnKind::whole) {
                 std::uint64_t number = 0;
                 std::from_chars(row.values.at(i).data(), row.values.at(i).data() + row.values.at(i).size(),
                                 number);
@@ -245,7 +241,7 @@ public:
         // each other, and the checkpoints of one would not see the other's. Readers are not held
         // up by this lock.
         if (done.isOk() && !created_) {
-            done = run("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
+            done = run("LOCK TABLE " + named(kRecordsTable) + " IN SHARE ROW EXCLUSIVE MODE");
         }
         if (done.isOk()) {
             done = checkUnmoved();
@@ -307,27 +303,30 @@ private:
     // The indexes of a table made by this run come after its rows: a sorted build instead of
     // one insertion a row. A record twice in the run (a file named twice) is kept once.
     Status indexNewTable(std::uint64_t& added) {
+        const std::string table = named(kRecordsTable);
+        const std::string key = named(kKeyColumn);
+        const std::string addUnique = "ALTER TABLE " + table + " ADD UNIQUE (" + key + ")";
         Status done = run("SAVEPOINT rows_in");
         std::string state;
         if (done.isOk()) {
-            done = run("ALTER TABLE records ADD UNIQUE (record_key)", PGRES_COMMAND_OK, nullptr, &state);
+            done = run(addUnique, PGRES_COMMAND_OK, nullptr, &state);
         }
         if (!done.isOk() && state == "23505") {  // unique_violation
             std::uint64_t again = 0;
             done = run("ROLLBACK TO SAVEPOINT rows_in");
             if (done.isOk()) {
-                done =
-                    run("DELETE FROM records later USING records first WHERE later.record_key = "
-                        "first.record_key AND later.ctid > first.ctid",
-                        PGRES_COMMAND_OK, &again);
+                done = run("DELETE FROM " + table + " later USING " + table + " first WHERE later." + key +
+                               " = first." + key + " AND later.ctid > first.ctid",
+                           PGRES_COMMAND_OK, &again);
                 added -= again;
             }
             if (done.isOk()) {
-                done = run("ALTER TABLE records ADD UNIQUE (record_key)");
+                done = run(addUnique);
             }
         }
         if (done.isOk()) {
-            done = run("CREATE INDEX records_entered_at ON records (entered_at)");
+            done = run("CREATE INDEX " + named(kDayIndex) + " ON " + table + " (" + named(kDayIndexColumn) +
+                       ")");
         }
         return done;
     }
@@ -351,7 +350,8 @@ private:
     Status tablesMissing(bool& missing) {
         missing = false;
         Status done = Status::ok();
-        for (const char* name : {"records", "collate_checkpoints", "collate_counts"}) {
+        for (const std::string& name :
+             {named(kRecordsTable), named("collate_checkpoints"), named("collate_counts")}) {
             bool one = false;
             done = done.isOk() ? tableMissing(name, one) : done;
             missing = missing || one;
@@ -430,23 +430,13 @@ private:
     void appendText(std::string_view value) {
         const std::size_t lengthAt = buffer_.size();
         appendNumber(std::uint32_t{0});
-        std::size_t plain = 0;  // bytes from here on go in as they are
-        for (std::size_t i = 0; i < value.size();) {
-            const auto byte = static_cast<unsigned char>(value[i]);
-            if (byte != 0 && (byte < 0x80 || keepBytes_)) {
-                ++i;
-                continue;
-            }
-            std::size_t length = byte == 0 ? 0 : utf8CharacterLength(value.substr(i));
-            if (length == 0) {
-                note_ = byte == 0 ? "a NUL byte, stored as U+FFFD" : "not UTF-8";
-                buffer_.append(value.substr(plain, i - plain)).append("\xEF\xBF\xBD");
-                length = 1;
-                plain = i + 1;
-            }
-            i += length;
+        const Replaced replaced = replaceNotUtf8(
+            buffer_, value, [](std::string_view character) { return character.front() == '\0'; }, keepBytes_);
+        if (replaced.notUtf8) {
+            note_ = "not UTF-8";
+        } else if (replaced.unwanted) {
+            note_ = "a NUL byte, stored as U+FFFD";
         }
-        buffer_.append(value.substr(plain));
         const auto length = static_cast<std::uint32_t>(buffer_.size() - lengthAt - 4);
         for (std::size_t i = 0; i < 4; ++i) {
             buffer_[lengthAt + i] = static_cast<char>((length >> (24 - 8 * i)) & 0xFFU);

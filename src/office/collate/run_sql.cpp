@@ -1,16 +1,8 @@
 #include "office/collate/run_sql.hpp"
 
-#include "office/io/columns.hpp"
+#include "office/collate/schema.hpp"
 
 namespace profiledesk::office {
-
-std::string columnList(const std::string& extra) {
-    std::string list;
-    for (const std::string_view name : kColumnNames) {
-        list.append(list.empty() ? "" : ", ").append(name);
-    }
-    return extra.empty() ? list : list + ", " + extra;
-}
 
 std::vector<std::string> checkpointTables(const SqlDialect& dialect) {
     // The counts of each content hash in each source's collated part: the numbering of a
@@ -61,19 +53,19 @@ std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting
         ", CASE WHEN f.from_start = 1 THEN 0 ELSE coalesce(c.times, 0) END AS prior "
         "FROM incoming i JOIN run_files f ON f.file = i.file "
         "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content) AS s";
-    const std::string into = "INTO records (" + columnList("record_key") + ") ";
+    const std::string into = "INTO " + std::string(kRecordsTable) + " (" + columnList() + ") ";
     if (dialect.sqlite) {
         // Numbered in a narrow table of their own, then joined back in file order: sorting the
         // whole rows by content and back again took longer than the rest of the commit.
         return {"DELETE FROM temp.ordinals", "INSERT INTO temp.ordinals (id, ordinal) SELECT id, " + ordinals,
                 std::string("INSERT ") + (skipExisting ? "OR IGNORE " : "") + into + "SELECT " +
-                    columnList() +
+                    valueColumns() +
                     ", i.content || '-' || o.ordinal FROM incoming i CROSS JOIN temp.ordinals o "
                     "ON o.id = i.rowid ORDER BY i.rowid"};
     }
-    return {"INSERT " + into + "SELECT " + columnList() + ", content || '-' || ordinal FROM (SELECT s.*, " +
+    return {"INSERT " + into + "SELECT " + valueColumns() + ", content || '-' || ordinal FROM (SELECT s.*, " +
             ordinals + ") AS n ORDER BY file, record" +
-            (skipExisting ? " ON CONFLICT (record_key) DO NOTHING" : "")};
+            (skipExisting ? " ON CONFLICT (" + std::string(kKeyColumn) + ") DO NOTHING" : "")};
 }
 
 std::vector<std::string> keepCheckpoints() {

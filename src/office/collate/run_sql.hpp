@@ -18,10 +18,7 @@ struct SqlDialect {
     bool sqlite = false;
 };
 
-// "source, record, ..., age_after_years" (the export's columns), then `extra` if any.
-std::string columnList(const std::string& extra = {});
-
-// The tables a collate keeps beside `records`, created where missing.
+// The tables a collate keeps beside the records table, created where missing.
 std::vector<std::string> checkpointTables(const SqlDialect& dialect);
 
 // A temporary table of the run's files.
@@ -34,9 +31,9 @@ inline constexpr int kRunFilesColumns = 12;
 // collated it meanwhile.
 std::string movedCheckpoint();
 
-// Adds the staged rows to `records` in file order, each keyed by its content hash and its
+// Adds the staged rows to the records table in file order, each keyed by its content hash and its
 // place among the records of that content in its file; a key already there is skipped
-// (where `records` has its unique index already). The last statement adds the rows.
+// (where the table has its unique index already). The last statement adds the rows.
 std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting = true);
 
 // Keeps the counts and checkpoints reached by the files read, in that order.

@@ -17,15 +17,12 @@
 #include <vector>
 
 #include "office/collate/run_sql.hpp"
+#include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
 
 namespace profiledesk::office {
 
 namespace {
-
-// Longer than any other collate's final insert of a desk's records, short enough that a
-// database held by another program is told about soon.
-constexpr int kBusyTimeoutMs = 5000;
 
 struct DatabaseCloser {
     void operator()(sqlite3* db) const { (void)sqlite3_close_v2(db); }
@@ -37,27 +34,20 @@ struct StatementFinalizer {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-// "id TEXT, ..." for the export's columns: the record's number and line as integers, every
-// other value as the text stored, figures included, so that nothing is rounded.
-std::string columnDefinitions() {
-    std::string text;
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
-        text += std::string(kColumnNames.at(i)) +
-                (kColumnKinds.at(i) == ColumnKind::whole ? " INTEGER NOT NULL, " : " TEXT NOT NULL, ");
-    }
-    return text;
-}
+// The record's number and line as integers, every other value as the text stored, figures
+// included, so that nothing is rounded.
+constexpr SqlTypes kStagedTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL"};
+constexpr SqlTypes kTableTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL UNIQUE"};
 
 const SqlDialect kSqlite{"INTEGER", "TEXT", true};
 
 // What went wrong, in the user's words where SQLite's are unclear, with the system's reason.
-std::string reasonOf(sqlite3* db, int code) {
+std::string reasonOf(sqlite3* db, int code, int waitSeconds) {
     switch (code & 0xff) {
         case SQLITE_NOTADB: return "not a SQLite database";
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
-            return "the database is locked by another program (waited " +
-                   std::to_string(kBusyTimeoutMs / 1000) + " s)";
+            return "the database is locked by another program (waited " + std::to_string(waitSeconds) + " s)";
         case SQLITE_READONLY: return "the database is read-only";
         case SQLITE_FULL: return "the disk is full";
         default: break;
@@ -79,7 +69,8 @@ std::string reasonOf(sqlite3* db, int code) {
 
 class SqliteTarget final : public CollateTarget {
 public:
-    SqliteTarget(std::string path, Database db) : path_(std::move(path)), db_(std::move(db)) {}
+    SqliteTarget(std::string path, Database db, int waitSeconds)
+        : path_(std::move(path)), db_(std::move(db)), waitSeconds_(waitSeconds) {}
 
     // Makes the staging table and checks, in a transaction undone at once, that the
     // database can be written, so that a run is refused before reading any file.
@@ -93,8 +84,8 @@ public:
         if (!status.isOk() || !undone.isOk()) {
             return status.isOk() ? undone : status;
         }
-        status = execute("CREATE TEMP TABLE incoming (" + columnDefinitions() +
-                         "file INTEGER NOT NULL, content TEXT NOT NULL)");
+        status = execute("CREATE TEMP TABLE incoming (" + valueDefinitions(kStagedTypes) +
+                         ", file INTEGER NOT NULL, content TEXT NOT NULL)");
         if (status.isOk()) {
             status = execute(runFilesTable(kSqlite));
         }
@@ -108,9 +99,9 @@ public:
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             placeholders += ", ?";
         }
-        return prepareStatement(
-            "INSERT INTO temp.incoming (" + columnList("file, content") + ") VALUES (" + placeholders + ")",
-            stage_);
+        return prepareStatement("INSERT INTO temp.incoming (" + valueColumns() + ", file, content" +
+                                    ") VALUES (" + placeholders + ")",
+                                stage_);
     }
 
     Status start(const std::vector<std::string>& sources,
@@ -213,14 +204,18 @@ public:
         return Status::ok();
     }
 
-    Status failure(int code) const { return Status::failure(path_ + ": " + reasonOf(db_.get(), code)); }
+    Status failure(int code) const {
+        return Status::failure(path_ + ": " + reasonOf(db_.get(), code, waitSeconds_));
+    }
 
 private:
     Status createSchema() {
-        Status status = execute("CREATE TABLE IF NOT EXISTS main.records (" + columnDefinitions() +
-                                "record_key TEXT NOT NULL UNIQUE)");
+        const std::string table(kRecordsTable);
+        Status status =
+            execute("CREATE TABLE IF NOT EXISTS main." + table + " " + columnDefinitions(kTableTypes));
         if (status.isOk()) {
-            status = execute("CREATE INDEX IF NOT EXISTS main.records_entered_at ON records (entered_at)");
+            status = execute("CREATE INDEX IF NOT EXISTS main." + std::string(kDayIndex) + " ON " + table +
+                             " (" + std::string(kDayIndexColumn) + ")");
         }
         return status.isOk() ? executeAll(checkpointTables(kSqlite)) : status;
     }
@@ -314,6 +309,7 @@ private:
 
     std::string path_;
     Database db_;  // declared before the statement, so closed after it
+    int waitSeconds_;
     Statement stage_;
     std::uint64_t staged_ = 0;
     std::vector<FileRun> files_;
@@ -321,23 +317,23 @@ private:
 
 }  // namespace
 
-OpenedTarget openSqliteTarget(const std::string& path) {
+OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds) {
     OpenedTarget opened;
     sqlite3* raw = nullptr;
     const int code = sqlite3_open_v2(
         path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXRESCODE, nullptr);
     Database db(raw);
     if (code != SQLITE_OK) {
-        opened.status = Status::failure(path + ": " + reasonOf(db.get(), code));
+        opened.status = Status::failure(path + ": " + reasonOf(db.get(), code, waitSeconds));
         return opened;
     }
     // SQLite opens a file it may not write for reading only, and says nothing.
     if (sqlite3_db_readonly(db.get(), "main") == 1) {
-        opened.status = Status::failure(path + ": " + reasonOf(db.get(), SQLITE_READONLY));
+        opened.status = Status::failure(path + ": " + reasonOf(db.get(), SQLITE_READONLY, waitSeconds));
         return opened;
     }
-    (void)sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-    auto target = std::make_unique<SqliteTarget>(path, std::move(db));
+    (void)sqlite3_busy_timeout(db.get(), waitSeconds * 1000);
+    auto target = std::make_unique<SqliteTarget>(path, std::move(db), waitSeconds);
     opened.status = target->prepare();
     if (opened.status.isOk()) {
         opened.target = std::move(target);

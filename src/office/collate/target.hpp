@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/status.hpp"
+#include "office/commands.hpp"
 #include "office/io/columns.hpp"
 
 namespace profiledesk::office {
@@ -77,9 +78,16 @@ struct OpenedTarget {
 };
 
 // The records table: the export's columns, a unique record_key, and an index on entered_at;
-// and the tables collate_checkpoints and collate_counts; created where missing.
-OpenedTarget openSqliteTarget(const std::string& path);
+// and the tables collate_checkpoints and collate_counts; created where missing. A database
+// another program holds is waited for up to waitSeconds.
+OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds);
 OpenedTarget openPostgresTarget(const std::string& connection);
+
+// Collates every file into an opened target and commits: the command's exit status. Each is
+// read after its desk's checkpoint unless `full`. The run ends at the first failure of the
+// target, which then keeps nothing.
+int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console,
+                bool full = false);
 
 // True for a PostgreSQL connection URI (postgresql://, postgres://) or key=value string.
 bool namesPostgres(std::string_view into);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output_watch.hpp"
 #include "common/utf8.hpp"
 #include "office/commands.hpp"
 #include "office/io/columns.hpp"
@@ -117,62 +118,118 @@ char* putCsvField(char* to, std::string_view value) {
     return to;
 }
 
-void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values) {
+// Whether `value` is a plain decimal number ("-0.5", "1.52416e+12"): a spreadsheet reads it as
+// that number, so it stays one, though it may start with a sign.
+bool isPlainNumber(std::string_view value) {
+    const auto digits = [&value] {
+        const std::size_t count = std::min(value.find_first_not_of("0123456789"), value.size());
+        value.remove_prefix(count);
+        return count > 0;
+    };
+    if (value.starts_with('-') || value.starts_with('+')) {
+        value.remove_prefix(1);
+    }
+    if (!digits()) {
+        return false;
+    }
+    if (value.starts_with('.')) {
+        value.remove_prefix(1);
+        if (!digits()) {
+            return false;
+        }
+    }
+    if (value.starts_with('e') || value.starts_with('E')) {
+        value.remove_prefix(1);
+        if (value.starts_with('-') || value.starts_with('+')) {
+            value.remove_prefix(1);
+        }
+        if (!digits()) {
+            return false;
+        }
+    }
+    return value.empty();
+}
+
+// A cell a spreadsheet would run as a formula (=HYPERLINK(...), @SUM(...), -2+3 and the like).
+bool readsAsFormula(std::string_view value) {
+    return !value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos &&
+           !isPlainNumber(value);
+}
+
+void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values,
+                  bool forSpreadsheet = false) {
     const std::size_t room =
-        std::accumulate(values.begin(), values.end(), kColumnCount * 3 + 2,
+        std::accumulate(values.begin(), values.end(), kColumnCount * 4 + 2,
                         [](std::size_t sum, std::string_view value) { return sum + 2 * value.size(); });
     std::vector<char> large;
     char* const start = out.reserve(room, large);
     char* to = start;
+    std::string guarded;
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         if (i > 0) {
             *to++ = ',';
         }
-        to = putCsvField(to, values.at(i));
+        if (forSpreadsheet && readsAsFormula(values.at(i))) {
+            // The apostrophe makes the cell text, and the spreadsheet does not show it.
+            guarded.assign(1, '\'').append(values.at(i));
+            to = putCsvField(to, guarded);
+        } else {
+            to = putCsvField(to, values.at(i));
+        }
     }
     *to++ = '\r';
     *to++ = '\n';
     out.commit(static_cast<std::size_t>(to - start), large);
 }
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
 // Writes the rows of one file's records that fall in the days asked for, and tells the
 // file's problems as FILE:LINE: what.
-class Exporter final : public ScanListener {
+class Exporter final : public DeskListener {
 public:
-    Exporter(Console& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
+    Exporter(Streams& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
         : console_(console), options_(options), out_(out), progress_(progress) {
-        for (const std::string_view name : kColumnNames) {
-            object_[std::string(name)] = nullptr;
+        for (const Column& column : kColumns) {
+            object_[std::string(column.name)] = nullptr;
         }
     }
 
-    void startFile(const std::string& path) {
-        path_ = &path;
-        if (options_.format == "jsonl" && !isUtf8(path)) {
-            tell(0, "the file's name is not UTF-8");
+    void startFile(const DeskInput& desk) {
+        desk_ = &desk;
+        if (options_.format == "jsonl" && !isUtf8(desk.name)) {
+            onProblem({0, desk.name == desk.path ? "the file's name is not UTF-8"
+                                                 : "the desk's name is not UTF-8"});
         }
     }
 
-    void onRecord(const StoredRecord& record) override {
+    bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
         progress_.addRecords(1);
         if (!options_.dates.contains(record.enteredAt)) {
-            return;
+            return true;
         }
-        fillRow(*path_, record, row_);
+        fillRow(desk_->name, record, row_);
         if (options_.format == "jsonl") {
             appendJsonRow(record);
         } else {
-            appendCsvRow(out_, row_.values);
+            appendCsvRow(out_, row_.values, options_.forSpreadsheet);
         }
+        return true;
     }
 
-    void onProblem(const ScanProblem& problem) override { tell(problem.line, problem.what); }
+    void onProblem(const ScanProblem& problem) override {
+        tell(problem.line, problem.what);
+        told_ = true;
+    }
+    void onNote(const ScanProblem& note) override { tell(note.line, note.what); }
 
     void writeHeader() {
         if (options_.format == "csv") {
-            appendCsvRow(out_, kColumnNames);
+            if (options_.forSpreadsheet) {
+                out_.append("\xEF\xBB\xBF");  // so that a spreadsheet reads the cells as UTF-8
+            }
+            std::array<std::string_view, kColumnCount> names;
+            std::transform(kColumns.begin(), kColumns.end(), names.begin(),
+                           [](const Column& column) { return column.name; });
+            appendCsvRow(out_, names);
         }
     }
 
@@ -182,73 +239,58 @@ private:
     void appendJsonRow(const StoredRecord& record) {
         // The keys stay in place from row to row; only the values change.
         auto value = object_.begin();
+        bool answersNotUtf8 = false;
         for (std::size_t i = 0; i < kColumnCount; ++i, ++value) {
-            switch (kColumnKinds.at(i)) {
-                case ColumnKind::text: *value = std::string(row_.values.at(i)); break;
-                case ColumnKind::whole: *value = i == 1 ? record.number : record.firstLine; break;
+            const Column& column = kColumns.at(i);
+            switch (column.kind) {
+                case ColumnKind::text:
+                    if (const std::string_view text = row_.values.at(i); isUtf8(text)) {
+                        *value = std::string(text);
+                    } else {
+                        // JSON holds only UTF-8; the file's name was told once, at its start.
+                        std::string shown;
+                        (void)replaceNotUtf8(shown, text);
+                        *value = std::move(shown);
+                        answersNotUtf8 = answersNotUtf8 || column.source == ColumnSource::answer;
+                    }
+                    break;
+                case ColumnKind::whole: *value = wholeValue(column, record); break;
                 case ColumnKind::figure:
                     // The scanner passes only records whose figures read as numbers.
                     *value = parseFigure(row_.values.at(i)).value_or(0.0);
                     break;
             }
         }
-        const std::string line = object_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        if (line.find(kReplacement) != std::string::npos) {
-            tellNotUtf8(record);
-        }
-        out_.append(line);
+        out_.append(object_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
         out_.put('\n');
-    }
-
-    // Each line of the record that holds a byte sequence that is not UTF-8, once.
-    void tellNotUtf8(const StoredRecord& record) {
-        std::vector<std::size_t> lines;
-        const std::string_view text = record.text;
-        for (std::size_t i = 4; i < kColumnCount; ++i) {
-            const std::string_view value = row_.values.at(i);
-            if (kColumnKinds.at(i) != ColumnKind::text || isUtf8(value)) {
-                continue;
-            }
-            const auto offset = static_cast<std::size_t>(value.data() - text.data());
-            lines.push_back(record.firstLine +
-                            static_cast<std::size_t>(std::count(
-                                text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n')));
-        }
-        // The columns do not follow the record's line order (the library stands after the school).
-        std::sort(lines.begin(), lines.end());
-        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-        for (const std::size_t line : lines) {
-            tell(line, "not UTF-8");
-        }
     }
 
     void tell(std::size_t line, const std::string& what) {
         progress_.finish();
-        tellProblem(console_.err, *path_, line, what);
-        told_ = true;
+        tellProblem(console_.err, desk_->path, line, what);
     }
 
-    Console& console_;
+    Streams& console_;
     const ExportOptions& options_;
     OutputBuffer& out_;
     Progress& progress_;
-    const std::string* path_ = nullptr;
+    const DeskInput* desk_ = nullptr;
     Row row_;
     nlohmann::ordered_json object_;
     bool told_ = false;
 };
 
 // Exports every file into `sink`; the status to end with, problems told on the way.
-int exportFiles(const ExportOptions& options, Console& console, std::ostream& sink, bool showProgress) {
+int exportFiles(const ExportOptions& options, Streams& console, std::ostream& sink, bool showProgress) {
     OutputBuffer out(sink);
-    Progress progress(console.err, showProgress, totalSize(options.files));
+    Progress progress(console.err, showProgress, totalSize(options.desks));
     Exporter exporter(console, options, out, progress);
     exporter.writeHeader();
     int status = 0;
-    for (const std::string& path : options.files) {
-        exporter.startFile(path);
+    for (const DeskInput& desk : options.desks) {
+        exporter.startFile(desk);
         ScanCounts counts;
-        const Status read = scanDeskFile(path, exporter, counts,
+        const Status read = scanDeskFile(desk, exporter, counts, console.maxLineBytes,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
         if (!read.isOk()) {
             progress.finish();
@@ -261,16 +303,16 @@ int exportFiles(const ExportOptions& options, Console& console, std::ostream& si
     return exporter.toldProblems() ? 1 : status;
 }
 
-int exportToFile(const ExportOptions& options, Console& console) {
+int exportToFile(const ExportOptions& options, Streams& console) {
     const std::string& output = options.output;
-    if (isOneOf(output, options.files)) {
+    if (isOneOf(output, options.desks)) {
         tellError(console, output + ": is one of the files to export; name another output file");
         return 2;
     }
     OutputFile file(output);
     if (!file.opened().isOk()) {
         tellError(console, file.opened().message());
-        return 1;
+        return file.opened().code() == Status::Code::notRegularFile ? 2 : 1;  // a folder
     }
     const int status = exportFiles(options, console, file.stream(), console.errIsTerminal);
     const Status committed = file.commit();
@@ -283,16 +325,12 @@ int exportToFile(const ExportOptions& options, Console& console) {
 
 }  // namespace
 
-int runExport(const ExportOptions& options, Console& console) {
+int runExport(const ExportOptions& options, Streams& console) {
     if (!options.output.empty()) {
         return exportToFile(options, console);
     }
     const int status = exportFiles(options, console, console.out, false);
-    if (!console.out) {
-        tellError(console, "could not write to standard output");
-        return 1;
-    }
-    return status;
+    return tellIfOutputFailed(console) ? 1 : status;
 }
 
 }  // namespace profiledesk::office

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "common/utf8.hpp"
+#include "office/io/encoding.hpp"
 #include "store/line_ends.hpp"
 #include "store/record_file.hpp"
 
@@ -94,13 +96,115 @@ private:
     std::thread thread_;  // last: it starts once everything it uses is there
 };
 
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (static_cast<unsigned char>(c) & 0x80U) == 0; });
+}
+
+// Hands the records on with their answers in UTF-8, and tells where bytes are not valid in
+// the desk's encoding. A record in ASCII, as most are, goes on as it is.
+class Decoding final : public ScanListener {
+public:
+    Decoding(const DeskInput& desk, DeskListener& listener)
+        : decoder_(desk.encoding.empty() ? kUtf8 : desk.encoding),
+          named_(!desk.encoding.empty()),
+          listener_(listener) {}
+
+    bool onRecord(const StoredRecord& record) override {
+        if (isAscii(record.text) || (decoder_.encoding() == kUtf8 && isUtf8(record.text))) {
+            return listener_.onRecord(record, record.text);
+        }
+        decodeRecord(record);
+        return listener_.onRecord(decoded_, record.text);
+    }
+
+    void onProblem(const ScanProblem& problem) override { listener_.onProblem(problem); }
+
+private:
+    // Converts the record piece by piece between the answers' bounds, so that each answer
+    // keeps its own bounds, and tells each line where a piece held bytes not valid.
+    void decodeRecord(const StoredRecord& record) {
+        bounds_.assign({0, record.text.size()});
+        for (const FieldSpan& span : record.spans) {
+            if (span.found) {
+                bounds_.push_back(span.offset);
+                bounds_.push_back(span.offset + span.length);
+            }
+        }
+        std::sort(bounds_.begin(), bounds_.end());
+        bounds_.erase(std::unique(bounds_.begin(), bounds_.end()), bounds_.end());
+        movedTo_.assign(bounds_.size(), 0);
+        decoded_.text.clear();
+        badLines_.clear();
+        const std::string_view text = record.text;
+        for (std::size_t i = 0; i + 1 < bounds_.size(); ++i) {
+            movedTo_[i] = decoded_.text.size();
+            const std::string_view piece = text.substr(bounds_[i], bounds_[i + 1] - bounds_[i]);
+            if (isAscii(piece)) {
+                decoded_.text += piece;
+            } else if (!decoder_.decode(piece, decoded_.text)) {
+                badLines_.push_back(record.firstLine + static_cast<std::size_t>(std::count(
+                                                           text.begin(), text.begin() + bounds_[i], '\n')));
+            }
+        }
+        movedTo_.back() = decoded_.text.size();
+        const auto moved = [this](std::size_t offset) {
+            return movedTo_[static_cast<std::size_t>(
+                std::lower_bound(bounds_.begin(), bounds_.end(), offset) - bounds_.begin())];
+        };
+        for (std::size_t i = 0; i < record.spans.size(); ++i) {
+            const FieldSpan& span = record.spans.at(i);
+            FieldSpan& to = decoded_.spans.at(i);
+            to = span;
+            if (span.found) {
+                to.offset = moved(span.offset);
+                to.length = moved(span.offset + span.length) - to.offset;
+            }
+        }
+        decoded_.number = record.number;
+        decoded_.firstLine = record.firstLine;
+        decoded_.startOffset = record.startOffset;
+        decoded_.endOffset = record.endOffset;
+        decoded_.enteredAt = record.enteredAt;
+        tellBadLines();
+    }
+
+    void tellBadLines() {
+        if (badLines_.empty()) {
+            return;
+        }
+        if (!named_) {
+            if (!told_) {
+                told_ = true;
+                listener_.onNote({0, "not UTF-8 (a Windows desk? try --encoding CP1252)"});
+            }
+            return;
+        }
+        badLines_.erase(std::unique(badLines_.begin(), badLines_.end()), badLines_.end());
+        for (const std::size_t line : badLines_) {
+            listener_.onNote({line, "not " + decoder_.encoding()});
+        }
+    }
+
+    Decoder decoder_;
+    bool named_;
+    bool told_ = false;
+    DeskListener& listener_;
+    StoredRecord decoded_;
+    std::vector<std::size_t> bounds_;
+    std::vector<std::size_t> movedTo_;
+    std::vector<std::size_t> badLines_;
+};
+
+// "PATH: REASON", as this tool names a file; the whole message where the system gave no reason.
+Status namedByPath(const std::string& path, const Status& status) {
+    return Status::failure(status.code(),
+                           path + ": " + (status.reason().empty() ? status.message() : status.reason()));
+}
+
 // The bytes of a record longer than this are not read back to tell it again: no record
 // written by a desk is near it, so the stored place is taken as wrong.
 constexpr std::uint64_t kLongestTail = std::uint64_t{16} << 20;
-
-Status readFailure(const std::string& path, const RecordReader& reader) {
-    return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
-}
 
 // Whether the file holds, just before `place`, the record it held when the place was kept;
 // the reader is then at the place.
@@ -122,12 +226,14 @@ bool holdsPlace(RecordReader& reader, const DeskFilePlace& place) {
     return contentHash(std::string_view(tail.data(), text.kept)) == place.tail;
 }
 
-Status scanFrom(const std::string& path, RecordReader& reader, const ScanStart& start, ScanListener& listener,
-                ScanCounts& counts, const ReadObserver& observer) {
-    RecordScanner scanner(listener, start);
+Status scanFrom(const DeskInput& desk, RecordReader& reader, const ScanStart& start, DeskListener& listener,
+                ScanCounts& counts, std::size_t maxLineBytes, const ReadObserver& observer) {
+    Decoding decoding(desk, listener);
+    RecordScanner scanner(decoding, maxLineBytes, start);
     {
         ReadAhead pieces(reader);
-        for (std::string_view piece = pieces.next(); !piece.empty(); piece = pieces.next()) {
+        for (std::string_view piece = pieces.next(); !piece.empty() && !scanner.stopped();
+             piece = pieces.next()) {
             scanner.feed(piece);
             if (observer) {
                 observer(piece.size());
@@ -135,7 +241,7 @@ Status scanFrom(const std::string& path, RecordReader& reader, const ScanStart& 
         }
     }
     if (!reader.status().isOk()) {
-        return readFailure(path, reader);
+        return namedByPath(desk.path, reader.status());
     }
     scanner.finish();
     counts.records = scanner.wholeRecords() - start.records;
@@ -154,24 +260,26 @@ std::string contentHash(std::string_view text) {
     return {hex.data(), 32};
 }
 
-Status scanDeskFile(const std::string& path, ScanListener& listener, ScanCounts& counts,
-                    const ReadObserver& observer) {
+Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
+                    std::size_t maxLineBytes, const ReadObserver& observer) {
+    const std::string& path = desk.path;
     // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
     // the size it had under the desk's lock, so that a record being saved is not read half done.
     RecordReader reader(path);
     if (!reader.isOpen()) {
-        return readFailure(path, reader);
+        return namedByPath(path, reader.status());
     }
-    return scanFrom(path, reader, ScanStart{}, listener, counts, observer);
+    return scanFrom(desk, reader, ScanStart{}, listener, counts, maxLineBytes, observer);
 }
 
-Status resumeDeskFile(const std::string& path, const std::optional<DeskFilePlace>& place,
-                      ScanListener& listener, ScanCounts& counts, const ReadObserver& observer, ReadFrom& how,
-                      bool& sized) {
+Status resumeDeskFile(const DeskInput& desk, const std::optional<DeskFilePlace>& place,
+                      DeskListener& listener, ScanCounts& counts, std::size_t maxLineBytes,
+                      const ReadObserver& observer, ReadFrom& how, bool& sized) {
+    const std::string& path = desk.path;
     // The file's own bytes, whatever its line ends: places count them.
-    auto reader = std::make_unique<RecordReader>(path, RecordReader::LineEnds::asStored);
+    auto reader = std::make_unique<RecordReader>(path, platformFiles(), RecordReader::LineEnds::asStored);
     if (!reader->isOpen()) {
-        return readFailure(path, *reader);
+        return namedByPath(path, reader->status());
     }
     sized = reader->sized();
     how = ReadFrom::start;
@@ -181,34 +289,34 @@ Status resumeDeskFile(const std::string& path, const std::optional<DeskFilePlace
             if (observer) {
                 observer(static_cast<std::size_t>(place->at.offset));
             }
-            return scanFrom(path, *reader, place->at, listener, counts, observer);
+            return scanFrom(desk, *reader, place->at, listener, counts, maxLineBytes, observer);
         }
         if (!reader->status().isOk()) {
-            return readFailure(path, *reader);
+            return namedByPath(path, reader->status());
         }
         how = ReadFrom::startChanged;
-        reader = std::make_unique<RecordReader>(path, RecordReader::LineEnds::asStored);
+        reader = std::make_unique<RecordReader>(path, platformFiles(), RecordReader::LineEnds::asStored);
         if (!reader->isOpen()) {
-            return readFailure(path, *reader);
+            return namedByPath(path, reader->status());
         }
     }
-    return scanFrom(path, *reader, ScanStart{}, listener, counts, observer);
+    return scanFrom(desk, *reader, ScanStart{}, listener, counts, maxLineBytes, observer);
 }
 
-std::uint64_t totalSize(const std::vector<std::string>& files) {
+std::uint64_t totalSize(const std::vector<DeskInput>& desks) {
     std::uint64_t total = 0;
-    for (const std::string& path : files) {
+    for (const DeskInput& desk : desks) {
         std::error_code error;
-        const auto size = std::filesystem::file_size(path, error);
+        const auto size = std::filesystem::file_size(desk.path, error);
         total += error ? 0 : size;
     }
     return total;
 }
 
-bool isOneOf(const std::string& path, const std::vector<std::string>& files) {
-    return std::any_of(files.begin(), files.end(), [&path](const std::string& file) {
+bool isOneOf(const std::string& path, const std::vector<DeskInput>& desks) {
+    return std::any_of(desks.begin(), desks.end(), [&path](const DeskInput& desk) {
         std::error_code error;
-        return std::filesystem::equivalent(path, file, error);
+        return std::filesystem::equivalent(path, desk.path, error);
     });
 }
 

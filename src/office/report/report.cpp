@@ -1,5 +1,6 @@
 #include <string>
 
+#include "common/output_watch.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 #include "office/io/output_file.hpp"
@@ -12,18 +13,19 @@ namespace {
 
 // Counts the records of one file that fall in the dates asked for, and tells each problem
 // as FILE:LINE: what, as check and export do.
-class ReportListener final : public ScanListener {
+class ReportListener final : public DeskListener {
 public:
-    ReportListener(Console& console, const std::string& path, const DateRange& dates, ReportTally& tally,
+    ReportListener(Streams& console, const std::string& path, const DateRange& dates, ReportTally& tally,
                    Progress& progress)
         : console_(console), path_(path), dates_(dates), tally_(tally), progress_(progress) {}
 
-    void onRecord(const StoredRecord& record) override {
+    bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
         progress_.addRecords(1);
         if (dates_.contains(record.enteredAt)) {
             tally_.addRecord(record);
             ++kept;
         }
+        return true;
     }
 
     void onProblem(const ScanProblem& problem) override {
@@ -34,7 +36,7 @@ public:
     std::uint64_t kept = 0;
 
 private:
-    Console& console_;
+    Streams& console_;
     const std::string& path_;
     const DateRange& dates_;
     ReportTally& tally_;
@@ -43,12 +45,12 @@ private:
 
 }  // namespace
 
-int runReport(const ReportOptions& options, Console& console) {
-    if (!kReportPages) {
+int runReport(const ReportOptions& options, Streams& console) {
+    if (!kCanDrawReports) {
         tellError(console, "this build has no report support");
         return 2;
     }
-    if (!options.output.empty() && isOneOf(options.output, options.files)) {
+    if (!options.output.empty() && isOneOf(options.output, options.desks)) {
         tellError(console, options.output + ": is one of the files to report on; name another page");
         return 2;
     }
@@ -59,14 +61,15 @@ int runReport(const ReportOptions& options, Console& console) {
                       tally};
     int status = 0;
     {
-        Progress progress(console.err, console.errIsTerminal, totalSize(options.files));
-        for (const std::string& path : options.files) {
-            ReportListener listener(console, path, options.dates, tally, progress);
+        Progress progress(console.err, console.errIsTerminal, totalSize(options.desks));
+        for (const DeskInput& desk : options.desks) {
+            ReportListener listener(console, desk.path, options.dates, tally, progress);
             ScanCounts counts;
-            const Status read = scanDeskFile(path, listener, counts,
+            const Status read = scanDeskFile(desk, listener, counts, console.maxLineBytes,
                                              [&progress](std::size_t bytes) { progress.addBytes(bytes); });
             FileTally& file = input.files.emplace_back();
-            file.path = path;
+            file.desk = desk.name;
+            file.path = desk.path;
             file.records = listener.kept;
             file.problems = counts.problems;
             if (!read.isOk()) {
@@ -84,19 +87,14 @@ int runReport(const ReportOptions& options, Console& console) {
     const std::string page = renderReportPage(input);
     if (options.output.empty()) {
         console.out << page;
-        console.out.flush();
-        if (!console.out) {
-            tellError(console, "could not write to standard output");
-            return 1;
-        }
-        return status;
+        return tellIfOutputFailed(console) ? 1 : status;
     }
     OutputFile file(options.output);
     file.stream() << page;
     const Status written = file.opened().isOk() ? file.commit() : file.opened();
     if (!written.isOk()) {
         tellError(console, written.message());
-        return 1;
+        return written.code() == Status::Code::notRegularFile ? 2 : 1;  // a folder
     }
     return status;
 }

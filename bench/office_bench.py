@@ -1,0 +1,389 @@
+"""Every command of profiledesk-records, and the desk's listing, on each record file, each as a
+ratio against a reference measured side by side (in turn, medians), with the peak memory of
+each command; then the goals, met or missed.
+
+Usage: office_bench.py BUILD_FOLDER WORK_FOLDER [--quick]
+BUILD_FOLDER holds profiledesk and profiledesk-records. The record files are made once under
+WORK_FOLDER and kept there for later runs:
+  repeated  the same 20 records over and over (the reader's shortcuts fire on nearly every line)
+  varied    answers from realistic, skewed pools, times over three years (the goals' file)
+  distinct  every answer different (what a tally must hold)
+  varied, an eighth of the size (collate's growth with its input)
+--quick makes them 32 MiB (4 MiB for the small one) and runs 3 rounds: a smoke test.
+"""
+
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import time
+
+sys.dont_write_bytecode = True  # nothing left beside the sources
+import harness  # noqa: E402
+from harness import q  # noqa: E402
+
+sys.path.insert(0, os.path.join(harness.HERE, "..", "tests", "office"))
+from postgres_server import BIN as PG_BIN, PORT as PG_PORT, Server  # noqa: E402
+
+COLUMNS = ("source", "record", "line", "entered_at", "first_name", "surname", "place_of_birth", "date_of_birth",
+           "age", "education_centre", "street", "coordinator", "nearby_business", "productivity_company",
+           "maintenance_company", "zonal_library", "library_fee", "shopping_centre", "nearest_school",
+           "years_ahead", "age_after_years")
+WHOLE = ("record", "line")
+PG_PASSWORD = "bench-pass"
+AWK = os.path.join(harness.HERE, "records_to_csv.awk")
+
+
+def sqlite_reference_script():
+    """Export's rows loaded as one would by hand: .import into a staging table, then INSERT OR
+    IGNORE into a table with the collate's unique key (random hex, as a hash is) and index."""
+    columns = ", ".join(f"{name} {'INTEGER' if name in WHOLE else 'TEXT'}" for name in COLUMNS)
+    return (f"CREATE TABLE records ({columns}, record_key TEXT NOT NULL UNIQUE);\n"
+            "CREATE INDEX records_entered_at ON records (entered_at);\n"
+            ".import --csv rows.csv staged\n"
+            "INSERT OR IGNORE INTO records SELECT *, printf('%016x%016x-1', random(), random()) FROM staged;\n"
+            "DROP TABLE staged;\n")
+
+
+PG_REFERENCE_TABLE = (
+    "DROP TABLE IF EXISTS records_ref; CREATE TABLE records_ref ("
+    + ", ".join(f"{name} {'BIGINT' if name in WHOLE else 'TEXT'}" for name in COLUMNS)
+    + ", record_key TEXT COLLATE \"C\" NOT NULL UNIQUE DEFAULT md5(random()::text)); "
+    "CREATE INDEX records_ref_entered_at ON records_ref (entered_at); ALTER TABLE records_ref OWNER TO desk")
+
+
+class OfficeBench:
+    def __init__(self, build, work, settings):
+        self.desk = os.path.join(build, "profiledesk")
+        self.tool = os.path.join(build, "profiledesk-records")
+        self.work = work
+        self.s = settings
+        self.rows = harness.Rows()
+        self.server = None
+        self.pg_env = None
+        self.pg_uri = None
+        self.first_collate = {}  # (target, file label) -> median seconds
+        helps = {command: self.help(command) for command in ("collate", "report", "export")}
+        self.incremental = "--full" in helps["collate"]
+        self.from_db = "--from-db" in helps["report"]
+        self.jsonl = "jsonl" in helps["export"]
+
+    def help(self, command):
+        try:
+            out = subprocess.run([self.tool, command, "--help"], capture_output=True, timeout=30, check=False)
+            return out.stdout.decode(errors="replace") + out.stderr.decode(errors="replace")
+        except subprocess.TimeoutExpired:
+            return ""
+
+    # -- running
+
+    def sh(self, text, folder, env=None):
+        """A timed run of shell text in `folder`, the desk's menu answered with option 2."""
+        return lambda: harness.timed(text, folder, self.s.timeout, b"2\n", env=env, shell=True)
+
+    def peak(self, command, folder, tail="", env=None):
+        return harness.peak_memory_mib(command, folder, self.s.timeout, b"2\n", env=env, tail=tail)
+
+    def compare(self, name, subject, reference, folder, peak_command=None, peak_tail="", goal=None,
+                goal_text=None, prepare=None, rounds=None, env=None):
+        """One row; any failure is a row that says so, and the bench goes on."""
+        try:
+            s, r = harness.side_by_side(subject, reference, rounds or self.s.rounds, prepare)
+            mib = None
+            if peak_command:
+                if prepare:
+                    prepare()
+                mib = self.peak(peak_command, folder, peak_tail, env)
+            self.rows.ratio(name, s, r, mib, goal, goal_text)
+            return s, r, mib
+        except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+            self.rows.failed(name, error, goal_text if goal is not None else None)
+            return None, None, None
+
+    # -- the files
+
+    def files(self):
+        big, small = self.s.big, self.s.small
+        made = []
+        for label, kind, size in (("varied", "varied", big), ("distinct", "distinct", big),
+                                  ("repeated", "repeated", big), ("varied small", "varied", small)):
+            folder = os.path.join(self.work, f"{kind}-{size >> 20}MiB")
+            os.makedirs(folder, exist_ok=True)
+            path = os.path.join(folder, "datas.dat")
+            started, kept = time.perf_counter(), os.path.exists(path)
+            if kind == "repeated":
+                harness.make_repeated_file(self.desk, path, size, self.s.timeout)
+            else:
+                harness.make_shaped_file(self.desk, path, size, kind, self.s.timeout)
+            took = time.perf_counter() - started
+            note = ", kept from an earlier run" if kept and took < 1 else f", made in {took:.1f} s"
+            print(f"  {label:<14} {path} ({os.path.getsize(path) >> 20} MiB{note})", flush=True)
+            made.append((label, folder))
+        return made
+
+    # -- PostgreSQL
+
+    def start_server(self):
+        try:
+            # Timed as a real office's server runs: with its syncs, which the tests' server skips.
+            self.server = Server(settings="fsync = on\nfull_page_writes = on\nsynchronous_commit = on\n")
+            self.server.sql(f"CREATE ROLE desk LOGIN PASSWORD '{PG_PASSWORD}'")
+            self.server.sql("CREATE DATABASE office OWNER desk")
+            self.pg_uri = self.server.uri("desk", "office")
+            self.pg_env = self.server.env(PG_PASSWORD)
+        except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+            print(f"  PostgreSQL server: FAILED to start: {str(error).splitlines()[0][:200]}", flush=True)
+            self.stop_server()
+
+    def stop_server(self):
+        if self.server is not None:
+            self.server.remove()
+            self.server = None
+
+    def psql(self, statement):
+        return " ".join(q(part) for part in [f"{PG_BIN}/psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h",
+                                              self.server.folder, "-p", PG_PORT, "-U", "desk", "-d", "office",
+                                              "-c", statement])
+
+    def pg_fresh(self):
+        self.server.sql("DROP TABLE IF EXISTS records", "office")
+        self.server.sql(PG_REFERENCE_TABLE, "office")
+        self.server.sql("CHECKPOINT")
+
+    # -- the rows of one file
+
+    def bench_file(self, label, folder):
+        goals = label == "varied"
+        tool = q(self.tool)
+        export_csv = f"{tool} export --format csv datas.dat > /dev/null"
+        self.rows.heading(f"{label} ({os.path.getsize(os.path.join(folder, 'datas.dat')) >> 20} MiB), "
+                          f"{self.s.rounds} rounds, medians")
+        cat_null = self.sh("cat datas.dat > /dev/null", folder)
+
+        self.compare("check, against cat > /dev/null", self.sh(f"{tool} check datas.dat > /dev/null", folder),
+                     cat_null, folder, [self.tool, "check", "datas.dat"],
+                     goal=2.0 if goals else None, goal_text="check <= 2x cat (varied)")
+        export = self.sh(export_csv, folder)
+        self.compare("export csv > /dev/null, against cat > /dev/null", export, cat_null, folder,
+                     [self.tool, "export", "--format", "csv", "datas.dat"],
+                     goal=2.5 if goals else None, goal_text="export csv > /dev/null <= 2.5x cat > /dev/null (varied)")
+        self.compare("export csv, against mawk writing the same CSV", export,
+                     self.sh(f"mawk -f {q(AWK)} datas.dat > /dev/null", folder), folder,
+                     goal=1 / 15 if goals else None,
+                     goal_text="export csv at least 15x faster than mawk writing the same columns (varied)")
+        if self.jsonl:
+            self.compare("export jsonl > /dev/null, against export csv",
+                         self.sh(f"{tool} export --format jsonl datas.dat > /dev/null", folder), export, folder,
+                         [self.tool, "export", "--format", "jsonl", "datas.dat"],
+                         goal=1.3 if goals else None, goal_text="export jsonl <= 1.3x export csv (varied)")
+        else:
+            self.rows.unsupported("export jsonl", "export jsonl <= 1.3x export csv (varied)" if goals else None)
+
+        distinct = label == "distinct"
+        _, _, mib = self.compare("report, against export csv > /dev/null",
+                                 self.sh(f"{tool} report -o page.html datas.dat", folder), export, folder,
+                                 [self.tool, "report", "-o", "page.html", "datas.dat"],
+                                 goal=1.5 if distinct else None,
+                                 goal_text="report <= 1.5x export csv (distinct)")
+        if distinct and mib is not None:
+            self.rows.memory("report, peak memory", mib, 96, "report <= 96 MiB (distinct)")
+        self.remove(folder, "page.html")
+
+        self.collate_sqlite(label, folder, goals)
+        self.collate_postgres(label, folder, goals)
+
+        desk = q(self.desk)
+        self.compare("desk listing > /dev/null, against cat", self.sh(f"{desk} > /dev/null", folder), cat_null,
+                     folder, [self.desk])
+        self.compare("desk listing | cat, against cat | cat", self.sh(f"{desk} | cat > /dev/null", folder),
+                     self.sh("cat datas.dat | cat > /dev/null", folder), folder, [self.desk],
+                     peak_tail="| cat > /dev/null")
+        self.compare("desk listing > a file, against cat > a file", self.sh(f"{desk} > shown", folder),
+                     self.sh("cat datas.dat > shown", folder), folder, [self.desk], peak_tail="> shown",
+                     goal=1.0 if goals else None, goal_text="desk listing > a file <= 1.0x cat > a file (varied)")
+        self.remove(folder, "shown")
+
+    def collate_sqlite(self, label, folder, goals):
+        def fresh():
+            for name in ("office.db", "reference.db"):
+                for suffix in ("", "-journal", "-wal", "-shm"):
+                    self.remove(folder, name + suffix)
+
+        script = os.path.join(folder, "reference.sql")
+        with open(script, "w", encoding="ascii") as f:
+            f.write(sqlite_reference_script())
+        os.environ["SQLITE_TMPDIR"] = folder  # any spill file of SQLite's stays here
+        tool = q(self.tool)
+        s, _, mib = self.compare(
+            "collate SQLite first run, against export + sqlite3",
+            self.sh(f"{tool} collate --into office.db datas.dat", folder),
+            self.sh(f"{tool} export --format csv datas.dat > rows.csv && sqlite3 reference.db < reference.sql",
+                    folder),
+            folder, [self.tool, "collate", "--into", "office.db", "datas.dat"], prepare=fresh,
+            rounds=self.s.collate_rounds, goal=1.0 if goals else None,
+            goal_text="collate SQLite first run <= 1.0x export + sqlite3 .import + INSERT OR IGNORE (varied)")
+        self.first_collate[("sqlite", label)] = (s, mib)
+        fresh()
+        for name in ("rows.csv", "reference.sql"):
+            self.remove(folder, name)
+
+    def collate_postgres(self, label, folder, goals):
+        name = "collate PostgreSQL first run, against export + \\copy"
+        goal_text = "collate PostgreSQL first run <= 1.0x export + psql \\copy into a keyed table (varied)"
+        if self.server is None:
+            self.rows.failed(name, "no PostgreSQL server", goal_text if goals else None)
+            return
+        tool = q(self.tool)
+        copy = self.psql(f"\\copy records_ref ({', '.join(COLUMNS)}) FROM 'rows.csv' CSV HEADER")
+        s, _, mib = self.compare(
+            name, self.sh(f"{tool} collate --into {q(self.pg_uri)} datas.dat", folder, self.pg_env),
+            self.sh(f"{tool} export --format csv datas.dat > rows.csv && {copy}", folder, self.pg_env),
+            folder, [self.tool, "collate", "--into", self.pg_uri, "datas.dat"], prepare=self.pg_fresh,
+            rounds=self.s.collate_rounds, goal=1.0 if goals else None, goal_text=goal_text, env=self.pg_env)
+        self.first_collate[("postgres", label)] = (s, mib)
+        self.remove(folder, "rows.csv")
+
+    # -- across files
+
+    def growth(self):
+        self.rows.heading("collate against the size of its input (varied)")
+        sqlite_big, sqlite_small = self.first_collate.get(("sqlite", "varied")), \
+            self.first_collate.get(("sqlite", "varied small"))
+        times = f"{self.s.big >> 20} MiB against {self.s.small >> 20} MiB"
+        if sqlite_big and sqlite_small and sqlite_big[0] and sqlite_small[0]:
+            self.rows.ratio(f"collate SQLite first run, {times}", sqlite_big[0], sqlite_small[0], goal=9.0,
+                            goal_text="collate SQLite first run: 1 GiB <= 9x the time of 128 MiB")
+        else:
+            self.rows.failed("collate SQLite first run growth", "a first collate failed",
+                             "collate SQLite first run: 1 GiB <= 9x the time of 128 MiB")
+        for target in ("sqlite", "postgres"):
+            big, small = self.first_collate.get((target, "varied")), self.first_collate.get((target, "varied small"))
+            text = f"collate {'SQLite' if target == 'sqlite' else 'PostgreSQL'} peak memory"
+            if big and small and big[1] is not None and small[1] is not None:
+                self.rows.within(f"{text}, {times}", small[1], big[1], 4, "MiB",
+                                 f"{text} the same at 128 MiB and 1 GiB (within 4 MiB)")
+            else:
+                self.rows.failed(text, "a first collate failed", f"{text} the same at 128 MiB and 1 GiB")
+
+    def incremental_collate(self, varied_folder, distinct_folder):
+        self.rows.heading("collate again, after one record is appended and with nothing changed (varied)")
+        targets = [("SQLite", "sqlite"), ("PostgreSQL", "postgres")]
+        if not self.incremental:
+            for name, _ in targets:
+                self.rows.unsupported(f"re-collate into {name}, one record appended",
+                                      f"re-collate into {name} of 1 GiB + 1 record <= 2% of the first collate")
+                self.rows.unsupported(f"re-collate into {name}, unchanged",
+                                      f"re-collate into {name} of unchanged files <= check's time")
+            return
+        folder = os.path.join(self.work, "incremental")
+        os.makedirs(folder, exist_ok=True)
+        desk_file = os.path.join(folder, "datas.dat")
+        shutil.copyfile(os.path.join(varied_folder, "datas.dat"), desk_file)
+        size = os.path.getsize(desk_file)
+        with open(os.path.join(distinct_folder, "datas.dat"), "rb") as f:
+            new_record = b"".join(f.readline() for _ in range(30))  # a record the varied file lacks
+        tool = q(self.tool)
+        try:
+            for name, target in targets:
+                if target == "postgres" and self.server is None:
+                    self.rows.failed(f"re-collate into {name}", "no PostgreSQL server")
+                    continue
+                into = "office.db" if target == "sqlite" else self.pg_uri
+                env = self.pg_env if target == "postgres" else None
+                collate = self.sh(f"{tool} collate --into {q(into)} datas.dat", folder, env)
+
+                def fresh(target=target):
+                    os.truncate(desk_file, size)
+                    if target == "sqlite":
+                        for suffix in ("", "-journal", "-wal", "-shm"):
+                            self.remove(folder, "office.db" + suffix)
+                    else:
+                        self.pg_fresh()
+                    collate()  # the first collate, untimed here
+                    with open(desk_file, "ab") as out:
+                        out.write(new_record)
+                    os.sync()
+
+                first = self.first_collate.get((target, "varied"), (None, None))[0]
+                try:
+                    times = []
+                    for _ in range(self.s.collate_rounds):
+                        fresh()
+                        times.append(collate())
+                    again = statistics.median(times)
+                    if first:
+                        self.rows.ratio(f"re-collate {name}, 1 record appended, vs first run",
+                                        again, first, goal=0.02,
+                                        goal_text=f"re-collate into {name} of 1 GiB + 1 record <= 2% of the "
+                                                  "first collate")
+                    # Nothing changed since: against check reading the same file.
+                    self.compare(f"re-collate {name}, unchanged, vs check", collate,
+                                 self.sh(f"{tool} check datas.dat > /dev/null", folder), folder, goal=1.0,
+                                 goal_text=f"re-collate into {name} of unchanged files <= check's time", env=env)
+                except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+                    self.rows.failed(f"re-collate into {name}", error)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
+    def report_from_db(self, distinct_folder):
+        self.rows.heading("report from a database (distinct)")
+        goal_text = "report --from-db from a database of 1 GiB all-distinct <= 64 MiB"
+        if not self.from_db:
+            self.rows.unsupported("report --from-db", goal_text)
+            return
+        try:
+            harness.call([self.tool, "collate", "--into", "from.db", "datas.dat"], distinct_folder, self.s.timeout)
+            self.compare("report --from-db, against report of the file",
+                         self.sh(f"{q(self.tool)} report --from-db from.db -o page.html", distinct_folder),
+                         self.sh(f"{q(self.tool)} report -o page.html datas.dat", distinct_folder), distinct_folder)
+            mib = self.peak([self.tool, "report", "--from-db", "from.db", "-o", "page.html"], distinct_folder)
+            self.rows.memory("report --from-db, peak memory", mib, 64, goal_text)
+        except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+            self.rows.failed("report --from-db", error, goal_text)
+        finally:
+            for name in ("from.db", "from.db-journal", "from.db-wal", "page.html"):
+                self.remove(distinct_folder, name)
+
+    @staticmethod
+    def remove(folder, name):
+        path = os.path.join(folder, name)
+        if os.path.exists(path):
+            os.remove(path)
+
+    def run(self):
+        started = time.perf_counter()
+        print(f"profiledesk-records and the desk's listing, {'quick' if self.s.quick else 'full'} bench; "
+              f"this build: incremental collate {'yes' if self.incremental else 'no'}, "
+              f"report --from-db {'yes' if self.from_db else 'no'}", flush=True)
+        if self.s.quick:
+            print("quick: small files and 3 rounds, to try the bench itself; its figures are no measure",
+                  flush=True)
+        self.rows.heading("record files")
+        files = dict(self.files())
+        self.start_server()
+        try:
+            for label, folder in files.items():
+                self.bench_file(label, folder)
+            self.growth()
+            self.incremental_collate(files["varied"], files["distinct"])
+            self.report_from_db(files["distinct"])
+        finally:
+            self.stop_server()
+        self.rows.summary()
+        print(f"\nthe bench took {time.perf_counter() - started:.0f} s", flush=True)
+
+
+def main():
+    if len(sys.argv) < 3:
+        sys.exit("usage: office_bench.py BUILD_FOLDER WORK_FOLDER [--quick]")
+    build, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    os.makedirs(work, exist_ok=True)
+    # A bench stopped by `timeout` or kill still stops its server and clears its files.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    OfficeBench(build, work, harness.Settings("--quick" in sys.argv)).run()
+
+
+if __name__ == "__main__":
+    main()

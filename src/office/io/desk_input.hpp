@@ -1,0 +1,33 @@
+#pragma once
+
+// The desks a command reads: each file with the name of the desk it came from and the
+// encoding its answers are written in. They come from the command line (FILE or NAME=PATH)
+// or from a desks file (--desks).
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace profiledesk::office {
+
+struct DeskInput {
+    std::string name;      // the records' source: the path as typed when no name is given
+    std::string path;      // the record file
+    std::string encoding;  // as knownEncoding() spells it; empty when not named (UTF-8)
+};
+
+// A FILE argument: NAME=PATH, or a PATH alone, which names itself. A NAME holds no '/'
+// (nor '\' on Windows), so that a path with '=' in it is written ./a=b.dat.
+// A failure is the usage error to tell.
+std::variant<DeskInput, std::string> deskFromArgument(std::string_view argument);
+
+// The desks of a desks file, in its order, a pattern's files in the order of their names;
+// paths are taken from the desks file's folder. A failure is one line, FILE:LINE: what.
+std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::string& file);
+
+// The files a desks file's path names: those its wildcards match (one source file per
+// platform), or the path itself when it has none or none match.
+std::vector<std::string> expandPattern(const std::string& pattern);
+
+}  // namespace profiledesk::office

@@ -1,0 +1,23 @@
+#include <glob.h>
+
+#include <memory>
+
+#include "office/io/desk_input.hpp"
+
+namespace profiledesk::office {
+
+std::vector<std::string> expandPattern(const std::string& pattern) {
+    glob_t found{};
+    const std::unique_ptr<glob_t, decltype(&globfree)> freed(&found, &globfree);
+    // GLOB_NOCHECK: a pattern that matches nothing stays, and is told as a file not there.
+    if (::glob(pattern.c_str(), GLOB_NOCHECK, nullptr, &found) != 0) {
+        return {pattern};
+    }
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < found.gl_pathc; ++i) {
+        paths.emplace_back(found.gl_pathv[i]);  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+    }
+    return paths;
+}
+
+}  // namespace profiledesk::office

@@ -1,0 +1,64 @@
+"""Where this machine keeps what the tests borrow from it, looked up once for every test:
+libfaketime, PostgreSQL's server programs, and a scratch folder that other users can enter.
+
+Run as a script it prints one of them for shell tests: machine.py faketime|postgres-bin
+"""
+
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import sysconfig
+import tempfile
+
+
+def faketime_lib():
+    """libfaketime's preload library: PROFILEDESK_FAKETIME_LIB, else this architecture's copy."""
+    chosen = os.environ.get("PROFILEDESK_FAKETIME_LIB")
+    if chosen:
+        return chosen
+    arch = sysconfig.get_config_var("MULTIARCH") or ""
+    candidates = [os.path.join("/usr/lib", arch, "faketime/libfaketime.so.1")] if arch else []
+    candidates += sorted(glob.glob("/usr/lib*/faketime/libfaketime.so.1") +
+                         glob.glob("/usr/lib*/*/faketime/libfaketime.so.1"))
+    for path in candidates:
+        if os.path.exists(path):
+            return path
+    raise FileNotFoundError("libfaketime.so.1 not found (install libfaketime or set PROFILEDESK_FAKETIME_LIB)")
+
+
+def postgres_bin():
+    """The folder of initdb and pg_ctl: pg_config's answer, else the newest version installed."""
+    candidates = []
+    if shutil.which("pg_config"):
+        asked = subprocess.run(["pg_config", "--bindir"], capture_output=True, text=True, timeout=30, check=False)
+        candidates.append(asked.stdout.strip())
+
+    def version(folder):
+        name = folder.split(os.sep)[-2]
+        return [int(part) if part.isdigit() else 0 for part in name.split(".")]
+    candidates += sorted(glob.glob("/usr/lib/postgresql/*/bin"), key=version, reverse=True)
+    for folder in candidates:
+        if folder and os.access(os.path.join(folder, "initdb"), os.X_OK):
+            return folder
+    raise FileNotFoundError("no PostgreSQL server programs (initdb) found; install postgresql")
+
+
+def shared_folder(prefix):
+    """A new folder under /tmp that any user can enter, whatever folder the suite runs from
+    (a checkout in a 0700 home folder cannot be reached by another user). The caller removes it."""
+    folder = tempfile.mkdtemp(prefix=prefix, dir="/tmp")
+    os.chmod(folder, 0o755)
+    return folder
+
+
+if __name__ == "__main__":
+    what = sys.argv[1] if len(sys.argv) == 2 else ""
+    lookups = {"faketime": faketime_lib, "postgres-bin": postgres_bin}
+    if what not in lookups:
+        sys.exit("usage: machine.py faketime|postgres-bin")
+    try:
+        print(lookups[what]())
+    except FileNotFoundError as error:
+        sys.exit(f"machine.py: {error}")
