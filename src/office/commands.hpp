@@ -49,7 +49,8 @@ struct ExportOptions {
 int runExport(const ExportOptions& options, Streams& console);
 
 struct CollateOptions {
-    std::string into;  // a SQLite file, or a PostgreSQL connection URI or string
+    std::string into;   // a SQLite file, or a PostgreSQL connection URI or string
+    bool full = false;  // read every file from its start, whatever the checkpoints say
     std::vector<DeskInput> desks;
     // How long a SQLite database that another program holds is waited for: longer than any
     // other collate's final insert of a desk's records, short enough to be told of soon.

@@ -135,8 +135,12 @@ constexpr std::array<Field, 4> kFigures{Field::yearsAhead, Field::ageAfterYears,
 }  // namespace
 
 void RecordScanner::feed(std::string_view bytes) {
+    fed_ += bytes.size();
     if (atStart_) {
         bytes = skipByteOrderMark(bytes);
+        if (!atStart_ && markMatched_ == kByteOrderMark.size()) {
+            offset_ = kByteOrderMark.size();  // the mark belongs to no line, nor to its record
+        }
     }
     while (!bytes.empty() && !stopped_) {
         const void* found = std::memchr(bytes.data(), '\n', bytes.size());
@@ -145,6 +149,8 @@ void RecordScanner::feed(std::string_view bytes) {
             return;
         }
         const auto length = static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
+        // Counted from what was fed, not what is held: an overlong line's bytes are dropped.
+        lineEnd_ = fed_ - bytes.size() + length + 1;
         const std::string_view end = length > 0 ? bytes.substr(0, length) : std::string_view(partial_);
         const std::size_t lineBytes = partial_.size() + length - (end.ends_with('\r') ? 1 : 0);
         if (overlong_ || lineBytes > maxLineBytes_) {
@@ -156,6 +162,7 @@ void RecordScanner::feed(std::string_view bytes) {
             takeLine(partial_, true);
             partial_.clear();
         }
+        offset_ = lineEnd_;
         bytes.remove_prefix(length + 1);
     }
 }
@@ -278,6 +285,7 @@ void RecordScanner::startRecord(std::string_view line) {
     flushStray();
     record_.text += '\n';
     record_.firstLine = opened;
+    record_.startOffset = offset_;
     recordLines_ = 1;
 }
 
@@ -308,6 +316,7 @@ void RecordScanner::endRecord() {
         report(problem->line, problem->what, problem->kind);
     } else {
         record_.number = ++records_;
+        record_.endOffset = lineEnd_;
         stopped_ = !listener_.onRecord(record_);
     }
     // Kept by swapping, not copying: the next record's first line replaces the text anyway.

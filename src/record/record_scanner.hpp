@@ -7,6 +7,7 @@
 #include <array>
 #include <compare>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,9 +36,11 @@ struct EnteredAt {
 
 // One whole record read back.
 struct StoredRecord {
-    std::size_t number = 0;     // 1 for the first whole record of the file
-    std::size_t firstLine = 0;  // the line of the file it starts on, from 1
-    std::string text;           // its 30 lines, each ending in '\n' whatever the file used
+    std::size_t number = 0;         // 1 for the first whole record of the file
+    std::size_t firstLine = 0;      // the line of the file it starts on, from 1
+    std::uint64_t startOffset = 0;  // the bytes of the file before it, as fed
+    std::uint64_t endOffset = 0;    // and up to its last line end, included
+    std::string text;               // its 30 lines, each ending in '\n' whatever the file used
     FieldSpans spans;
     EnteredAt enteredAt;
 
@@ -69,6 +72,14 @@ public:
     virtual void onProblem(const ScanProblem& problem) = 0;
 };
 
+// Where a scan begins: the start of the file, or the end of a whole record read before,
+// so that the records after it are numbered as a read from the start numbers them.
+struct ScanStart {
+    std::uint64_t offset = 0;  // bytes before the first one fed
+    std::size_t lines = 0;     // lines before it
+    std::size_t records = 0;   // whole records before it
+};
+
 // The longest line read by default, line end aside. No line of a record comes near it: an
 // answer is one word typed at a terminal, whose line holds at most 4096 bytes.
 inline constexpr std::size_t kDefaultMaxLineBytes = std::size_t{64} * 1024;
@@ -76,8 +87,16 @@ inline constexpr std::size_t kDefaultMaxLineBytes = std::size_t{64} * 1024;
 class RecordScanner {
 public:
     // A line longer than `maxLineBytes` is a problem of its own, skipped without being held.
-    explicit RecordScanner(ScanListener& listener, std::size_t maxLineBytes = kDefaultMaxLineBytes)
-        : listener_(listener), maxLineBytes_(maxLineBytes) {}
+    // A scan that starts past a record reads no byte-order mark: one stands only at the start.
+    explicit RecordScanner(ScanListener& listener, std::size_t maxLineBytes = kDefaultMaxLineBytes,
+                           const ScanStart& start = {})
+        : listener_(listener),
+          maxLineBytes_(maxLineBytes),
+          atStart_(start.offset == 0),
+          lineNumber_(start.lines),
+          records_(start.records),
+          fed_(start.offset),
+          offset_(start.offset) {}
 
     // The next bytes of the file; ignored once the listener has stopped the scan.
     void feed(std::string_view bytes);
@@ -129,6 +148,9 @@ private:
     std::size_t records_ = 0;
     std::size_t problems_ = 0;
     bool stopped_ = false;
+    std::uint64_t fed_ = 0;      // bytes of the file fed so far, a byte-order mark's included
+    std::uint64_t offset_ = 0;   // bytes before the line being taken
+    std::uint64_t lineEnd_ = 0;  // bytes up to the end of that line
 };
 
 }  // namespace profiledesk

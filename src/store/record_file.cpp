@@ -89,8 +89,8 @@ Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitiv
     return error.failed() ? failure(kCouldNotSave, path, error) : Status::ok();
 }
 
-RecordReader::RecordReader(const std::string& path, FilePrimitives& files)
-    : files_(files), file_(files), path_(path) {
+RecordReader::RecordReader(const std::string& path, FilePrimitives& files, LineEnds ends)
+    : files_(files), file_(files), path_(path), ends_(ends) {
     int handle = -1;
     if (const SystemError error = files_.openForRead(path, handle); error.failed()) {
         status_ = failure(kCouldNotRead, path_, error);
@@ -151,7 +151,7 @@ std::size_t RecordReader::read(char* buffer, std::size_t size) {
     }
     std::size_t consumed = got;
     std::size_t kept = got;
-    if (files_.storesCrlf()) {
+    if (files_.storesCrlf() && ends_ == LineEnds::asText) {
         // Binary reads with CRLF turned into '\n' here: a text-mode read would also end the
         // file at the first Ctrl+Z, hiding every record stored after one.
         const LineEndsRead converted = crlfToLf(buffer, got, !sized_ || got == remaining_);
@@ -164,6 +164,23 @@ std::size_t RecordReader::read(char* buffer, std::size_t size) {
     }
     remaining_ -= sized_ ? consumed : 0;
     return kept;
+}
+
+bool RecordReader::skip(std::uint64_t bytes) {
+    std::uint64_t at = 0;
+    if (!sized_ || bytes > remaining_) {
+        return false;
+    }
+    SystemError error = files_.position(file_.get(), at);
+    if (!error.failed()) {
+        error = files_.seek(file_.get(), at + bytes);
+    }
+    if (error.failed()) {
+        status_ = failure(kCouldNotRead, path_, error);
+        return false;
+    }
+    remaining_ -= bytes;
+    return true;
 }
 
 bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {

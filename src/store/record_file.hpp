@@ -26,7 +26,12 @@ Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitiv
 // half of one, and a slow reader of the listing never keeps a desk from saving.
 class RecordReader {
 public:
-    explicit RecordReader(const std::string& path, FilePrimitives& files = platformFiles());
+    // How line ends are read back: as '\n' whatever the platform stores, or as they are in
+    // the file (for a reader that counts the file's own bytes).
+    enum class LineEnds : unsigned char { asText, asStored };
+
+    explicit RecordReader(const std::string& path, FilePrimitives& files = platformFiles(),
+                          LineEnds ends = LineEnds::asText);
     ~RecordReader();
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
@@ -43,6 +48,14 @@ public:
     // the end of the file or on failure (see status()).
     std::size_t read(char* buffer, std::size_t size);
 
+    // The bytes of a regular file not yet read, up to the size it had when opened; false for
+    // a pipe, which has no size.
+    [[nodiscard]] bool sized() const { return sized_; }
+    [[nodiscard]] std::uint64_t remaining() const { return remaining_; }
+    // Moves past `bytes` of a regular file without reading them; false, having moved
+    // nothing, for a pipe, past the size, or on failure (see status()).
+    bool skip(std::uint64_t bytes);
+
     // Copies the rest of the file to `outputDescriptor` (inside the kernel where the platform
     // can). Returns false, having copied nothing, where this kind of output takes no such
     // copy; then use read(). On success `endsWithNewline` tells whether the last byte copied
@@ -57,6 +70,7 @@ private:
     // A regular file is read up to the size it had under the lock; a FIFO to its end.
     bool sized_ = false;
     std::uint64_t remaining_ = 0;
+    LineEnds ends_ = LineEnds::asText;
 };
 
 // Creates an empty file at `path`, which must not exist yet: readable by its owner alone when

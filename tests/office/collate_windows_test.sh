@@ -27,6 +27,12 @@ expect() {
 }
 expect 0 "2 added, 0 already present, 0 problems" "" -- --into office.db two.dat
 expect 0 "0 added, 2 already present, 0 problems" "" -- --into office.db crlf.dat
+# A CRLF file grown by one record is read after its checkpoint, counted in its own bytes.
+expect 0 "0 added, 2 already present, 0 problems" "" -- --into office.db crlf.dat
+perl -pe 's/\n/\r\n/' "$fragments/record-jane.txt" | sed 's/Jane/Joan/' >> crlf.dat
+expect 0 "1 added, 2 already present, 0 problems" "" -- --into office.db crlf.dat
+sqlite3 office.db "DELETE FROM records WHERE first_name = 'Joan'"
+expect 0 "0 added, 3 already present, 0 problems" "" -- --into office.db crlf.dat
 rows=$(sqlite3 office.db "SELECT first_name, surname, entered_at, line FROM records ORDER BY rowid")
 if [ "$rows" != $'Jane|Roe|2026-12-06T15:53|1\nJohn|Doe|2026-12-06T15:53|31' ]; then
     echo "rows read back: $rows"; failed=1

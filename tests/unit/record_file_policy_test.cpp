@@ -236,5 +236,30 @@ TEST(RecordFilePolicy, CrlfLineEndsAreStoredAndReadBackAsNewlinesAcrossReads) {
     EXPECT_TRUE(reader.status().isOk());
 }
 
+// A reader that counts the file's own bytes (a collate going on after a record) skips to a
+// place and reads CRLF as stored; a pipe has no places, nor a place past the size.
+TEST(RecordFilePolicy, AReaderSkipsWithinTheSizeItLearntAndReadsLineEndsAsStoredWhenAsked) {
+    FakeFiles fake;
+    fake.crlf = true;
+    fake.files["datas.dat"].bytes = "ab\r\ncd\r\n";
+    fake.files["fifo"] = FakeFiles::File{"piped\n", FileKind::fifo};
+    RecordReader reader("datas.dat", fake, RecordReader::LineEnds::asStored);
+    ASSERT_TRUE(reader.sized());
+    fake.files["datas.dat"].bytes += "ef\r\n";
+    EXPECT_FALSE(reader.skip(9));
+    EXPECT_EQ(reader.remaining(), 8U);
+    EXPECT_TRUE(reader.skip(2));
+    EXPECT_EQ(reader.remaining(), 6U);
+    std::string buffer(16, '\0');
+    EXPECT_EQ(buffer.substr(0, reader.read(buffer.data(), buffer.size())), "\r\ncd\r\n");
+    EXPECT_EQ(reader.read(buffer.data(), buffer.size()), 0U);
+    EXPECT_TRUE(reader.status().isOk());
+
+    RecordReader fifo("fifo", fake, RecordReader::LineEnds::asStored);
+    EXPECT_FALSE(fifo.sized());
+    EXPECT_FALSE(fifo.skip(1));
+    EXPECT_EQ(buffer.substr(0, fifo.read(buffer.data(), buffer.size())), "piped\n");
+}
+
 }  // namespace
 }  // namespace profiledesk

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/visible.hpp"
@@ -35,10 +36,10 @@ struct Collector final : ScanListener {
 };
 
 // Feeds `bytes` in pieces of random sizes, so that lines and CRLF pairs fall across pieces.
-Collected scan(const std::string& bytes, std::mt19937& random) {
+Collected scan(const std::string& bytes, std::mt19937& random, const ScanStart& start = {}) {
     Collected collected;
     Collector collector(collected);
-    RecordScanner scanner(collector);
+    RecordScanner scanner(collector, kDefaultMaxLineBytes, start);
     std::size_t at = 0;
     while (at < bytes.size()) {
         const std::size_t piece = std::uniform_int_distribution<std::size_t>(1, 200)(random);
@@ -168,6 +169,47 @@ TEST(RecordScanner, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMak
             EXPECT_EQ(record.enteredAt.date.year(), clocks.at(n).year);
             EXPECT_EQ(record.enteredAt.date.month(), clocks.at(n).month + 1);
             EXPECT_EQ(record.enteredAt.date.day(), clocks.at(n).dayOfMonth);
+        }
+    }
+}
+
+// A read that starts just after a whole record (a collate going on from where the last one
+// stopped) must number and place every later record as a read from the start does.
+TEST(RecordScanner, PlacesRecordsByTheFilesBytesAndAReadAfterOneGoesOnAsAWholeRead) {
+    std::mt19937 random = seeded(20261207);
+    for (int round = 0; round < 40; ++round) {
+        std::string file;
+        for (int n = 0; n < 4; ++n) {
+            file += formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+            if (n == 1) {
+                file += "a stray line\n";
+            }
+        }
+        const bool windows = round % 2 == 1;
+        if (windows) {
+            file = crlf(file);
+        }
+        const Collected whole = scan(file, random);
+        ASSERT_EQ(whole.records.size(), 4U) << "round " << round;
+        for (std::size_t n = 0; n < whole.records.size(); ++n) {
+            const StoredRecord& record = whole.records.at(n);
+            const std::string stored = file.substr(record.startOffset, record.endOffset - record.startOffset);
+            EXPECT_EQ(windows ? crlf(record.text) : record.text, stored)
+                << "round " << round << ", record " << n;
+            const ScanStart after{record.endOffset, record.firstLine + kRecordLines - 1, record.number};
+            const Collected rest = scan(file.substr(record.endOffset), random, after);
+            ASSERT_EQ(rest.records.size(), whole.records.size() - n - 1) << "round " << round;
+            for (std::size_t later = 0; later < rest.records.size(); ++later) {
+                const StoredRecord& expected = whole.records.at(n + 1 + later);
+                const StoredRecord& got = rest.records.at(later);
+                EXPECT_EQ(std::tie(got.number, got.firstLine, got.startOffset, got.endOffset, got.text),
+                          std::tie(expected.number, expected.firstLine, expected.startOffset,
+                                   expected.endOffset, expected.text));
+            }
+            EXPECT_EQ(rest.problems.size(), n <= 1 ? 1U : 0U);  // the stray line, after the second record
+            if (n <= 1 && !rest.problems.empty()) {
+                EXPECT_EQ(rest.problems.at(0).line, whole.problems.at(0).line);
+            }
         }
     }
 }

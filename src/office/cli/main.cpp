@@ -152,6 +152,8 @@ int run(int argc, char** argv, Streams& console) {
     CollateOptions collated;
     CLI::App* collate = app.add_subcommand("collate", "add every whole record to a database, each once");
     collate->add_option("--into", collated.into, "a SQLite file, or a postgresql:// URI")->required();
+    collate->add_flag("--full", collated.full,
+                      "read every file from its start, not only what follows the last collate");
     collate
         ->add_option("--wait", collated.waitSeconds,
                      "seconds to wait for a SQLite database another program holds")

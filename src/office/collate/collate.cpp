@@ -1,9 +1,6 @@
-#include <xxhash.h>
-
 #include <algorithm>
-#include <array>
+#include <optional>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -17,38 +14,26 @@ namespace profiledesk::office {
 
 namespace {
 
-struct HashOf {
-    std::size_t operator()(const XXH128_hash_t& hash) const { return static_cast<std::size_t>(hash.low64); }
-};
-struct SameHash {
-    bool operator()(const XXH128_hash_t& a, const XXH128_hash_t& b) const {
-        return XXH128_isEqual(a, b) != 0;
-    }
-};
-
-// Gives every record of one file its key: the hash of its bytes (line ends made LF) and
-// its place among the identical records of that file, so that a record entered twice is
-// kept twice, and the same file collated again adds nothing.
+// Hands every record of one file to the target with the hash of its content; the database
+// numbers the records of the same content. Keeps where the file's last whole record ends.
 class Collector final : public DeskListener {
 public:
-    Collector(Streams& console, const DeskInput& desk, CollateTarget& target, Progress& progress)
-        : console_(console), desk_(desk), target_(target), progress_(progress) {}
+    Collector(Streams& console, const DeskInput& desk, CollateTarget& target, std::uint32_t file,
+              Progress& progress)
+        : console_(console), desk_(desk), target_(target), file_(file), progress_(progress) {}
 
     // Stops the scan at the first failure of the database: the run ends there, and what the
     // rest of the file holds no longer matters.
     bool onRecord(const StoredRecord& record, std::string_view stored) override {
         // The bytes as stored, not as decoded: naming the encoding later adds nothing again.
-        const XXH128_hash_t hash = XXH3_128bits(stored.data(), stored.size());
-        const std::uint64_t ordinal = ++seen_[hash];
-        std::array<char, 64> key{};
-        const int length = std::snprintf(
-            key.data(), key.size(), "%016llx%016llx-%llu", static_cast<unsigned long long>(hash.high64),
-            static_cast<unsigned long long>(hash.low64), static_cast<unsigned long long>(ordinal));
+        const std::string content = contentHash(stored);
         fillRow(desk_.name, record, row_);
-        failure = target_.add(row_, std::string_view(key.data(), static_cast<std::size_t>(length)));
+        failure = target_.add(row_, content, file_);
         if (failure.isOk() && !target_.lastNotes().empty()) {
             tellNotes(record);
         }
+        last = Checkpoint{record.endOffset, record.number, record.firstLine + kRecordLines - 1,
+                          record.endOffset - record.startOffset, content};
         progress_.addRecords(1);
         return failure.isOk();
     }
@@ -65,6 +50,7 @@ public:
     }
 
     Status failure = Status::ok();
+    std::optional<Checkpoint> last;  // after the last whole record read
 
 private:
     // Each at the line that holds the value, as export tells them, in file order.
@@ -89,12 +75,21 @@ private:
     Streams& console_;
     const DeskInput& desk_;
     CollateTarget& target_;
+    std::uint32_t file_;
     Progress& progress_;
-    std::unordered_map<XXH128_hash_t, std::uint64_t, HashOf, SameHash> seen_;
     Row row_;
     ProblemTeller teller_{console_.err, console_.allProblems};
     bool nameTold_ = false;
 };
+
+std::optional<DeskFilePlace> placeOf(const std::optional<Checkpoint>& checkpoint) {
+    if (!checkpoint) {
+        return std::nullopt;
+    }
+    return DeskFilePlace{ScanStart{checkpoint->offset, static_cast<std::size_t>(checkpoint->lines),
+                                   static_cast<std::size_t>(checkpoint->records)},
+                         checkpoint->tailLength, checkpoint->tail};
+}
 
 }  // namespace
 
@@ -110,23 +105,55 @@ int runCollate(const CollateOptions& options, Streams& console) {
         tellError(console, opened.status.message());
         return opened.unsupported ? 2 : 1;
     }
-    return collateInto(*opened.target, options.desks, console);
+    return collateInto(*opened.target, options.desks, console, options.full);
 }
 
-int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console) {
+int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console, bool full) {
+    // A checkpoint belongs to a desk's name, the records' source.
+    std::vector<std::string> sources;
+    sources.reserve(desks.size());
+    std::transform(desks.begin(), desks.end(), std::back_inserter(sources),
+                   [](const DeskInput& desk) { return desk.name; });
+    std::vector<std::optional<Checkpoint>> checkpoints;
+    if (const Status started = target.start(sources, checkpoints); !started.isOk()) {
+        tellError(console, started.message());
+        return 1;
+    }
     Progress progress(console.err, console.errIsTerminal, totalSize(desks));
     std::uint64_t problems = 0;
-    for (const DeskInput& desk : desks) {
-        Collector collector(console, desk, target, progress);
+    std::uint64_t skipped = 0;  // records before a checkpoint, not read again
+    for (std::uint32_t file = 0; file < desks.size(); ++file) {
+        const DeskInput& desk = desks.at(file);
+        // A name given to several files of the run (a desk's pattern) has no one place to
+        // start from: they are all read from their start, and the name keeps no checkpoint.
+        const bool shared = std::count(sources.begin(), sources.end(), desk.name) > 1;
+        const std::optional<Checkpoint> checkpoint = full || shared ? std::nullopt : checkpoints.at(file);
+        Collector collector(console, desk, target, file, progress);
         ScanCounts counts;
-        const Status read = scanDeskFile(desk, collector, counts, console.maxLineBytes,
-                                         [&progress](std::size_t bytes) { progress.addBytes(bytes); });
+        ReadFrom how = ReadFrom::start;
+        bool sized = false;
+        const Status read = resumeDeskFile(
+            desk, placeOf(checkpoint), collector, counts, console.maxLineBytes,
+            [&progress](std::size_t bytes) { progress.addBytes(bytes); }, how, sized);
         collector.endFile();
         if (!collector.failure.isOk()) {
             progress.finish();
             tellError(console, collector.failure.message());
             return 1;  // the database is left as it was
         }
+        if (how == ReadFrom::startChanged) {
+            progress.finish();
+            tellProblem(console.err, desk.path, 0, "changed before the last collated record; read in full");
+        }
+        FileRun run{desk.name, how != ReadFrom::place, std::nullopt, std::nullopt, read.isOk()};
+        if (how == ReadFrom::place) {
+            run.from = checkpoint;
+            skipped += checkpoint->records;
+        }
+        if (sized && !shared) {
+            run.reached = collector.last ? collector.last : run.from;
+        }
+        target.endFile(std::move(run));  // the rows of a failed read are kept, not its checkpoint
         if (!read.isOk()) {
             progress.finish();
             tellError(console, read.message());
@@ -141,7 +168,7 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
         tellError(console, committed.message());
         return 1;
     }
-    console.out << counts.added << " added, " << counts.present << " already present, " << problems
+    console.out << counts.added << " added, " << counts.present + skipped << " already present, " << problems
                 << " problems" << '\n';
     if (tellIfOutputFailed(console)) {
         return 1;  // the records are in; only the summary is lost

@@ -3,15 +3,19 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/utf8.hpp"
+#include "office/collate/run_sql.hpp"
 #include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
 
@@ -46,9 +50,7 @@ constexpr std::size_t kCopyPiece = std::size_t{32} << 10;
 // The figures stay text, exactly as the record writes them ("1.52416e+12", "inf"). Keys
 // compare as bytes, whatever the database's locale: quicker, and they are hex.
 constexpr SqlTypes kTypes{"TEXT", "BIGINT", "TEXT", "TEXT COLLATE \"C\" NOT NULL"};
-
-// The table a run's rows wait in when `records` is not its own.
-constexpr std::string_view kIncoming = "incoming";
+const SqlDialect kPostgres{"BIGINT", "TEXT COLLATE \"C\"", false};
 
 // "records", or another of the run's tables, for a statement.
 std::string named(std::string_view table) { return std::string(table); }
@@ -125,36 +127,66 @@ public:
         buffer_.reserve(kCopyPiece + (kCopyPiece >> 2));
     }
 
-    // Opens the transaction, creates the table where it is missing, and starts the COPY.
+    // Opens the transaction and creates the tables where they are missing.
     Status begin() {
         Status done = run("BEGIN");
         bool missing = false;
         if (done.isOk()) {
-            done = tableMissing(missing);
+            done = tablesMissing(missing);
         }
         if (done.isOk() && missing) {
-            // Another first run may be creating it: wait for that one to end, then look again.
+            // Another first run may be creating them: wait for that one to end, then look again.
             done = run(kSchemaLock, PGRES_TUPLES_OK);
             if (done.isOk()) {
-                done = tableMissing(missing);
+                done = tablesMissing(missing);
             }
+            bool records = false;
             if (done.isOk() && missing) {
+                done = tableMissing(named(kRecordsTable), records);
+            }
+            if (done.isOk() && records) {
                 // Its indexes come after the rows.
-                done = run("CREATE TABLE IF NOT EXISTS " + named(kRecordsTable) + " " +
-                           columnDefinitions(kTypes));
+                done = run("CREATE TABLE " + named(kRecordsTable) + " " + columnDefinitions(kTypes));
                 created_ = true;
             }
+            if (done.isOk() && missing) {
+                done = runAll(checkpointTables(kPostgres));
+            }
         }
-        // A table made by this run is seen by no one else until it ends: nothing can conflict
-        // with the rows, which go straight in. Otherwise they wait in a table of their own.
-        if (done.isOk() && !created_) {
-            done = run("CREATE TEMP TABLE " + named(kIncoming) + " (LIKE " + named(kRecordsTable) +
-                       ") ON COMMIT DROP");
+        return done;
+    }
+
+    // Reads the checkpoints, then starts the COPY of the rows into a table of their own.
+    Status start(const std::vector<std::string>& sources,
+                 std::vector<std::optional<Checkpoint>>& found) override {
+        found.assign(sources.size(), std::nullopt);
+        Status done = Status::ok();
+        for (std::size_t i = 0; done.isOk() && i < sources.size(); ++i) {
+            const std::array<const char*, 1> values{sources[i].c_str()};
+            const Result result(
+                PQexecParams(connection_.get(),
+                             "SELECT byte_offset, records, lines, tail_length, tail_hash FROM "
+                             "collate_checkpoints WHERE source = $1",
+                             1, nullptr, values.data(), nullptr, nullptr, 0));
+            if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+                done = failure(result.get());
+            } else if (PQntuples(result.get()) == 1) {
+                const auto whole = [&result](int column) {
+                    return std::strtoull(PQgetvalue(result.get(), 0, column), nullptr, 10);
+                };
+                found[i] = Checkpoint{whole(0), whole(1), whole(2), whole(3), PQgetvalue(result.get(), 0, 4)};
+            }
+        }
+        if (done.isOk()) {
+            done = run("CREATE TEMP TABLE incoming (" + valueDefinitions(kTypes) +
+                       ", file BIGINT NOT NULL, content TEXT COLLATE \"C\" NOT NULL) ON COMMIT DROP");
+        }
+        if (done.isOk()) {
+            done = run(runFilesTable(kPostgres));
         }
         if (done.isOk()) {
             // Binary: the server reads lengths instead of looking for delimiters and escapes.
-            done = run("COPY " + named(created_ ? kRecordsTable : kIncoming) + " (" + columnList() +
-                           ") FROM STDIN (FORMAT binary)",
+            done = run("COPY incoming (" + valueColumns() + ", file, content) FROM STDIN (FORMAT binary)",
                        PGRES_COPY_IN);
         }
         if (done.isOk()) {
@@ -164,9 +196,9 @@ public:
         return done;
     }
 
-    Status add(const Row& row, std::string_view key) override {
+    Status add(const Row& row, std::string_view content, std::uint32_t file) override {
         notes_.clear();
-        appendNumber(std::uint16_t{kColumnCount + 1});
+        appendNumber(std::uint16_t{kColumnCount + 2});
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             if (kColumns.at(i).kind == ColumnKind::whole) {
                 std::uint64_t number = 0;
@@ -178,10 +210,14 @@ public:
                 appendText(row.values.at(i), i);
             }
         }
-        appendText(key, kColumnCount);
+        appendNumber(std::uint32_t{8});
+        appendNumber(std::uint64_t{file});
+        appendText(content, kColumnCount);
         ++rows_;
         return buffer_.size() >= kCopyPiece ? send() : Status::ok();
     }
+
+    void endFile(FileRun file) override { files_.push_back(std::move(file)); }
 
     std::span<const Note> lastNotes() const override { return notes_; }
 
@@ -200,21 +236,27 @@ public:
                  rest.reset(PQgetResult(connection_.get()))) {
             }
         }
-        std::uint64_t added = 0;
-        if (done.isOk() && created_) {
-            done = indexNewTable(added);
+        if (done.isOk()) {
+            done = stageFiles();
         }
         // One run adds at a time: two inserting the same keys in different orders would wait on
-        // each other. An advisory lock, unlike LOCK TABLE, needs no right beyond INSERT.
+        // each other, and the checkpoints of one would not see the other's. An advisory lock,
+        // unlike LOCK TABLE, needs no right beyond INSERT; readers are not held up by it.
         if (done.isOk() && !created_) {
             done = run(kInsertLock, PGRES_TUPLES_OK);
         }
-        if (done.isOk() && !created_) {
-            const std::string columns = columnList();
-            done =
-                run("INSERT INTO " + named(kRecordsTable) + " (" + columns + ") SELECT " + columns +
-                        " FROM " + named(kIncoming) + " ON CONFLICT (" + named(kKeyColumn) + ") DO NOTHING",
-                    PGRES_COMMAND_OK, &added);
+        if (done.isOk()) {
+            done = checkUnmoved();
+        }
+        std::uint64_t added = 0;
+        if (done.isOk()) {
+            done = runAll(insertRows(kPostgres, !created_), &added);
+        }
+        if (done.isOk() && created_) {
+            done = indexNewTable(added);
+        }
+        if (done.isOk()) {
+            done = runAll(keepCheckpoints());
         }
         if (done.isOk()) {
             done = run("COMMIT");
@@ -250,10 +292,19 @@ private:
         return Status::ok();
     }
 
+    // Each in turn, up to the first that fails; `rows` is what the last one changed.
+    Status runAll(const std::vector<std::string>& statements, std::uint64_t* rows = nullptr) {
+        for (const std::string& statement : statements) {
+            if (Status done = run(statement, PGRES_COMMAND_OK, rows); !done.isOk()) {
+                return done;
+            }
+        }
+        return Status::ok();
+    }
+
     // The indexes of a table made by this run come after its rows: a sorted build instead of
     // one insertion a row. A record twice in the run (a file named twice) is kept once.
     Status indexNewTable(std::uint64_t& added) {
-        added = rows_;
         const std::string table = named(kRecordsTable);
         const std::string key = named(kKeyColumn);
         const std::string addUnique = "ALTER TABLE " + table + " ADD UNIQUE (" + key + ")";
@@ -282,17 +333,79 @@ private:
         return done;
     }
 
-    Status tableMissing(bool& missing) {
+    Status tableMissing(const std::string& name, bool& missing) {
         // Read from the catalog itself: its cache would not know yet of a table that another
         // run made while this one waited for the lock.
-        const std::string query = "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = '" +
-                                  named(kRecordsTable) +
-                                  "' AND relnamespace = current_schema()::regnamespace)";
-        const Result result(PQexec(connection_.get(), query.c_str()));
+        const std::array<const char*, 1> values{name.c_str()};
+        const Result result(
+            PQexecParams(connection_.get(),
+                         "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = $1 "
+                         "AND relnamespace = current_schema()::regnamespace)",
+                         1, nullptr, values.data(), nullptr, nullptr, 0));
         if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1) {
             return failure(result.get());
         }
         missing = std::string_view(PQgetvalue(result.get(), 0, 0)) == "t";
+        return Status::ok();
+    }
+
+    Status tablesMissing(bool& missing) {
+        missing = false;
+        Status done = Status::ok();
+        for (const std::string& name :
+             {named(kRecordsTable), named("collate_checkpoints"), named("collate_counts")}) {
+            bool one = false;
+            done = done.isOk() ? tableMissing(name, one) : done;
+            missing = missing || one;
+        }
+        return done;
+    }
+
+    // The run's files, once the COPY is over.
+    Status stageFiles() {
+        const std::string insert = runFilesInsert(kPostgres);
+        Status done = Status::ok();
+        for (std::size_t i = 0; done.isOk() && i < files_.size(); ++i) {
+            const FileRun& file = files_[i];
+            const bool last =
+                std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
+                             [&file](const FileRun& later) { return later.source == file.source; });
+            std::array<std::optional<std::string>, kRunFilesColumns> texts{
+                std::to_string(i), file.source, file.fromStart ? "1" : "0", file.keeps && last ? "1" : "0"};
+            if (file.from) {
+                texts[4] = std::to_string(file.from->offset);
+                texts[5] = std::to_string(file.from->records);
+                texts[6] = file.from->tail;
+            }
+            if (file.reached) {
+                texts[7] = std::to_string(file.reached->offset);
+                texts[8] = std::to_string(file.reached->records);
+                texts[9] = std::to_string(file.reached->lines);
+                texts[10] = std::to_string(file.reached->tailLength);
+                texts[11] = file.reached->tail;
+            }
+            std::array<const char*, kRunFilesColumns> values{};
+            for (std::size_t v = 0; v < values.size(); ++v) {
+                values.at(v) = texts.at(v) ? texts.at(v)->c_str() : nullptr;
+            }
+            const Result result(PQexecParams(connection_.get(), insert.c_str(), kRunFilesColumns, nullptr,
+                                             values.data(), nullptr, nullptr, 0));
+            if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+                done = failure(result.get());
+            }
+        }
+        return done;
+    }
+
+    Status checkUnmoved() {
+        const Result result(PQexec(connection_.get(), movedCheckpoint().c_str()));
+        if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+            return failure(result.get());
+        }
+        if (PQntuples(result.get()) > 0) {
+            return Status::failure(std::string(PQgetvalue(result.get(), 0, 0)) +
+                                   ": collated by another run meanwhile; nothing was added, run again");
+        }
         return Status::ok();
     }
 
@@ -341,6 +454,7 @@ private:
     std::uint64_t rows_ = 0;
     std::vector<Note> notes_;
     bool created_ = false;  // the table is this run's own, not yet seen by others
+    std::vector<FileRun> files_;
 };
 
 void ignoreNotice(void* /*unused*/, const char* /*unused*/) {}

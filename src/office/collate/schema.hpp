@@ -23,8 +23,13 @@ struct SqlTypes {
 
 // "source, record, ..., record_key".
 std::string columnList();
+// "source, record, ..., age_after_years": the export's columns alone.
+std::string valueColumns();
 
 // "(source TEXT NOT NULL, ..., record_key TEXT NOT NULL UNIQUE)".
 std::string columnDefinitions(const SqlTypes& types);
+// "source TEXT NOT NULL, ..., age_after_years TEXT NOT NULL": the export's columns alone, for
+// a table of rows that have no key yet.
+std::string valueDefinitions(const SqlTypes& types);
 
 }  // namespace profiledesk::office

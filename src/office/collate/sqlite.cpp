@@ -9,11 +9,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "office/collate/run_sql.hpp"
 #include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
 
@@ -36,8 +39,7 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 constexpr SqlTypes kStagedTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL"};
 constexpr SqlTypes kTableTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL UNIQUE"};
 
-// The connection's own table of the run's rows.
-constexpr std::string_view kStaged = "temp.staged";
+const SqlDialect kSqlite{"INTEGER", "TEXT", true};
 
 // What went wrong, in the user's words where SQLite's are unclear, with the system's reason.
 std::string reasonOf(sqlite3* db, int code, int waitSeconds) {
@@ -85,23 +87,68 @@ public:
         if (!status.isOk() || !undone.isOk()) {
             return status.isOk() ? undone : status;
         }
-        status = execute("CREATE TABLE " + std::string(kStaged) + " " + columnDefinitions(kStagedTypes));
+        status = execute("CREATE TEMP TABLE incoming (" + valueDefinitions(kStagedTypes) +
+                         ", file INTEGER NOT NULL, content TEXT NOT NULL)");
+        if (status.isOk()) {
+            status = execute(runFilesTable(kSqlite));
+        }
+        if (status.isOk()) {
+            status = execute("CREATE TEMP TABLE ordinals (id INTEGER PRIMARY KEY, ordinal INTEGER NOT NULL)");
+        }
         if (!status.isOk()) {
             return status;
         }
-        std::string placeholders = "?";
+        std::string placeholders = "?, ?";
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             placeholders += ", ?";
         }
-        status = prepareStatement(
-            "INSERT INTO " + std::string(kStaged) + " (" + columnList() + ") VALUES (" + placeholders + ")",
-            stage_);
+        return prepareStatement("INSERT INTO temp.incoming (" + valueColumns() + ", file, content" +
+                                    ") VALUES (" + placeholders + ")",
+                                stage_);
+    }
+
+    Status start(const std::vector<std::string>& sources,
+                 std::vector<std::optional<Checkpoint>>& found) override {
+        found.assign(sources.size(), std::nullopt);
+        // Read before the staging transaction, each on its own: a read inside it would hold a
+        // lock on the database until the end of the run. A checkpoint moved meanwhile is
+        // found at the commit.
+        Statement lookup;
+        Status status = prepareStatement(
+            "SELECT count(*) FROM main.sqlite_master WHERE name = "
+            "'collate_checkpoints'",
+            lookup);
+        if (!status.isOk()) {
+            return status;
+        }
+        const bool kept =
+            sqlite3_step(lookup.get()) == SQLITE_ROW && sqlite3_column_int(lookup.get(), 0) == 1;
+        lookup.reset();
+        if (kept) {
+            status = prepareStatement(
+                "SELECT byte_offset, records, lines, tail_length, tail_hash FROM "
+                "main.collate_checkpoints WHERE source = ?",
+                lookup);
+        }
+        for (std::size_t i = 0; kept && status.isOk() && i < sources.size(); ++i) {
+            (void)sqlite3_bind_text64(lookup.get(), 1, sources[i].data(), sources[i].size(), SQLITE_STATIC,
+                                      SQLITE_UTF8);
+            const int code = sqlite3_step(lookup.get());
+            if (code == SQLITE_ROW) {
+                found[i] =
+                    Checkpoint{wholeAt(lookup.get(), 0), wholeAt(lookup.get(), 1), wholeAt(lookup.get(), 2),
+                               wholeAt(lookup.get(), 3), textAt(lookup.get(), 4)};
+            } else if (code != SQLITE_DONE) {
+                status = failure(code);
+            }
+            (void)sqlite3_reset(lookup.get());
+        }
         // One transaction for all the staged rows, not one a row; it writes only the
         // connection's own temporary database, so it locks nothing that others use.
         return status.isOk() ? execute("BEGIN") : status;
     }
 
-    Status add(const Row& row, std::string_view key) override {
+    Status add(const Row& row, std::string_view content, std::uint32_t file) override {
         sqlite3_stmt* statement = stage_.get();
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             const std::string_view value = row.values.at(i);
@@ -109,8 +156,9 @@ public:
             (void)sqlite3_bind_text64(statement, static_cast<int>(i) + 1, value.data(), value.size(),
                                       SQLITE_STATIC, SQLITE_UTF8);
         }
-        (void)sqlite3_bind_text64(statement, static_cast<int>(kColumnCount) + 1, key.data(), key.size(),
-                                  SQLITE_STATIC, SQLITE_UTF8);
+        (void)sqlite3_bind_int64(statement, static_cast<int>(kColumnCount) + 1, file);
+        (void)sqlite3_bind_text64(statement, static_cast<int>(kColumnCount) + 2, content.data(),
+                                  content.size(), SQLITE_STATIC, SQLITE_UTF8);
         const int code = sqlite3_step(statement);
         (void)sqlite3_reset(statement);
         if (code != SQLITE_DONE) {
@@ -120,6 +168,8 @@ public:
         return Status::ok();
     }
 
+    void endFile(FileRun file) override { files_.push_back(std::move(file)); }
+
     // Takes the write lock, waiting up to the busy timeout, and makes the schema where it is
     // missing.
     Status beginWriting() {
@@ -128,22 +178,25 @@ public:
     }
 
     Status commit(CollateCounts& counts) override {
-        Status status = execute("COMMIT");  // the staged rows
+        Status status = stageFiles();
+        if (status.isOk()) {
+            status = execute("COMMIT");  // the staged rows
+        }
         if (!status.isOk()) {
             return status;
         }
         status = beginWriting();
         if (status.isOk()) {
+            status = checkUnmoved();
+        }
+        if (status.isOk()) {
             // In file order, so that the rowids follow the records.
             // Only a row whose key is there already is skipped: any other constraint that a
-            // row breaks fails the run, which then changes nothing. SQLite needs a WHERE
-            // before ON CONFLICT in an INSERT ... SELECT.
-            status = execute("INSERT INTO main." + std::string(kRecordsTable) + " (" + columnList() +
-                             ") SELECT " + columnList() + " FROM " + std::string(kStaged) +
-                             " WHERE true ORDER BY rowid ON CONFLICT (" + std::string(kKeyColumn) +
-                             ") DO NOTHING");
+            // row breaks fails the run, which then changes nothing.
+            status = executeAll(insertRows(kSqlite));
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
+        status = status.isOk() ? executeAll(keepCheckpoints()) : status;
         if (status.isOk()) {
             status = execute("COMMIT");
         }
@@ -189,14 +242,90 @@ private:
         const std::string table(kRecordsTable);
         Status status =
             execute("CREATE TABLE IF NOT EXISTS main." + table + " " + columnDefinitions(kTableTypes));
-        return status.isOk() ? execute("CREATE INDEX IF NOT EXISTS main." + std::string(kDayIndex) + " ON " +
-                                       table + " (" + std::string(kDayIndexColumn) + ")")
-                             : status;
+        if (status.isOk()) {
+            status = execute("CREATE INDEX IF NOT EXISTS main." + std::string(kDayIndex) + " ON " + table +
+                             " (" + std::string(kDayIndexColumn) + ")");
+        }
+        return status.isOk() ? executeAll(checkpointTables(kSqlite)) : status;
+    }
+
+    // The run's files, into the staging transaction.
+    Status stageFiles() {
+        Statement insert;
+        Status status = prepareStatement(runFilesInsert(kSqlite), insert);
+        for (std::size_t i = 0; status.isOk() && i < files_.size(); ++i) {
+            const FileRun& file = files_[i];
+            sqlite3_stmt* statement = insert.get();
+            (void)sqlite3_clear_bindings(statement);
+            const bool last =
+                std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
+                             [&file](const FileRun& later) { return later.source == file.source; });
+            (void)sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(i));
+            bindText(statement, 2, file.source);
+            (void)sqlite3_bind_int(statement, 3, file.fromStart ? 1 : 0);
+            (void)sqlite3_bind_int(statement, 4, file.keeps && last ? 1 : 0);
+            if (file.from) {
+                bindWhole(statement, 5, file.from->offset);
+                bindWhole(statement, 6, file.from->records);
+                bindText(statement, 7, file.from->tail);
+            }
+            if (file.reached) {
+                bindWhole(statement, 8, file.reached->offset);
+                bindWhole(statement, 9, file.reached->records);
+                bindWhole(statement, 10, file.reached->lines);
+                bindWhole(statement, 11, file.reached->tailLength);
+                bindText(statement, 12, file.reached->tail);
+            }
+            const int code = sqlite3_step(statement);
+            (void)sqlite3_reset(statement);
+            status = code == SQLITE_DONE ? Status::ok() : failure(code);
+        }
+        return status;
+    }
+
+    Status checkUnmoved() {
+        Statement moved;
+        Status status = prepareStatement(movedCheckpoint(), moved);
+        if (!status.isOk()) {
+            return status;
+        }
+        const int code = sqlite3_step(moved.get());
+        if (code == SQLITE_ROW) {
+            return Status::failure(textAt(moved.get(), 0) +
+                                   ": collated by another run meanwhile; nothing was added, run again");
+        }
+        return code == SQLITE_DONE ? Status::ok() : failure(code);
+    }
+
+    static void bindText(sqlite3_stmt* statement, int at, const std::string& text) {
+        (void)sqlite3_bind_text64(statement, at, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    }
+    static void bindWhole(sqlite3_stmt* statement, int at, std::uint64_t value) {
+        (void)sqlite3_bind_int64(statement, at, static_cast<sqlite3_int64>(value));
+    }
+    static std::uint64_t wholeAt(sqlite3_stmt* statement, int at) {
+        return static_cast<std::uint64_t>(sqlite3_column_int64(statement, at));
+    }
+    static std::string textAt(sqlite3_stmt* statement, int at) {
+        const unsigned char* text = sqlite3_column_text(statement, at);
+        return text != nullptr ? std::string(reinterpret_cast<const char*>(text),
+                                             static_cast<std::size_t>(sqlite3_column_bytes(statement, at)))
+                               : std::string();
     }
 
     Status execute(const std::string& sql) {
         const int code = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
         return code == SQLITE_OK ? Status::ok() : failure(code);
+    }
+
+    // Each in turn, up to the first that fails.
+    Status executeAll(const std::vector<std::string>& statements) {
+        for (const std::string& sql : statements) {
+            if (Status status = execute(sql); !status.isOk()) {
+                return status;
+            }
+        }
+        return Status::ok();
     }
 
     Status prepareStatement(const std::string& sql, Statement& statement) {
@@ -212,6 +341,7 @@ private:
     int waitSeconds_;
     Statement stage_;
     std::uint64_t staged_ = 0;
+    std::vector<FileRun> files_;
 };
 
 }  // namespace

@@ -5,10 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-
 #include <vector>
 
 #include "common/status.hpp"
@@ -22,6 +22,29 @@ struct CollateCounts {
     std::uint64_t present = 0;  // already there, by their key
 };
 
+// Where the last collate of a source stopped: just after its last whole record.
+struct Checkpoint {
+    std::uint64_t offset = 0;      // the file's bytes up to there
+    std::uint64_t records = 0;     // whole records up to there
+    std::uint64_t lines = 0;       // lines up to there
+    std::uint64_t tailLength = 0;  // the bytes of the last record
+    std::string tail;              // its content hash
+};
+
+// One file of a run, told to the target once its rows have all been added.
+struct FileRun {
+    std::string source;
+    bool fromStart = true;              // read from its start, so it depends on nothing stored
+    std::optional<Checkpoint> from;     // otherwise, the checkpoint it was read after
+    std::optional<Checkpoint> reached;  // where the next run may start; none for a pipe or an empty file
+    bool keeps = true;  // keeps its checkpoint and counts: not after a read that failed part-way
+};
+
+// The key of a row is its content hash and its place among the records of the same content
+// in its file ("<hash>-2" for the second), so that a record entered twice is kept twice and
+// a file collated again adds nothing. The place is counted by the database: the records of
+// the part read now, after those it keeps counted for the part read before.
+
 class CollateTarget {
 public:
     CollateTarget() = default;
@@ -31,8 +54,15 @@ public:
     CollateTarget(CollateTarget&&) = delete;
     CollateTarget& operator=(CollateTarget&&) = delete;
 
-    // Takes one row, with its unique key, to be kept unless a row with that key is there.
-    virtual Status add(const Row& row, std::string_view key) = 0;
+    // Reads the checkpoints kept for these sources (missing where there is none), then makes
+    // ready for the rows. Called once, before anything else.
+    virtual Status start(const std::vector<std::string>& sources,
+                         std::vector<std::optional<Checkpoint>>& found) = 0;
+    // Takes one row of the `file`-th file of the run (from 0), with the hash of its content,
+    // to be kept unless a row with its key is there.
+    virtual Status add(const Row& row, std::string_view content, std::uint32_t file) = 0;
+    // Ends the rows of the next file of the run.
+    virtual void endFile(FileRun file) = 0;
     // What the last add() had to change in the row to store it, a column at a time ("not
     // UTF-8"); told on stderr against the line that holds the value.
     struct Note {
@@ -40,7 +70,9 @@ public:
         std::string_view what;
     };
     virtual std::span<const Note> lastNotes() const { return {}; }
-    // Keeps every row taken, all at once, and counts the new ones and those already there.
+    // Keeps every row taken, and the checkpoints and counts reached, all at once; counts the
+    // new rows and those already there. Refused, keeping nothing, where another run moved the
+    // checkpoint of a file read after one.
     virtual Status commit(CollateCounts& counts) = 0;
 };
 
@@ -51,13 +83,16 @@ struct OpenedTarget {
 };
 
 // The records table: the export's columns, a unique record_key, and an index on entered_at;
-// created where missing. A database another program holds is waited for up to waitSeconds.
+// and the tables collate_checkpoints and collate_counts; created where missing. A database
+// another program holds is waited for up to waitSeconds.
 OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds);
 OpenedTarget openPostgresTarget(const std::string& connection);
 
-// Collates every file into an opened target and commits: the command's exit status. The run
-// ends at the first failure of the target, which then keeps nothing.
-int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console);
+// Collates every file into an opened target and commits: the command's exit status. Each is
+// read after its desk's checkpoint unless `full`. The run ends at the first failure of the
+// target, which then keeps nothing.
+int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console,
+                bool full = false);
 
 // True for a PostgreSQL connection URI (postgresql://, postgres://) or a key=value string that
 // libpq reads; a file name with '=' in it ("office=2026.db") is not one.

@@ -1,8 +1,11 @@
 #include "office/io/desk_file.hpp"
 
+#include <xxhash.h>
+
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -10,6 +13,7 @@
 
 #include "common/utf8.hpp"
 #include "office/io/encoding.hpp"
+#include "store/line_ends.hpp"
 #include "store/record_file.hpp"
 
 namespace profiledesk::office {
@@ -159,6 +163,8 @@ private:
         }
         decoded_.number = record.number;
         decoded_.firstLine = record.firstLine;
+        decoded_.startOffset = record.startOffset;
+        decoded_.endOffset = record.endOffset;
         decoded_.enteredAt = record.enteredAt;
         tellBadLines();
     }
@@ -196,19 +202,34 @@ Status namedByPath(const std::string& path, const Status& status) {
                            path + ": " + (status.reason().empty() ? status.message() : status.reason()));
 }
 
-}  // namespace
+// The bytes of a record longer than this are not read back to tell it again: no record
+// written by a desk is near it, so the stored place is taken as wrong.
+constexpr std::uint64_t kLongestTail = std::uint64_t{16} << 20;
 
-Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
-                    std::size_t maxLineBytes, const ReadObserver& observer) {
-    const std::string& path = desk.path;
-    // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
-    // the size it had under the desk's lock, so that a record being saved is not read half done.
-    RecordReader reader(path);
-    if (!reader.isOpen()) {
-        return namedByPath(path, reader.status());
+// Whether the file holds, just before `place`, the record it held when the place was kept;
+// the reader is then at the place.
+bool holdsPlace(RecordReader& reader, const DeskFilePlace& place) {
+    const std::uint64_t end = place.at.offset;
+    if (place.tailLength == 0 || place.tailLength > end || place.tailLength > kLongestTail ||
+        reader.remaining() < end || !reader.skip(end - place.tailLength)) {
+        return false;
     }
+    std::string tail(place.tailLength, '\0');
+    for (std::size_t got = 0; got < tail.size();) {
+        const std::size_t more = reader.read(tail.data() + got, tail.size() - got);
+        if (more == 0) {
+            return false;
+        }
+        got += more;
+    }
+    const LineEndsRead text = crlfToLf(tail.data(), tail.size(), true);
+    return contentHash(std::string_view(tail.data(), text.kept)) == place.tail;
+}
+
+Status scanFrom(const DeskInput& desk, RecordReader& reader, const ScanStart& start, DeskListener& listener,
+                ScanCounts& counts, std::size_t maxLineBytes, const ReadObserver& observer) {
     Decoding decoding(desk, listener);
-    RecordScanner scanner(decoding, maxLineBytes);
+    RecordScanner scanner(decoding, maxLineBytes, start);
     {
         ReadAhead pieces(reader);
         for (std::string_view piece = pieces.next(); !piece.empty() && !scanner.stopped();
@@ -220,12 +241,66 @@ Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& c
         }
     }
     if (!reader.status().isOk()) {
-        return namedByPath(path, reader.status());
+        return namedByPath(desk.path, reader.status());
     }
     scanner.finish();
-    counts.records = scanner.wholeRecords();
+    counts.records = scanner.wholeRecords() - start.records;
     counts.problems = scanner.problems();
     return Status::ok();
+}
+
+}  // namespace
+
+std::string contentHash(std::string_view text) {
+    const XXH128_hash_t hash = XXH3_128bits(text.data(), text.size());
+    std::array<char, 33> hex{};
+    (void)std::snprintf(hex.data(), hex.size(), "%016llx%016llx",
+                        static_cast<unsigned long long>(hash.high64),
+                        static_cast<unsigned long long>(hash.low64));
+    return {hex.data(), 32};
+}
+
+Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
+                    std::size_t maxLineBytes, const ReadObserver& observer) {
+    const std::string& path = desk.path;
+    // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
+    // the size it had under the desk's lock, so that a record being saved is not read half done.
+    RecordReader reader(path);
+    if (!reader.isOpen()) {
+        return namedByPath(path, reader.status());
+    }
+    return scanFrom(desk, reader, ScanStart{}, listener, counts, maxLineBytes, observer);
+}
+
+Status resumeDeskFile(const DeskInput& desk, const std::optional<DeskFilePlace>& place,
+                      DeskListener& listener, ScanCounts& counts, std::size_t maxLineBytes,
+                      const ReadObserver& observer, ReadFrom& how, bool& sized) {
+    const std::string& path = desk.path;
+    // The file's own bytes, whatever its line ends: places count them.
+    auto reader = std::make_unique<RecordReader>(path, platformFiles(), RecordReader::LineEnds::asStored);
+    if (!reader->isOpen()) {
+        return namedByPath(path, reader->status());
+    }
+    sized = reader->sized();
+    how = ReadFrom::start;
+    if (place && sized) {
+        if (holdsPlace(*reader, *place)) {
+            how = ReadFrom::place;
+            if (observer) {
+                observer(static_cast<std::size_t>(place->at.offset));
+            }
+            return scanFrom(desk, *reader, place->at, listener, counts, maxLineBytes, observer);
+        }
+        if (!reader->status().isOk()) {
+            return namedByPath(path, reader->status());
+        }
+        how = ReadFrom::startChanged;
+        reader = std::make_unique<RecordReader>(path, platformFiles(), RecordReader::LineEnds::asStored);
+        if (!reader->isOpen()) {
+            return namedByPath(path, reader->status());
+        }
+    }
+    return scanFrom(desk, *reader, ScanStart{}, listener, counts, maxLineBytes, observer);
 }
 
 std::uint64_t totalSize(const std::vector<DeskInput>& desks) {

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/status.hpp"
@@ -40,6 +42,34 @@ public:
     // this is told as a problem is but changes no exit status.
     virtual void onNote(const ScanProblem& note) { onProblem(note); }
 };
+
+// The hash that names a record's content: XXH3-128 of its bytes as stored, line ends as '\n', in
+// 32 hexadecimal digits.
+std::string contentHash(std::string_view text);
+
+// A place in a desk file just after a whole record, and that record's length and content
+// hash, by which the file is known again.
+struct DeskFilePlace {
+    ScanStart at;
+    std::uint64_t tailLength = 0;  // the bytes of the record that ends there, as stored
+    std::string tail;              // its contentHash()
+};
+
+// How resumeDeskFile() read the file.
+enum class ReadFrom : unsigned char {
+    start,         // from its start: no place was given, or the file is a pipe
+    place,         // only what follows the place
+    startChanged,  // from its start: the file no longer holds that record there
+};
+
+// Reads a desk's record file from `place` where the file still holds the same record just
+// before it, otherwise from its start. Only the bytes of that record are read to tell: a
+// quick check, where re-reading the whole history (over a network share) would cost as
+// much as the collate itself. `sized` is false for a pipe, which has no places. The counts
+// are of what was read.
+Status resumeDeskFile(const DeskInput& desk, const std::optional<DeskFilePlace>& place,
+                      DeskListener& listener, ScanCounts& counts, std::size_t maxLineBytes,
+                      const ReadObserver& observer, ReadFrom& how, bool& sized);
 
 // Reads a desk's record file from start to end through a scanner, in a fixed buffer, and
 // never writes to it; a listener that stops the scan ends the reading there. Only regular

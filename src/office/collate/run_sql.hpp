@@ -1,0 +1,42 @@
+#pragma once
+
+// The SQL that both kinds of database run at the end of a collate: the rows go in with their
+// keys numbered, and the checkpoints and counts of the files read are kept. Each kind of
+// database stages the run's rows in a table `incoming` (the export's columns, then `file`, the
+// file's place in the run, and `content`, the record's content hash) and its files in a table
+// `run_files` (see runFilesTable()).
+
+#include <string>
+#include <vector>
+
+namespace profiledesk::office {
+
+// How the two kinds of database differ in what these statements need.
+struct SqlDialect {
+    std::string whole;  // a 64-bit integer column
+    std::string text;   // a text column compared byte by byte
+    bool sqlite = false;
+};
+
+// The tables a collate keeps beside the records table, created where missing.
+std::vector<std::string> checkpointTables(const SqlDialect& dialect);
+
+// A temporary table of the run's files.
+std::string runFilesTable(const SqlDialect& dialect);
+// Its row for one file, with a placeholder for each column, in the table's order.
+std::string runFilesInsert(const SqlDialect& dialect);
+inline constexpr int kRunFilesColumns = 12;
+
+// One row naming a file read after a checkpoint that is no longer the one stored: another run
+// collated it meanwhile.
+std::string movedCheckpoint();
+
+// Adds the staged rows to the records table in file order, each keyed by its content hash and its
+// place among the records of that content in its file; a key already there is skipped
+// (where the table has its unique index already). The last statement adds the rows.
+std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting = true);
+
+// Keeps the counts and checkpoints reached by the files read, in that order.
+std::vector<std::string> keepCheckpoints();
+
+}  // namespace profiledesk::office

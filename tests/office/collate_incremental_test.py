@@ -1,0 +1,348 @@
+"""`profiledesk-records collate` after a checkpoint: a run that reads only what follows the last
+collate must leave the table exactly as a run that reads every file in full. Random histories of
+appends, truncations, edits, CRLF conversions and renames, each step collated both ways (and into
+a new database), on SQLite and on a PostgreSQL server that the suite starts itself.
+
+Usage: collate_incremental_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER
+"""
+
+import os
+import random
+import resource
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from postgres_server import Server  # noqa: E402
+
+TOOL, DESK, WORK = (os.path.abspath(arg) for arg in sys.argv[1:4])
+del sys.argv[1:4]
+FAKETIME_LIB = os.environ.get("PROFILEDESK_FAKETIME_LIB", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+ENV = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+FILE_LIMIT = 64 << 20  # no run writes more than this
+CHANGED = ": changed before the last collated record; read in full"
+POOL = []  # a handful of records, as the desk program wrote them: histories repeat them often
+
+
+def answers(first_name, minute):
+    return (f"1\n{first_name}\nDoe\nLagos\n12-03-1990\n36\n30\n{minute}\nCity-College\nHarbour-Street\n"
+            "Mary-Okafor\nBakery-One\nSteel-Works\nFix-It\nCentral-Library\n1500\nGrand-Plaza\nHill-School\n").encode()
+
+
+def setUpModule():
+    os.makedirs(WORK, exist_ok=True)
+    folder = tempfile.mkdtemp(dir=WORK)
+    env = dict(ENV, TZ="UTC", FAKETIME="2026-12-06 15:53:20", LD_PRELOAD=FAKETIME_LIB)
+    for n, name in enumerate(["Ama", "MÜLLER", "Kofi", "Ama"]):  # the last is the first again, byte for byte
+        subprocess.run([DESK], cwd=folder, input=answers(name, 5 + n % 3), stdout=subprocess.DEVNULL, env=env,
+                       start_new_session=True, timeout=30, check=True)
+    with open(os.path.join(folder, "datas.dat"), "rb") as f:
+        lines = f.read().splitlines(keepends=True)
+    shutil.rmtree(folder)
+    POOL.extend(b"".join(lines[i:i + 30]) for i in range(0, len(lines), 30))
+    assert len(POOL) == 4 and POOL[0] == POOL[3] and len(set(POOL)) == 3
+
+
+def limited():
+    resource.setrlimit(resource.RLIMIT_FSIZE, (FILE_LIMIT, FILE_LIMIT))
+
+
+class History:
+    """The desk files of one history, in a folder of their own, as lists of records (bytes)."""
+
+    def __init__(self, folder, rng):
+        self.folder, self.rng = folder, rng
+        self.files = {"a.dat": [], "b.dat": []}
+        self.tails = {}  # a record cut short at the end of a file
+        self.crlf = set()
+        self.changed = set()  # files whose collated part the last step changed
+
+    def pick(self, count):
+        return [self.rng.choice(POOL) for _ in range(count)]
+
+    def step(self):
+        """Changes the files at random; returns what it did."""
+        self.changed = set()
+        name = self.rng.choice(sorted(self.files))
+        records = self.files[name]
+        kind = self.rng.choice(["append", "append", "append", "truncate", "edit", "crlf", "rename", "cut"])
+        if kind == "truncate" and records:
+            del records[self.rng.randrange(len(records)):]
+            self.tails.pop(name, None)
+            self.changed.add(name)
+        elif kind == "edit" and len(records) > 1:
+            at = self.rng.randrange(len(records) - 1)
+            records[at] = records[at].replace(b"Lagos", b"Lagos-Island", 1)  # the file's length changes
+            self.changed.add(name)
+        elif kind == "crlf" and name not in self.crlf and records:
+            self.crlf.add(name)
+            self.changed.add(name)
+        elif kind == "rename":
+            new = self.rng.choice(["c.dat", "d.dat", "e.dat"])
+            if new not in self.files:
+                self.files[new] = self.files.pop(name)
+                if name in self.tails:
+                    self.tails[new] = self.tails.pop(name)
+                if name in self.crlf:
+                    self.crlf.discard(name)
+                    self.crlf.add(new)
+                os.remove(os.path.join(self.folder, name))
+        elif kind == "cut":
+            self.tails[name] = self.rng.choice(POOL)[:self.rng.randrange(1, 900)]
+        else:
+            kind = "append"
+            records.extend(self.pick(self.rng.randrange(1, 5)))
+            if self.rng.random() < 0.5:
+                self.tails.pop(name, None)
+        self.write()
+        return f"{kind} {name}"
+
+    def write(self):
+        for name, records in self.files.items():
+            data = b"".join(records) + self.tails.get(name, b"")
+            if name in self.crlf:
+                data = data.replace(b"\n", b"\r\n")
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(data)
+
+
+class Incremental:
+    """The property, for one kind of database; the subclasses say how to make and read one."""
+
+    maxDiff = None
+    STEPS = 30
+    SEEDS = (1, 2, 3)
+
+    def run_collate(self, into, files, *options):
+        result = subprocess.run([TOOL, "collate", *options, "--into", into, *files], cwd=self.folder,
+                                capture_output=True, env=self.env(), timeout=120, start_new_session=True,
+                                preexec_fn=limited, check=False)
+        self.assertIn(result.returncode, (0, 1), result.stderr.decode())
+        self.assertNotIn("profiledesk-records:", result.stderr.decode())
+        return result
+
+    def test_incremental_runs_leave_the_table_a_full_run_leaves(self):
+        for seed in self.SEEDS:
+            with self.subTest(seed=seed):
+                self.history_of(seed)
+
+    def history_of(self, seed):
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        history = History(self.folder, random.Random(seed))
+        incremental, full = self.new_database(f"inc{seed}"), self.new_database(f"full{seed}")
+        kept_everything = True  # no step so far took a record away
+        history.files["a.dat"].extend(history.pick(3))
+        history.write()
+        done = ["start"]
+        for step in range(self.STEPS):
+            files = sorted(history.files)
+            inc = self.run_collate(incremental, files)
+            whole = self.run_collate(full, files, "--full")
+            context = f"seed {seed}, after: {', '.join(done)}"
+            # The same records added and found, whichever way the files were read.
+            self.assertEqual(inc.stdout.split(b",")[:2], whole.stdout.split(b",")[:2], context)
+            told = {line.split(":")[0] for line in inc.stderr.decode().splitlines() if line.endswith(CHANGED)}
+            self.assertEqual(told, history.changed & set(files), context)
+            self.assertNotIn(CHANGED, whole.stderr.decode(), context)
+            self.assertEqual(self.rows(incremental), self.rows(full), context)
+            fresh = self.new_database(f"new{seed}x{step}")
+            self.run_collate(fresh, files)
+            if kept_everything:
+                self.assertEqual(sorted(self.rows(fresh)), sorted(self.rows(incremental)), context)
+            else:
+                self.assertLessEqual({row[-1] for row in self.rows(fresh)},
+                                     {row[-1] for row in self.rows(incremental)}, context)
+            self.drop_database(fresh)
+            done.append(history.step())
+            kept_everything = kept_everything and not done[-1].startswith(("truncate", "edit", "rename"))
+        self.drop_database(incremental)
+        self.drop_database(full)
+        shutil.rmtree(self.folder)
+
+    def test_what_the_quick_check_cannot_see_and_full_reads_again(self):
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        into = self.new_database("quick")
+        first, second, third = POOL[:3]
+        with open(os.path.join(self.folder, "a.dat"), "wb") as f:
+            f.write(first + second)
+        self.assertEqual(self.run_collate(into, ["a.dat"]).stdout, b"2 added, 0 already present, 0 problems\n")
+        # An edit by hand before the last collated record that keeps the file's length is not
+        # seen: only the bytes of that record are read again.
+        edited = first.replace(b"Lagos", b"Abuja")
+        with open(os.path.join(self.folder, "a.dat"), "wb") as f:
+            f.write(edited + second + third)
+        result = self.run_collate(into, ["a.dat"])
+        self.assertEqual((result.stdout, result.stderr), (b"1 added, 2 already present, 0 problems\n", b""))
+        result = self.run_collate(into, ["a.dat"], "--full")
+        self.assertEqual((result.stdout, result.stderr), (b"1 added, 2 already present, 0 problems\n", b""))
+        self.assertEqual(sorted(row[6] for row in self.rows(into)), ["Abuja", "Lagos", "Lagos", "Lagos"])
+        # Nothing new: nothing read, and the records there counted as present.
+        self.assertEqual(self.run_collate(into, ["a.dat"]).stdout, b"0 added, 3 already present, 0 problems\n")
+        lines = sorted((row[0], row[1], row[2], row[4]) for row in self.rows(into))
+        self.assertEqual(lines, [("a.dat", 1, 1, "Ama"), ("a.dat", 1, 1, "Ama"), ("a.dat", 2, 31, "MÜLLER"),
+                                 ("a.dat", 3, 61, "Kofi")])
+        self.drop_database(into)
+        shutil.rmtree(self.folder)
+
+    def test_a_checkpoint_moved_by_another_run_meanwhile_adds_nothing(self):
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        into = self.new_database("moved")
+        path = os.path.join(self.folder, "a.dat")
+        with open(path, "wb") as f:
+            f.write(POOL[0])
+        self.run_collate(into, ["a.dat"])
+        with open(path, "ab") as f:
+            f.write(POOL[1])
+        # The first run has read the checkpoints and waits for a pipe's writer, while another
+        # run collates the appended record.
+        pipe = os.path.join(self.folder, "pipe")
+        os.mkfifo(pipe)
+        waiting = subprocess.Popen([TOOL, "collate", "--into", into, "pipe", "a.dat"], cwd=self.folder,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env(),
+                                   start_new_session=True, preexec_fn=limited)
+        try:
+            # A writer may open without waiting only once the reader is at the pipe, which it
+            # opens after reading the checkpoints.
+            writer = None
+            for _ in range(600):
+                try:
+                    writer = os.open(pipe, os.O_WRONLY | os.O_NONBLOCK)
+                    break
+                except OSError:
+                    time.sleep(0.1)
+            self.assertIsNotNone(writer, "the first run never opened the pipe")
+            self.assertEqual(self.run_collate(into, ["a.dat"]).stdout, b"1 added, 1 already present, 0 problems\n")
+            os.set_blocking(writer, True)
+            with open(writer, "wb") as f:
+                f.write(POOL[2])
+            out, err = waiting.communicate(timeout=60)
+        finally:
+            if waiting.poll() is None:
+                os.killpg(waiting.pid, 9)
+                waiting.wait()
+        self.assertEqual((waiting.returncode, out), (1, b""))
+        self.assertEqual(err.decode(), "profiledesk-records: a.dat: collated by another run meanwhile; "
+                                       "nothing was added, run again\n")
+        self.assertEqual(len(self.rows(into)), 2)
+        result = self.run_collate(into, ["a.dat"])
+        self.assertEqual((result.stdout, result.stderr), (b"0 added, 2 already present, 0 problems\n", b""))
+        self.drop_database(into)
+        shutil.rmtree(self.folder)
+
+    def test_a_record_entered_again_after_the_checkpoint_is_numbered_on(self):
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        into = self.new_database("again")
+        ama, muller = POOL[0], POOL[1]
+        for name, records, added in [("a.dat", [ama, muller], 2), ("b.dat", [ama], 0), ("a.dat", [ama, muller, ama], 1),
+                                     ("b.dat", [ama, ama], 0), ("b.dat", [ama, ama, ama], 1)]:
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(b"".join(records))
+            result = self.run_collate(into, [name])
+            self.assertEqual(result.stdout.split(b" ")[0], str(added).encode(), (name, len(records)))
+        keys = sorted(row[-1] for row in self.rows(into))
+        self.assertEqual(sorted(key[-2:] for key in keys), ["-1", "-1", "-2", "-3"])
+        self.drop_database(into)
+        shutil.rmtree(self.folder)
+
+
+    def test_a_checkpoint_is_the_desks_name_read_as_stored_whatever_the_encoding(self):
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        into = self.new_database("names")
+        ama, kofi = POOL[0], POOL[2]
+        muller = POOL[1].replace("MÜLLER".encode(), "MÜLLER".encode("cp1252"))  # a Windows desk's
+        path = os.path.join(self.folder, "north.dat")
+        with open(path, "wb") as f:
+            f.write(b"\xef\xbb\xbf" + ama)  # saved once by Notepad
+        # Read after the checkpoint each time, though a mark began the file before the first
+        # record, and the last record's answers were decoded.
+        for added, record in enumerate([ama, muller, kofi]):
+            if added:
+                with open(path, "ab") as f:
+                    f.write(record)
+            result = self.run_collate(into, ["--encoding", "CP1252", "north=north.dat"])
+            self.assertEqual((result.stdout, result.stderr),
+                             (b"1 added, %d already present, 0 problems\n" % added, b""))
+        # Another name has no checkpoint yet: the whole file is read, and its records are there.
+        result = self.run_collate(into, ["--encoding", "CP1252", "east=north.dat"])
+        self.assertEqual((result.stdout, result.stderr), (b"0 added, 3 already present, 0 problems\n", b""))
+        result = self.run_collate(into, ["--encoding", "CP1252", "east=north.dat"])
+        self.assertEqual((result.stdout, result.stderr), (b"0 added, 3 already present, 0 problems\n", b""))
+        self.assertEqual(sorted((row[0], row[1], row[4]) for row in self.rows(into)),
+                         [("north", 1, "Ama"), ("north", 2, "MÜLLER"), ("north", 3, "Kofi")])
+        # The files of one desk's pattern share its name: read in full each time, and never
+        # told as changed, since the name keeps no checkpoint of one of them.
+        for name, records in [("west-1.dat", [ama]), ("west-2.dat", [kofi, kofi])]:
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(b"".join(records))
+        with open(os.path.join(self.folder, "desks.toml"), "w", encoding="utf-8") as f:
+            f.write('[[desk]]\nname = "west"\npath = "west-*.dat"\n')
+        for added in (1, 0):  # the second Kofi of west-2.dat is new
+            result = self.run_collate(into, ["--desks", "desks.toml"])
+            self.assertEqual((result.stdout, result.stderr),
+                             (b"%d added, %d already present, 0 problems\n" % (added, 3 - added), b""))
+        self.drop_database(into)
+        shutil.rmtree(self.folder)
+
+
+class OnSqlite(Incremental, unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="incremental-", dir=WORK)
+
+    def tearDown(self):
+        shutil.rmtree(self.root)
+
+    def env(self):
+        return dict(ENV, SQLITE_TMPDIR=self.root)
+
+    def new_database(self, name):
+        return os.path.join(self.root, name + ".db")
+
+    def drop_database(self, path):
+        if os.path.exists(path):
+            os.remove(path)
+
+    def rows(self, path):
+        with sqlite3.connect(path) as db:
+            return db.execute("SELECT * FROM records ORDER BY rowid").fetchall()
+
+
+class OnPostgres(Incremental, unittest.TestCase):
+    PASSWORD = "desk-pass"
+    SEEDS = (1, 2)
+    STEPS = 16  # each step makes a database: slower than a SQLite file
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server()
+        cls.addClassCleanup(cls.server.remove)
+        cls.server.sql(f"CREATE ROLE desk LOGIN PASSWORD '{cls.PASSWORD}'")
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="incremental-", dir=WORK)
+
+    def tearDown(self):
+        shutil.rmtree(self.root)
+
+    def env(self):
+        return dict(self.server.env(self.PASSWORD), ASAN_OPTIONS=ENV.get("ASAN_OPTIONS", ""))
+
+    def new_database(self, name):
+        self.server.sql(f"CREATE DATABASE {name} OWNER desk ENCODING 'UTF8' TEMPLATE template0")
+        return self.server.uri("desk", name)
+
+    def drop_database(self, uri):
+        self.server.sql(f"DROP DATABASE {uri.rsplit('/', 1)[1]}")
+
+    def rows(self, uri):
+        # The figures back to numbers, as SQLite gives them.
+        table = self.server.sql("SELECT * FROM records ORDER BY record_key", db=uri.rsplit("/", 1)[1])
+        return sorted(((row[0], int(row[1]), int(row[2]), *row[3:]) for row in table), key=lambda row: row[-1])
+
+
+if __name__ == "__main__":
+    unittest.main()
