@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <string>
 #include <variant>
+#include <vector>
 
 #include "office/cli/platform.hpp"
 #include "office/commands.hpp"
@@ -69,7 +71,11 @@ std::variant<std::vector<DeskInput>, std::string> desksOf(const DeskSources& sou
         if (std::holds_alternative<std::string>(desk)) {
             return std::get<std::string>(desk);
         }
-        desks.push_back(std::move(std::get<DeskInput>(desk)));
+        const DeskInput& named = std::get<DeskInput>(desk);
+        for (const std::string& path : expandArgument(named.path)) {
+            // Each file a pattern matches names itself, unless the argument named them all.
+            desks.push_back(DeskInput{named.name == named.path ? path : named.name, path, {}});
+        }
     }
     const std::string encoding(sources.encoding.empty() ? "" : *knownEncoding(sources.encoding));
     for (DeskInput& desk : desks) {
@@ -173,7 +179,12 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     Console console{std::cout, std::cerr, platform::errorIsTerminal()};
     try {
-        return run(argc, argv, console);
+        std::vector<std::string> arguments = platform::arguments(argc, argv);
+        std::vector<char*> pointers;
+        for (std::string& argument : arguments) {
+            pointers.push_back(argument.data());
+        }
+        return run(static_cast<int>(pointers.size()), pointers.data(), console);
     } catch (const std::exception& error) {
         // Out of memory and the like: said plainly, never an abort.
         tellError(console, error.what());

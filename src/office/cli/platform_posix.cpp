@@ -11,6 +11,8 @@ void prepareProcess() {
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
+std::vector<std::string> arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 bool errorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 }  // namespace profiledesk::office::platform

@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/native_path.hpp"
 #include "office/collate/target.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
@@ -14,7 +15,7 @@ namespace profiledesk::office {
 
 bool namesPostgres(std::string_view into) {
     return into.starts_with("postgresql://") || into.starts_with("postgres://") ||
-           (into.find('=') != std::string_view::npos && !std::filesystem::exists(std::string(into)));
+           (into.find('=') != std::string_view::npos && !std::filesystem::exists(nativePath(into)));
 }
 
 namespace {

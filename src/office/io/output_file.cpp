@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <random>
 
+#include "common/native_path.hpp"
+
 namespace profiledesk::office {
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
@@ -14,7 +16,14 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     std::array<char, 32> suffix{};
     (void)std::snprintf(suffix.data(), suffix.size(), ".partial-%08x%08x", random(), random());
     partial_ = path_ + suffix.data();
-    file_.open(partial_, std::ios::binary | std::ios::trunc);
+    std::error_code ignored;
+    if (std::filesystem::is_directory(nativePath(path_), ignored)) {
+        // Said before anything is written; renaming onto it would fail, on Windows as
+        // "Access is denied".
+        opened_ = Status::failure(path_ + ": " + std::strerror(EISDIR));
+        return;
+    }
+    file_.open(nativePath(partial_), std::ios::binary | std::ios::trunc);
     if (!file_) {
         opened_ = Status::failure(path_ + ": " + std::strerror(errno));
     }
@@ -24,7 +33,7 @@ OutputFile::~OutputFile() {
     if (!committed_) {
         file_.close();
         std::error_code ignored;
-        std::filesystem::remove(partial_, ignored);
+        std::filesystem::remove(nativePath(partial_), ignored);
     }
 }
 
@@ -34,7 +43,7 @@ Status OutputFile::commit() {
         return Status::failure(path_ + ": " + std::strerror(errno));
     }
     std::error_code error;
-    std::filesystem::rename(partial_, path_, error);
+    std::filesystem::rename(nativePath(partial_), nativePath(path_), error);
     if (error) {
         return Status::failure(path_ + ": " + error.message());
     }
