@@ -34,8 +34,8 @@ public:
     [[nodiscard]] bool isOk() const { return code_ == Code::ok; }
     [[nodiscard]] Code code() const { return code_; }
     [[nodiscard]] const std::string& message() const { return message_; }
-    // The system's reason alone ("Permission denied"), or the whole message where there is none.
-    [[nodiscard]] const std::string& reason() const { return reason_.empty() ? message_ : reason_; }
+    // The system's reason alone ("Permission denied"); empty where the failure has none.
+    [[nodiscard]] const std::string& reason() const { return reason_; }
 
 private:
     Status(Code code, std::string message) : code_(code), message_(std::move(message)) {}

@@ -43,11 +43,11 @@ void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std
     out << ": " << what << '\n';
 }
 
-void tellError(Console& console, const std::string& message) {
+void tellError(Streams& console, const std::string& message) {
     console.err << "profiledesk-records: " << message << std::endl;
 }
 
-bool tellIfOutputFailed(Console& console) {
+bool tellIfOutputFailed(Streams& console) {
     console.out.flush();
     if (console.out) {
         return false;

@@ -16,7 +16,7 @@
 namespace profiledesk::office {
 
 // The streams a command writes to, and what the entry point knows of them.
-struct Console {
+struct Streams {
     std::ostream& out;
     std::ostream& err;
     bool errIsTerminal = false;  // progress is shown only there
@@ -36,7 +36,7 @@ struct DateRange {
 // "2026-12-06" as 20261206, if it is a real day.
 std::optional<int> parseDay(const std::string& text);
 
-int runCheck(const std::vector<DeskInput>& desks, Console& console);
+int runCheck(const std::vector<DeskInput>& desks, Streams& console);
 
 struct ExportOptions {
     std::string format = "csv";  // or "jsonl"
@@ -44,7 +44,7 @@ struct ExportOptions {
     std::string output;  // empty: standard output
     std::vector<DeskInput> desks;
 };
-int runExport(const ExportOptions& options, Console& console);
+int runExport(const ExportOptions& options, Streams& console);
 
 struct CollateOptions {
     std::string into;  // a SQLite file, or a PostgreSQL connection URI or string
@@ -53,7 +53,7 @@ struct CollateOptions {
     // other collate's final insert of a desk's records, short enough to be told of soon.
     int waitSeconds = 5;
 };
-int runCollate(const CollateOptions& options, Console& console);
+int runCollate(const CollateOptions& options, Streams& console);
 
 struct ReportOptions {
     std::string output;  // empty: standard output
@@ -61,14 +61,14 @@ struct ReportOptions {
     std::string title;
     std::vector<DeskInput> desks;
 };
-int runReport(const ReportOptions& options, Console& console);
+int runReport(const ReportOptions& options, Streams& console);
 
 // "profiledesk-records: " and the message, on a line of its own.
-void tellError(Console& console, const std::string& message);
+void tellError(Streams& console, const std::string& message);
 
 // Flushes standard output; if any of it could not be written, says so with the reason and
 // returns true.
-bool tellIfOutputFailed(Console& console);
+bool tellIfOutputFailed(Streams& console);
 
 // "FILE:LINE: what is wrong", on a line of its own; a line of 0 concerns the whole file.
 void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std::string_view what);

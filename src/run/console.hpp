@@ -1,21 +1,17 @@
 #pragma once
 
-// The console, clock and process as the platform gives them. One source file per platform
+// The console and clock as the platform gives them. One source file per platform
 // implements this header; only the entry point calls it.
 
 #include <ctime>
 
 namespace profiledesk::console {
 
-// Settings the whole run relies on, made before anything else happens.
-void prepareProcess();
-
 // The local time now; false if the platform cannot say.
 bool localTimeNow(std::tm& local);
 
 // The descriptor behind standard output for direct copies, or -1 where there is none.
 int outputDescriptor();
-bool outputIsTerminal();
 
 // Waits for one key on the console itself (not standard input): no echo, no Enter needed,
 // every key counts, Ctrl+C included. Returns at once when there is no console to read. The

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <string>
 
+#include "common/process.hpp"
 #include "run/console.hpp"
 #include "run/key_decisions.hpp"
 
@@ -164,11 +165,6 @@ bool readByte(int fd, char& byte) {
 
 }  // namespace
 
-void prepareProcess() {
-    // Past a file-size limit a write must fail with an error we can report, not kill us.
-    (void)::signal(SIGXFSZ, SIG_IGN);
-}
-
 bool localTimeNow(std::tm& local) {
     const std::time_t now = std::time(nullptr);
     return now != static_cast<std::time_t>(-1) && ::localtime_r(&now, &local) != nullptr;
@@ -176,12 +172,10 @@ bool localTimeNow(std::tm& local) {
 
 int outputDescriptor() { return STDOUT_FILENO; }
 
-bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
-
 void waitForKey() {
     // The prompt asks for a key only where someone sees it: with output into a pipe or a
     // file the run ends at once, and the terminal is never touched.
-    if (!outputIsTerminal()) {
+    if (!process::outputIsTerminal()) {
         return;
     }
     const Terminal terminal;

@@ -3,10 +3,6 @@
 
 #include <windows.h>
 
-#include <io.h>
-
-#include <cstdio>
-
 #include "run/console.hpp"
 #include "run/key_decisions.hpp"
 
@@ -79,8 +75,6 @@ bool outputIsConsole() {
 
 }  // namespace
 
-void prepareProcess() {}
-
 bool localTimeNow(std::tm& local) {
     const std::time_t now = std::time(nullptr);
     return now != static_cast<std::time_t>(-1) && ::localtime_s(&local, &now) == 0;
@@ -88,8 +82,6 @@ bool localTimeNow(std::tm& local) {
 
 // Windows offers no kernel copy to standard output; the listing streams through a buffer.
 int outputDescriptor() { return -1; }
-
-bool outputIsTerminal() { return ::_isatty(::_fileno(stdout)) != 0; }
 
 void waitForKey() {
     // The prompt asks for a key only where someone sees it: with output into a pipe or a

@@ -3,13 +3,14 @@
 
 #include <iostream>
 
+#include "common/process.hpp"
 #include "run/console.hpp"
 #include "run/session.hpp"
 #include "store/record_store.hpp"
 
 int main() {
     using namespace profiledesk;
-    console::prepareProcess();
+    process::prepare(process::Output::text);
     // One buffered writer for all output, flushed line by line where the program says so.
     std::ios::sync_with_stdio(false);
 
@@ -21,7 +22,7 @@ int main() {
         .clock = console::localTimeNow(local) ? snapshotFrom(local) : fallbackSnapshot(),
         .recordFile = kRecordFileName,
         .outputDescriptor = console::outputDescriptor(),
-        .outputIsTerminal = console::outputIsTerminal(),
+        .outputIsTerminal = process::outputIsTerminal(),
         .record = {},
     };
     return runSession(run, console::waitForKey);

@@ -1,47 +1,32 @@
 #pragma once
 
-// The record file as the platform gives it: locking, durable appends, reading. One source
-// file per platform implements this header, so nothing else in the program needs to know
-// which platform it runs on.
+// The record file: locked, durable appends and sized reads. Written once over the
+// platform's file primitives, so nothing else in the program needs to know which platform
+// it runs on.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "common/status.hpp"
+#include "store/file_primitives.hpp"
 
 namespace profiledesk {
-
-// Owns a file descriptor and closes it on every way out; closing also drops its locks.
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    [[nodiscard]] int get() const { return fd_; }
-    // Closes the descriptor held, if any, and holds `fd` instead.
-    void reset(int fd = -1);
-
-private:
-    int fd_ = -1;
-};
 
 // Appends `bytes` (lines ending in '\n') to the file at `path`, creating it if needed.
 // The append holds an exclusive lock, is all or nothing (a failure part-way cuts the file
 // back to its size before), and reaches stable storage before this returns, the name of a
 // file it created included. Where the file system has no locks the append goes ahead
 // unlocked, and a failure then cuts nothing: bytes after ours may be another desk's.
-Status appendWhole(const std::string& path, std::string_view bytes);
+Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitives& files = platformFiles());
 
 // The record file opened for reading. It is locked only long enough to learn its size, and
 // reads stop there: appends only add whole records past that point, so a listing never sees
 // half of one, and a slow reader of the listing never keeps a desk from saving.
 class RecordReader {
 public:
-    explicit RecordReader(const std::string& path);
+    explicit RecordReader(const std::string& path, FilePrimitives& files = platformFiles());
     ~RecordReader();
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
@@ -65,12 +50,13 @@ public:
     bool copyRestTo(int outputDescriptor, bool& endsWithNewline);
 
 private:
-    Descriptor file_;
+    FilePrimitives& files_;
+    OpenFile file_;
     std::string path_;
     Status status_ = Status::ok();
     // A regular file is read up to the size it had under the lock; a FIFO to its end.
     bool sized_ = false;
-    unsigned long long remaining_ = 0;
+    std::uint64_t remaining_ = 0;
 };
 
 }  // namespace profiledesk

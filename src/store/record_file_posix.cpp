@@ -1,5 +1,5 @@
-// The record file on POSIX systems: fcntl record locks (which also hold on network
-// shares), O_APPEND writes, data syncs, and sendfile for the listing where there is one.
+// The record file's primitives on POSIX systems: fcntl record locks (which also hold on
+// network shares), O_APPEND writes, data syncs, and sendfile for the listing where there is one.
 
 #include "store/record_file_posix.hpp"
 
@@ -17,16 +17,9 @@
 #include <memory>
 #include <utility>
 
-#include "store/record_file.hpp"
+#include "store/file_primitives.hpp"
 
 namespace profiledesk {
-
-void Descriptor::reset(int fd) {
-    if (fd_ >= 0) {
-        (void)::close(fd_);
-    }
-    fd_ = fd;
-}
 
 namespace posix {
 namespace {
@@ -43,53 +36,21 @@ SetLockCall replaceSetLockCall(SetLockCall call) { return std::exchange(gSetLock
 
 namespace {
 
-Status::Code codeOf(int error) {
+SystemError errorOf(int error) {
+    Status::Code code = Status::Code::ioError;
     switch (error) {
-        case ENOENT: return Status::Code::notFound;
+        case ENOENT: code = Status::Code::notFound; break;
         case EACCES:
-        case EPERM: return Status::Code::accessDenied;
-        case EISDIR: return Status::Code::notRegularFile;
-        default: return Status::Code::ioError;
+        case EPERM: code = Status::Code::accessDenied; break;
+        case EISDIR: code = Status::Code::notRegularFile; break;
+        default: break;
     }
+    return SystemError{code, std::strerror(error)};
 }
 
-Status systemFailure(const std::string& what, const std::string& path, int error) {
-    return Status::failure(codeOf(error), what, path, std::strerror(error));
-}
+SystemError lastError() { return errorOf(errno); }
 
-enum class Lock { held, unsupported, failed };
-
-// Waits for a lock on the whole file; `type` is F_RDLCK, F_WRLCK or F_UNLCK.
-Lock lockWholeFile(int fd, short type) {
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = 0;  // to the end of the file, however far it grows
-    while (posix::gSetLock(fd, &lock) == -1) {
-        if (errno == ENOLCK || errno == ENOTSUP) {
-            return Lock::unsupported;
-        }
-        if (errno != EINTR) {
-            return Lock::failed;
-        }
-    }
-    return Lock::held;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
+SystemError errorUnless(bool succeeded) { return succeeded ? SystemError{} : lastError(); }
 
 // Devices, pipes and some folders cannot be synced; for them there is nothing more to do.
 bool syncedOrUnsyncable(int result) {
@@ -107,215 +68,177 @@ bool syncAll(int fd) {
     return syncedOrUnsyncable(::fsync(fd));
 }
 
-// The file's bytes and what is needed to read them back; no timestamps.
-bool syncData(int fd) {
-#ifdef HAVE_FDATASYNC
-    return syncedOrUnsyncable(::fdatasync(fd));
-#else
-    return syncAll(fd);
-#endif
+// Sets, waits for or drops a lock on the whole file; `type` is F_RDLCK, F_WRLCK or F_UNLCK.
+int lockWholeFile(int fd, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;  // to the end of the file, however far it grows
+    int result = 0;
+    do {
+        result = posix::gSetLock(fd, &lock);
+    } while (result == -1 && errno == EINTR);
+    return result;
 }
 
-// A new file's name lives in its folder, which a crash can lose without this.
-bool syncFolderOf(const std::string& path) {
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    const std::filesystem::path folder = parent.empty() ? std::filesystem::path(".") : parent;
-    const Descriptor handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (handle.get() < 0) {
-        return errno == EACCES;  // a folder the user may write in but not read: nothing to open
-    }
-    return syncAll(handle.get());
-}
-
-// Opens the file for appending; `created` tells whether this call made it.
-int openForAppend(const std::string& path, bool& created) {
-    constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
-    for (;;) {
-        const int existing = ::open(path.c_str(), kFlags);
-        if (existing >= 0 || errno != ENOENT) {
+class PosixFiles final : public FilePrimitives {
+public:
+    SystemError openForAppend(const std::string& path, int& handle, bool& created) override {
+        constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
+        for (;;) {
+            handle = ::open(path.c_str(), kFlags);
             created = false;
-            return existing;
+            if (handle >= 0 || errno != ENOENT) {
+                return errorUnless(handle >= 0);
+            }
+            // Mode 0666 less the umask, so that desks sharing a folder can all append.
+            handle = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+            created = handle >= 0;
+            if (handle >= 0 || errno != EEXIST) {
+                return errorUnless(handle >= 0);
+            }
+            // Another desk made it between the two calls: open theirs.
         }
-        // Mode 0666 less the umask, so that desks sharing a folder can all append.
-        const int made = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
-        if (made >= 0 || errno != EEXIST) {
-            created = made >= 0;
-            return made;
-        }
-        // Another desk made it between the two calls: open theirs.
     }
-}
+
+    SystemError openForRead(const std::string& path, int& handle) override {
+        // No controlling terminal from a device named datas.dat, even for the moment it is open.
+        handle = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        return errorUnless(handle >= 0);
+    }
+
+    void close(int handle) override { (void)::close(handle); }
+
+    SystemError describe(int handle, FileInfo& info) override {
+        struct stat status {};
+        if (::fstat(handle, &status) != 0) {
+            return lastError();
+        }
+        info.kind = S_ISREG(status.st_mode)    ? FileKind::regular
+                    : S_ISFIFO(status.st_mode) ? FileKind::fifo
+                    : S_ISDIR(status.st_mode)  ? FileKind::folder
+                                               : FileKind::other;
+        info.size = static_cast<std::uint64_t>(status.st_size);
+        return {};
+    }
+
+    SystemError lock(int handle, bool exclusive, bool& supported) override {
+        const bool held = lockWholeFile(handle, exclusive ? F_WRLCK : F_RDLCK) == 0;
+        supported = held || (errno != ENOLCK && errno != ENOTSUP);
+        return errorUnless(held || !supported);
+    }
+
+    void unlock(int handle) override { (void)lockWholeFile(handle, F_UNLCK); }
+
+    SystemError write(int handle, std::string_view bytes, std::size_t& done) override {
+        ssize_t written = 0;
+        do {
+            written = ::write(handle, bytes.data(), bytes.size());
+        } while (written < 0 && errno == EINTR);
+        done = written < 0 ? 0 : static_cast<std::size_t>(written);
+        return errorUnless(written >= 0);
+    }
+
+    SystemError read(int handle, char* buffer, std::size_t size, std::size_t& done) override {
+        ssize_t got = 0;
+        do {
+            got = ::read(handle, buffer, size);
+        } while (got < 0 && errno == EINTR);
+        done = got < 0 ? 0 : static_cast<std::size_t>(got);
+        return errorUnless(got >= 0);
+    }
+
+    SystemError position(int handle, std::uint64_t& offset) override {
+        const off_t at = ::lseek(handle, 0, SEEK_CUR);
+        offset = at < 0 ? 0 : static_cast<std::uint64_t>(at);
+        return errorUnless(at >= 0);
+    }
+
+    SystemError seek(int handle, std::uint64_t offset) override {
+        return errorUnless(::lseek(handle, static_cast<off_t>(offset), SEEK_SET) >= 0);
+    }
+
+    // The file's bytes and what is needed to read them back; no timestamps.
+    SystemError syncData(int handle) override {
+#ifdef HAVE_FDATASYNC
+        return errorUnless(syncedOrUnsyncable(::fdatasync(handle)));
+#else
+        return errorUnless(syncAll(handle));
+#endif
+    }
+
+    SystemError truncate(int handle, std::uint64_t size) override {
+        return errorUnless(::ftruncate(handle, static_cast<off_t>(size)) == 0);
+    }
+
+    SystemError syncFolderOf(const std::string& path) override {
+        const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+        const std::filesystem::path folder = parent.empty() ? std::filesystem::path(".") : parent;
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            // A folder the user may write in but not read: nothing to open, nothing to sync.
+            return errorUnless(errno == EACCES);
+        }
+        SystemError error = errorUnless(syncAll(fd));
+        (void)::close(fd);
+        return error;
+    }
+
+    bool isSameFile(int handle, int descriptor) override {
+        struct stat ours {};
+        struct stat theirs {};
+        return ::fstat(handle, &ours) == 0 && ::fstat(descriptor, &theirs) == 0 && S_ISREG(ours.st_mode) &&
+               ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino;
+    }
+
+    [[nodiscard]] bool storesCrlf() const override { return false; }
+    [[nodiscard]] bool copiesToDescriptors() const override { return true; }
+
+#ifdef HAVE_SENDFILE
+    CopyOutcome copy(int handle, int descriptor, std::uint64_t offset, std::size_t count, std::size_t& done,
+                     SystemError& error) override {
+        auto at = static_cast<off_t>(offset);
+        ssize_t sent = 0;
+        do {
+            sent = ::sendfile(descriptor, handle, &at, count);
+        } while (sent < 0 && errno == EINTR);
+        done = sent < 0 ? 0 : static_cast<std::size_t>(sent);
+        if (sent >= 0) {
+            return CopyOutcome::copied;
+        }
+        error = lastError();
+        return errno == EINVAL || errno == ENOSYS ? CopyOutcome::unsupported : CopyOutcome::writeFailed;
+    }
+#else
+    // Without a kernel copy, a plain read and write through a buffer of our own; a short
+    // write is fine, as the next copy starts where this one's bytes ended.
+    CopyOutcome copy(int handle, int descriptor, std::uint64_t offset, std::size_t count, std::size_t& done,
+                     SystemError& error) override {
+        constexpr std::size_t kCopyChunk = std::size_t{128} * 1024;
+        // NOLINTNEXTLINE(modernize-avoid-c-arrays): std::array would be zero-filled, or on the stack
+        const auto buffer = std::make_unique_for_overwrite<char[]>(kCopyChunk);
+        done = 0;
+        ssize_t got = 0;
+        do {
+            got = ::pread(handle, buffer.get(), std::min(count, kCopyChunk), static_cast<off_t>(offset));
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            error = errorUnless(got == 0);
+            return got == 0 ? CopyOutcome::copied : CopyOutcome::readFailed;
+        }
+        const std::string_view bytes(buffer.get(), static_cast<std::size_t>(got));
+        error = write(descriptor, bytes, done);
+        return error.failed() ? CopyOutcome::writeFailed : CopyOutcome::copied;
+    }
+#endif
+};
 
 }  // namespace
 
-Status appendWhole(const std::string& path, std::string_view bytes) {
-    const std::string what = "could not save the record to";
-    bool created = false;
-    const Descriptor file(openForAppend(path, created));
-    if (file.get() < 0) {
-        return systemFailure(what, path, errno);
-    }
-    if (created && !syncFolderOf(path)) {
-        return systemFailure(what, path, errno);
-    }
-    const Lock lock = lockWholeFile(file.get(), F_WRLCK);
-    if (lock == Lock::failed) {
-        return systemFailure(what, path, errno);
-    }
-    struct stat before {};
-    if (::fstat(file.get(), &before) != 0) {
-        return systemFailure(what, path, errno);
-    }
-    if (writeAll(file.get(), bytes) && syncData(file.get())) {
-        return Status::ok();
-    }
-    const int error = errno;
-    if (lock == Lock::unsupported) {
-        // Unlocked, another desk may have appended after our part: cutting back would take theirs.
-        Status failed = systemFailure(what, path, error);
-        return Status::failure(failed.code(), failed.message() +
-                                                  " (the file system has no locks, so part of the "
-                                                  "record may remain)");
-    }
-    // Take back whatever part of the record got in, so no later listing shows it torn.
-    if (S_ISREG(before.st_mode)) {
-        (void)::ftruncate(file.get(), before.st_size);
-        (void)syncData(file.get());
-    }
-    return systemFailure(what, path, error);
-}
-
-RecordReader::RecordReader(const std::string& path) : path_(path) {
-    // No controlling terminal from a device named datas.dat, even for the moment it is open.
-    file_.reset(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
-    if (file_.get() < 0) {
-        status_ = systemFailure("could not read", path_, errno);
-        return;
-    }
-    struct stat info {};
-    if (::fstat(file_.get(), &info) != 0) {
-        status_ = systemFailure("could not read", path_, errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        status_ = systemFailure("could not read", path_, EISDIR);
-    } else if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
-        status_ =
-            Status::failure(Status::Code::notRegularFile, "could not read", path_, "not a regular file");
-    }
-    if (!status_.isOk() || S_ISFIFO(info.st_mode)) {
-        if (!status_.isOk()) {
-            file_.reset();
-        }
-        return;
-    }
-    // Under the shared lock no append is half done: the size then ends on a whole record.
-    const Lock lock = lockWholeFile(file_.get(), F_RDLCK);
-    if (lock == Lock::failed || ::fstat(file_.get(), &info) != 0) {
-        status_ = systemFailure("could not lock", path_, errno);
-        file_.reset();
-        return;
-    }
-    if (lock == Lock::held) {
-        (void)lockWholeFile(file_.get(), F_UNLCK);
-    }
-    sized_ = true;
-    remaining_ = static_cast<unsigned long long>(info.st_size);
-}
-
-RecordReader::~RecordReader() = default;
-
-bool RecordReader::isSameFileAs(int descriptor) const {
-    struct stat ours {};
-    struct stat theirs {};
-    return ::fstat(file_.get(), &ours) == 0 && ::fstat(descriptor, &theirs) == 0 && S_ISREG(ours.st_mode) &&
-           ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino;
-}
-
-std::size_t RecordReader::read(char* buffer, std::size_t size) {
-    if (sized_) {
-        size = static_cast<std::size_t>(std::min<unsigned long long>(size, remaining_));
-        if (size == 0) {
-            return 0;
-        }
-    }
-    for (;;) {
-        const ssize_t got = ::read(file_.get(), buffer, size);
-        if (got >= 0) {
-            remaining_ -= sized_ ? static_cast<unsigned long long>(got) : 0;
-            return static_cast<std::size_t>(got);
-        }
-        if (errno != EINTR) {
-            status_ = systemFailure("could not read", path_, errno);
-            return 0;
-        }
-    }
-}
-
-bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
-    if (!sized_) {
-        return false;
-    }
-    off_t offset = ::lseek(file_.get(), 0, SEEK_CUR);
-    if (offset < 0) {
-        return false;
-    }
-    const off_t end = offset + static_cast<off_t>(remaining_);
-    endsWithNewline = true;
-    if (offset < end) {
-        char last = 0;
-        if (::pread(file_.get(), &last, 1, end - 1) != 1) {
-            return false;
-        }
-        endsWithNewline = last == '\n';
-    }
-#ifdef HAVE_SENDFILE
-    bool first = true;
-    while (offset < end) {
-        constexpr off_t kChunk = off_t{1} << 30;
-        const auto count = static_cast<std::size_t>(std::min(end - offset, kChunk));
-        const ssize_t sent = ::sendfile(outputDescriptor, file_.get(), &offset, count);
-        if (sent < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (first && (errno == EINVAL || errno == ENOSYS)) {
-                return false;  // this kind of output takes no kernel copies
-            }
-            status_ = systemFailure("could not list", path_, errno);
-            break;
-        }
-        if (sent == 0) {
-            break;  // the file shrank under us; what was there has been sent
-        }
-        first = false;
-    }
-#else
-    // Without a kernel copy, a plain read and write loop through a buffer of our own.
-    constexpr std::size_t kCopyChunk = std::size_t{128} * 1024;
-    // NOLINTNEXTLINE(modernize-avoid-c-arrays): std::array would be zero-filled, or on the stack
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kCopyChunk);
-    while (offset < end) {
-        const auto count = static_cast<std::size_t>(std::min<off_t>(end - offset, kCopyChunk));
-        const ssize_t got = ::pread(file_.get(), buffer.get(), count, offset);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            status_ = systemFailure("could not read", path_, errno);
-            break;
-        }
-        if (got == 0) {
-            break;  // the file shrank under us; what was there has been copied
-        }
-        if (!writeAll(outputDescriptor, std::string_view(buffer.get(), static_cast<std::size_t>(got)))) {
-            status_ = systemFailure("could not list", path_, errno);
-            break;
-        }
-        offset += got;
-    }
-#endif
-    remaining_ = static_cast<unsigned long long>(end - offset);
-    (void)::lseek(file_.get(), offset, SEEK_SET);
-    return true;
+FilePrimitives& platformFiles() {
+    static PosixFiles files;
+    return files;
 }
 
 }  // namespace profiledesk

@@ -135,7 +135,7 @@ void expectSameValues(const StoredRecord& read, const FieldValues& written) {
     }
 }
 
-TEST(RecordReader, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMaker) {
+TEST(RecordScanner, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMaker) {
     std::mt19937 random = seeded(20261206);
     for (int round = 0; round < 200; ++round) {
         const MakerDetails& maker = round % 3 == 0 ? kOtherMaker : kMakerDetails;
@@ -167,7 +167,7 @@ TEST(RecordReader, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMake
     }
 }
 
-TEST(RecordReader, ReadsTheTwelveOClockHoursAsMidnightAndNoon) {
+TEST(RecordScanner, ReadsTheTwelveOClockHoursAsMidnightAndNoon) {
     std::mt19937 random = seeded(7);
     const CandidateRecord candidate = randomRecord(random);
     ClockSnapshot clock{
@@ -182,7 +182,7 @@ TEST(RecordReader, ReadsTheTwelveOClockHoursAsMidnightAndNoon) {
     EXPECT_EQ(read.records[1].enteredAt.minute, 59);
 }
 
-TEST(RecordReader, NeverCallsARecordCutShortAtAnyByteWhole) {
+TEST(RecordScanner, NeverCallsARecordCutShortAtAnyByteWhole) {
     std::mt19937 random = seeded(42);
     const std::string first = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
     for (const bool windows : {false, true}) {
@@ -198,7 +198,7 @@ TEST(RecordReader, NeverCallsARecordCutShortAtAnyByteWhole) {
     }
 }
 
-TEST(RecordReader, TellsAFigureThatIsNotANumberOnItsLineAndKeepsTheNextRecord) {
+TEST(RecordScanner, TellsAFigureThatIsNotANumberOnItsLineAndKeepsTheNextRecord) {
     std::mt19937 random = seeded(3);
     std::string file = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
     const std::size_t addition = file.find(" The Addition Of");
@@ -213,7 +213,7 @@ TEST(RecordReader, TellsAFigureThatIsNotANumberOnItsLineAndKeepsTheNextRecord) {
     EXPECT_EQ(read.records[0].firstLine, 31U);
 }
 
-TEST(RecordReader, TellsARecordBrokenOffByANewOneOrByAStrayLineFromItsFirstLine) {
+TEST(RecordScanner, TellsARecordBrokenOffByANewOneOrByAStrayLineFromItsFirstLine) {
     std::mt19937 random = seeded(11);
     const std::string whole = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
     const std::string firstEleven = whole.substr(0, whole.find(" Enter The Co-ordinator"));
@@ -235,7 +235,7 @@ TEST(RecordReader, TellsARecordBrokenOffByANewOneOrByAStrayLineFromItsFirstLine)
     EXPECT_EQ(byStray.records[0].firstLine, 14U);
 }
 
-TEST(RecordReader, TellsATimeOrDayOutOfRangeAndAWordWithASpaceIsNoRecord) {
+TEST(RecordScanner, TellsATimeOrDayOutOfRangeAndAWordWithASpaceIsNoRecord) {
     std::mt19937 random = seeded(5);
     const CandidateRecord candidate = randomRecord(random);
     std::string file;

@@ -167,6 +167,16 @@ TEST(RecordStatus, TheCodeSaysSuccessNotAnEmptyMessage) {
     EXPECT_EQ(Status::ok().code(), Status::Code::ok);
 }
 
+TEST(RecordStatus, TheReasonIsTheSystemsWordsAloneAndEmptyWithoutThem) {
+    const Status named =
+        Status::failure(Status::Code::accessDenied, "could not read", "a.dat", "Permission denied");
+    EXPECT_EQ(named.message(), "could not read 'a.dat': Permission denied");
+    EXPECT_EQ(named.reason(), "Permission denied");
+    const Status plain = Status::failure("could not list 'a.dat' into itself");
+    EXPECT_EQ(plain.reason(), "");
+    EXPECT_EQ(Status::ok().reason(), "");
+}
+
 TEST(RecordStore, AFailedSaveEndsTheRunWithStatusOneAndAMessage) {
     testing::ScriptedRun run("1 John Doe\n");
     std::filesystem::create_directory(run.folder.file("datas.dat"));  // a folder where the file should be

@@ -24,7 +24,7 @@ private:
 
 }  // namespace
 
-int runCheck(const std::vector<DeskInput>& desks, Console& console) {
+int runCheck(const std::vector<DeskInput>& desks, Streams& console) {
     int status = 0;
     for (const DeskInput& desk : desks) {
         const std::string& path = desk.path;

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "office/cli/platform.hpp"
+#include "common/process.hpp"
 #include "office/commands.hpp"
 #include "office/io/encoding.hpp"
 
@@ -95,7 +95,7 @@ DateRange datesOf(const std::string& from, const std::string& to) {
     return range;
 }
 
-int run(int argc, char** argv, Console& console) {
+int run(int argc, char** argv, Streams& console) {
     CLI::App app{"Reads the record files (datas.dat) of many desks: checks, exports, collates, reports.",
                  "profiledesk-records"};
     app.set_version_flag("--version", std::string("profiledesk-records ") + PROFILEDESK_VERSION);
@@ -175,11 +175,12 @@ int run(int argc, char** argv, Console& console) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::prepareProcess();
+    namespace process = profiledesk::process;
+    process::prepare(process::Output::bytes);
     std::ios::sync_with_stdio(false);
-    Console console{std::cout, std::cerr, platform::errorIsTerminal()};
+    Streams console{std::cout, std::cerr, process::errorIsTerminal()};
     try {
-        std::vector<std::string> arguments = platform::arguments(argc, argv);
+        std::vector<std::string> arguments = process::arguments(argc, argv);
         std::vector<char*> pointers;
         for (std::string& argument : arguments) {
             pointers.push_back(argument.data());

@@ -34,7 +34,7 @@ struct SameHash {
 // kept twice, and the same file collated again adds nothing.
 class Collector final : public DeskListener {
 public:
-    Collector(Console& console, const DeskInput& desk, CollateTarget& target, Progress& progress)
+    Collector(Streams& console, const DeskInput& desk, CollateTarget& target, Progress& progress)
         : console_(console), desk_(desk), target_(target), progress_(progress) {}
 
     void onRecord(const StoredRecord& record, std::string_view stored) override {
@@ -65,7 +65,7 @@ public:
     Status failure = Status::ok();
 
 private:
-    Console& console_;
+    Streams& console_;
     const DeskInput& desk_;
     CollateTarget& target_;
     Progress& progress_;
@@ -75,7 +75,7 @@ private:
 
 }  // namespace
 
-int runCollate(const CollateOptions& options, Console& console) {
+int runCollate(const CollateOptions& options, Streams& console) {
     const bool postgres = namesPostgres(options.into);
     if (!postgres && isOneOf(options.into, options.desks)) {
         tellError(console, options.into + ": is one of the files to collate; name another database");

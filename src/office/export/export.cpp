@@ -139,7 +139,7 @@ void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnC
 // file's problems as FILE:LINE: what.
 class Exporter final : public DeskListener {
 public:
-    Exporter(Console& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
+    Exporter(Streams& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
         : console_(console), options_(options), out_(out), progress_(progress) {
         for (const std::string_view name : kColumnNames) {
             object_[std::string(name)] = nullptr;
@@ -204,7 +204,7 @@ private:
         tellProblem(console_.err, desk_->path, line, what);
     }
 
-    Console& console_;
+    Streams& console_;
     const ExportOptions& options_;
     OutputBuffer& out_;
     Progress& progress_;
@@ -215,7 +215,7 @@ private:
 };
 
 // Exports every file into `sink`; the status to end with, problems told on the way.
-int exportFiles(const ExportOptions& options, Console& console, std::ostream& sink, bool showProgress) {
+int exportFiles(const ExportOptions& options, Streams& console, std::ostream& sink, bool showProgress) {
     OutputBuffer out(sink);
     Progress progress(console.err, showProgress, totalSize(options.desks));
     Exporter exporter(console, options, out, progress);
@@ -237,7 +237,7 @@ int exportFiles(const ExportOptions& options, Console& console, std::ostream& si
     return exporter.toldProblems() ? 1 : status;
 }
 
-int exportToFile(const ExportOptions& options, Console& console) {
+int exportToFile(const ExportOptions& options, Streams& console) {
     const std::string& output = options.output;
     if (isOneOf(output, options.desks)) {
         tellError(console, output + ": is one of the files to export; name another output file");
@@ -259,7 +259,7 @@ int exportToFile(const ExportOptions& options, Console& console) {
 
 }  // namespace
 
-int runExport(const ExportOptions& options, Console& console) {
+int runExport(const ExportOptions& options, Streams& console) {
     if (!options.output.empty()) {
         return exportToFile(options, console);
     }

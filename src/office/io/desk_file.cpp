@@ -192,6 +192,12 @@ private:
     std::vector<std::size_t> badLines_;
 };
 
+// "PATH: REASON", as this tool names a file; the whole message where the system gave no reason.
+Status namedByPath(const std::string& path, const Status& status) {
+    return Status::failure(status.code(),
+                           path + ": " + (status.reason().empty() ? status.message() : status.reason()));
+}
+
 }  // namespace
 
 Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
@@ -201,7 +207,7 @@ Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& c
     // the size it had under the desk's lock, so that a record being saved is not read half done.
     RecordReader reader(path);
     if (!reader.isOpen()) {
-        return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
+        return namedByPath(path, reader.status());
     }
     Decoding decoding(desk, listener);
     RecordScanner scanner(decoding);
@@ -215,7 +221,7 @@ Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& c
         }
     }
     if (!reader.status().isOk()) {
-        return Status::failure(reader.status().code(), path + ": " + reader.status().reason());
+        return namedByPath(path, reader.status());
     }
     scanner.finish();
     counts.records = scanner.wholeRecords();

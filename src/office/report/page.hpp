@@ -12,7 +12,7 @@
 namespace profiledesk::office {
 
 // Whether this build can draw report pages at all.
-extern const bool kReportPages;
+extern const bool kCanDrawReports;
 
 struct ReportInput {
     std::string title;

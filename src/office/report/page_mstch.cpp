@@ -14,7 +14,7 @@
 
 namespace profiledesk::office {
 
-const bool kReportPages = true;
+const bool kCanDrawReports = true;
 
 namespace {
 

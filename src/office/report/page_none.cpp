@@ -5,7 +5,7 @@
 
 namespace profiledesk::office {
 
-const bool kReportPages = false;
+const bool kCanDrawReports = false;
 
 std::string renderReportPage(const ReportInput& /*input*/) { return {}; }
 

@@ -14,7 +14,7 @@ namespace {
 // as FILE:LINE: what, as check and export do.
 class ReportListener final : public DeskListener {
 public:
-    ReportListener(Console& console, const std::string& path, const DateRange& dates, ReportTally& tally,
+    ReportListener(Streams& console, const std::string& path, const DateRange& dates, ReportTally& tally,
                    Progress& progress)
         : console_(console), path_(path), dates_(dates), tally_(tally), progress_(progress) {}
 
@@ -34,7 +34,7 @@ public:
     std::uint64_t kept = 0;
 
 private:
-    Console& console_;
+    Streams& console_;
     const std::string& path_;
     const DateRange& dates_;
     ReportTally& tally_;
@@ -43,8 +43,8 @@ private:
 
 }  // namespace
 
-int runReport(const ReportOptions& options, Console& console) {
-    if (!kReportPages) {
+int runReport(const ReportOptions& options, Streams& console) {
+    if (!kCanDrawReports) {
         tellError(console, "this build has no report support");
         return 2;
     }

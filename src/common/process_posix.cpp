@@ -2,17 +2,20 @@
 
 #include <csignal>
 
-#include "office/cli/platform.hpp"
+#include "common/process.hpp"
 
-namespace profiledesk::office::platform {
+namespace profiledesk::process {
 
-void prepareProcess() {
+// Both kinds of output are bytes here.
+void prepare(Output /*output*/) {
     // Past a file-size limit a write must fail with an error we can report, not kill us.
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::vector<std::string> arguments(int argc, char** argv) { return {argv, argv + argc}; }
 
+bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
 bool errorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-}  // namespace profiledesk::office::platform
+}  // namespace profiledesk::process

@@ -8,16 +8,18 @@
 #include <memory>
 
 #include "common/native_path.hpp"
-#include "office/cli/platform.hpp"
+#include "common/process.hpp"
 
-namespace profiledesk::office::platform {
+namespace profiledesk::process {
 
-void prepareProcess() {
-    // Rows are written byte for byte: CSV ends its lines in CRLF itself, and a text-mode
-    // standard output would turn them into CR CR LF. Standard error follows it, so that
-    // both streams end their lines the same way (LF), as on every other system.
-    (void)::_setmode(::_fileno(stdout), _O_BINARY);
-    (void)::_setmode(::_fileno(stderr), _O_BINARY);
+void prepare(Output output) {
+    // Bytes are written as they are: a text-mode standard output would turn the CRLF that
+    // CSV ends its lines in into CR CR LF. Standard error follows it, so that both streams
+    // end their lines in LF alike, and a mix of the two (2>&1) is of one kind.
+    if (output == Output::bytes) {
+        (void)::_setmode(::_fileno(stdout), _O_BINARY);
+        (void)::_setmode(::_fileno(stderr), _O_BINARY);
+    }
 }
 
 std::vector<std::string> arguments(int argc, char** argv) {
@@ -34,6 +36,8 @@ std::vector<std::string> arguments(int argc, char** argv) {
     return read;
 }
 
+bool outputIsTerminal() { return ::_isatty(::_fileno(stdout)) != 0; }
+
 bool errorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 
-}  // namespace profiledesk::office::platform
+}  // namespace profiledesk::process
