@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstring>
 
+#include "common/native_path.hpp"
 #include "store/file_primitives.hpp"
 
 namespace profiledesk {
@@ -62,10 +63,21 @@ OVERLAPPED gate() {
     return at;
 }
 
+// Opened by its UTF-16 name, so that a name outside the ANSI code page opens.
 SystemError openWith(const std::string& path, int flags, int& handle) {
     handle = -1;
+    const std::wstring name = wideOf(path);
     const errno_t opened =
-        ::_sopen_s(&handle, path.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+        ::_wsopen_s(&handle, name.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    if (opened == EACCES) {
+        // Windows refuses to open a folder as "access denied": say what it is.
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return SystemError{Status::Code::notRegularFile, std::strerror(EISDIR)};
+        }
+    } else if (opened == EINVAL) {
+        return errnoError(ENOENT);  // a name no file can have, such as a pattern that matched nothing
+    }
     return opened != 0 ? errnoError(opened) : errnoUnless(handle >= 0);
 }
 

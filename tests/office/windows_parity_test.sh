@@ -55,8 +55,9 @@ expect "the sources of a folder outside the code page" $'Łódź\\datas.dat\nŁ�
     "$(tail -n +2 'Zürich – all.csv' 2> /dev/null | cut -d, -f1)"
 
 run collate --into 'Kraków.db' 'São\datas.dat' 'Łódź\datas.dat'
-expect "collate into a name outside the code page" "3 added, 0 already present, 0 problems" "$(cat out)"
-expect "the sources in the database" $'São\\datas.dat|John\nŁódź\\datas.dat|Jane\nŁódź\\datas.dat|John' \
+# John's record is the same bytes in both files: one row, from the first.
+expect "collate into a name outside the code page" "2 added, 1 already present, 0 problems" "$(cat out)"
+expect "the sources in the database" $'São\\datas.dat|John\nŁódź\\datas.dat|Jane' \
     "$(sqlite3 'Kraków.db' 'SELECT source, first_name FROM records ORDER BY rowid' 2>&1)"
 
 run export --format jsonl --encoding cp1252 'São\cp1252.dat'
