@@ -24,8 +24,8 @@ void prepare(Output output) {
 
 std::vector<std::string> arguments(int argc, char** argv) {
     int count = 0;
-    const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> wide(::CommandLineToArgvW(::GetCommandLineW(), &count),
-                                                               &::LocalFree);
+    const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> wide(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count), &::LocalFree);
     if (!wide) {
         return {argv, argv + argc};
     }

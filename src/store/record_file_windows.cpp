@@ -67,8 +67,8 @@ OVERLAPPED gate() {
 SystemError openWith(const std::string& path, int flags, int& handle) {
     handle = -1;
     const std::wstring name = wideOf(path);
-    const errno_t opened =
-        ::_wsopen_s(&handle, name.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    const errno_t opened = ::_wsopen_s(&handle, name.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                                       _S_IREAD | _S_IWRITE);
     if (opened == EACCES) {
         // Windows refuses to open a folder as "access denied": say what it is.
         const DWORD attributes = ::GetFileAttributesW(name.c_str());

@@ -3,9 +3,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <variant>
 #include <vector>
@@ -72,10 +74,12 @@ std::variant<std::vector<DeskInput>, std::string> desksOf(const DeskSources& sou
             return std::get<std::string>(desk);
         }
         const DeskInput& named = std::get<DeskInput>(desk);
-        for (const std::string& path : expandArgument(named.path)) {
-            // Each file a pattern matches names itself, unless the argument named them all.
-            desks.push_back(DeskInput{named.name == named.path ? path : named.name, path, {}});
-        }
+        const std::vector<std::string> paths = expandArgument(named.path);
+        // Each file a pattern matches names itself, unless the argument named them all.
+        std::transform(paths.begin(), paths.end(), std::back_inserter(desks),
+                       [&named](const std::string& path) {
+                           return DeskInput{named.name == named.path ? path : named.name, path, {}};
+                       });
     }
     const std::string encoding(sources.encoding.empty() ? "" : *knownEncoding(sources.encoding));
     for (DeskInput& desk : desks) {
@@ -182,9 +186,9 @@ int main(int argc, char** argv) {
     try {
         std::vector<std::string> arguments = process::arguments(argc, argv);
         std::vector<char*> pointers;
-        for (std::string& argument : arguments) {
-            pointers.push_back(argument.data());
-        }
+        pointers.reserve(arguments.size());
+        std::transform(arguments.begin(), arguments.end(), std::back_inserter(pointers),
+                       [](std::string& argument) { return argument.data(); });
         return run(static_cast<int>(pointers.size()), pointers.data(), console);
     } catch (const std::exception& error) {
         // Out of memory and the like: said plainly, never an abort.

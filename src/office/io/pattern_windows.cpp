@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string_view>
 
@@ -25,7 +26,8 @@ std::vector<std::string> matchesIn(const std::string& folder, std::string_view w
     std::vector<std::string> names;
     WIN32_FIND_DATAW found{};
     const std::wstring pattern = wideOf(folder + std::string(wildcards));
-    HANDLE raw = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    HANDLE raw =
+        ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
     if (raw == INVALID_HANDLE_VALUE) {
         return names;
     }
@@ -53,16 +55,17 @@ std::vector<std::string> expandPattern(const std::string& pattern) {
     while (start < pattern.size() && !paths.empty()) {
         const std::size_t end = std::min(pattern.find_first_of(kSeparators, start), pattern.size());
         const std::string_view part = std::string_view(pattern).substr(start, end - start);
-        const std::string_view separator = std::string_view(pattern).substr(end, end < pattern.size() ? 1 : 0);
+        const std::string_view separator =
+            std::string_view(pattern).substr(end, end < pattern.size() ? 1 : 0);
         std::vector<std::string> next;
         for (const std::string& path : paths) {
             if (!hasWildcards(part)) {
                 next.push_back(path + std::string(part) + std::string(separator));
                 continue;
             }
-            for (const std::string& name : matchesIn(path, part, !separator.empty())) {
-                next.push_back(path + name + std::string(separator));
-            }
+            const std::vector<std::string> names = matchesIn(path, part, !separator.empty());
+            std::transform(names.begin(), names.end(), std::back_inserter(next),
+                           [&](const std::string& name) { return path + name + std::string(separator); });
         }
         paths = std::move(next);
         start = end + 1;
