@@ -13,7 +13,7 @@ namespace {
 
 class Rerender final : public profiledesk::ScanListener {
 public:
-    void onRecord(const profiledesk::StoredRecord& record) override {
+    bool onRecord(const profiledesk::StoredRecord& record) override {
         profiledesk::FieldValues values;
         for (std::size_t i = 1; i < profiledesk::kFieldCount; ++i) {
             values.at(i) = record.field(static_cast<profiledesk::Field>(i));
@@ -23,6 +23,7 @@ public:
         if (rendered_ != record.text || record.number != ++records_) {
             std::abort();
         }
+        return true;
     }
     void onProblem(const profiledesk::ScanProblem& problem) override {
         if (problem.line == 0 || problem.what.empty()) {

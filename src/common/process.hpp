@@ -21,6 +21,10 @@ void prepare(Output output);
 // code page, which cannot hold every name, so there they are read again as UTF-16.
 std::vector<std::string> arguments(int argc, char** argv);
 
+// A reader of standard output that goes away (`| head`, `| true`) makes writes fail, to be
+// told, rather than end the run: the desk saves its record whatever its reader does.
+void keepRunningWhenOutputCloses();
+
 // Whether standard output or standard error is a terminal (a console on Windows).
 bool outputIsTerminal();
 bool errorIsTerminal();

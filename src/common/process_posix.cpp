@@ -14,6 +14,8 @@ void prepare(Output /*output*/) {
 
 std::vector<std::string> arguments(int argc, char** argv) { return {argv, argv + argc}; }
 
+void keepRunningWhenOutputCloses() { (void)std::signal(SIGPIPE, SIG_IGN); }
+
 bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 bool errorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -1,15 +1,15 @@
 #include "common/utf8.hpp"
 
-namespace profiledesk::office {
+namespace profiledesk {
 
-std::size_t utf8CharacterLength(std::string_view text) {
+Utf8Piece utf8PieceAt(std::string_view text) {
     if (text.empty()) {
-        return 0;
+        return {};
     }
     const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
     if (lead < 0x80) {
-        return 1;
+        return {1, true};
     }
     std::size_t length = 0;
     unsigned char low = 0x80;   // the bounds of the second byte rule out overlong forms,
@@ -25,28 +25,27 @@ std::size_t utf8CharacterLength(std::string_view text) {
         low = lead == 0xF0 ? 0x90 : 0x80;
         high = lead == 0xF4 ? 0x8F : 0xBF;
     } else {
-        return 0;
+        return {1, false};
     }
-    if (text.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
+    std::size_t valid = 1;
+    for (; valid < length && valid < text.size(); ++valid) {
+        const bool second = valid == 1;
+        if (byte(valid) < (second ? low : 0x80) || byte(valid) > (second ? high : 0xBF)) {
+            break;
         }
     }
-    return length;
+    return {valid, valid == length};
 }
 
 bool isUtf8(std::string_view text) {
     while (!text.empty()) {
-        const std::size_t length = utf8CharacterLength(text);
-        if (length == 0) {
+        const Utf8Piece piece = utf8PieceAt(text);
+        if (!piece.whole) {
             return false;
         }
-        text.remove_prefix(length);
+        text.remove_prefix(piece.length);
     }
     return true;
 }
 
-}  // namespace profiledesk::office
+}  // namespace profiledesk

@@ -1,50 +1,68 @@
 #include "office/commands.hpp"
 
-#include <cerrno>
-#include <charconv>
-#include <cstring>
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "common/output_watch.hpp"
 
 namespace profiledesk::office {
 
-std::optional<int> parseDay(const std::string& text) {
-    // Exactly YYYY-MM-DD.
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
-        return std::nullopt;
-    }
-    const auto number = [&text](std::size_t from, std::size_t length) -> std::optional<int> {
-        int value = 0;
-        const char* first = text.data() + from;
-        const auto [end, error] = std::from_chars(first, first + length, value);
-        if (error != std::errc{} || end != first + length) {
-            return std::nullopt;
-        }
-        return value;
-    };
-    const std::optional<int> year = number(0, 4);
-    const std::optional<int> month = number(5, 2);
-    const std::optional<int> day = number(8, 2);
-    if (!year || !month || !day || *month < 1 || *month > 12 || *day < 1) {
-        return std::nullopt;
-    }
-    const bool leap = (*year % 4 == 0 && *year % 100 != 0) || *year % 400 == 0;
-    constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const int last = kDays.at(static_cast<std::size_t>(*month - 1)) + (*month == 2 && leap ? 1 : 0);
-    if (*day > last) {
-        return std::nullopt;
-    }
-    return *year * 10000 + *month * 100 + *day;
+namespace {
+
+// The whole line in one write: stderr is unbuffered, and two runs sharing it would otherwise
+// splice their lines.
+void writeLine(std::ostream& out, const std::string& line) {
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
+}  // namespace
+
 void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std::string_view what) {
-    out << file;
+    std::string text(file);
     if (line > 0) {
-        out << ':' << line;
+        text.append(":").append(std::to_string(line));
     }
-    out << ": " << what << '\n';
+    text.append(": ").append(what).append("\n");
+    writeLine(out, text);
+}
+
+void ProblemTeller::tell(std::string_view file, std::size_t line, std::string_view what,
+                         std::string_view kind) {
+    const std::string_view sort = kind.empty() ? what : kind;
+    auto found =
+        std::find_if(kinds_.begin(), kinds_.end(), [sort](const auto& told) { return told.first == sort; });
+    if (found == kinds_.end()) {
+        found = kinds_.emplace(kinds_.end(), std::string(sort), 0);
+    }
+    if (all_ || ++found->second <= kProblemsInFull) {
+        tellProblem(out_, file, line, what);
+    }
+}
+
+void ProblemTeller::endFile(std::string_view file) {
+    for (const auto& [kind, count] : kinds_) {
+        if (count > kProblemsInFull) {
+            tellProblem(out_, file, 0,
+                        std::to_string(count - kProblemsInFull) + " more of this kind: " + kind +
+                            " (--all-problems lists them all)");
+        }
+    }
+    kinds_.clear();
+}
+
+std::size_t lineOf(const StoredRecord& record, std::string_view value) {
+    const std::string_view text = record.text;
+    if (std::less<>()(value.data(), text.data()) || std::less<>()(text.data() + text.size(), value.data())) {
+        return 0;  // not the record's own: the whole file is concerned
+    }
+    const auto before = static_cast<std::ptrdiff_t>(value.data() - text.data());
+    return record.firstLine +
+           static_cast<std::size_t>(std::count(record.text.begin(), record.text.begin() + before, '\n'));
 }
 
 void tellError(Streams& console, const std::string& message) {
-    console.err << "profiledesk-records: " << message << std::endl;
+    writeLine(console.err, "profiledesk-records: " + message + "\n");
 }
 
 bool tellIfOutputFailed(Streams& console) {
@@ -52,10 +70,7 @@ bool tellIfOutputFailed(Streams& console) {
     if (console.out) {
         return false;
     }
-    // The stream keeps no reason; the failed write's errno is still the last one set.
-    const int error = errno;
-    tellError(console, "could not write to standard output" +
-                           (error != 0 ? ": " + std::string(std::strerror(error)) : std::string()));
+    tellError(console, outputFailure(console.out));
     return true;
 }
 

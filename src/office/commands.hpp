@@ -4,12 +4,15 @@
 // returns the exit status: 0 all well, 1 problems in the files or a failure, 2 a usage error.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "common/day.hpp"
 #include "office/io/desk_input.hpp"
 #include "record/record_scanner.hpp"
 
@@ -19,27 +22,26 @@ namespace profiledesk::office {
 struct Streams {
     std::ostream& out;
     std::ostream& err;
-    bool errIsTerminal = false;  // progress is shown only there
+    bool errIsTerminal = false;                       // progress is shown only there
+    std::size_t maxLineBytes = kDefaultMaxLineBytes;  // the longest line a record file may have
+    bool allProblems = false;  // every problem in full, not only the first of each kind
 };
 
 // The days a record must have been entered on, inclusive; either end may be open.
 struct DateRange {
-    std::optional<int> from;  // as 20261206
-    std::optional<int> to;
+    std::optional<Day> from;
+    std::optional<Day> to;
 
     [[nodiscard]] bool contains(const EnteredAt& at) const {
-        const int day = at.year * 10000 + at.month * 100 + at.day;
-        return (!from || day >= *from) && (!to || day <= *to);
+        return (!from || at.date >= *from) && (!to || at.date <= *to);
     }
 };
-
-// "2026-12-06" as 20261206, if it is a real day.
-std::optional<int> parseDay(const std::string& text);
 
 int runCheck(const std::vector<DeskInput>& desks, Streams& console);
 
 struct ExportOptions {
-    std::string format = "csv";  // or "jsonl"
+    std::string format = "csv";   // or "jsonl"
+    bool forSpreadsheet = false;  // CSV with a byte-order mark, and no cell read as a formula
     DateRange dates;
     std::string output;  // empty: standard output
     std::vector<DeskInput> desks;
@@ -70,7 +72,32 @@ void tellError(Streams& console, const std::string& message);
 // returns true.
 bool tellIfOutputFailed(Streams& console);
 
-// "FILE:LINE: what is wrong", on a line of its own; a line of 0 concerns the whole file.
+// "FILE:LINE: what is wrong", on a line of its own written at once; a line of 0 concerns the
+// whole file.
 void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std::string_view what);
+
+// Tells the problems of one file: the first kProblemsInFull of each kind in full, then, at the
+// file's end, how many more of that kind there were, unless every one is asked for. A file
+// from a Windows desk would otherwise tell every line of it on every run.
+class ProblemTeller {
+public:
+    static constexpr std::uint64_t kProblemsInFull = 10;
+
+    ProblemTeller(std::ostream& out, bool all) : out_(out), all_(all) {}
+
+    // An empty kind is the message's own.
+    void tell(std::string_view file, std::size_t line, std::string_view what, std::string_view kind = {});
+    // The count of what was not told in full, one line per kind; the next file starts afresh.
+    void endFile(std::string_view file);
+
+private:
+    std::ostream& out_;
+    bool all_;
+    std::vector<std::pair<std::string, std::uint64_t>> kinds_;  // in the order first met
+};
+
+// The line of the file that holds `value`, a part of the record's text; 0 for a value from
+// elsewhere (the file's name).
+std::size_t lineOf(const StoredRecord& record, std::string_view value);
 
 }  // namespace profiledesk::office

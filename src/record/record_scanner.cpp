@@ -2,13 +2,25 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "common/visible.hpp"
 #include "record/clock_snapshot.hpp"
 
 namespace profiledesk {
+
+namespace {
+
+// The sorts of problem, each told with its particulars after it.
+constexpr std::string_view kCutShort = "a record cut short";
+constexpr std::string_view kNotANumber = "a figure that is not a number";
+constexpr std::string_view kUnreadableTime = "a time and date that cannot be read";
+constexpr std::string_view kOverlong = "lines too long";
+
+}  // namespace
 
 std::optional<double> parseFigure(std::string_view text) {
     if (text.empty() || text.size() > 64) {
@@ -65,14 +77,18 @@ bool readEnteredAt(const StoredRecord& record, EnteredAt& at) {
     const std::optional<int> day = parseWhole(record.field(Field::dayOfMonth));
     const std::optional<int> month = monthNumber(record.field(Field::monthName));
     const std::optional<int> year = parseWhole(record.field(Field::year));
-    // Four-digit years only: entered_at is written as ISO 8601 without an expanded year, and
-    // the days are compared as YYYYMMDD numbers.
+    // Four-digit years only: entered_at is written as ISO 8601 without an expanded year.
     if (!day || !month || !year || *day < 1 || *day > 31 || *year < 0 || *year > 9999) {
         return false;
     }
-    at.day = *day;
-    at.month = *month + 1;
-    at.year = *year;
+    // A day the month does not have (31 February, 29 February of a common year) is no date.
+    const std::chrono::year_month_day date{std::chrono::year{*year},
+                                           std::chrono::month{static_cast<unsigned int>(*month + 1)},
+                                           std::chrono::day{static_cast<unsigned int>(*day)}};
+    if (!date.ok()) {
+        return false;
+    }
+    at.date = Day(*year, *month + 1, *day);
     return readTimeSentence(record.field(Field::timeText), at);
 }
 
@@ -119,14 +135,21 @@ constexpr std::array<Field, 4> kFigures{Field::yearsAhead, Field::ageAfterYears,
 }  // namespace
 
 void RecordScanner::feed(std::string_view bytes) {
-    while (!bytes.empty()) {
+    if (atStart_) {
+        bytes = skipByteOrderMark(bytes);
+    }
+    while (!bytes.empty() && !stopped_) {
         const void* found = std::memchr(bytes.data(), '\n', bytes.size());
         if (found == nullptr) {
-            partial_.append(bytes);
+            holdPartial(bytes);
             return;
         }
         const auto length = static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
-        if (partial_.empty()) {
+        const std::string_view end = length > 0 ? bytes.substr(0, length) : std::string_view(partial_);
+        const std::size_t lineBytes = partial_.size() + length - (end.ends_with('\r') ? 1 : 0);
+        if (overlong_ || lineBytes > maxLineBytes_) {
+            endOverlongLine();
+        } else if (partial_.empty()) {
             takeLine(bytes.substr(0, length), true);
         } else {
             partial_.append(bytes.substr(0, length));
@@ -138,15 +161,66 @@ void RecordScanner::feed(std::string_view bytes) {
 }
 
 void RecordScanner::finish() {
-    if (!partial_.empty()) {
+    if (stopped_) {
+        return;
+    }
+    if (atStart_) {
+        // A file of fewer bytes than a byte-order mark, which began like one.
+        atStart_ = false;
+        partial_.assign(kByteOrderMark.substr(0, markMatched_));
+    }
+    if (overlong_ || partial_.size() > maxLineBytes_) {
+        endOverlongLine();
+    } else if (!partial_.empty()) {
         const std::string last = std::exchange(partial_, {});
         takeLine(last, false);
     }
     if (recordLines_ > 0) {
-        report(record_.firstLine, "a record cut short (" + std::to_string(recordLines_) + " of 30 lines)");
+        report(record_.firstLine,
+               std::string(kCutShort) + " (" + std::to_string(recordLines_) + " of 30 lines)", kCutShort);
         recordLines_ = 0;
     }
     flushStray();
+}
+
+std::string_view RecordScanner::skipByteOrderMark(std::string_view bytes) {
+    // Matched byte by byte, as a piece may end part-way through the mark.
+    while (!bytes.empty() && markMatched_ < kByteOrderMark.size()) {
+        if (bytes.front() != kByteOrderMark[markMatched_]) {
+            atStart_ = false;
+            partial_.assign(kByteOrderMark.substr(0, markMatched_));  // not a mark: ordinary bytes
+            return bytes;
+        }
+        ++markMatched_;
+        bytes.remove_prefix(1);
+    }
+    atStart_ = markMatched_ < kByteOrderMark.size();
+    return bytes;
+}
+
+void RecordScanner::holdPartial(std::string_view bytes) {
+    // One byte over the limit is room for the CR of a CRLF line end.
+    if (overlong_ || partial_.size() + bytes.size() > maxLineBytes_ + 1) {
+        overlong_ = true;
+        partial_.clear();
+        partial_.shrink_to_fit();
+        return;
+    }
+    partial_.append(bytes);
+}
+
+void RecordScanner::endOverlongLine() {
+    // Never held whole: it breaks off the record it stands in, and is told on its own.
+    ++lineNumber_;
+    overlong_ = false;
+    partial_.clear();
+    if (recordLines_ > 0) {
+        report(record_.firstLine,
+               std::string(kCutShort) + " (" + std::to_string(recordLines_) + " of 30 lines)", kCutShort);
+        recordLines_ = 0;
+    }
+    flushStray();
+    report(lineNumber_, "a line of more than " + std::to_string(maxLineBytes_) + " bytes", kOverlong);
 }
 
 void RecordScanner::takeLine(std::string_view line, bool ended) {
@@ -175,7 +249,8 @@ void RecordScanner::takeLine(std::string_view line, bool ended) {
         if (recordLines_ > 0) {
             // A new record began before the last one was whole.
             report(brokenRecordFrom,
-                   "a record cut short (" + std::to_string(brokenRecordLines) + " of 30 lines)");
+                   std::string(kCutShort) + " (" + std::to_string(brokenRecordLines) + " of 30 lines)",
+                   kCutShort);
         } else {
             strayFrom_ = brokenRecordFrom;
             strayLines_ = brokenRecordLines + 1;
@@ -230,10 +305,10 @@ void RecordScanner::endRecord() {
     recordLines_ = 0;
     lineStarts_.at(kRecordLines) = record_.text.size();
     if (const std::optional<ScanProblem> problem = checkRecord()) {
-        report(problem->line, problem->what);
+        report(problem->line, problem->what, problem->kind);
     } else {
         record_.number = ++records_;
-        listener_.onRecord(record_);
+        stopped_ = !listener_.onRecord(record_);
     }
     // Kept by swapping, not copying: the next record's first line replaces the text anyway.
     std::swap(last_.text, record_.text);
@@ -247,12 +322,12 @@ std::optional<ScanProblem> RecordScanner::checkRecord() {
         const std::string_view text = record_.field(figure);
         if (!parseFigure(text)) {
             return ScanProblem{record_.firstLine + lineOf(record_, figure),
-                               "a figure that is not a number ('" + std::string(text) + "')"};
+                               std::string(kNotANumber) + " ('" + makeVisible(text) + "')", kNotANumber};
         }
     }
     if (!readEnteredAt(record_, record_.enteredAt)) {
-        return ScanProblem{record_.firstLine + lineOf(record_, Field::timeText),
-                           "a time and date that cannot be read"};
+        return ScanProblem{record_.firstLine + lineOf(record_, Field::timeText), std::string(kUnreadableTime),
+                           kUnreadableTime};
     }
     return std::nullopt;
 }
@@ -269,12 +344,12 @@ void RecordScanner::flushStray() {
     const std::size_t from = strayFrom_;
     strayLines_ = 0;
     brokenAt_ = 0;
-    report(from, std::move(what));
+    report(from, std::move(what), "lines that belong to no record");
 }
 
-void RecordScanner::report(std::size_t line, std::string what) {
+void RecordScanner::report(std::size_t line, std::string what, std::string_view kind) {
     ++problems_;
-    listener_.onProblem(ScanProblem{line, std::move(what)});
+    listener_.onProblem(ScanProblem{line, std::move(what), kind});
 }
 
 }  // namespace profiledesk

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "common/output_watch.hpp"
 #include "common/process.hpp"
 #include "run/console.hpp"
 #include "run/session.hpp"
@@ -11,8 +12,11 @@
 int main() {
     using namespace profiledesk;
     process::prepare(process::Output::text);
+    process::keepRunningWhenOutputCloses();
     // One buffered writer for all output, flushed line by line where the program says so.
     std::ios::sync_with_stdio(false);
+    // A failed write to the reader is told with its reason at the end; the record is saved anyway.
+    const OutputWatch watch(std::cout);
 
     std::tm local{};
     RunContext run{

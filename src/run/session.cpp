@@ -1,5 +1,6 @@
 #include "run/session.hpp"
 
+#include "common/output_watch.hpp"
 #include "guidance/guidance.hpp"
 #include "notices/maker_details.hpp"
 #include "run/clock_line.hpp"
@@ -42,7 +43,7 @@ int runSession(RunContext& run, const std::function<void()>& waitForKey) {
     out << " " << std::endl;
     out << " ........> Kindly Press Any Key To Continue <........ " << std::endl;
     if (!out) {
-        run.failures.push_back(Status::failure("could not write to standard output"));
+        run.failures.push_back(Status::failure(outputFailure(out)));
     }
     tellFailures(run);
     waitForKey();

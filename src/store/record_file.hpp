@@ -59,4 +59,13 @@ private:
     std::uint64_t remaining_ = 0;
 };
 
+// Creates an empty file at `path`, which must not exist yet: readable by its owner alone when
+// `privately`, else with mode 0666 less the umask. A failure gives the system's reason.
+Status createEmpty(const std::string& path, bool privately);
+
+// Puts the file at `partial` in the place of `target`, in the same folder, durably: its bytes
+// reach the disk before the rename, and the folder after it. Where `target` exists, the file
+// first takes its mode, and its owner and group where the user may give them.
+Status replaceDurably(const std::string& partial, const std::string& target);
+
 }  // namespace profiledesk

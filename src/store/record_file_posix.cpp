@@ -241,4 +241,69 @@ FilePrimitives& platformFiles() {
     return files;
 }
 
+namespace {
+
+// Closes its descriptor when it goes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            (void)::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor(Descriptor&&) = delete;
+    Descriptor& operator=(Descriptor&&) = delete;
+    [[nodiscard]] int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+Status systemFailure(const std::string& what, const std::string& path, int error) {
+    const SystemError failed = errorOf(error);
+    return Status::failure(failed.code, what, path, failed.reason);
+}
+
+}  // namespace
+
+Status createEmpty(const std::string& path, bool privately) {
+    const Descriptor made(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privately ? 0600 : 0666));
+    if (made.get() < 0) {
+        return systemFailure("could not create", path, errno);
+    }
+    return Status::ok();
+}
+
+Status replaceDurably(const std::string& partial, const std::string& target) {
+    const Descriptor file(::open(partial.c_str(), O_WRONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        return systemFailure("could not open", partial, errno);
+    }
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        // Owner first: a change of owner clears the set-user-ID bits that the mode may give.
+        if (::fchown(file.get(), old.st_uid, old.st_gid) != 0) {
+            (void)::fchown(file.get(), static_cast<uid_t>(-1), old.st_gid);  // a group of the user's own
+        }
+        if (::fchmod(file.get(), old.st_mode & 07777) != 0) {
+            return systemFailure("could not set the mode of", partial, errno);
+        }
+    }
+    if (!syncAll(file.get())) {
+        return systemFailure("could not write", partial, errno);
+    }
+    if (::rename(partial.c_str(), target.c_str()) != 0) {
+        return systemFailure("could not replace", target, errno);
+    }
+    const SystemError folder = platformFiles().syncFolderOf(target);
+    if (folder.failed()) {
+        return Status::failure(folder.code, "could not write the folder of", target, folder.reason);
+    }
+    return Status::ok();
+}
+
 }  // namespace profiledesk

@@ -174,4 +174,65 @@ FilePrimitives& platformFiles() {
     return files;
 }
 
+namespace {
+
+// Closes its descriptor when it goes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            (void)::_close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor(Descriptor&&) = delete;
+    Descriptor& operator=(Descriptor&&) = delete;
+    [[nodiscard]] int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+Status errnoFailure(const std::string& what, const std::string& path, int error) {
+    const SystemError failed = errnoError(error);
+    return Status::failure(failed.code, what, path, failed.reason);
+}
+
+Status windowsFailure(const std::string& what, const std::string& path, DWORD error) {
+    const SystemError failed = windowsError(error);
+    return Status::failure(failed.code, what, path, failed.reason);
+}
+
+}  // namespace
+
+Status createEmpty(const std::string& path, bool /*privately*/) {
+    // The folder's inherited access rights decide who may read it, as for any new file.
+    const Descriptor made(
+        ::_wopen(wideOf(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE));
+    if (made.get() < 0) {
+        return errnoFailure("could not create", path, errno);
+    }
+    return Status::ok();
+}
+
+Status replaceDurably(const std::string& partial, const std::string& target) {
+    {
+        const Descriptor file(::_wopen(wideOf(partial).c_str(), _O_WRONLY | _O_BINARY));
+        if (file.get() < 0) {
+            return errnoFailure("could not open", partial, errno);
+        }
+        if (::FlushFileBuffers(handleOf(file.get())) == 0) {
+            return windowsFailure("could not write", partial, ::GetLastError());
+        }
+    }
+    // Write-through: the move is on the disk when this returns; folders need no sync here.
+    if (::MoveFileExW(wideOf(partial).c_str(), wideOf(target).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        return windowsFailure("could not replace", target, ::GetLastError());
+    }
+    return Status::ok();
+}
+
 }  // namespace profiledesk

@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/visible.hpp"
 #include "store/record_file.hpp"
 #include "store/record_store.hpp"
 
@@ -10,24 +11,6 @@ namespace profiledesk {
 namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{128} * 1024;
-
-// Control characters other than tab and the line end, and DEL, as ^X: shown raw they could
-// retitle the window, move the cursor or forge lines on the reader's terminal.
-void writeVisible(std::ostream& out, std::string_view bytes) {
-    std::size_t plainFrom = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        const bool control = (byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7f;
-        if (!control) {
-            continue;
-        }
-        out.write(bytes.data() + plainFrom, static_cast<std::streamsize>(i - plainFrom));
-        out.put('^');
-        out.put(byte == 0x7f ? '?' : static_cast<char>(byte + 0x40));
-        plainFrom = i + 1;
-    }
-    out.write(bytes.data() + plainFrom, static_cast<std::streamsize>(bytes.size() - plainFrom));
-}
 
 }  // namespace
 
@@ -57,6 +40,9 @@ Status listRecords(const std::string& path, const ListingTarget& target) {
     const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
     // A failed write (a full disk, a file-size limit) ends the listing; the stream's state
     // tells the caller, which reports it once.
+    // On a terminal, controls are shown visibly (stored text must not drive it), and a byte
+    // that may begin one is held back until the next piece says what it is.
+    std::string held;
     while (target.out) {
         const std::size_t got = reader.read(buffer.get(), kBufferSize);
         if (got == 0) {
@@ -64,12 +50,16 @@ Status listRecords(const std::string& path, const ListingTarget& target) {
         }
         const std::string_view chunk(buffer.get(), got);
         if (target.isTerminal) {
-            writeVisible(target.out, chunk);
+            held.append(chunk);
+            const std::size_t keep = unfinishedControl(held);
+            target.out << makeVisible(std::string_view(held).substr(0, held.size() - keep), true);
+            held.erase(0, held.size() - keep);
         } else {
             target.out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         }
         endsWithNewline = chunk.back() == '\n';
     }
+    target.out << makeVisible(held, true);
     // Every line is shown with its line end, the last one too.
     if (!endsWithNewline) {
         target.out << '\n';

@@ -149,7 +149,7 @@ class Loading(unittest.TestCase):
         nul = RECORDS[1].replace(b"Ama1", b"Ko\x00fi")
         path = write("kofi.dat", RECORDS[0], kofi, nul)
         hint = path.encode() + b": not UTF-8 (a Windows desk? try --encoding CP1252)\n"
-        nul_told = path.encode() + b":61: a NUL byte, stored as U+FFFD\n"
+        nul_told = path.encode() + b":67: a NUL byte, stored as U+FFFD\n"
         for db, encoding, args, stored, err in (
                 ("unicode", "UTF8", [], "4b6f6669efbfbd5c01", hint + nul_told),
                 ("bytes", "SQL_ASCII", [], "4b6f6669efbfbd5c01", hint + nul_told),
@@ -198,6 +198,17 @@ class Loading(unittest.TestCase):
         self.assertEqual(SERVER.sql("SELECT count(*), sum(length(street)) FROM records", "wide"),
                          [["5000", str(5000 * 2000)]])
 
+    def test_a_clerk_with_only_select_and_insert_adds_to_a_table_made_by_another(self):
+        into = new_database("shared")
+        self.assertEqual(collate(into, write("first.dat", *RECORDS[:2])).stdout,
+                         b"2 added, 0 already present, 0 problems\n")
+        SERVER.sql(f"CREATE ROLE clerk LOGIN PASSWORD '{PASSWORD}'")
+        SERVER.sql("GRANT SELECT, INSERT ON records TO clerk", "shared")
+        result = collate(SERVER.uri("clerk", "shared"), write("more.dat", *RECORDS[:4]))
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, b"2 added, 2 already present, 0 problems\n", b""))
+        self.assertEqual(SERVER.sql("SELECT count(*) FROM records", "shared"), [["4"]])
+
 
 class Failures(unittest.TestCase):
     def assertOneLineFailure(self, result, server, reason):
@@ -226,6 +237,14 @@ class Failures(unittest.TestCase):
                                   "No such file or directory")
         os.rmdir(nowhere)
         self.assertEqual(SERVER.sql("SELECT to_regclass('records') IS NULL", "guarded"), [["t"]])
+
+    def test_a_database_that_cannot_hold_every_answer_is_refused_before_reading(self):
+        for db, encoding in (("western", "LATIN1"), ("cyrillic", "WIN1251")):
+            into = new_database(db, encoding)
+            result = collate(into, write("plain.dat", RECORDS[0]), "missing.dat")
+            self.assertOneLineFailure(result, into, f"the database's encoding is {encoding}, .*createdb "
+                                      "--encoding=UTF8 --template=template0")
+            self.assertEqual(SERVER.sql("SELECT to_regclass('records') IS NULL", db), [["t"]])
 
     def test_server_stopped_mid_run_leaves_the_table_as_it_was(self):
         into = new_database("crash")

@@ -260,6 +260,49 @@ class Collate(unittest.TestCase):
         db = os.path.realpath(self.db)
         self.assertLessEqual({db, db + "-journal"}, synced)
 
+    def test_a_records_table_made_elsewhere_needs_a_unique_key_and_its_constraints_fail_the_run(self):
+        self.assert_collated(self.collate(self.write("a.dat", self.ann)), 1, 0)
+        schema = self.query("SELECT sql FROM sqlite_master WHERE name = 'records'")
+        self.assertIn("record_key TEXT NOT NULL UNIQUE", schema)
+
+        # The same columns, but nothing keeps a key from coming twice.
+        loose = schema.replace("record_key TEXT NOT NULL UNIQUE", "record_key TEXT NOT NULL")
+        self.query(f"DROP TABLE records; {loose}")
+        with open(self.db, "rb") as f:
+            before = hashlib.sha256(f.read()).hexdigest()
+        self.assert_refused(self.collate("a.dat"), "the records table has no UNIQUE constraint on record_key "
+                            "alone; give it one, or collate into another file", before)
+        self.query("CREATE UNIQUE INDEX by_name_and_key ON records (first_name, record_key)")
+        with open(self.db, "rb") as f:
+            before = hashlib.sha256(f.read()).hexdigest()
+        self.assert_refused(self.collate("a.dat"), "the records table has no UNIQUE constraint on record_key "
+                            "alone; give it one, or collate into another file", before)
+
+        # A key made unique by an index of its own is enough; a CHECK that a record breaks fails
+        # the whole run instead of counting the record as already there.
+        strict = schema.replace("record_key TEXT NOT NULL UNIQUE)",
+                                "record_key TEXT NOT NULL, CHECK (first_name <> 'Ben'))")
+        self.query(f"DROP TABLE records; {strict}; CREATE UNIQUE INDEX keys ON records (record_key)")
+        self.write("b.dat", self.ann, self.ben)
+        result = self.collate("b.dat")
+        self.assertEqual((result.returncode, result.stdout), (1, b""))
+        self.assertRegex(result.stderr.decode(), r"\Aprofiledesk-records: office\.db: CHECK constraint failed[^\n]*\n\Z")
+        self.assertEqual(self.query("SELECT count(*) FROM records"), "0\n")
+        self.assert_collated(self.collate(self.write("c.dat", self.ann, self.cy)), 2, 0)
+        self.assert_collated(self.collate("c.dat"), 0, 2)
+
+    def test_a_database_that_does_not_last_is_refused_and_a_file_name_with_an_equals_sign_is_a_file(self):
+        self.write("a.dat", self.ann)
+        for into in (":memory:", "", "file::memory:", "file:office.db?mode=memory"):
+            result = self.collate("a.dat", into=into)
+            self.assertEqual((result.returncode, result.stdout, result.stderr.decode()),
+                             (2, b"", f"profiledesk-records: --into '{into}' names a database that is gone when "
+                              "the run ends; name a file\n"), into)
+        self.assertEqual(os.listdir(self.dir), ["a.dat"])
+        self.db = self.path("office=2026.db")
+        self.assert_collated(self.collate("a.dat", into="office=2026.db"), 1, 0)
+        self.assertEqual(self.query("SELECT first_name FROM records"), "Ann\n")
+
     def test_the_database_may_not_be_one_of_the_files(self):
         self.write("a.dat", self.ann)
         result = self.collate("a.dat", into="./a.dat")

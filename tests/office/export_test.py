@@ -8,6 +8,7 @@ import csv
 import io
 import json
 import os
+import re
 import resource
 import subprocess
 import sys
@@ -156,6 +157,61 @@ class Export(unittest.TestCase):
         done = export(self.folder, "--format", "jsonl", "datas.dat")
         self.assertEqual(done.stderr, b"datas.dat: not UTF-8 (a Windows desk? try --encoding CP1252)\n")
 
+    def flood(self):
+        """25 records with an answer not UTF-8 on their 8th line, each followed by a stray line."""
+        enter(self.folder, ADA.replace("Lon,don", "K\xf6ln").encode("latin-1"), "2026-12-08 09:00:00")
+        with open(self.path("datas.dat"), "rb") as f:
+            record = b"".join(f.read().splitlines(keepends=True)[60:])
+        with open(self.path("flood.dat"), "wb") as f:
+            f.write((record + b"stray\n") * 25)
+        not_utf8 = [f"flood.dat:{31 * k + 8}: not UTF-8\n" for k in range(25)]
+        stray = [f"flood.dat:{31 * k + 31}: 1 line that belongs to no record\n" for k in range(25)]
+        return not_utf8, stray
+
+    def test_each_kind_of_problem_is_told_ten_times_a_file_then_counted_in_every_command(self):
+        not_utf8, stray = self.flood()
+        more = "flood.dat: 15 more of this kind: {} (--all-problems lists them all)\n"
+        both = "".join(a + b for a, b in zip(not_utf8[:10], stray[:10]))
+        # With the encoding named, each line not valid in it is a problem of its own kind.
+        jsonl = export(self.folder, "--format", "jsonl", "--encoding", "UTF-8", "flood.dat")
+        self.assertEqual((jsonl.returncode, jsonl.stderr.decode()),
+                         (1, both + more.format("not UTF-8") + more.format("lines that belong to no record")))
+        self.assertEqual(len(jsonl.stdout.splitlines()), 25)
+        # Without it, the file is told once, before its problems.
+        hint = "flood.dat: not UTF-8 (a Windows desk? try --encoding CP1252)\n"
+        strays = hint + "".join(stray[:10]) + more.format("lines that belong to no record")
+        self.assertEqual(export(self.folder, "flood.dat").stderr.decode(), strays)
+        report = tool_status([RECORDS, "report", "flood.dat"], self.folder)
+        self.assertEqual((report[0], report[2].decode()), (1, strays))
+        self.assertEqual(tool_status([RECORDS, "check", "flood.dat", "datas.dat"], self.folder),
+                         (1, (strays + "flood.dat: 25 whole records\n" + hint.replace("flood", "datas") +
+                               "datas.dat: 3 whole records\n").encode(), b""))
+        collate = tool_status([RECORDS, "collate", "--into", "office.db", "flood.dat", "flood.dat"], self.folder)
+        self.assertEqual(collate, (1, b"25 added, 25 already present, 50 problems\n", (strays * 2).encode()))
+
+        everything = export(self.folder, "--format", "jsonl", "--encoding", "UTF-8", "--all-problems", "flood.dat")
+        self.assertEqual(everything.stderr.decode(), "".join(a + b for a, b in zip(not_utf8, stray)))
+        checked = tool_status([RECORDS, "check", "--all-problems", "flood.dat"], self.folder)
+        self.assertEqual(checked[1].decode(), hint + "".join(stray) + "flood.dat: 25 whole records\n")
+
+    def test_each_message_is_one_write(self):
+        self.flood()
+        trace = self.path("trace")
+        # LeakSanitizer cannot run under ptrace, and says so on stderr.
+        asan = os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+        strace = ["env", f"ASAN_OPTIONS={asan}", "strace", "-f", "-qq", "-e", "trace=write", "-e", "signal=none",
+                  "-s", "4096", "-o", trace]
+        for command, count in ((["export", "--format", "jsonl", "--encoding", "UTF-8", "flood.dat", "missing.dat"],
+                                10 + 10 + 2 + 1),
+                               (["collate", "--into", "office.db", "flood.dat"], 1 + 10 + 1)):
+            done = tool_status(strace + [RECORDS, *command], self.folder)
+            self.assertEqual(done[0], 1, done)
+            with open(trace, encoding="ascii") as f:
+                messages = re.findall(r'write\(2, "(.*)", \d+\)', f.read())
+            self.assertEqual(len(messages), count, command)
+            for message in messages:
+                self.assertRegex(message, r"\A[^\\]*(\\[^n][^\\]*)*\\n\Z", command)
+
     def test_days_from_and_to_are_inclusive(self):
         for days, surnames in ((["--from", "2026-12-07"], ["Turing"]), (["--to", "2026-12-06"], ["Lovelace"]),
                                (["--from", "2026-12-06", "--to", "2026-12-07"], ["Lovelace", "Turing"]),
@@ -197,6 +253,20 @@ class Export(unittest.TestCase):
             self.assertEqual(done.stdout, b"", args)
         for leap_day in ("2024-02-29", "2000-02-29"):
             self.assertEqual(export(self.folder, "--from", leap_day, "datas.dat").returncode, 0, leap_day)
+
+    def test_a_missing_or_misspelt_command_lists_the_commands_and_dates_the_wrong_way_round_are_refused(self):
+        listing = b": the commands are check, export, collate or report (profiledesk-records --help tells more)\n"
+        for args, start in (([], b"a command is needed"), (["exprot", "datas.dat"], b"no command 'exprot'"),
+                            (["--colour", "exprot"], b"no command 'exprot'")):
+            done = tool_status([RECORDS, *args], self.folder)
+            self.assertEqual(done, (2, b"", b"profiledesk-records: " + start + listing), args)
+        for command in ("export", "report"):
+            done = tool_status([RECORDS, command, "--from", "2026-12-07", "--to", "2026-12-06", "datas.dat"],
+                               self.folder)
+            self.assertEqual(done, (2, b"", b"profiledesk-records: --from 2026-12-07 is later than --to 2026-12-06\n"),
+                             command)
+        one_day = export(self.folder, "--from", "2026-12-06", "--to", "2026-12-06", "datas.dat")
+        self.assertEqual((one_day.returncode, len(one_day.stdout.splitlines())), (0, 2))
 
     def test_output_file_is_whole_or_absent(self):
         with open(self.path("datas.dat"), "rb") as f:

@@ -69,7 +69,7 @@ expect "a folder as FILE" 'profiledesk-records: north: Is a directory' "$(cat er
 expect "a folder as FILE: the rest" 'south\datas.dat: 1 whole records' "$(cat out)"
 expect "a folder as FILE: status" 1 "$status"
 run export -o north 'south\datas.dat'
-expect "a folder as OUTPUT" 'profiledesk-records: north: Is a directory' "$(cat err)"
+expect "a folder as OUTPUT" 'profiledesk-records: north: is a folder; name a file to write' "$(cat err)"
 run check --desks north
 expect "a folder as the desks file" 'profiledesk-records: north: Is a directory' "$(cat err)"
 

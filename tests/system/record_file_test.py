@@ -249,7 +249,7 @@ class ListingFailures(unittest.TestCase):
             os.close(os.open(self.path, os.O_RDONLY | os.O_NONBLOCK))
             feeder.join(timeout=BOUND)
         self.assertEqual(status, 1)
-        self.assertEqual(stderr, "profiledesk: could not write to standard output\n")
+        self.assertEqual(stderr, "profiledesk: could not write to standard output: File too large\n")
         self.assertEqual(len(shown), OUTPUT_LIMIT)
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
@@ -409,6 +409,47 @@ class ManyDesks(unittest.TestCase):
             expected = sorted(f" Candidate Name :: w{w}r{n} Doe"
                               for w in range(self.WRITERS) for n in range(self.RECORDS_EACH))
             self.assertEqual(names, expected)
+
+
+class ReaderGoesAway(unittest.TestCase):
+    """Whatever the reader of standard output does, the record typed is saved."""
+    RUNS = 20
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.path = os.path.join(self.folder.name, "datas.dat")
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def saved(self):
+        with open(self.path, encoding="utf-8") as f:
+            return len(split_records(f.read()))
+
+    def test_a_reader_gone_before_the_first_line(self):
+        for run in range(self.RUNS):
+            read_end, write_end = os.pipe()
+            os.close(read_end)  # as `| true` does, but every time
+            try:
+                status, stderr = finish(start(self.folder.name, "1 " + ANSWERS, write_end))
+            finally:
+                os.close(write_end)
+            self.assertEqual((status, stderr), (1, "profiledesk: could not write to standard output: Broken pipe\n"))
+            self.assertEqual(self.saved(), run + 1)
+
+    def test_head_takes_three_lines(self):
+        for run in range(self.RUNS):
+            process = subprocess.Popen(
+                ["bash", "-c", '"$0" | head -n 3 > /dev/null; exit "${PIPESTATUS[0]}"', PROGRAM],
+                cwd=self.folder.name, stdin=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
+                preexec_fn=limit_output)
+            process.stdin.write(("1 " + ANSWERS).encode())
+            process.stdin.close()
+            status, stderr = finish(process)
+            # Whether head left before the desk's last line is up to the timing of the run.
+            self.assertIn((status, stderr), [(0, ""), (1, "profiledesk: could not write to standard output: "
+                                                          "Broken pipe\n")])
+            self.assertEqual(self.saved(), run + 1)
 
 
 class ListingOnATerminal(unittest.TestCase):

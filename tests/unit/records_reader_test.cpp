@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/visible.hpp"
 #include "record/record_format.hpp"
 #include "record/record_scanner.hpp"
 #include "test_support.hpp"
@@ -25,7 +26,10 @@ struct Collected {
 
 struct Collector final : ScanListener {
     explicit Collector(Collected& target) : into(target) {}
-    void onRecord(const StoredRecord& record) override { into.records.push_back(record); }
+    bool onRecord(const StoredRecord& record) override {
+        into.records.push_back(record);
+        return true;
+    }
     void onProblem(const ScanProblem& problem) override { into.problems.push_back(problem); }
     Collected& into;
 };
@@ -106,7 +110,8 @@ ClockSnapshot randomClock(std::mt19937& random) {
     std::array<char, 64> time{};
     (void)std::snprintf(time.data(), time.size(), "The Time Now Is :: %02d:%02d%s.", hour, minute,
                         minute % 2 == 0 ? "AM" : "PM");
-    return ClockSnapshot{.dayOfMonth = std::uniform_int_distribution<int>(1, 31)(random),
+    // Days every month has: a later day of a short month is no date.
+    return ClockSnapshot{.dayOfMonth = std::uniform_int_distribution<int>(1, 28)(random),
                          .month = std::uniform_int_distribution<int>(0, 11)(random),
                          .year = std::uniform_int_distribution<int>(1970, 2400)(random),
                          .timeText = time.data()};
@@ -160,9 +165,9 @@ TEST(RecordScanner, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMak
             const double years = *parseFigure(record.field(Field::yearsAhead));
             EXPECT_EQ(years, candidates.at(n).yearsAhead);
             EXPECT_EQ(std::signbit(years), std::signbit(candidates.at(n).yearsAhead));
-            EXPECT_EQ(record.enteredAt.year, clocks.at(n).year);
-            EXPECT_EQ(record.enteredAt.month, clocks.at(n).month + 1);
-            EXPECT_EQ(record.enteredAt.day, clocks.at(n).dayOfMonth);
+            EXPECT_EQ(record.enteredAt.date.year(), clocks.at(n).year);
+            EXPECT_EQ(record.enteredAt.date.month(), clocks.at(n).month + 1);
+            EXPECT_EQ(record.enteredAt.date.day(), clocks.at(n).dayOfMonth);
         }
     }
 }
@@ -211,6 +216,104 @@ TEST(RecordScanner, TellsAFigureThatIsNotANumberOnItsLineAndKeepsTheNextRecord) 
     EXPECT_EQ(read.problems[0].what, "a figure that is not a number ('5x')");
     ASSERT_EQ(read.records.size(), 1U);
     EXPECT_EQ(read.records[0].firstLine, 31U);
+}
+
+TEST(RecordScanner, QuotesAFigureWithItsControlsShownVisibly) {
+    std::mt19937 random = seeded(4);
+    std::string file = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    const std::size_t addition = file.find(" The Addition Of");
+    const std::size_t value = file.find('=', addition) + 2;
+    // A title-setting sequence, then a C1 CSI in UTF-8: neither may reach a terminal whole.
+    file.replace(value, file.find('\n', addition) - value,
+                 "\x1b]0;PWNED\x07\xc2\x9b"
+                 "2J\x7f");
+    const Collected read = scan(file, random);
+    ASSERT_EQ(read.problems.size(), 1U);
+    EXPECT_EQ(read.problems[0].what, "a figure that is not a number ('^[]0;PWNED^G<U+009B>2J^?')");
+}
+
+TEST(Visible, ShowsEveryControlAndKeepsOtherBytesAndLineEndsWhenAsked) {
+    EXPECT_EQ(makeVisible("a\tb\nc\r\x01"), "a^Ib^Jc^M^A");
+    EXPECT_EQ(makeVisible("a\tb\nc\r", true), "a\tb\nc^M");
+    // U+0080 and U+009F are controls; U+00A0 and U+00E9 are not, nor a Latin-1 byte alone.
+    EXPECT_EQ(makeVisible("\xc2\x80\xc2\x9f\xc2\xa0\xc3\xa9\x9b\xc2"),
+              "<U+0080><U+009F>\xc2\xa0\xc3\xa9\x9b\xc2");
+    EXPECT_EQ(unfinishedControl("ab\xc2"), 1U);
+    EXPECT_EQ(unfinishedControl("ab\xc3"), 0U);
+}
+
+TEST(RecordScanner, SkipsAByteOrderMarkAtTheStartOfTheFileOnly) {
+    std::mt19937 random = seeded(8);
+    const std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    const std::string mark = "\xEF\xBB\xBF";
+    for (int round = 0; round < 20; ++round) {  // the mark falls across pieces in some rounds
+        const Collected read = scan(mark + crlf(record) + record, random);
+        EXPECT_TRUE(read.problems.empty());
+        EXPECT_EQ(read.records.size(), 2U);
+    }
+    const Collected second = scan(record + mark + record, random);
+    ASSERT_EQ(second.problems.size(), 1U);
+    EXPECT_EQ(second.problems[0].line, 31U);
+    // Bytes that begin like a mark and are not one are kept.
+    const Collected partly = scan("\xEF\xBBx\n" + record, random);
+    ASSERT_EQ(partly.problems.size(), 1U);
+    EXPECT_EQ(partly.problems[0].what, "1 line that belongs to no record");
+    EXPECT_EQ(partly.records.size(), 1U);
+    EXPECT_EQ(scan("\xEF\xBB", random).problems.size(), 1U);
+}
+
+TEST(RecordScanner, TellsALineOverTheLimitOnItsOwnLineAndReadsOn) {
+    std::mt19937 random = seeded(9);
+    const std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    const std::string tenLines = record.substr(0, record.find(" Enter The Co-ordinator"));
+    for (const bool windows : {false, true}) {
+        Collected read;
+        Collector collector(read);
+        RecordScanner scanner(collector, 200);
+        const std::string before = windows ? crlf(tenLines) : tenLines;
+        scanner.feed(before);
+        for (int piece = 0; piece < 1000; ++piece) {
+            scanner.feed(std::string(997, 'z'));
+        }
+        scanner.feed(windows ? "\r\n" : "\n");
+        scanner.feed(std::string(200, 'y') + (windows ? "\r\n" : "\n"));  // at the limit: no problem
+        scanner.feed(windows ? crlf(record) : record);
+        scanner.feed(std::string(201, 'x'));  // past it, without a line end
+        scanner.finish();
+        ASSERT_EQ(read.problems.size(), 4U);
+        EXPECT_EQ(read.problems[0].line, 1U);
+        EXPECT_EQ(read.problems[0].what, "a record cut short (11 of 30 lines)");
+        EXPECT_EQ(read.problems[1].line, 12U);
+        EXPECT_EQ(read.problems[1].what, "a line of more than 200 bytes");
+        EXPECT_EQ(read.problems[2].line, 13U);
+        EXPECT_EQ(read.problems[2].what, "1 line that belongs to no record");
+        EXPECT_EQ(read.problems[3].line, 44U);
+        EXPECT_EQ(read.problems[3].what, "a line of more than 200 bytes");
+        ASSERT_EQ(read.records.size(), 1U);
+        EXPECT_EQ(read.records[0].firstLine, 14U);
+    }
+}
+
+TEST(RecordScanner, TellsADayTheMonthDoesNotHave) {
+    std::mt19937 random = seeded(10);
+    const CandidateRecord candidate = randomRecord(random);
+    std::string file;
+    for (const auto& [day, month, year] : {std::array{31, 1, 2026}, std::array{29, 1, 2026},
+                                           std::array{31, 3, 2026}, std::array{29, 1, 2024}}) {
+        file += formatRecord(
+            candidate,
+            ClockSnapshot{
+                .dayOfMonth = day, .month = month, .year = year, .timeText = "The Time Now Is :: 11:58AM."},
+            kMakerDetails);
+    }
+    const Collected read = scan(file, random);
+    ASSERT_EQ(read.problems.size(), 3U);
+    for (std::size_t n = 0; n < 3; ++n) {
+        EXPECT_EQ(read.problems[n].line, 30 * n + 25);
+        EXPECT_EQ(read.problems[n].what, "a time and date that cannot be read");
+    }
+    ASSERT_EQ(read.records.size(), 1U);  // 29 February of a leap year is a day
+    EXPECT_EQ(read.records[0].enteredAt.date, Day(2024, 2, 29));
 }
 
 TEST(RecordScanner, TellsARecordBrokenOffByANewOneOrByAStrayLineFromItsFirstLine) {
@@ -285,7 +388,7 @@ TEST(RecordScanner, TellsATimeOrDayOutOfRangeAndAWordWithASpaceIsNoRecord) {
 
 // A line with more after its fixed text, or whose figures disagree with the years ahead an
 // earlier line gave, breaks the record off there: none of it is read as a record.
-TEST(RecordReader, ALineWithTextAfterItsEndOrYearsAheadThatDisagreeBreaksTheRecordOff) {
+TEST(RecordScanner, ALineWithTextAfterItsEndOrYearsAheadThatDisagreeBreaksTheRecordOff) {
     std::mt19937 random = seeded(13);
     CandidateRecord candidate = randomRecord(random);
     candidate.yearsAhead = 5;
@@ -313,6 +416,37 @@ TEST(RecordReader, ALineWithTextAfterItsEndOrYearsAheadThatDisagreeBreaksTheReco
                       "30 lines that belong to no record (a record breaks off at line " +
                           std::to_string(from - 1 + breaksAt) + ")");
         }
+    }
+}
+
+// Stops the scan at the second record it is given.
+struct StopsAtTheSecond final : ScanListener {
+    bool onRecord(const StoredRecord& record) override {
+        records.push_back(record.number);
+        return records.size() < 2;
+    }
+    void onProblem(const ScanProblem& problem) override { problemLines.push_back(problem.line); }
+    std::vector<std::size_t> records;
+    std::vector<std::size_t> problemLines;
+};
+
+TEST(RecordScanner, AListenerThatStopsTheScanHearsNothingMoreOfTheFile) {
+    std::mt19937 random = seeded(13);
+    const std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    // A stray line before the two records, then a stray line, a whole record and a cut one.
+    const std::string file = "stray\n" + record + record + "stray\n" + record + record.substr(0, 200);
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{61}, file.size()}) {
+        StopsAtTheSecond listener;
+        RecordScanner scanner(listener);
+        for (std::size_t at = 0; at < file.size(); at += piece) {
+            scanner.feed(std::string_view(file).substr(at, piece));
+        }
+        scanner.finish();
+        EXPECT_TRUE(scanner.stopped());
+        EXPECT_EQ(listener.records, (std::vector<std::size_t>{1, 2})) << "pieces of " << piece;
+        EXPECT_EQ(listener.problemLines, std::vector<std::size_t>{1}) << "pieces of " << piece;
+        EXPECT_EQ(scanner.wholeRecords(), 2U);
+        EXPECT_EQ(scanner.problems(), 1U);
     }
 }
 

@@ -221,6 +221,18 @@ TEST(RecordListing, ControlCharactersAreShownInCaretNotationOnATerminalOnly) {
     EXPECT_EQ(list(stored, false).shown, stored);
 }
 
+TEST(RecordListing, C1ControlsAreShownOnATerminalEvenAcrossTheBuffersEdge) {
+    // 0xC2 as the buffer's last byte and 0x9B as the next one's first: CSI all the same.
+    std::string stored(128 * 1024 - 1, 'a');
+    stored +=
+        "\xc2\x9b"
+        "2J \xc3\xa9\xc2\xa0\n";
+    const std::string shown = list(stored, true).shown;
+    EXPECT_EQ(shown.substr(stored.size() - 11), "a<U+009B>2J \xc3\xa9\xc2\xa0\n");
+    EXPECT_EQ(list(stored, false).shown, stored);
+    EXPECT_EQ(list("cut \xc2", true).shown, "cut \xc2\n");
+}
+
 TEST(RecordListing, AMissingFileGetsTheMessageWithoutALineEnd) {
     ScratchFolder folder;
     std::ostringstream out;

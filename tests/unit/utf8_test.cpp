@@ -24,7 +24,9 @@ TEST(Utf8Check, TakesEveryWellFormedLengthUpToItsBounds) {
                              Case{"\xEF\xBF\xBF", 3}, Case{"\xF0\x90\x80\x80", 4}, Case{"\xF4\x8F\xBF\xBF", 4},
                              Case{"Caf\xC3\xA9s", 1}}) {
         // clang-format on
-        EXPECT_EQ(utf8CharacterLength(good.bytes), good.firstLength) << testing::PrintToString(good.bytes);
+        const Utf8Piece first = utf8PieceAt(good.bytes);
+        EXPECT_TRUE(first.whole) << testing::PrintToString(good.bytes);
+        EXPECT_EQ(first.length, good.firstLength) << testing::PrintToString(good.bytes);
         EXPECT_TRUE(isUtf8(good.bytes)) << testing::PrintToString(good.bytes);
     }
 }
@@ -46,7 +48,7 @@ TEST(Utf8Check, RefusesEveryIllFormedSequence) {
     });
     // clang-format on
     for (const std::string_view bad : kBad) {
-        EXPECT_EQ(utf8CharacterLength(bad), 0U) << testing::PrintToString(std::string(bad));
+        EXPECT_FALSE(utf8PieceAt(bad).whole) << testing::PrintToString(std::string(bad));
         EXPECT_FALSE(isUtf8(bad)) << testing::PrintToString(std::string(bad));
         const std::string inside = "ok " + std::string(bad) + " ok";
         EXPECT_FALSE(isUtf8(inside)) << testing::PrintToString(inside);

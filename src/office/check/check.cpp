@@ -1,5 +1,6 @@
 #include <string>
 
+#include "common/output_watch.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 
@@ -10,15 +11,15 @@ namespace {
 // Tells each problem as FILE:LINE: what is wrong.
 class CheckListener final : public DeskListener {
 public:
-    CheckListener(std::ostream& out, const std::string& path) : out_(out), path_(path) {}
+    CheckListener(ProblemTeller& teller, const std::string& path) : teller_(teller), path_(path) {}
 
-    void onRecord(const StoredRecord& /*record*/, std::string_view /*stored*/) override {}
+    bool onRecord(const StoredRecord& /*record*/, std::string_view /*stored*/) override { return true; }
     void onProblem(const ScanProblem& problem) override {
-        tellProblem(out_, path_, problem.line, problem.what);
+        teller_.tell(path_, problem.line, problem.what, problem.kind);
     }
 
 private:
-    std::ostream& out_;
+    ProblemTeller& teller_;
     const std::string& path_;
 };
 
@@ -26,11 +27,13 @@ private:
 
 int runCheck(const std::vector<DeskInput>& desks, Streams& console) {
     int status = 0;
+    ProblemTeller teller(console.out, console.allProblems);
     for (const DeskInput& desk : desks) {
         const std::string& path = desk.path;
-        CheckListener told(console.out, path);
+        CheckListener told(teller, path);
         ScanCounts counts;
-        const Status read = scanDeskFile(desk, told, counts);
+        const Status read = scanDeskFile(desk, told, counts, console.maxLineBytes);
+        teller.endFile(path);
         if (!read.isOk()) {
             console.out.flush();
             tellError(console, read.message());

@@ -8,10 +8,13 @@
 #include <exception>
 #include <iostream>
 #include <iterator>
+#include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "common/output_watch.hpp"
 #include "common/process.hpp"
 #include "office/commands.hpp"
 #include "office/io/encoding.hpp"
@@ -23,9 +26,14 @@ using namespace profiledesk::office;
 // A CLI11 check for --from and --to.
 const CLI::Validator kDay(
     [](const std::string& text) {
-        return parseDay(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
+        return profiledesk::Day::parse(text) ? std::string() : "not a day as YYYY-MM-DD: " + text;
     },
     "YYYY-MM-DD");
+
+// Every command reads files, so every command takes this.
+void addAllProblems(CLI::App& command, bool& all) {
+    command.add_flag("--all-problems", all, "tell every problem in full, not only the first 10 of each kind");
+}
 
 void addDates(CLI::App& command, std::string& from, std::string& to) {
     command.add_option("--from", from, "keep records entered on this day or later")->check(kDay);
@@ -88,15 +96,35 @@ std::variant<std::vector<DeskInput>, std::string> desksOf(const DeskSources& sou
     return desks;
 }
 
-DateRange datesOf(const std::string& from, const std::string& to) {
+// The days asked for; nothing, told as a usage error, when they are the wrong way round.
+std::optional<DateRange> datesOf(const std::string& from, const std::string& to, Streams& console) {
     DateRange range;
     if (!from.empty()) {
-        range.from = parseDay(from);
+        range.from = profiledesk::Day::parse(from);
     }
     if (!to.empty()) {
-        range.to = parseDay(to);
+        range.to = profiledesk::Day::parse(to);
+    }
+    if (range.from && range.to && *range.from > *range.to) {
+        tellError(console, "--from " + from + " is later than --to " + to);
+        return std::nullopt;
     }
     return range;
+}
+
+// Without a command, or with a word that is none: the commands there are, and where to read more.
+std::string missingCommand(const CLI::App& app, int argc, char** argv) {
+    std::string names;
+    const std::vector<const CLI::App*> commands = app.get_subcommands([](const CLI::App*) { return true; });
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        names += (i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") + commands[i]->get_name();
+    }
+    const std::span<char*> arguments(argv, static_cast<std::size_t>(argc));
+    const auto word = std::find_if(arguments.begin() + 1, arguments.end(),
+                                   [](const char* argument) { return argument[0] != '-'; });
+    return (word == arguments.end() ? std::string("a command is needed")
+                                    : "no command '" + std::string(*word) + "'") +
+           ": the commands are " + names + " (profiledesk-records --help tells more)";
 }
 
 int run(int argc, char** argv, Streams& console) {
@@ -104,6 +132,11 @@ int run(int argc, char** argv, Streams& console) {
                  "profiledesk-records"};
     app.set_version_flag("--version", std::string("profiledesk-records ") + PROFILEDESK_VERSION);
     app.require_subcommand(1);
+    // Given before or after the command's name, like any option of the command's own.
+    app.fallthrough();
+    app.add_option("--max-line-bytes", console.maxLineBytes,
+                   "the longest line a record file may have; a longer one is a problem (default 65536)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 40));
 
     DeskSources sources;  // only one command is parsed
     CLI::App* check =
@@ -116,6 +149,9 @@ int run(int argc, char** argv, Streams& console) {
     CLI::App* exportCommand = app.add_subcommand("export", "one row per whole record, as CSV or JSON Lines");
     exportCommand->add_option("--format", exported.format, "csv (the default) or jsonl")
         ->check(CLI::IsMember({"csv", "jsonl"}));
+    exportCommand->add_flag("--for-spreadsheet", exported.forSpreadsheet,
+                            "CSV for opening in a spreadsheet: a byte-order mark, and a ' before any cell "
+                            "that would be read as a formula");
     addDates(*exportCommand, exportFrom, exportTo);
     exportCommand->add_option("-o,--output", exported.output, "write here instead of standard output");
     addDesks(*exportCommand, sources);
@@ -139,6 +175,10 @@ int run(int argc, char** argv, Streams& console) {
     report->add_option("--title", reported.title, "the page's title");
     addDesks(*report, sources);
 
+    for (CLI::App* command : {check, exportCommand, collate, report}) {
+        addAllProblems(*command, console.allProblems);
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
@@ -149,7 +189,7 @@ int run(int argc, char** argv, Streams& console) {
         return app.exit(version);
     } catch (const CLI::ParseError& error) {
         // One line, as for any command-line tool; --help tells the rest.
-        tellError(console, error.what());
+        tellError(console, app.get_subcommands().empty() ? missingCommand(app, argc, argv) : error.what());
         return 2;
     }
 
@@ -163,7 +203,15 @@ int run(int argc, char** argv, Streams& console) {
         return runCheck(read, console);
     }
     if (exportCommand->parsed()) {
-        exported.dates = datesOf(exportFrom, exportTo);
+        const std::optional<DateRange> dates = datesOf(exportFrom, exportTo, console);
+        if (!dates) {
+            return 2;
+        }
+        exported.dates = *dates;
+        if (exported.forSpreadsheet && exported.format != "csv") {
+            tellError(console, "--for-spreadsheet: only CSV is for spreadsheets");
+            return 2;
+        }
         exported.desks = std::move(read);
         return runExport(exported, console);
     }
@@ -171,7 +219,11 @@ int run(int argc, char** argv, Streams& console) {
         collated.desks = std::move(read);
         return runCollate(collated, console);
     }
-    reported.dates = datesOf(reportFrom, reportTo);
+    const std::optional<DateRange> dates = datesOf(reportFrom, reportTo, console);
+    if (!dates) {
+        return 2;
+    }
+    reported.dates = *dates;
     reported.desks = std::move(read);
     return runReport(reported, console);
 }
@@ -182,6 +234,7 @@ int main(int argc, char** argv) {
     namespace process = profiledesk::process;
     process::prepare(process::Output::bytes);
     std::ios::sync_with_stdio(false);
+    const profiledesk::OutputWatch watch(std::cout);  // a failed write is told with its reason
     Streams console{std::cout, std::cerr, process::errorIsTerminal()};
     try {
         std::vector<std::string> arguments = process::arguments(argc, argv);

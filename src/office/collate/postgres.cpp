@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/utf8.hpp"
+#include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
 
 namespace profiledesk::office {
@@ -35,29 +36,22 @@ using ConnectionOptions = std::unique_ptr<PQconninfoOption, OptionsFreer>;
 
 // Taken by the run that creates the table, so that two first runs do not both create it.
 constexpr std::string_view kSchemaLock = "SELECT pg_advisory_xact_lock(7236828425061003621)";
+// Taken by a run before its rows go into an existing table.
+constexpr std::string_view kInsertLock = "SELECT pg_advisory_xact_lock(7236828425061003622)";
 
 // Rows go to the server in pieces of this size: small enough that the socket's buffer keeps
 // the server busy while the next piece is read (256 KiB pieces made the two take turns).
 constexpr std::size_t kCopyPiece = std::size_t{32} << 10;
 
-std::string columnList() {
-    std::string list;
-    for (const std::string_view name : kColumnNames) {
-        list.append(name).append(", ");
-    }
-    return list + "record_key";
-}
+// The figures stay text, exactly as the record writes them ("1.52416e+12", "inf"). Keys
+// compare as bytes, whatever the database's locale: quicker, and they are hex.
+constexpr SqlTypes kTypes{"TEXT", "BIGINT", "TEXT", "TEXT COLLATE \"C\" NOT NULL"};
 
-std::string createTableStatement() {
-    std::string statement = "CREATE TABLE IF NOT EXISTS records (";
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
-        // The figures stay text, exactly as the record writes them ("1.52416e+12", "inf").
-        statement.append(kColumnNames.at(i))
-            .append(kColumnKinds.at(i) == ColumnKind::whole ? " BIGINT, " : " TEXT, ");
-    }
-    // Keys compare as bytes, whatever the database's locale: quicker, and they are hex.
-    return statement + "record_key TEXT COLLATE \"C\" NOT NULL)";
-}
+// The table a run's rows wait in when `records` is not its own.
+constexpr std::string_view kIncoming = "incoming";
+
+// "records", or another of the run's tables, for a statement.
+std::string named(std::string_view table) { return std::string(table); }
 
 // One part of a URI, with anything but unreserved characters percent-encoded, so that a
 // socket folder reads as libpq itself would take it ("%2Fvar%2Frun%2Fpostgresql").
@@ -145,18 +139,21 @@ public:
                 done = tableMissing(missing);
             }
             if (done.isOk() && missing) {
-                done = run(createTableStatement());  // its indexes come after the rows
+                // Its indexes come after the rows.
+                done = run("CREATE TABLE IF NOT EXISTS " + named(kRecordsTable) + " " +
+                           columnDefinitions(kTypes));
                 created_ = true;
             }
         }
         // A table made by this run is seen by no one else until it ends: nothing can conflict
         // with the rows, which go straight in. Otherwise they wait in a table of their own.
         if (done.isOk() && !created_) {
-            done = run("CREATE TEMP TABLE incoming (LIKE records) ON COMMIT DROP");
+            done = run("CREATE TEMP TABLE " + named(kIncoming) + " (LIKE " + named(kRecordsTable) +
+                       ") ON COMMIT DROP");
         }
         if (done.isOk()) {
             // Binary: the server reads lengths instead of looking for delimiters and escapes.
-            done = run(std::string("COPY ") + (created_ ? "records" : "incoming") + " (" + columnList() +
+            done = run("COPY " + named(created_ ? kRecordsTable : kIncoming) + " (" + columnList() +
                            ") FROM STDIN (FORMAT binary)",
                        PGRES_COPY_IN);
         }
@@ -168,25 +165,25 @@ public:
     }
 
     Status add(const Row& row, std::string_view key) override {
-        note_.clear();
+        notes_.clear();
         appendNumber(std::uint16_t{kColumnCount + 1});
         for (std::size_t i = 0; i < kColumnCount; ++i) {
-            if (kColumnKinds.at(i) == ColumnKind::whole) {
+            if (kColumns.at(i).kind == ColumnKind::whole) {
                 std::uint64_t number = 0;
                 std::from_chars(row.values.at(i).data(), row.values.at(i).data() + row.values.at(i).size(),
                                 number);
                 appendNumber(std::uint32_t{8});
                 appendNumber(number);
             } else {
-                appendText(row.values.at(i));
+                appendText(row.values.at(i), i);
             }
         }
-        appendText(key);
+        appendText(key, kColumnCount);
         ++rows_;
         return buffer_.size() >= kCopyPiece ? send() : Status::ok();
     }
 
-    std::string_view lastNote() const override { return note_; }
+    std::span<const Note> lastNotes() const override { return notes_; }
 
     Status commit(CollateCounts& counts) override {
         appendNumber(std::uint16_t{0xFFFF});  // the end of the rows
@@ -208,15 +205,16 @@ public:
             done = indexNewTable(added);
         }
         // One run adds at a time: two inserting the same keys in different orders would wait on
-        // each other. Readers are not held up by this lock.
+        // each other. An advisory lock, unlike LOCK TABLE, needs no right beyond INSERT.
         if (done.isOk() && !created_) {
-            done = run("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
+            done = run(kInsertLock, PGRES_TUPLES_OK);
         }
         if (done.isOk() && !created_) {
             const std::string columns = columnList();
-            done = run("INSERT INTO records (" + columns + ") SELECT " + columns +
-                           " FROM incoming ON CONFLICT (record_key) DO NOTHING",
-                       PGRES_COMMAND_OK, &added);
+            done =
+                run("INSERT INTO " + named(kRecordsTable) + " (" + columns + ") SELECT " + columns +
+                        " FROM " + named(kIncoming) + " ON CONFLICT (" + named(kKeyColumn) + ") DO NOTHING",
+                    PGRES_COMMAND_OK, &added);
         }
         if (done.isOk()) {
             done = run("COMMIT");
@@ -256,27 +254,30 @@ private:
     // one insertion a row. A record twice in the run (a file named twice) is kept once.
     Status indexNewTable(std::uint64_t& added) {
         added = rows_;
+        const std::string table = named(kRecordsTable);
+        const std::string key = named(kKeyColumn);
+        const std::string addUnique = "ALTER TABLE " + table + " ADD UNIQUE (" + key + ")";
         Status done = run("SAVEPOINT rows_in");
         std::string state;
         if (done.isOk()) {
-            done = run("ALTER TABLE records ADD UNIQUE (record_key)", PGRES_COMMAND_OK, nullptr, &state);
+            done = run(addUnique, PGRES_COMMAND_OK, nullptr, &state);
         }
         if (!done.isOk() && state == "23505") {  // unique_violation
             std::uint64_t again = 0;
             done = run("ROLLBACK TO SAVEPOINT rows_in");
             if (done.isOk()) {
-                done =
-                    run("DELETE FROM records later USING records first WHERE later.record_key = "
-                        "first.record_key AND later.ctid > first.ctid",
-                        PGRES_COMMAND_OK, &again);
+                done = run("DELETE FROM " + table + " later USING " + table + " first WHERE later." + key +
+                               " = first." + key + " AND later.ctid > first.ctid",
+                           PGRES_COMMAND_OK, &again);
                 added -= again;
             }
             if (done.isOk()) {
-                done = run("ALTER TABLE records ADD UNIQUE (record_key)");
+                done = run(addUnique);
             }
         }
         if (done.isOk()) {
-            done = run("CREATE INDEX records_entered_at ON records (entered_at)");
+            done = run("CREATE INDEX " + named(kDayIndex) + " ON " + table + " (" + named(kDayIndexColumn) +
+                       ")");
         }
         return done;
     }
@@ -284,10 +285,10 @@ private:
     Status tableMissing(bool& missing) {
         // Read from the catalog itself: its cache would not know yet of a table that another
         // run made while this one waited for the lock.
-        const Result result(
-            PQexec(connection_.get(),
-                   "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = 'records' "
-                   "AND relnamespace = current_schema()::regnamespace)"));
+        const std::string query = "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = '" +
+                                  named(kRecordsTable) +
+                                  "' AND relnamespace = current_schema()::regnamespace)";
+        const Result result(PQexec(connection_.get(), query.c_str()));
         if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1) {
             return failure(result.get());
         }
@@ -315,26 +316,16 @@ private:
 
     // One text value, after its length. A text column holds no NUL byte and, in a UTF-8
     // database, only UTF-8: anything else is stored as U+FFFD, and noted.
-    void appendText(std::string_view value) {
+    void appendText(std::string_view value, std::size_t column) {
         const std::size_t lengthAt = buffer_.size();
         appendNumber(std::uint32_t{0});
-        std::size_t plain = 0;  // bytes from here on go in as they are
-        for (std::size_t i = 0; i < value.size();) {
-            const auto byte = static_cast<unsigned char>(value[i]);
-            if (byte != 0 && (byte < 0x80 || keepBytes_)) {
-                ++i;
-                continue;
-            }
-            std::size_t length = byte == 0 ? 0 : utf8CharacterLength(value.substr(i));
-            if (length == 0) {
-                note_ = byte == 0 ? "a NUL byte, stored as U+FFFD" : "not UTF-8";
-                buffer_.append(value.substr(plain, i - plain)).append("\xEF\xBF\xBD");
-                length = 1;
-                plain = i + 1;
-            }
-            i += length;
+        const Replaced replaced = replaceNotUtf8(
+            buffer_, value, [](std::string_view character) { return character.front() == '\0'; }, keepBytes_);
+        const std::string_view what =
+            replaced.notUtf8 ? "not UTF-8" : replaced.unwanted ? "a NUL byte, stored as U+FFFD" : "";
+        if (!what.empty() && (notes_.empty() || notes_.back().column != column || notes_.back().what != what)) {
+            notes_.push_back({column, what});
         }
-        buffer_.append(value.substr(plain));
         const auto length = static_cast<std::uint32_t>(buffer_.size() - lengthAt - 4);
         for (std::size_t i = 0; i < 4; ++i) {
             buffer_[lengthAt + i] = static_cast<char>((length >> (24 - 8 * i)) & 0xFFU);
@@ -346,13 +337,26 @@ private:
     bool keepBytes_;  // a SQL_ASCII database takes any bytes but NUL
     std::string buffer_;
     std::uint64_t rows_ = 0;
-    std::string note_;
+    std::vector<Note> notes_;
     bool created_ = false;  // the table is this run's own, not yet seen by others
 };
 
 void ignoreNotice(void* /*unused*/, const char* /*unused*/) {}
 
 }  // namespace
+
+bool namesPostgres(std::string_view into) {
+    if (into.starts_with("postgresql://") || into.starts_with("postgres://")) {
+        return true;
+    }
+    if (into.find('=') == std::string_view::npos) {
+        return false;
+    }
+    char* parseError = nullptr;
+    const ConnectionOptions options(PQconninfoParse(std::string(into).c_str(), &parseError));
+    PQfreemem(parseError);
+    return options != nullptr;
+}
 
 OpenedTarget openPostgresTarget(const std::string& connection) {
     OpenedTarget opened;
@@ -412,7 +416,16 @@ OpenedTarget openPostgresTarget(const std::string& connection) {
         return opened;
     }
     PQsetNoticeProcessor(opening.get(), ignoreNotice, nullptr);  // "already exists, skipping"
-    const bool keepBytes = orEmpty(PQparameterStatus(opening.get(), "server_encoding")) == "SQL_ASCII";
+    // Before anything is read: an answer that a LATIN1 database cannot hold would fail the run
+    // at the end, and every later run of that file the same way.
+    const std::string_view encoding = orEmpty(PQparameterStatus(opening.get(), "server_encoding"));
+    const bool keepBytes = encoding == "SQL_ASCII";
+    if (!keepBytes && encoding != "UTF8") {
+        opened.status = Status::failure(server + ": the database's encoding is " + std::string(encoding) +
+                                        ", which cannot hold every answer; collate into a UTF-8 database "
+                                        "(createdb --encoding=UTF8 --template=template0 NAME)");
+        return opened;
+    }
     if (PQsetClientEncoding(opening.get(), keepBytes ? "SQL_ASCII" : "UTF8") != 0) {
         opened.status = Status::failure(server + ": " + oneLine(PQerrorMessage(opening.get())));
         return opened;

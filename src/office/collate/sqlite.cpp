@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
 
 namespace profiledesk::office {
@@ -30,24 +31,13 @@ struct StatementFinalizer {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-// "id TEXT, ..." for the export's columns: the record's number and line as integers, every
-// other value as the text stored, figures included, so that nothing is rounded.
-std::string columnDefinitions() {
-    std::string text;
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
-        text += std::string(kColumnNames.at(i)) +
-                (kColumnKinds.at(i) == ColumnKind::whole ? " INTEGER NOT NULL, " : " TEXT NOT NULL, ");
-    }
-    return text;
-}
+// The record's number and line as integers, every other value as the text stored, figures
+// included, so that nothing is rounded.
+constexpr SqlTypes kStagedTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL"};
+constexpr SqlTypes kTableTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL UNIQUE"};
 
-std::string columnList() {
-    std::string text;
-    for (const std::string_view name : kColumnNames) {
-        text += std::string(name) + ", ";
-    }
-    return text + "record_key";
-}
+// The connection's own table of the run's rows.
+constexpr std::string_view kStaged = "temp.staged";
 
 // What went wrong, in the user's words where SQLite's are unclear, with the system's reason.
 std::string reasonOf(sqlite3* db, int code, int waitSeconds) {
@@ -88,11 +78,14 @@ public:
             return status;
         }
         status = beginWriting();
+        if (status.isOk()) {
+            status = checkRecordsTable();
+        }
         const Status undone = execute("ROLLBACK");
         if (!status.isOk() || !undone.isOk()) {
             return status.isOk() ? undone : status;
         }
-        status = execute("CREATE TEMP TABLE staged (" + columnDefinitions() + "record_key TEXT NOT NULL)");
+        status = execute("CREATE TABLE " + std::string(kStaged) + " " + columnDefinitions(kStagedTypes));
         if (!status.isOk()) {
             return status;
         }
@@ -101,7 +94,8 @@ public:
             placeholders += ", ?";
         }
         status = prepareStatement(
-            "INSERT INTO temp.staged (" + columnList() + ") VALUES (" + placeholders + ")", stage_);
+            "INSERT INTO " + std::string(kStaged) + " (" + columnList() + ") VALUES (" + placeholders + ")",
+            stage_);
         // One transaction for all the staged rows, not one a row; it writes only the
         // connection's own temporary database, so it locks nothing that others use.
         return status.isOk() ? execute("BEGIN") : status;
@@ -141,8 +135,13 @@ public:
         status = beginWriting();
         if (status.isOk()) {
             // In file order, so that the rowids follow the records.
-            status = execute("INSERT OR IGNORE INTO main.records (" + columnList() + ") SELECT " +
-                             columnList() + " FROM temp.staged ORDER BY rowid");
+            // Only a row whose key is there already is skipped: any other constraint that a
+            // row breaks fails the run, which then changes nothing. SQLite needs a WHERE
+            // before ON CONFLICT in an INSERT ... SELECT.
+            status = execute("INSERT INTO main." + std::string(kRecordsTable) + " (" + columnList() + ") SELECT " +
+                             columnList() + " FROM " + std::string(kStaged) +
+                             " WHERE true ORDER BY rowid ON CONFLICT (" + std::string(kKeyColumn) +
+                             ") DO NOTHING");
         }
         const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         if (status.isOk()) {
@@ -162,12 +161,37 @@ public:
     }
 
 private:
+    // A records table made elsewhere must have a unique record_key, or each run would add
+    // every record again.
+    Status checkRecordsTable() {
+        Statement statement;
+        Status status = prepareStatement(
+            "SELECT count(*) FROM pragma_index_list('records', 'main') AS list "
+            "WHERE list.\"unique\" AND NOT list.partial AND (SELECT group_concat(info.name) "
+            "FROM pragma_index_info(list.name) AS info) = 'record_key'",
+            statement);
+        if (!status.isOk()) {
+            return status;
+        }
+        const int code = sqlite3_step(statement.get());
+        if (code != SQLITE_ROW) {
+            return failure(code);
+        }
+        if (sqlite3_column_int(statement.get(), 0) == 0) {
+            return Status::failure(path_ +
+                                   ": the records table has no UNIQUE constraint on record_key alone; "
+                                   "give it one, or collate into another file");
+        }
+        return Status::ok();
+    }
+
     Status createSchema() {
-        Status status = execute("CREATE TABLE IF NOT EXISTS main.records (" + columnDefinitions() +
-                                "record_key TEXT NOT NULL UNIQUE)");
-        return status.isOk()
-                   ? execute("CREATE INDEX IF NOT EXISTS main.records_entered_at ON records (entered_at)")
-                   : status;
+        const std::string table(kRecordsTable);
+        Status status =
+            execute("CREATE TABLE IF NOT EXISTS main." + table + " " + columnDefinitions(kTableTypes));
+        return status.isOk() ? execute("CREATE INDEX IF NOT EXISTS main." + std::string(kDayIndex) + " ON " +
+                                       table + " (" + std::string(kDayIndexColumn) + ")")
+                             : status;
     }
 
     Status execute(const std::string& sql) {
@@ -205,6 +229,14 @@ OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds) {
     // SQLite opens a file it may not write for reading only, and says nothing.
     if (sqlite3_db_readonly(db.get(), "main") == 1) {
         opened.status = Status::failure(path + ": " + reasonOf(db.get(), SQLITE_READONLY, waitSeconds));
+        return opened;
+    }
+    // ":memory:", "" and a memory URI open a database that is gone when the run ends.
+    if (const char* file = sqlite3_db_filename(db.get(), "main"); file == nullptr || *file == '\0') {
+        opened.status = Status::failure("--into '" + path +
+                                        "' names a database that is gone when the run ends; "
+                                        "name a file");
+        opened.unsupported = true;
         return opened;
     }
     (void)sqlite3_busy_timeout(db.get(), waitSeconds * 1000);

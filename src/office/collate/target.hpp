@@ -5,10 +5,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "common/status.hpp"
+#include "office/commands.hpp"
 #include "office/io/columns.hpp"
 
 namespace profiledesk::office {
@@ -29,9 +33,13 @@ public:
 
     // Takes one row, with its unique key, to be kept unless a row with that key is there.
     virtual Status add(const Row& row, std::string_view key) = 0;
-    // What the last add() had to change in the row to store it ("not UTF-8"), if anything;
-    // told on stderr against the record's first line.
-    virtual std::string_view lastNote() const { return {}; }
+    // What the last add() had to change in the row to store it, a column at a time ("not
+    // UTF-8"); told on stderr against the line that holds the value.
+    struct Note {
+        std::size_t column = 0;
+        std::string_view what;
+    };
+    virtual std::span<const Note> lastNotes() const { return {}; }
     // Keeps every row taken, all at once, and counts the new ones and those already there.
     virtual Status commit(CollateCounts& counts) = 0;
 };
@@ -39,7 +47,7 @@ public:
 struct OpenedTarget {
     std::unique_ptr<CollateTarget> target;  // null on failure
     Status status = Status::ok();
-    bool unsupported = false;  // this build has no support for that kind of database
+    bool unsupported = false;  // a database this build cannot have, or none that lasts: a usage error
 };
 
 // The records table: the export's columns, a unique record_key, and an index on entered_at;
@@ -47,7 +55,12 @@ struct OpenedTarget {
 OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds);
 OpenedTarget openPostgresTarget(const std::string& connection);
 
-// True for a PostgreSQL connection URI (postgresql://, postgres://) or key=value string.
+// Collates every file into an opened target and commits: the command's exit status. The run
+// ends at the first failure of the target, which then keeps nothing.
+int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console);
+
+// True for a PostgreSQL connection URI (postgresql://, postgres://) or a key=value string that
+// libpq reads; a file name with '=' in it ("office=2026.db") is not one.
 bool namesPostgres(std::string_view into);
 
 }  // namespace profiledesk::office

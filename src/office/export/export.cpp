@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output_watch.hpp"
 #include "common/utf8.hpp"
 #include "office/commands.hpp"
 #include "office/io/columns.hpp"
@@ -117,18 +118,64 @@ char* putCsvField(char* to, std::string_view value) {
     return to;
 }
 
-void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values) {
+// Whether `value` is a plain decimal number ("-0.5", "1.52416e+12"): a spreadsheet reads it as
+// that number, so it stays one, though it may start with a sign.
+bool isPlainNumber(std::string_view value) {
+    const auto digits = [&value] {
+        const std::size_t count = std::min(value.find_first_not_of("0123456789"), value.size());
+        value.remove_prefix(count);
+        return count > 0;
+    };
+    if (value.starts_with('-') || value.starts_with('+')) {
+        value.remove_prefix(1);
+    }
+    if (!digits()) {
+        return false;
+    }
+    if (value.starts_with('.')) {
+        value.remove_prefix(1);
+        if (!digits()) {
+            return false;
+        }
+    }
+    if (value.starts_with('e') || value.starts_with('E')) {
+        value.remove_prefix(1);
+        if (value.starts_with('-') || value.starts_with('+')) {
+            value.remove_prefix(1);
+        }
+        if (!digits()) {
+            return false;
+        }
+    }
+    return value.empty();
+}
+
+// A cell a spreadsheet would run as a formula (=HYPERLINK(...), @SUM(...), -2+3 and the like).
+bool readsAsFormula(std::string_view value) {
+    return !value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos &&
+           !isPlainNumber(value);
+}
+
+void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values,
+                  bool forSpreadsheet = false) {
     const std::size_t room =
-        std::accumulate(values.begin(), values.end(), kColumnCount * 3 + 2,
+        std::accumulate(values.begin(), values.end(), kColumnCount * 4 + 2,
                         [](std::size_t sum, std::string_view value) { return sum + 2 * value.size(); });
     std::vector<char> large;
     char* const start = out.reserve(room, large);
     char* to = start;
+    std::string guarded;
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         if (i > 0) {
             *to++ = ',';
         }
-        to = putCsvField(to, values.at(i));
+        if (forSpreadsheet && readsAsFormula(values.at(i))) {
+            // The apostrophe makes the cell text, and the spreadsheet does not show it.
+            guarded.assign(1, '\'').append(values.at(i));
+            to = putCsvField(to, guarded);
+        } else {
+            to = putCsvField(to, values.at(i));
+        }
     }
     *to++ = '\r';
     *to++ = '\n';
@@ -141,41 +188,57 @@ class Exporter final : public DeskListener {
 public:
     Exporter(Streams& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
         : console_(console), options_(options), out_(out), progress_(progress) {
-        for (const std::string_view name : kColumnNames) {
-            object_[std::string(name)] = nullptr;
+        for (const Column& column : kColumns) {
+            object_[std::string(column.name)] = nullptr;
         }
     }
 
     void startFile(const DeskInput& desk) {
+        endFile();
         desk_ = &desk;
         if (options_.format == "jsonl" && !isUtf8(desk.name)) {
-            onProblem({0, desk.name == desk.path ? "the file's name is not UTF-8"
-                                                 : "the desk's name is not UTF-8"});
+            tell(0, desk.name == desk.path ? "the file's name is not UTF-8" : "the desk's name is not UTF-8");
         }
     }
 
-    void onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
+    bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
         progress_.addRecords(1);
         if (!options_.dates.contains(record.enteredAt)) {
-            return;
+            return true;
         }
         fillRow(desk_->name, record, row_);
         if (options_.format == "jsonl") {
             appendJsonRow(record);
         } else {
-            appendCsvRow(out_, row_.values);
+            appendCsvRow(out_, row_.values, options_.forSpreadsheet);
+        }
+        return true;
+    }
+
+    void onProblem(const ScanProblem& problem) override { tell(problem.line, problem.what, problem.kind); }
+    // Told as a problem is, but the records are whole: no exit status changes for it.
+    void onNote(const ScanProblem& note) override {
+        progress_.finish();
+        teller_.tell(desk_->path, note.line, note.what, note.kind);
+    }
+
+    // What the last file had that was not told in full.
+    void endFile() {
+        if (desk_ != nullptr) {
+            progress_.finish();
+            teller_.endFile(desk_->path);
         }
     }
 
-    void onProblem(const ScanProblem& problem) override {
-        tell(problem.line, problem.what);
-        told_ = true;
-    }
-    void onNote(const ScanProblem& note) override { tell(note.line, note.what); }
-
     void writeHeader() {
         if (options_.format == "csv") {
-            appendCsvRow(out_, kColumnNames);
+            if (options_.forSpreadsheet) {
+                out_.append("\xEF\xBB\xBF");  // so that a spreadsheet reads the cells as UTF-8
+            }
+            std::array<std::string_view, kColumnCount> names;
+            std::transform(kColumns.begin(), kColumns.end(), names.begin(),
+                           [](const Column& column) { return column.name; });
+            appendCsvRow(out_, names);
         }
     }
 
@@ -185,10 +248,22 @@ private:
     void appendJsonRow(const StoredRecord& record) {
         // The keys stay in place from row to row; only the values change.
         auto value = object_.begin();
+        bool answersNotUtf8 = false;
         for (std::size_t i = 0; i < kColumnCount; ++i, ++value) {
-            switch (kColumnKinds.at(i)) {
-                case ColumnKind::text: *value = std::string(row_.values.at(i)); break;
-                case ColumnKind::whole: *value = i == 1 ? record.number : record.firstLine; break;
+            const Column& column = kColumns.at(i);
+            switch (column.kind) {
+                case ColumnKind::text:
+                    if (const std::string_view text = row_.values.at(i); isUtf8(text)) {
+                        *value = std::string(text);
+                    } else {
+                        // JSON holds only UTF-8; the file's name was told once, at its start.
+                        std::string shown;
+                        (void)replaceNotUtf8(shown, text);
+                        *value = std::move(shown);
+                        answersNotUtf8 = answersNotUtf8 || column.source == ColumnSource::answer;
+                    }
+                    break;
+                case ColumnKind::whole: *value = wholeValue(column, record); break;
                 case ColumnKind::figure:
                     // The scanner passes only records whose figures read as numbers.
                     *value = parseFigure(row_.values.at(i)).value_or(0.0);
@@ -199,9 +274,10 @@ private:
         out_.put('\n');
     }
 
-    void tell(std::size_t line, const std::string& what) {
+    void tell(std::size_t line, const std::string& what, std::string_view kind = {}) {
         progress_.finish();
-        tellProblem(console_.err, desk_->path, line, what);
+        teller_.tell(desk_->path, line, what, kind);
+        told_ = true;
     }
 
     Streams& console_;
@@ -212,6 +288,7 @@ private:
     Row row_;
     nlohmann::ordered_json object_;
     bool told_ = false;
+    ProblemTeller teller_{console_.err, console_.allProblems};
 };
 
 // Exports every file into `sink`; the status to end with, problems told on the way.
@@ -224,7 +301,7 @@ int exportFiles(const ExportOptions& options, Streams& console, std::ostream& si
     for (const DeskInput& desk : options.desks) {
         exporter.startFile(desk);
         ScanCounts counts;
-        const Status read = scanDeskFile(desk, exporter, counts,
+        const Status read = scanDeskFile(desk, exporter, counts, console.maxLineBytes,
                                          [&progress](std::size_t bytes) { progress.addBytes(bytes); });
         if (!read.isOk()) {
             progress.finish();
@@ -232,6 +309,7 @@ int exportFiles(const ExportOptions& options, Streams& console, std::ostream& si
             status = 1;
         }
     }
+    exporter.endFile();
     out.flush();
     progress.finish();
     return exporter.toldProblems() ? 1 : status;
@@ -246,7 +324,7 @@ int exportToFile(const ExportOptions& options, Streams& console) {
     OutputFile file(output);
     if (!file.opened().isOk()) {
         tellError(console, file.opened().message());
-        return 1;
+        return file.opened().code() == Status::Code::notRegularFile ? 2 : 1;  // a folder
     }
     const int status = exportFiles(options, console, file.stream(), console.errIsTerminal);
     const Status committed = file.commit();

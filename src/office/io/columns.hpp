@@ -1,6 +1,7 @@
 #pragma once
 
-// The columns every export and collation carries, one row per whole record.
+// The columns every export and collation carries, one row per whole record: the one table
+// of them, from which the CSV header, the JSON keys and both databases' schemas are made.
 
 #include <array>
 #include <cstddef>
@@ -11,43 +12,56 @@
 
 namespace profiledesk::office {
 
-inline constexpr std::size_t kColumnCount = 21;
-
-inline constexpr std::array<std::string_view, kColumnCount> kColumnNames{
-    "source",
-    "record",
-    "line",
-    "entered_at",
-    "first_name",
-    "surname",
-    "place_of_birth",
-    "date_of_birth",
-    "age",
-    "education_centre",
-    "street",
-    "coordinator",
-    "nearby_business",
-    "productivity_company",
-    "maintenance_company",
-    "zonal_library",
-    "library_fee",
-    "shopping_centre",
-    "nearest_school",
-    "years_ahead",
-    "age_after_years",
+// What a column's values are.
+enum class ColumnKind : unsigned char {
+    text,    // bytes as stored
+    whole,   // a whole number
+    figure,  // a figure as the record writes it ("-2.5", "1.52416e+12"), kept as text where exactness matters
 };
 
-// Where each column's value comes from.
-enum class ColumnKind : unsigned char { text, whole, figure };
-inline constexpr std::array<ColumnKind, kColumnCount> kColumnKinds = [] {
-    std::array<ColumnKind, kColumnCount> kinds{};
-    kinds.fill(ColumnKind::text);
-    kinds[1] = ColumnKind::whole;    // record
-    kinds[2] = ColumnKind::whole;    // line
-    kinds[19] = ColumnKind::figure;  // years_ahead
-    kinds[20] = ColumnKind::figure;  // age_after_years
-    return kinds;
-}();
+// Where a column's value comes from.
+enum class ColumnSource : unsigned char {
+    file,       // the name of the file read
+    record,     // the record's number in its file, from 1
+    line,       // the line of the file it starts on
+    enteredAt,  // when it was entered, as ISO 8601 local time
+    answer,     // one of the record's values, as stored
+};
+
+struct Column {
+    std::string_view name;
+    ColumnKind kind = ColumnKind::text;
+    ColumnSource source = ColumnSource::answer;
+    Field field = Field::none;  // the value, for an answer
+};
+
+inline constexpr std::size_t kColumnCount = 21;
+
+// clang-format off
+inline constexpr std::array<Column, kColumnCount> kColumns{{
+    {"source",               ColumnKind::text,   ColumnSource::file},
+    {"record",               ColumnKind::whole,  ColumnSource::record},
+    {"line",                 ColumnKind::whole,  ColumnSource::line},
+    {"entered_at",           ColumnKind::text,   ColumnSource::enteredAt},
+    {"first_name",           ColumnKind::text,   ColumnSource::answer, Field::firstName},
+    {"surname",              ColumnKind::text,   ColumnSource::answer, Field::surname},
+    {"place_of_birth",       ColumnKind::text,   ColumnSource::answer, Field::placeOfBirth},
+    {"date_of_birth",        ColumnKind::text,   ColumnSource::answer, Field::dateOfBirth},
+    {"age",                  ColumnKind::text,   ColumnSource::answer, Field::ageText},
+    {"education_centre",     ColumnKind::text,   ColumnSource::answer, Field::educationCentre},
+    {"street",               ColumnKind::text,   ColumnSource::answer, Field::streetName},
+    {"coordinator",          ColumnKind::text,   ColumnSource::answer, Field::coordinatorName},
+    {"nearby_business",      ColumnKind::text,   ColumnSource::answer, Field::nearbyBusiness},
+    {"productivity_company", ColumnKind::text,   ColumnSource::answer, Field::productivityCompany},
+    {"maintenance_company",  ColumnKind::text,   ColumnSource::answer, Field::maintenanceCompany},
+    {"zonal_library",        ColumnKind::text,   ColumnSource::answer, Field::zonalLibrary},
+    {"library_fee",          ColumnKind::text,   ColumnSource::answer, Field::libraryFee},
+    {"shopping_centre",      ColumnKind::text,   ColumnSource::answer, Field::shoppingCentre},
+    {"nearest_school",       ColumnKind::text,   ColumnSource::answer, Field::nearestSchool},
+    {"years_ahead",          ColumnKind::figure, ColumnSource::answer, Field::yearsAhead},
+    {"age_after_years",      ColumnKind::figure, ColumnSource::answer, Field::ageAfterYears},
+}};
+// clang-format on
 
 // The values of one row, as text: the answers exactly as stored, the figures as the record
 // writes them. They stay valid while the record and `source` do.
@@ -60,6 +74,9 @@ struct Row {
 
 // Fills `row` from a record of the file named `source`.
 void fillRow(std::string_view source, const StoredRecord& record, Row& row);
+
+// The number a whole-number column holds for a record.
+std::size_t wholeValue(const Column& column, const StoredRecord& record);
 
 // "2026-12-06T15:53": ISO 8601 local time, without a zone.
 std::string isoLocalTime(const EnteredAt& at);

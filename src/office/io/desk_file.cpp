@@ -107,13 +107,12 @@ public:
           named_(!desk.encoding.empty()),
           listener_(listener) {}
 
-    void onRecord(const StoredRecord& record) override {
+    bool onRecord(const StoredRecord& record) override {
         if (isAscii(record.text) || (decoder_.encoding() == kUtf8 && isUtf8(record.text))) {
-            listener_.onRecord(record, record.text);
-            return;
+            return listener_.onRecord(record, record.text);
         }
         decodeRecord(record);
-        listener_.onRecord(decoded_, record.text);
+        return listener_.onRecord(decoded_, record.text);
     }
 
     void onProblem(const ScanProblem& problem) override { listener_.onProblem(problem); }
@@ -172,13 +171,13 @@ private:
         if (!named_) {
             if (!told_) {
                 told_ = true;
-                listener_.onNote({0, "not UTF-8 (a Windows desk? try --encoding CP1252)"});
+                listener_.onNote({0, "not UTF-8 (a Windows desk? try --encoding CP1252)", {}});
             }
             return;
         }
         badLines_.erase(std::unique(badLines_.begin(), badLines_.end()), badLines_.end());
         for (const std::size_t line : badLines_) {
-            listener_.onNote({line, "not " + decoder_.encoding()});
+            listener_.onNote({line, "not " + decoder_.encoding(), {}});
         }
     }
 
@@ -201,7 +200,7 @@ Status namedByPath(const std::string& path, const Status& status) {
 }  // namespace
 
 Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
-                    const ReadObserver& observer) {
+                    std::size_t maxLineBytes, const ReadObserver& observer) {
     const std::string& path = desk.path;
     // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
     // the size it had under the desk's lock, so that a record being saved is not read half done.
@@ -210,10 +209,11 @@ Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& c
         return namedByPath(path, reader.status());
     }
     Decoding decoding(desk, listener);
-    RecordScanner scanner(decoding);
+    RecordScanner scanner(decoding, maxLineBytes);
     {
         ReadAhead pieces(reader);
-        for (std::string_view piece = pieces.next(); !piece.empty(); piece = pieces.next()) {
+        for (std::string_view piece = pieces.next(); !piece.empty() && !scanner.stopped();
+             piece = pieces.next()) {
             scanner.feed(piece);
             if (observer) {
                 observer(piece.size());

@@ -32,8 +32,8 @@ public:
     DeskListener& operator=(DeskListener&&) = delete;
 
     // `stored` is the record's bytes as the file holds them (line ends made LF), whatever
-    // the encoding: what identifies it.
-    virtual void onRecord(const StoredRecord& record, std::string_view stored) = 0;
+    // the encoding: what identifies it. Returns whether to read on.
+    virtual bool onRecord(const StoredRecord& record, std::string_view stored) = 0;
     virtual void onProblem(const ScanProblem& problem) = 0;
     // Bytes not valid in the desk's encoding, stored as U+FFFD: each line where they stand,
     // or, when the encoding was not named, the file once. The records are still whole, so
@@ -42,10 +42,12 @@ public:
 };
 
 // Reads a desk's record file from start to end through a scanner, in a fixed buffer, and
-// never writes to it. Only regular files and pipes are read: a device would never end.
-// A failure's message names the file and the system's reason.
+// never writes to it; a listener that stops the scan ends the reading there. Only regular
+// files and pipes are read: a device would never end. A failure's message names the file
+// and the system's reason. A line longer than `maxLineBytes` is told as a problem and
+// skipped, never held whole.
 Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
-                    const ReadObserver& observer = {});
+                    std::size_t maxLineBytes, const ReadObserver& observer = {});
 
 // The bytes of all the files together, for progress; a file that cannot be sized counts 0.
 std::uint64_t totalSize(const std::vector<DeskInput>& desks);

@@ -38,19 +38,7 @@ bool Decoder::decode(std::string_view bytes, std::string& out) {
         return convert(bytes, out);
     }
     // UTF-8 needs no converter: only what is not UTF-8 is replaced.
-    bool valid = true;
-    while (!bytes.empty()) {
-        const std::size_t length = utf8CharacterLength(bytes);
-        if (length == 0) {
-            out += kReplacementCharacter;
-            bytes.remove_prefix(1);
-            valid = false;
-        } else {
-            out += bytes.substr(0, length);
-            bytes.remove_prefix(length);
-        }
-    }
-    return valid;
+    return !replaceNotUtf8(out, bytes).notUtf8;
 }
 
 }  // namespace profiledesk::office

@@ -8,21 +8,86 @@
 #include <random>
 
 #include "common/native_path.hpp"
+#include "office/io/signal_cleanup.hpp"
+#include "store/record_file.hpp"
 
 namespace profiledesk::office {
 
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class PlaceKind { missing, regular, folder, straight };
+
+struct Place {
+    PlaceKind kind = PlaceKind::missing;
+    fs::path target;  // for a regular or missing file: where it is, links followed
+};
+
+// Names for descriptors the process already has (/dev/stdout is a link to /proc/self/fd/1):
+// written to, never replaced, even when they lead to a regular file.
+bool isDescriptorName(const fs::path& path) {
+    const std::string text = path.generic_string();
+    return text == "/dev/stdout" || text == "/dev/stderr" || text.starts_with("/dev/fd/") ||
+           text.starts_with("/proc/");
+}
+
+Place findPlace(const std::string& path) {
+    constexpr int kMostLinks = 40;  // as the kernel allows, so that a loop ends
+    fs::path at = nativePath(path);
+    std::error_code error;
+    for (int hop = 0; hop < kMostLinks; ++hop) {
+        if (isDescriptorName(at)) {
+            return {PlaceKind::straight, at};
+        }
+        if (!fs::is_symlink(fs::symlink_status(at, error))) {
+            break;
+        }
+        const fs::path to = fs::read_symlink(at, error);
+        if (error) {
+            break;
+        }
+        at = to.is_absolute() ? to : at.parent_path() / to;
+    }
+    const fs::file_status status = fs::status(at, error);
+    switch (status.type()) {
+        case fs::file_type::not_found: return {PlaceKind::missing, at};
+        case fs::file_type::regular: return {PlaceKind::regular, at};
+        case fs::file_type::directory: return {PlaceKind::folder, at};
+        // What cannot be looked at is opened as it is, and the opening tells why not.
+        default: return {PlaceKind::straight, at};
+    }
+}
+
+}  // namespace
+
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+    const Place place = findPlace(path_);
+    if (place.kind == PlaceKind::folder) {
+        opened_ =
+            Status::failure(Status::Code::notRegularFile, path_ + ": is a folder; name a file to write");
+        return;
+    }
+    if (place.kind == PlaceKind::straight) {
+        // Appending: standard output opened as `>> file` keeps what it holds.
+        file_.open(nativePath(path_), std::ios::binary | std::ios::app);
+        if (!file_) {
+            opened_ = Status::failure(path_ + ": " + std::strerror(errno));
+        }
+        return;
+    }
+    target_ = utf8Path(place.target);
     std::random_device random;
     std::array<char, 32> suffix{};
     (void)std::snprintf(suffix.data(), suffix.size(), ".partial-%08x%08x", random(), random());
-    partial_ = path_ + suffix.data();
-    std::error_code ignored;
-    if (std::filesystem::is_directory(nativePath(path_), ignored)) {
-        // Said before anything is written; renaming onto it would fail, on Windows as
-        // "Access is denied".
-        opened_ = Status::failure(path_ + ": " + std::strerror(EISDIR));
+    // Personal data: only the owner may read what replaces a file until it has that file's mode.
+    const Status created = createEmpty(target_ + suffix.data(), place.kind == PlaceKind::regular);
+    if (!created.isOk()) {
+        opened_ = Status::failure(created.code(), path_ + ": " + created.reason());
         return;
     }
+    partial_ = target_ + suffix.data();
+    removeOnSignal_ = std::make_unique<RemoveOnSignal>(partial_);
     file_.open(nativePath(partial_), std::ios::binary | std::ios::trunc);
     if (!file_) {
         opened_ = Status::failure(path_ + ": " + std::strerror(errno));
@@ -30,10 +95,10 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
 }
 
 OutputFile::~OutputFile() {
-    if (!committed_) {
+    if (!committed_ && !partial_.empty()) {
         file_.close();
         std::error_code ignored;
-        std::filesystem::remove(nativePath(partial_), ignored);
+        fs::remove(nativePath(partial_), ignored);
     }
 }
 
@@ -42,12 +107,15 @@ Status OutputFile::commit() {
     if (!file_) {
         return Status::failure(path_ + ": " + std::strerror(errno));
     }
-    std::error_code error;
-    std::filesystem::rename(nativePath(partial_), nativePath(path_), error);
-    if (error) {
-        return Status::failure(path_ + ": " + error.message());
+    if (partial_.empty()) {
+        return Status::ok();
+    }
+    const Status replaced = replaceDurably(partial_, target_);
+    if (!replaced.isOk()) {
+        return Status::failure(replaced.code(), path_ + ": " + replaced.reason());
     }
     committed_ = true;
+    removeOnSignal_.reset();
     return Status::ok();
 }
 

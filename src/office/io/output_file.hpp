@@ -1,15 +1,24 @@
 #pragma once
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "common/status.hpp"
 
 namespace profiledesk::office {
 
-// An output file written beside its place and renamed onto it only when whole, so that a
-// reader sees the old file or the whole new one, and a failure leaves no part of either.
-// What was written is removed unless committed.
+class RemoveOnSignal;
+
+// Where -o writes, according to what is there:
+// - a regular file (or a symbolic link to one, which is followed) is replaced only when the
+//   new one is whole: it is written beside its place, synced, and renamed onto it, keeping
+//   the old file's mode, owner and group where allowed. A failure, or Ctrl+C, SIGTERM or
+//   SIGHUP, leaves the old file as it was and removes what was written;
+// - nothing yet: the same, and the new file gets mode 0666 less the umask;
+// - a device, a FIFO, or a name for a descriptor (/dev/stdout, /dev/fd/N, /proc/...):
+//   written straight to, at its end;
+// - a folder: refused, as Code::notRegularFile.
 class OutputFile {
 public:
     explicit OutputFile(std::string path);
@@ -28,8 +37,10 @@ public:
 
 private:
     std::string path_;
-    std::string partial_;
+    std::string target_;   // the regular file replaced, symbolic links followed
+    std::string partial_;  // empty when written straight
     std::ofstream file_;
+    std::unique_ptr<RemoveOnSignal> removeOnSignal_;
     Status opened_ = Status::ok();
     bool committed_ = false;
 };

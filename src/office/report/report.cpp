@@ -1,5 +1,6 @@
 #include <string>
 
+#include "common/output_watch.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 #include "office/io/output_file.hpp"
@@ -18,17 +19,24 @@ public:
                    Progress& progress)
         : console_(console), path_(path), dates_(dates), tally_(tally), progress_(progress) {}
 
-    void onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
+    bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
         progress_.addRecords(1);
         if (dates_.contains(record.enteredAt)) {
             tally_.addRecord(record);
             ++kept;
         }
+        return true;
     }
 
     void onProblem(const ScanProblem& problem) override {
         progress_.finish();
-        tellProblem(console_.err, path_, problem.line, problem.what);
+        teller_.tell(path_, problem.line, problem.what, problem.kind);
+    }
+
+    // What was not told in full.
+    void endFile() {
+        progress_.finish();
+        teller_.endFile(path_);
     }
 
     std::uint64_t kept = 0;
@@ -39,6 +47,7 @@ private:
     const DateRange& dates_;
     ReportTally& tally_;
     Progress& progress_;
+    ProblemTeller teller_{console_.err, console_.allProblems};
 };
 
 }  // namespace
@@ -63,8 +72,9 @@ int runReport(const ReportOptions& options, Streams& console) {
         for (const DeskInput& desk : options.desks) {
             ReportListener listener(console, desk.path, options.dates, tally, progress);
             ScanCounts counts;
-            const Status read = scanDeskFile(desk, listener, counts,
+            const Status read = scanDeskFile(desk, listener, counts, console.maxLineBytes,
                                              [&progress](std::size_t bytes) { progress.addBytes(bytes); });
+            listener.endFile();
             FileTally& file = input.files.emplace_back();
             file.desk = desk.name;
             file.path = desk.path;
@@ -92,7 +102,7 @@ int runReport(const ReportOptions& options, Streams& console) {
     const Status written = file.opened().isOk() ? file.commit() : file.opened();
     if (!written.isOk()) {
         tellError(console, written.message());
-        return 1;
+        return written.code() == Status::Code::notRegularFile ? 2 : 1;  // a folder
     }
     return status;
 }

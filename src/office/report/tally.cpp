@@ -4,13 +4,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <tuple>
 
 namespace profiledesk::office {
 
 namespace {
-
-auto orderOf(const EnteredAt& at) { return std::tie(at.year, at.month, at.day, at.hour, at.minute); }
 
 // C0 and C1 controls and DEL: HTML does not take them as text.
 bool isControl(std::string_view character) {
@@ -26,14 +23,14 @@ bool isControl(std::string_view character) {
 void ReportTally::addRecord(const StoredRecord& record) {
     ++records_;
     const EnteredAt& at = record.enteredAt;
-    ++days_[at.year * 10000 + at.month * 100 + at.day];
+    ++days_[at.date];
     if (at.hour >= 0 && at.hour < 24) {
         ++hours_.at(static_cast<std::size_t>(at.hour));
     }
-    if (!first_ || orderOf(at) < orderOf(*first_)) {
+    if (!first_ || at < *first_) {
         first_ = at;
     }
-    if (!last_ || orderOf(*last_) < orderOf(at)) {
+    if (!last_ || *last_ < at) {
         last_ = at;
     }
     if (const std::optional<long long> age = wholeNumber(record.field(Field::ageText))) {
@@ -82,19 +79,9 @@ std::optional<long long> wholeNumber(std::string_view text) {
 }
 
 std::string displayable(std::string_view text) {
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
     std::string shown;
     shown.reserve(text.size());
-    while (!text.empty()) {
-        const std::size_t length = utf8CharacterLength(text);
-        if (length == 0 || isControl(text.substr(0, length))) {
-            shown += kReplacement;
-            text.remove_prefix(length == 0 ? 1 : length);
-        } else {
-            shown += text.substr(0, length);
-            text.remove_prefix(length);
-        }
-    }
+    (void)replaceNotUtf8(shown, text, isControl);
     return shown;
 }
 

@@ -48,8 +48,8 @@ class ReportTally {
 public:
     void addRecord(const StoredRecord& record);
 
-    // Day (as 20261206) to records entered on it.
-    [[nodiscard]] const std::map<int, std::uint64_t>& days() const { return days_; }
+    // Day to records entered on it.
+    [[nodiscard]] const std::map<Day, std::uint64_t>& days() const { return days_; }
     [[nodiscard]] const std::array<std::uint64_t, 24>& hours() const { return hours_; }
     // The lowest age of a band of five years to the whole-number age answers in it.
     [[nodiscard]] const std::map<long long, std::uint64_t>& ageBands() const { return ageBands_; }
@@ -71,7 +71,7 @@ private:
     };
     using Counts = std::unordered_map<std::string, std::uint64_t, TextHash, std::equal_to<>>;
 
-    std::map<int, std::uint64_t> days_;
+    std::map<Day, std::uint64_t> days_;
     std::array<std::uint64_t, 24> hours_{};
     std::map<long long, std::uint64_t> ageBands_;
     std::uint64_t agesNotNumbers_ = 0;
@@ -84,8 +84,8 @@ private:
 // An age answer as a whole number ("35", "-2", "007"), if it is one that fits.
 std::optional<long long> wholeNumber(std::string_view text);
 
-// The text as valid UTF-8 that HTML takes as text: each byte that is not part of a UTF-8
-// character, and each control character, becomes U+FFFD.
+// The text as valid UTF-8 that HTML takes as text: bytes that are not UTF-8, and each
+// control character, become U+FFFD.
 std::string displayable(std::string_view text);
 
 }  // namespace profiledesk::office

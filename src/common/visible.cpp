@@ -1,0 +1,43 @@
+#include "common/visible.hpp"
+
+#include <array>
+#include <cstdio>
+
+namespace profiledesk {
+
+namespace {
+
+constexpr unsigned char kC1Lead = 0xC2;  // U+0080 to U+009F are 0xC2 then 0x80 to 0x9F
+
+bool isC1Tail(unsigned char byte) { return byte >= 0x80 && byte <= 0x9F; }
+
+}  // namespace
+
+std::string makeVisible(std::string_view bytes, bool keepLineEnds) {
+    std::string shown;
+    shown.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        const bool lineEnd = byte == '\t' || byte == '\n';
+        if ((byte < 0x20 && !(keepLineEnds && lineEnd)) || byte == 0x7F) {
+            shown += '^';
+            shown += byte == 0x7F ? '?' : static_cast<char>(byte + 0x40);
+        } else if (byte == kC1Lead && i + 1 < bytes.size() &&
+                   isC1Tail(static_cast<unsigned char>(bytes[i + 1]))) {
+            std::array<char, 16> code{};
+            (void)std::snprintf(code.data(), code.size(), "<U+%04X>",
+                                static_cast<unsigned int>(static_cast<unsigned char>(bytes[i + 1])));
+            shown += code.data();
+            ++i;
+        } else {
+            shown += static_cast<char>(byte);
+        }
+    }
+    return shown;
+}
+
+std::size_t unfinishedControl(std::string_view bytes) {
+    return !bytes.empty() && static_cast<unsigned char>(bytes.back()) == kC1Lead ? 1 : 0;
+}
+
+}  // namespace profiledesk
