@@ -147,8 +147,8 @@ PageModel pageModel(const ReportInput& input) {
     page.first = when(tally.first());
     page.last = when(tally.last());
     for (const FileTally& file : input.files) {
-        page.files.push_back(
-            {displayable(file.desk), displayable(file.path), file.records, file.problems, displayable(file.failure)});
+        page.files.push_back({displayable(file.desk), displayable(file.path), file.records, file.problems,
+                              displayable(file.failure)});
         page.problems += file.problems + (file.failure.empty() ? 0 : 1);
     }
 
