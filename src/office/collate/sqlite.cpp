@@ -138,8 +138,8 @@ public:
             // Only a row whose key is there already is skipped: any other constraint that a
             // row breaks fails the run, which then changes nothing. SQLite needs a WHERE
             // before ON CONFLICT in an INSERT ... SELECT.
-            status = execute("INSERT INTO main." + std::string(kRecordsTable) + " (" + columnList() + ") SELECT " +
-                             columnList() + " FROM " + std::string(kStaged) +
+            status = execute("INSERT INTO main." + std::string(kRecordsTable) + " (" + columnList() +
+                             ") SELECT " + columnList() + " FROM " + std::string(kStaged) +
                              " WHERE true ORDER BY rowid ON CONFLICT (" + std::string(kKeyColumn) +
                              ") DO NOTHING");
         }
