@@ -12,6 +12,8 @@ void prepare(Output /*output*/) {
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
+std::vector<std::string> arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 void keepRunningWhenOutputCloses() { (void)std::signal(SIGPIPE, SIG_IGN); }
 
 bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }

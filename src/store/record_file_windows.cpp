@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstring>
 
+#include "common/native_path.hpp"
 #include "store/file_primitives.hpp"
 
 namespace profiledesk {
@@ -62,10 +63,21 @@ OVERLAPPED gate() {
     return at;
 }
 
+// Opened by its UTF-16 name, so that a name outside the ANSI code page opens.
 SystemError openWith(const std::string& path, int flags, int& handle) {
     handle = -1;
-    const errno_t opened =
-        ::_sopen_s(&handle, path.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    const std::wstring name = wideOf(path);
+    const errno_t opened = ::_wsopen_s(&handle, name.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                                       _S_IREAD | _S_IWRITE);
+    if (opened == EACCES) {
+        // Windows refuses to open a folder as "access denied": say what it is.
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return SystemError{Status::Code::notRegularFile, std::strerror(EISDIR)};
+        }
+    } else if (opened == EINVAL) {
+        return errnoError(ENOENT);  // a name no file can have, such as a pattern that matched nothing
+    }
     return opened != 0 ? errnoError(opened) : errnoUnless(handle >= 0);
 }
 
@@ -198,7 +210,7 @@ Status windowsFailure(const std::string& what, const std::string& path, DWORD er
 Status createEmpty(const std::string& path, bool /*privately*/) {
     // The folder's inherited access rights decide who may read it, as for any new file.
     const Descriptor made(
-        ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE));
+        ::_wopen(wideOf(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE));
     if (made.get() < 0) {
         return errnoFailure("could not create", path, errno);
     }
@@ -207,7 +219,7 @@ Status createEmpty(const std::string& path, bool /*privately*/) {
 
 Status replaceDurably(const std::string& partial, const std::string& target) {
     {
-        const Descriptor file(::_open(partial.c_str(), _O_WRONLY | _O_BINARY));
+        const Descriptor file(::_wopen(wideOf(partial).c_str(), _O_WRONLY | _O_BINARY));
         if (file.get() < 0) {
             return errnoFailure("could not open", partial, errno);
         }
@@ -216,8 +228,8 @@ Status replaceDurably(const std::string& partial, const std::string& target) {
         }
     }
     // Write-through: the move is on the disk when this returns; folders need no sync here.
-    if (::MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
-        0) {
+    if (::MoveFileExW(wideOf(partial).c_str(), wideOf(target).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
         return windowsFailure("could not replace", target, ::GetLastError());
     }
     return Status::ok();

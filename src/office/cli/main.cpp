@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -80,7 +81,13 @@ std::variant<std::vector<DeskInput>, std::string> desksOf(const DeskSources& sou
         if (std::holds_alternative<std::string>(desk)) {
             return std::get<std::string>(desk);
         }
-        desks.push_back(std::move(std::get<DeskInput>(desk)));
+        const DeskInput& named = std::get<DeskInput>(desk);
+        const std::vector<std::string> paths = expandArgument(named.path);
+        // Each file a pattern matches names itself, unless the argument named them all.
+        std::transform(paths.begin(), paths.end(), std::back_inserter(desks),
+                       [&named](const std::string& path) {
+                           return DeskInput{named.name == named.path ? path : named.name, path, {}};
+                       });
     }
     const std::string encoding(sources.encoding.empty() ? "" : *knownEncoding(sources.encoding));
     for (DeskInput& desk : desks) {
@@ -232,7 +239,12 @@ int main(int argc, char** argv) {
     const profiledesk::OutputWatch watch(std::cout);  // a failed write is told with its reason
     Streams console{std::cout, std::cerr, process::errorIsTerminal()};
     try {
-        return run(argc, argv, console);
+        std::vector<std::string> arguments = process::arguments(argc, argv);
+        std::vector<char*> pointers;
+        pointers.reserve(arguments.size());
+        std::transform(arguments.begin(), arguments.end(), std::back_inserter(pointers),
+                       [](std::string& argument) { return argument.data(); });
+        return run(static_cast<int>(pointers.size()), pointers.data(), console);
     } catch (const std::exception& error) {
         // Out of memory and the like: said plainly, never an abort.
         tellError(console, error.what());

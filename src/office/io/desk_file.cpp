@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "common/native_path.hpp"
 #include "common/utf8.hpp"
 #include "office/io/encoding.hpp"
 #include "store/line_ends.hpp"
@@ -307,7 +308,7 @@ std::uint64_t totalSize(const std::vector<DeskInput>& desks) {
     std::uint64_t total = 0;
     for (const DeskInput& desk : desks) {
         std::error_code error;
-        const auto size = std::filesystem::file_size(desk.path, error);
+        const auto size = std::filesystem::file_size(nativePath(desk.path), error);
         total += error ? 0 : size;
     }
     return total;
@@ -316,7 +317,7 @@ std::uint64_t totalSize(const std::vector<DeskInput>& desks) {
 bool isOneOf(const std::string& path, const std::vector<DeskInput>& desks) {
     return std::any_of(desks.begin(), desks.end(), [&path](const DeskInput& desk) {
         std::error_code error;
-        return std::filesystem::equivalent(path, desk.path, error);
+        return std::filesystem::equivalent(nativePath(path), nativePath(desk.path), error);
     });
 }
 

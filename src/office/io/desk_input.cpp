@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 
+#include "common/native_path.hpp"
 #include "office/io/encoding.hpp"
 
 namespace profiledesk::office {
@@ -44,7 +45,7 @@ std::variant<DeskInput, std::string> deskOf(const toml::table& table, const std:
         if (name == "name") {
             desk.name = *text;
         } else if (name == "path") {
-            desk.path = (folder / *text).string();
+            desk.path = utf8Path(folder / nativePath(*text));
         } else if (const std::optional<std::string_view> known = knownEncoding(*text)) {
             desk.encoding = *known;
         } else {
@@ -74,8 +75,12 @@ std::variant<DeskInput, std::string> deskFromArgument(std::string_view argument)
 }
 
 std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::string& file) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(nativePath(file), ignored)) {
+        return file + ": " + std::strerror(EISDIR);  // Windows would say only "Permission denied"
+    }
     errno = 0;
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(nativePath(file), std::ios::binary);
     std::string content;
     try {
         content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -92,7 +97,7 @@ std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::strin
     } catch (const toml::parse_error& error) {
         return at(file, error.source().begin.line, error.description());
     }
-    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    const std::filesystem::path folder = nativePath(file).parent_path();
     std::vector<DeskInput> desks;
     std::map<std::string, std::size_t> lineOfName;
     for (const auto& [key, value] : root) {

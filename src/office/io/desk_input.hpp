@@ -30,4 +30,8 @@ std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::strin
 // platform), or the path itself when it has none or none match.
 std::vector<std::string> expandPattern(const std::string& pattern);
 
+// The files a FILE argument's path names. A POSIX shell has expanded its wildcards already,
+// so there it is the path itself; on Windows, where the program expands them, expandPattern.
+std::vector<std::string> expandArgument(const std::string& path);
+
 }  // namespace profiledesk::office

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <random>
 
+#include "common/native_path.hpp"
 #include "office/io/signal_cleanup.hpp"
 #include "store/record_file.hpp"
 
@@ -33,7 +34,7 @@ bool isDescriptorName(const fs::path& path) {
 
 Place findPlace(const std::string& path) {
     constexpr int kMostLinks = 40;  // as the kernel allows, so that a loop ends
-    fs::path at = path;
+    fs::path at = nativePath(path);
     std::error_code error;
     for (int hop = 0; hop < kMostLinks; ++hop) {
         if (isDescriptorName(at)) {
@@ -69,13 +70,13 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     }
     if (place.kind == PlaceKind::straight) {
         // Appending: standard output opened as `>> file` keeps what it holds.
-        file_.open(path_, std::ios::binary | std::ios::app);
+        file_.open(nativePath(path_), std::ios::binary | std::ios::app);
         if (!file_) {
             opened_ = Status::failure(path_ + ": " + std::strerror(errno));
         }
         return;
     }
-    target_ = place.target.string();
+    target_ = utf8Path(place.target);
     std::random_device random;
     std::array<char, 32> suffix{};
     (void)std::snprintf(suffix.data(), suffix.size(), ".partial-%08x%08x", random(), random());
@@ -87,7 +88,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     }
     partial_ = target_ + suffix.data();
     removeOnSignal_ = std::make_unique<RemoveOnSignal>(partial_);
-    file_.open(partial_, std::ios::binary | std::ios::trunc);
+    file_.open(nativePath(partial_), std::ios::binary | std::ios::trunc);
     if (!file_) {
         opened_ = Status::failure(path_ + ": " + std::strerror(errno));
     }
@@ -97,7 +98,7 @@ OutputFile::~OutputFile() {
     if (!committed_ && !partial_.empty()) {
         file_.close();
         std::error_code ignored;
-        fs::remove(partial_, ignored);
+        fs::remove(nativePath(partial_), ignored);
     }
 }
 

@@ -20,4 +20,6 @@ std::vector<std::string> expandPattern(const std::string& pattern) {
     return paths;
 }
 
+std::vector<std::string> expandArgument(const std::string& path) { return {path}; }
+
 }  // namespace profiledesk::office

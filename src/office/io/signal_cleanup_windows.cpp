@@ -3,6 +3,7 @@
 #include <csignal>
 #include <string>
 
+#include "common/native_path.hpp"
 #include "office/io/signal_cleanup.hpp"
 
 namespace profiledesk::office {
@@ -10,12 +11,12 @@ namespace profiledesk::office {
 namespace {
 
 // Read by the handler only while armed; see the POSIX side.
-std::string gPath;
+std::wstring gPath;  // UTF-16, made before the handler may need it
 volatile std::sig_atomic_t gArmed = 0;
 
 extern "C" void removeAndDie(int signalNumber) {
     if (gArmed != 0) {
-        (void)::_unlink(gPath.c_str());
+        (void)::_wunlink(gPath.c_str());
     }
     (void)std::signal(signalNumber, SIG_DFL);
     (void)std::raise(signalNumber);
@@ -25,7 +26,7 @@ extern "C" void removeAndDie(int signalNumber) {
 
 // Windows has no SIGHUP; Ctrl+C and Ctrl+Break arrive as SIGINT and SIGBREAK.
 RemoveOnSignal::RemoveOnSignal(const std::string& path) {
-    gPath = path;
+    gPath = wideOf(path);
     gArmed = 1;
     for (const int number : {SIGINT, SIGTERM, SIGBREAK}) {
         (void)std::signal(number, removeAndDie);

@@ -11,9 +11,6 @@
 
 namespace profiledesk::office {
 
-// Whether this build can draw report pages at all.
-extern const bool kCanDrawReports;
-
 struct ReportInput {
     std::string title;
     DateRange dates;

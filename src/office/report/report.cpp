@@ -53,10 +53,6 @@ private:
 }  // namespace
 
 int runReport(const ReportOptions& options, Streams& console) {
-    if (!kCanDrawReports) {
-        tellError(console, "this build has no report support");
-        return 2;
-    }
     if (!options.output.empty() && isOneOf(options.output, options.desks)) {
         tellError(console, options.output + ": is one of the files to report on; name another page");
         return 2;
