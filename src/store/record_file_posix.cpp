@@ -224,8 +224,8 @@ public:
 
 private:
 #ifdef HAVE_SENDFILE
-    CopyOutcome streamCopy(int handle, int descriptor, std::uint64_t offset, std::size_t count,
-                           std::size_t& done, SystemError& error) {
+    static CopyOutcome streamCopy(int handle, int descriptor, std::uint64_t offset, std::size_t count,
+                                  std::size_t& done, SystemError& error) {
         auto at = static_cast<off_t>(offset);
         ssize_t sent = 0;
         do {

@@ -133,11 +133,8 @@ char* putCsvField(char* to, std::string_view value) {
 
 // Whether every byte of `text` is ASCII, checked without a branch a byte, as most answers are.
 bool isAscii(std::string_view text) {
-    unsigned char any = 0;
-    for (const char c : text) {
-        any |= static_cast<unsigned char>(c);
-    }
-    return any < 0x80;
+    return std::accumulate(text.begin(), text.end(), 0U,
+                           [](unsigned any, char c) { return any | static_cast<unsigned char>(c); }) < 0x80;
 }
 
 // Whether `value` is a plain decimal number ("-0.5", "1.52416e+12"): a spreadsheet reads it as
@@ -274,7 +271,7 @@ private:
             out_.append(jsonKeys_.at(i));
             switch (column.kind) {
                 case ColumnKind::text: {
-                    std::string& text = jsonText_.get_ref<std::string&>();
+                    auto& text = jsonText_.get_ref<std::string&>();
                     const std::string_view value = row_.values.at(i);
                     if (isAscii(value)) {
                         text.assign(value);

@@ -96,7 +96,7 @@ void AnswerCounts::add(std::string_view answer) {
     placeIn(slots_, hash, counts_.size() - 1);
 }
 
-void AnswerCounts::placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash, std::size_t index) const {
+void AnswerCounts::placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash, std::size_t index) {
     const std::size_t mask = slots.size() - 1;
     std::size_t at = hash & mask;
     while (slots[at] != 0) {

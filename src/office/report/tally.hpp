@@ -52,7 +52,7 @@ public:
 
 private:
     [[nodiscard]] std::string_view answer(std::size_t index) const;
-    void placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash, std::size_t index) const;
+    static void placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash, std::size_t index);
     void grow();
 
     HashFunction hash_;
