@@ -297,6 +297,35 @@ class Export(unittest.TestCase):
         self.assertEqual(missing.returncode, 1)
         self.assertEqual(missing.stderr, b"profiledesk-records: no/such/folder/out.csv: No such file or directory\n")
 
+    def test_json_rows_escape_every_kind_of_answer_and_keep_each_figure_exact(self):
+        with open(self.path("datas.dat"), "rb") as f:
+            record = b"\n".join(f.read().split(b"\n", 30)[:30]) + b"\n"
+        swaps = [(b"Ring-Road", b'a"b\\c/d'), (b"Kofi", b"\x01\x08\x1b\x1f\x7f"), (b"Cocoa-Co", "\u2028\u00e9".encode()),
+                 (b"Repairs", b"K\xf6ln"), (b"West-Lib", b"\\u0041")]
+        figures = [(b"-0", b"1.52416e+12"), (b"4e-320", b"-1e-05")]
+        with open(self.path("special.dat"), "wb") as f:
+            for years, later in figures:
+                # The years ahead are written three times: in the sentence, the multiple and the sum.
+                text = record.replace(b"2.5 ", years + b" ").replace(b":: 38.5 .", b":: " + later + b" .")
+                for old, answer in swaps:
+                    self.assertEqual(text.count(old), 1, old)
+                    text = text.replace(old, answer)
+                f.write(text)
+        done = export(self.folder, "--format", "jsonl", "--encoding", "UTF-8", "special.dat")
+        self.assertEqual((done.returncode, done.stderr), (0, b"special.dat:15: not UTF-8\nspecial.dat:45: not UTF-8\n"))
+        answers = ('"first_name":"Ada","surname":"Lovelace","place_of_birth":"Lon,don","date_of_birth":"10-12-1815",'
+                   '"age":"36","education_centre":"Inst","street":"a\\"b\\\\c/d","coordinator":"\\u0001\\b\\u001b\\u001f\x7f",'
+                   '"nearby_business":"Mill","productivity_company":"\u2028\u00e9","maintenance_company":"K\ufffdln",'
+                   '"zonal_library":"\\\\u0041","library_fee":"250","shopping_centre":"Mall","nearest_school":"School",')
+        expected = ('{"source":"special.dat","record":1,"line":1,"entered_at":"2026-12-06T15:53",' + answers +
+                    '"years_ahead":-0.0,"age_after_years":1524160000000.0}\n'
+                    '{"source":"special.dat","record":2,"line":31,"entered_at":"2026-12-06T15:53",' + answers +
+                    '"years_ahead":4e-320,"age_after_years":-1e-05}\n')
+        self.assertEqual(done.stdout.decode(), expected)
+        back = tool(["jq", "-c", "[.street, .coordinator, .zonal_library, .years_ahead, .age_after_years]"],
+                    self.folder, done.stdout)
+        self.assertEqual(back.splitlines()[0], '["a\\"b\\\\c/d","\\u0001\\b\\u001b\\u001f\\u007f","\\\\u0041",-0,1524160000000]')
+
     def test_rows_of_doubled_quotes_across_the_output_buffers_end(self):
         # Rows nearly all quotes, each twice its answers' size once quoted, of several lengths,
         # so that rows fall across the end of the 1 MiB output buffer at every distance.

@@ -303,6 +303,30 @@ class ListingIntoFiles(unittest.TestCase):
         self.assertEqual(listing_body(shown), stored + b"\n")
 
 
+    def test_listing_into_a_new_or_appended_file_here_or_on_another_file_system_is_exact(self):
+        # A kernel copy where it can; one into an O_APPEND file, or from /dev/shm into the
+        # build's folder, must fall back and still copy every byte.
+        stored = bytes(range(256)) * 8192 + b"no line end"
+        elsewhere = tempfile.TemporaryDirectory(dir="/dev/shm")
+        self.addCleanup(elsewhere.cleanup)
+        outputs = tempfile.TemporaryDirectory(dir=os.path.dirname(os.path.abspath(PROGRAM)))
+        self.addCleanup(outputs.cleanup)
+        for records in (self.folder.name, elsewhere.name):
+            with open(os.path.join(records, "datas.dat"), "wb") as f:
+                f.write(stored)
+            for mode, kept in (("wb", b""), ("ab", b"kept\n")):
+                with self.subTest(records=records, mode=mode):
+                    output = os.path.join(outputs.name, "shown")
+                    with open(output, "wb") as f:
+                        f.write(b"earlier" if mode == "wb" else kept)
+                    with open(output, mode) as f:
+                        status, stderr = finish(start(records, "2", f))
+                    self.assertEqual((status, stderr), (0, ""))
+                    with open(output, "rb") as f:
+                        shown = f.read()
+                    self.assertTrue(shown.startswith(kept + b" \n"))
+                    self.assertEqual(listing_body(shown), stored + b"\n")
+
 class LocksHeldElsewhere(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory()

@@ -1,7 +1,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -85,6 +87,17 @@ private:
     std::size_t used_ = 0;
 };
 
+// Where nlohmann-json's writer puts what it writes: the output buffer, with no string between.
+class JsonOutput final : public nlohmann::detail::output_adapter_protocol<char> {
+public:
+    explicit JsonOutput(OutputBuffer& out) : out_(out) {}
+    void write_character(char c) override { out_.put(c); }
+    void write_characters(const char* s, std::size_t length) override { out_.append({s, length}); }
+
+private:
+    OutputBuffer& out_;
+};
+
 constexpr std::array<bool, 256> kNeedsQuotes = [] {
     std::array<bool, 256> special{};
     for (const char c : {',', '"', '\r', '\n'}) {
@@ -116,6 +129,12 @@ char* putCsvField(char* to, std::string_view value) {
     }
     *to++ = '"';
     return to;
+}
+
+// Whether every byte of `text` is ASCII, checked without a branch a byte, as most answers are.
+bool isAscii(std::string_view text) {
+    return std::accumulate(text.begin(), text.end(), 0U,
+                           [](unsigned any, char c) { return any | static_cast<unsigned char>(c); }) < 0x80;
 }
 
 // Whether `value` is a plain decimal number ("-0.5", "1.52416e+12"): a spreadsheet reads it as
@@ -188,8 +207,9 @@ class Exporter final : public DeskListener {
 public:
     Exporter(Streams& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
         : console_(console), options_(options), out_(out), progress_(progress) {
-        for (const Column& column : kColumns) {
-            object_[std::string(column.name)] = nullptr;
+        // The keys are plain ASCII words, written as they are; each row opens with the first.
+        for (std::size_t i = 0; i < kColumnCount; ++i) {
+            jsonKeys_.at(i).append(i == 0 ? "{\"" : ",\"").append(kColumns.at(i).name).append("\":");
         }
     }
 
@@ -246,32 +266,35 @@ public:
 
 private:
     void appendJsonRow(const StoredRecord& record) {
-        // The keys stay in place from row to row; only the values change.
-        auto value = object_.begin();
-        bool answersNotUtf8 = false;
-        for (std::size_t i = 0; i < kColumnCount; ++i, ++value) {
+        for (std::size_t i = 0; i < kColumnCount; ++i) {
             const Column& column = kColumns.at(i);
+            out_.append(jsonKeys_.at(i));
             switch (column.kind) {
-                case ColumnKind::text:
-                    if (const std::string_view text = row_.values.at(i); isUtf8(text)) {
-                        *value = std::string(text);
+                case ColumnKind::text: {
+                    auto& text = jsonText_.get_ref<std::string&>();
+                    const std::string_view value = row_.values.at(i);
+                    if (isAscii(value)) {
+                        text.assign(value);
                     } else {
                         // JSON holds only UTF-8; the file's name was told once, at its start.
-                        std::string shown;
-                        (void)replaceNotUtf8(shown, text);
-                        *value = std::move(shown);
-                        answersNotUtf8 = answersNotUtf8 || column.source == ColumnSource::answer;
+                        text.clear();
+                        (void)replaceNotUtf8(text, value);
                     }
+                    jsonWriter_.dump(jsonText_, false, false, 0);
                     break;
-                case ColumnKind::whole: *value = wholeValue(column, record); break;
+                }
+                case ColumnKind::whole:
+                    jsonWhole_.get_ref<std::uint64_t&>() = wholeValue(column, record);
+                    jsonWriter_.dump(jsonWhole_, false, false, 0);
+                    break;
                 case ColumnKind::figure:
                     // The scanner passes only records whose figures read as numbers.
-                    *value = parseFigure(row_.values.at(i)).value_or(0.0);
+                    jsonFigure_.get_ref<double&>() = parseFigure(row_.values.at(i)).value_or(0.0);
+                    jsonWriter_.dump(jsonFigure_, false, false, 0);
                     break;
             }
         }
-        out_.append(object_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
-        out_.put('\n');
+        out_.append("}\n");
     }
 
     void tell(std::size_t line, const std::string& what, std::string_view kind = {}) {
@@ -286,7 +309,14 @@ private:
     Progress& progress_;
     const DeskInput* desk_ = nullptr;
     Row row_;
-    nlohmann::ordered_json object_;
+    // Each value goes through the library's own writer, straight into the output; the values
+    // are kept from row to row so that their room is reused.
+    std::array<std::string, kColumnCount> jsonKeys_;
+    nlohmann::json jsonText_ = std::string();
+    nlohmann::json jsonWhole_ = std::uint64_t{0};
+    nlohmann::json jsonFigure_ = 0.0;
+    nlohmann::detail::serializer<nlohmann::json> jsonWriter_{std::make_shared<JsonOutput>(out_), ' ',
+                                                             nlohmann::json::error_handler_t::replace};
     bool told_ = false;
     ProblemTeller teller_{console_.err, console_.allProblems};
 };

@@ -2,12 +2,21 @@
 
 #include "common/utf8.hpp"
 
+#include <xxhash.h>
+
 #include <algorithm>
 #include <charconv>
+#include <limits>
+#include <stdexcept>
 
 namespace profiledesk::office {
 
 namespace {
+
+constexpr std::size_t kFirstSlots = 64;
+constexpr std::uint64_t kTagBits = ~std::uint64_t{0} << 32;
+// An answer's index and one must fit in the lower half of its slot.
+constexpr std::size_t kMaxAnswers = std::numeric_limits<std::uint32_t>::max() - 1;
 
 // C0 and C1 controls and DEL: HTML does not take them as text.
 bool isControl(std::string_view character) {
@@ -41,29 +50,91 @@ void ReportTally::addRecord(const StoredRecord& record) {
         ++agesNotNumbers_;
     }
     for (std::size_t i = 0; i < kRankedCount; ++i) {
-        Counts& counts = answers_.at(i);
-        const std::string_view answer = record.field(kRankedFields.at(i));
-        if (const auto found = counts.find(answer); found != counts.end()) {
-            ++found->second;
-        } else {
-            counts.emplace(answer, 1);
-        }
+        answers_.at(i).add(record.field(kRankedFields.at(i)));
     }
 }
 
 std::vector<AnswerCount> ReportTally::top(std::size_t ranked, std::size_t count) const {
-    std::vector<AnswerCount> all;
-    all.reserve(answers_.at(ranked).size());
-    for (const auto& [answer, seen] : answers_.at(ranked)) {
-        all.push_back({answer, seen});
+    return answers_.at(ranked).top(count);
+}
+
+AnswerCounts::AnswerCounts(HashFunction hash) : hash_(hash), ends_{0}, slots_(kFirstSlots, 0) {}
+
+std::uint64_t AnswerCounts::xxh3(std::string_view text) { return XXH3_64bits(text.data(), text.size()); }
+
+std::string_view AnswerCounts::answer(std::size_t index) const {
+    return std::string_view(arena_).substr(ends_[index], ends_[index + 1] - ends_[index]);
+}
+
+void AnswerCounts::add(std::string_view answer) {
+    const std::uint64_t hash = hash_(answer);
+    const std::uint64_t tag = hash & kTagBits;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        const std::uint64_t slot = slots_[at];
+        if (slot == 0) {
+            break;
+        }
+        if ((slot & kTagBits) == tag) {
+            const std::size_t index = (slot & ~kTagBits) - 1;
+            if (this->answer(index) == answer) {
+                ++counts_[index];
+                return;
+            }
+        }
     }
+    // A new answer; the table stays at most seven eighths full, its runs short.
+    if ((counts_.size() + 1) * 8 > slots_.size() * 7) {
+        grow();
+    }
+    if (counts_.size() >= kMaxAnswers) {
+        throw std::length_error("more distinct answers than a report can count");
+    }
+    arena_.append(answer);
+    ends_.push_back(arena_.size());
+    counts_.push_back(1);
+    placeIn(slots_, hash, counts_.size() - 1);
+}
+
+void AnswerCounts::placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash, std::size_t index) {
+    const std::size_t mask = slots.size() - 1;
+    std::size_t at = hash & mask;
+    while (slots[at] != 0) {
+        at = (at + 1) & mask;
+    }
+    slots[at] = (hash & kTagBits) | (index + 1);
+}
+
+void AnswerCounts::grow() {
+    // The hashes are not kept: each answer's is worked out again from its bytes.
+    std::vector<std::uint64_t> larger(slots_.size() * 2, 0);
+    for (std::size_t index = 0; index < counts_.size(); ++index) {
+        placeIn(larger, hash_(answer(index)), index);
+    }
+    slots_ = std::move(larger);
+}
+
+std::vector<AnswerCount> AnswerCounts::top(std::size_t count) const {
+    // A heap of the best seen so far, its worst on top: one pass, whatever the number of answers.
     const auto before = [](const AnswerCount& a, const AnswerCount& b) {
         return a.count != b.count ? a.count > b.count : a.answer < b.answer;
     };
-    const std::size_t kept = std::min(count, all.size());
-    std::partial_sort(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept), all.end(), before);
-    all.resize(kept);
-    return all;
+    std::vector<AnswerCount> best;
+    best.reserve(std::min(count, counts_.size()) + 1);
+    for (std::size_t index = 0; index < counts_.size() && count > 0; ++index) {
+        const AnswerCount candidate{answer(index), counts_[index]};
+        if (best.size() == count && !before(candidate, best.front())) {
+            continue;
+        }
+        best.push_back(candidate);
+        std::push_heap(best.begin(), best.end(), before);
+        if (best.size() > count) {
+            std::pop_heap(best.begin(), best.end(), before);
+            best.pop_back();
+        }
+    }
+    std::sort_heap(best.begin(), best.end(), before);
+    return best;
 }
 
 std::optional<long long> wholeNumber(std::string_view text) {

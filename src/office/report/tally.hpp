@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "record/record_scanner.hpp"
@@ -32,6 +31,37 @@ inline constexpr long long kAgeBand = 5;
 struct AnswerCount {
     std::string_view answer;  // valid while the tally is
     std::uint64_t count = 0;
+};
+
+// The distinct answers to one question and how often each was given. Each answer's bytes are
+// stored once, end to end in one arena, and found through an open-addressing table keyed by
+// their 64-bit hash: nothing is allocated for each answer.
+class AnswerCounts {
+public:
+    using HashFunction = std::uint64_t (*)(std::string_view text);
+
+    // `hash` is XXH3 but for tests, which give weak ones to make answers collide.
+    explicit AnswerCounts(HashFunction hash = &xxh3);
+
+    void add(std::string_view answer);
+    [[nodiscard]] std::size_t size() const { return counts_.size(); }
+    // The `count` answers given most often, most first, ties by their bytes.
+    [[nodiscard]] std::vector<AnswerCount> top(std::size_t count) const;
+
+    static std::uint64_t xxh3(std::string_view text);
+
+private:
+    [[nodiscard]] std::string_view answer(std::size_t index) const;
+    static void placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash, std::size_t index);
+    void grow();
+
+    HashFunction hash_;
+    std::string arena_;
+    std::vector<std::size_t> ends_;  // where each answer ends in the arena, and the next starts
+    std::vector<std::uint64_t> counts_;
+    // 0 for a free slot, else the hash's upper half (to pass over most others without
+    // reading their bytes) and the answer's index plus one in the lower.
+    std::vector<std::uint64_t> slots_;
 };
 
 // What one file held: the whole records counted (those in the dates asked for), the
@@ -64,13 +94,6 @@ public:
     [[nodiscard]] std::size_t distinct(std::size_t ranked) const { return answers_.at(ranked).size(); }
 
 private:
-    // Looks answers up by their bytes in the record, without a copy for each record.
-    struct TextHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-    };
-    using Counts = std::unordered_map<std::string, std::uint64_t, TextHash, std::equal_to<>>;
-
     std::map<Day, std::uint64_t> days_;
     std::array<std::uint64_t, 24> hours_{};
     std::map<long long, std::uint64_t> ageBands_;
@@ -78,7 +101,7 @@ private:
     std::uint64_t records_ = 0;
     std::optional<EnteredAt> first_;
     std::optional<EnteredAt> last_;
-    std::array<Counts, kRankedCount> answers_;
+    std::array<AnswerCounts, kRankedCount> answers_;
 };
 
 // An age answer as a whole number ("35", "-2", "007"), if it is one that fits.
