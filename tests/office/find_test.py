@@ -77,7 +77,9 @@ class Matching(unittest.TestCase):
         for text in ("müller", "MÜLLER", "Müller", f"m{DECOMPOSED_U}ller", f"M{DECOMPOSED_U.upper()}LLER"):
             with self.subTest(text=text):
                 self.assertEqual(self.find(text), everywhere)
+        self.assertEqual(self.find("ＭÜＬＬＥＲ"), everywhere)  # full-width letters, as some keyboards give
         self.assertEqual(self.find("mueller"), (1, []))  # no spelling out of umlauts
+        self.assertEqual(self.find("muller"), (1, []))  # nor dropping of accents
 
     def test_capital_i_with_dot_is_found_by_a_plain_i(self):
         for text in ("istanbul", "İstanbul", "ISTANBUL", "stan"):
