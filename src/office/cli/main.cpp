@@ -122,8 +122,9 @@ std::string missingCommand(const CLI::App& app, int argc, char** argv) {
 }
 
 int run(int argc, char** argv, Streams& console) {
-    CLI::App app{"Reads the record files (datas.dat) of many desks: checks, exports, collates, reports, finds.",
-                 "profiledesk-records"};
+    CLI::App app{
+        "Reads the record files (datas.dat) of many desks: checks, exports, collates, reports, finds.",
+        "profiledesk-records"};
     app.set_version_flag("--version", std::string("profiledesk-records ") + PROFILEDESK_VERSION);
     app.require_subcommand(1);
     // Given before or after the command's name, like any option of the command's own.

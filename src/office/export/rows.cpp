@@ -111,7 +111,8 @@ void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnC
 
 void appendCsvHeader(OutputBuffer& out) {
     std::array<std::string_view, kColumnCount> names;
-    std::transform(kColumns.begin(), kColumns.end(), names.begin(), [](const Column& column) { return column.name; });
+    std::transform(kColumns.begin(), kColumns.end(), names.begin(),
+                   [](const Column& column) { return column.name; });
     appendCsvRow(out, names);
 }
 
@@ -121,7 +122,8 @@ JsonRowWriter::JsonRowWriter() {
     }
 }
 
-void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
+void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t recordNumber,
+                           std::size_t lineNumber) {
     // The keys stay in place from row to row; only the values change.
     auto value = object_.begin();
     for (std::size_t i = 0; i < kColumnCount; ++i, ++value) {
@@ -137,7 +139,9 @@ void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t record
                     *value = std::move(shown);
                 }
                 break;
-            case ColumnKind::whole: *value = column.source == ColumnSource::record ? recordNumber : lineNumber; break;
+            case ColumnKind::whole:
+                *value = column.source == ColumnSource::record ? recordNumber : lineNumber;
+                break;
             case ColumnKind::figure:
                 // Only records whose figures read as numbers are whole.
                 *value = parseFigure(row.values.at(i)).value_or(0.0);

@@ -1,6 +1,7 @@
 // find: the profiles whose answers hold a text, case ignored across Unicode, from the desks'
 // files or from the database collate fills.
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,12 +33,9 @@ public:
     }
 
     [[nodiscard]] bool matches(const Row& row) const {
-        for (const std::size_t column : columns_) {
-            if (foldCase(row.values.at(column)).find(folded_) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
+        return std::ranges::any_of(columns_, [&](std::size_t column) {
+            return foldCase(row.values.at(column)).find(folded_) != std::string::npos;
+        });
     }
 
 private:
@@ -160,14 +158,14 @@ int runFind(const FindOptions& options, Streams& console) {
     FoundWriter writer(console.out, options.format);
     bool unread = false;
     if (!options.fromDb.empty()) {
-        const DatabaseRead read = readRecordRows(
-            options.fromDb, "--from-db", options.dates,
-            [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
-                if (matcher.matches(row)) {
-                    writer.write(row, recordNumber, lineNumber);
-                }
-                return true;
-            });
+        const DatabaseRead read =
+            readRecordRows(options.fromDb, "--from-db", options.dates,
+                           [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
+                               if (matcher.matches(row)) {
+                                   writer.write(row, recordNumber, lineNumber);
+                               }
+                               return true;
+                           });
         if (!read.status.isOk()) {
             writer.flush();
             tellError(console, read.status.message());

@@ -20,15 +20,17 @@ utf8proc_int32_t plainI(utf8proc_int32_t codepoint, void* /*unused*/) {
 }
 
 struct FreeBytes {
-    void operator()(utf8proc_uint8_t* bytes) const { std::free(bytes); }  // NOLINT(cppcoreguidelines-no-malloc)
+    void operator()(utf8proc_uint8_t* bytes) const {
+        std::free(bytes);
+    }  // NOLINT(cppcoreguidelines-no-malloc)
 };
 
 }  // namespace
 
 std::string foldCase(std::string_view text) {
     // NFKC with case folding, as utf8proc_NFKC_Casefold does, with default ignorables dropped.
-    constexpr auto options = static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPAT | UTF8PROC_COMPOSE |
-                                                            UTF8PROC_CASEFOLD | UTF8PROC_IGNORE);
+    constexpr auto options = static_cast<utf8proc_option_t>(
+        UTF8PROC_STABLE | UTF8PROC_COMPAT | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD | UTF8PROC_IGNORE);
     std::string valid;
     if (!isUtf8(text)) {
         (void)replaceNotUtf8(valid, text);

@@ -36,22 +36,22 @@ std::string foldCase(std::string_view text) {
     }
     // Bytes that are not UTF-8 become U+FFFD.
     const int size = static_cast<int>(text.size());
-    std::wstring wide(static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
-                      L'\0');
+    std::wstring wide(
+        static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)), L'\0');
     (void)::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
     wide = mapped(wide, [](const wchar_t* from, int length, wchar_t* to, int room) {
         return ::NormalizeString(NormalizationKC, from, length, to, room);
     });
     wide = mapped(wide, [](const wchar_t* from, int length, wchar_t* to, int room) {
-        return ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, from, length, to,
-                               room, nullptr, nullptr, 0);
+        return ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, from, length,
+                               to, room, nullptr, nullptr, 0);
     });
     const int wideSize = static_cast<int>(wide.size());
-    std::string folded(
-        static_cast<std::size_t>(::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, nullptr, 0, nullptr, nullptr)),
-        '\0');
-    (void)::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, folded.data(), static_cast<int>(folded.size()),
-                                nullptr, nullptr);
+    std::string folded(static_cast<std::size_t>(::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize,
+                                                                      nullptr, 0, nullptr, nullptr)),
+                       '\0');
+    (void)::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, folded.data(),
+                                static_cast<int>(folded.size()), nullptr, nullptr);
     return folded;
 }
 

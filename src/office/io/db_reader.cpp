@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <memory>
 
 #include "office/collate/schema.hpp"
@@ -34,7 +35,8 @@ DatabaseRead failed(const std::string& path, sqlite3* db, int code) {
 
 }  // namespace
 
-std::string dayCondition(const DateRange& dates, std::vector<std::string>& values, std::string_view placeholder) {
+std::string dayCondition(const DateRange& dates, std::vector<std::string>& values,
+                         std::string_view placeholder) {
     std::string condition;
     const auto add = [&](std::string_view comparison, std::string value) {
         values.push_back(std::move(value));
@@ -66,7 +68,8 @@ DatabaseRead readRecordRows(const std::string& database, std::string_view option
 DatabaseRead readSqliteRows(const std::string& path, const DateRange& dates, const RowReader& read) {
     sqlite3* raw = nullptr;
     // Read-only: a name mistyped is told, never made into a new, empty database.
-    const int code = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_EXRESCODE, nullptr);
+    const int code =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_EXRESCODE, nullptr);
     const std::unique_ptr<sqlite3, DatabaseCloser> db(raw);
     if (code != SQLITE_OK) {
         return failed(path, db.get(), code);
@@ -83,21 +86,24 @@ DatabaseRead readSqliteRows(const std::string& path, const DateRange& dates, con
         return failed(path, db.get(), step);
     }
     for (std::size_t i = 0; i < values.size(); ++i) {
-        (void)sqlite3_bind_text(statement.get(), static_cast<int>(i + 1), values[i].c_str(), -1, SQLITE_STATIC);
+        (void)sqlite3_bind_text(statement.get(), static_cast<int>(i + 1), values[i].c_str(), -1,
+                                SQLITE_STATIC);
     }
     Row row;
     while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        std::size_t numbers[2] = {0, 0};
+        std::array<std::size_t, 2> numbers{};  // the record and its line
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             const int at = static_cast<int>(i);
             if (kColumns.at(i).kind == ColumnKind::whole) {
-                numbers[kColumns.at(i).source == ColumnSource::record ? 0 : 1] =
+                numbers.at(kColumns.at(i).source == ColumnSource::record ? 0 : 1) =
                     static_cast<std::size_t>(sqlite3_column_int64(statement.get(), at));
             }
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), at));
-            row.values.at(i) = text == nullptr ? std::string_view()
-                                               : std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(
-                                                                            statement.get(), at)));
+            row.values.at(i) =
+                text == nullptr
+                    ? std::string_view()
+                    : std::string_view(text,
+                                       static_cast<std::size_t>(sqlite3_column_bytes(statement.get(), at)));
         }
         if (!read(row, numbers[0], numbers[1])) {
             return {};

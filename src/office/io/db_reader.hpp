@@ -31,7 +31,8 @@ DatabaseRead readRecordRows(const std::string& database, std::string_view option
 
 // The SQL condition on entered_at for `dates` ("" when open at both ends), its values in
 // `values`: a range over the ISO text, which the index serves.
-std::string dayCondition(const DateRange& dates, std::vector<std::string>& values, std::string_view placeholder);
+std::string dayCondition(const DateRange& dates, std::vector<std::string>& values,
+                         std::string_view placeholder);
 
 DatabaseRead readSqliteRows(const std::string& path, const DateRange& dates, const RowReader& read);
 DatabaseRead readPostgresRows(const std::string& connection, std::string_view option, const DateRange& dates,

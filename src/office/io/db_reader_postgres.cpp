@@ -3,6 +3,8 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <vector>
 
@@ -29,10 +31,9 @@ DatabaseRead readPostgresRows(const std::string& connection, std::string_view op
     const std::string sql = "SELECT " + columnList() + " FROM " + std::string(kRecordsTable) +
                             dayCondition(dates, values, "$") + " ORDER BY " + std::string(kDayIndexColumn) +
                             ", source, record";
-    std::vector<const char*> parameters;
-    for (const std::string& value : values) {
-        parameters.push_back(value.c_str());
-    }
+    std::vector<const char*> parameters(values.size());
+    std::transform(values.begin(), values.end(), parameters.begin(),
+                   [](const std::string& value) { return value.c_str(); });
     if (PQsendQueryParams(db, sql.c_str(), static_cast<int>(parameters.size()), nullptr, parameters.data(),
                           nullptr, nullptr, 0) == 0 ||
         PQsetSingleRowMode(db) == 0) {
@@ -48,7 +49,7 @@ DatabaseRead readPostgresRows(const std::string& connection, std::string_view op
             const char* primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
             return failure(primary != nullptr ? primary : PQerrorMessage(db));
         }
-        std::size_t numbers[2] = {0, 0};
+        std::array<std::size_t, 2> numbers{};  // the record and its line
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             const int at = static_cast<int>(i);
             row.values.at(i) = std::string_view(PQgetvalue(result.get(), 0, at),
@@ -56,7 +57,7 @@ DatabaseRead readPostgresRows(const std::string& connection, std::string_view op
             if (kColumns.at(i).kind == ColumnKind::whole) {
                 const std::string_view text = row.values.at(i);
                 (void)std::from_chars(text.data(), text.data() + text.size(),
-                                      numbers[kColumns.at(i).source == ColumnSource::record ? 0 : 1]);
+                                      numbers.at(kColumns.at(i).source == ColumnSource::record ? 0 : 1));
             }
         }
         if (!read(row, numbers[0], numbers[1])) {
