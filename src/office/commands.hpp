@@ -66,6 +66,18 @@ struct ReportOptions {
 };
 int runReport(const ReportOptions& options, Streams& console);
 
+struct FindOptions {
+    std::string text;   // found as a part of an answer, case ignored
+    std::string field;  // the one column to look in; empty: every answer
+    DateRange dates;
+    std::string format = "text";  // as a clerk reads a profile, or "csv" or "jsonl" as export writes rows
+    std::string fromDb;           // a SQLite file or a PostgreSQL connection, read instead of desks
+    std::vector<DeskInput> desks;
+};
+// 0 when a record matched, 1 when none did, 2 on a usage error or a file or database that
+// could not be read, as grep.
+int runFind(const FindOptions& options, Streams& console);
+
 // "profiledesk-records: " and the message, on a line of its own.
 void tellError(Streams& console, const std::string& message);
 

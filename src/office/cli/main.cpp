@@ -1,5 +1,6 @@
 // profiledesk-records: reads the record files of many desks back into data. It checks them,
-// exports them, collates them into a database and reports on them; it never changes them.
+// exports them, collates them into a database, reports on them and finds profiles in them;
+// it never changes them.
 
 #include <CLI/CLI.hpp>
 
@@ -128,8 +129,9 @@ std::string missingCommand(const CLI::App& app, int argc, char** argv) {
 }
 
 int run(int argc, char** argv, Streams& console) {
-    CLI::App app{"Reads the record files (datas.dat) of many desks: checks, exports, collates, reports.",
-                 "profiledesk-records"};
+    CLI::App app{
+        "Reads the record files (datas.dat) of many desks: checks, exports, collates, reports, finds.",
+        "profiledesk-records"};
     app.set_version_flag("--version", std::string("profiledesk-records ") + PROFILEDESK_VERSION);
     app.require_subcommand(1);
     // Given before or after the command's name, like any option of the command's own.
@@ -177,7 +179,19 @@ int run(int argc, char** argv, Streams& console) {
     report->add_option("--title", reported.title, "the page's title");
     addDesks(*report, sources);
 
-    for (CLI::App* command : {check, exportCommand, collate, report}) {
+    FindOptions found;
+    std::string findFrom;
+    std::string findTo;
+    CLI::App* find = app.add_subcommand("find", "the profiles whose answers hold a text, case ignored");
+    find->add_option("TEXT", found.text, "the text to find in an answer")->required();
+    find->add_option("--field", found.field, "look only in this answer, named as export's column (surname)");
+    addDates(*find, findFrom, findTo);
+    find->add_option("--format", found.format, "text (the default: as a clerk reads a profile), csv or jsonl")
+        ->check(CLI::IsMember({"text", "csv", "jsonl"}));
+    find->add_option("--from-db", found.fromDb, "read the records from this database (as collate's --into)");
+    addDesks(*find, sources);
+
+    for (CLI::App* command : {check, exportCommand, collate, report, find}) {
         addAllProblems(*command, console.allProblems);
     }
 
@@ -195,6 +209,18 @@ int run(int argc, char** argv, Streams& console) {
         return 2;
     }
 
+    if (find->parsed() && !found.fromDb.empty()) {
+        if (!sources.files.empty() || !sources.desksFile.empty()) {
+            tellError(console, "--from-db replaces FILE and --desks: give one or the other");
+            return 2;
+        }
+        const std::optional<DateRange> dates = datesOf(findFrom, findTo, console);
+        if (!dates) {
+            return 2;
+        }
+        found.dates = *dates;
+        return runFind(found, console);
+    }
     auto desks = desksOf(sources);
     if (std::holds_alternative<std::string>(desks)) {
         tellError(console, std::get<std::string>(desks));
@@ -216,6 +242,15 @@ int run(int argc, char** argv, Streams& console) {
         }
         exported.desks = std::move(read);
         return runExport(exported, console);
+    }
+    if (find->parsed()) {
+        const std::optional<DateRange> dates = datesOf(findFrom, findTo, console);
+        if (!dates) {
+            return 2;
+        }
+        found.dates = *dates;
+        found.desks = std::move(read);
+        return runFind(found, console);
     }
     if (collate->parsed()) {
         collated.desks = std::move(read);

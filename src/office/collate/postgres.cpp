@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/utf8.hpp"
+#include "office/collate/postgres_connect.hpp"
 #include "office/collate/run_sql.hpp"
 #include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
@@ -22,16 +23,6 @@
 namespace profiledesk::office {
 
 namespace {
-
-struct ConnectionCloser {
-    void operator()(PGconn* connection) const { PQfinish(connection); }
-};
-using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
-
-struct ResultClearer {
-    void operator()(PGresult* result) const { PQclear(result); }
-};
-using Result = std::unique_ptr<PGresult, ResultClearer>;
 
 struct OptionsFreer {
     void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
@@ -95,29 +86,6 @@ std::string_view orEmpty(const char* text) {
 std::string serverName(const PGconn* connection) {
     return serverName(orEmpty(PQuser(connection)), orEmpty(PQhost(connection)), orEmpty(PQport(connection)),
                       orEmpty(PQdb(connection)));
-}
-
-// libpq's message on one line: its hint lines (indented) dropped, and the lines of several
-// attempts joined.
-std::string oneLine(std::string_view message) {
-    std::string line;
-    while (!message.empty()) {
-        const std::size_t end = message.find('\n');
-        std::string_view piece = message.substr(0, end);
-        message = end == std::string_view::npos ? std::string_view() : message.substr(end + 1);
-        if (piece.empty() || piece.front() == '\t' || piece.front() == ' ') {
-            continue;
-        }
-        if (!line.empty()) {
-            line += "; ";
-        }
-        for (const char c : piece) {
-            if (!(c == ' ' && !line.empty() && line.back() == ' ')) {  // "FATAL:  x" reads "FATAL: x"
-                line += c;
-            }
-        }
-    }
-    return line.empty() ? "no reason given" : line;
 }
 
 class PostgresTarget final : public CollateTarget {
@@ -474,8 +442,29 @@ bool namesPostgres(std::string_view into) {
     return options != nullptr;
 }
 
-OpenedTarget openPostgresTarget(const std::string& connection) {
-    OpenedTarget opened;
+std::string oneLine(std::string_view message) {
+    std::string line;
+    while (!message.empty()) {
+        const std::size_t end = message.find('\n');
+        std::string_view piece = message.substr(0, end);
+        message = end == std::string_view::npos ? std::string_view() : message.substr(end + 1);
+        if (piece.empty() || piece.front() == '\t' || piece.front() == ' ') {
+            continue;
+        }
+        if (!line.empty()) {
+            line += "; ";
+        }
+        for (const char c : piece) {
+            if (!(c == ' ' && !line.empty() && line.back() == ' ')) {  // "FATAL:  x" reads "FATAL: x"
+                line += c;
+            }
+        }
+    }
+    return line.empty() ? "no reason given" : line;
+}
+
+OpenedConnection connectPostgres(const std::string& connection, std::string_view optionName) {
+    OpenedConnection opened;
     char* parseError = nullptr;
     const ConnectionOptions options(PQconninfoParse(connection.c_str(), &parseError));
     if (!options) {
@@ -486,7 +475,7 @@ OpenedTarget openPostgresTarget(const std::string& connection) {
         if (const std::size_t at = reason.find(quoted); at != std::string::npos) {
             reason.erase(at, quoted.size());
         }
-        opened.status = Status::failure("--into: not a PostgreSQL connection: " + reason);
+        opened.status = Status::failure(std::string(optionName) + ": not a PostgreSQL connection: " + reason);
         return opened;
     }
     std::string_view user;
@@ -526,11 +515,24 @@ OpenedTarget openPostgresTarget(const std::string& connection) {
         opened.status = Status::failure(serverName(user, host, port, db) + ": out of memory");
         return opened;
     }
-    std::string server = serverName(opening.get());
+    opened.server = serverName(opening.get());
     if (PQstatus(opening.get()) != CONNECTION_OK) {
-        opened.status = Status::failure(server + ": " + oneLine(PQerrorMessage(opening.get())));
+        opened.status = Status::failure(opened.server + ": " + oneLine(PQerrorMessage(opening.get())));
         return opened;
     }
+    opened.connection = std::move(opening);
+    return opened;
+}
+
+OpenedTarget openPostgresTarget(const std::string& connection) {
+    OpenedTarget opened;
+    OpenedConnection connected = connectPostgres(connection, "--into");
+    if (!connected.connection) {
+        opened.status = connected.status;
+        return opened;
+    }
+    Connection opening = std::move(connected.connection);
+    std::string server = std::move(connected.server);
     PQsetNoticeProcessor(opening.get(), ignoreNotice, nullptr);  // "already exists, skipping"
     // Before anything is read: an answer that a LATIN1 database cannot hold would fail the run
     // at the end, and every later run of that file the same way.

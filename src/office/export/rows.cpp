@@ -1,0 +1,167 @@
+#include "office/export/rows.hpp"
+
+#include <algorithm>
+#include <numeric>
+#include <string>
+
+#include "common/utf8.hpp"
+
+namespace profiledesk::office {
+
+namespace {
+
+constexpr std::array<bool, 256> kNeedsQuotes = [] {
+    std::array<bool, 256> special{};
+    for (const char c : {',', '"', '\r', '\n'}) {
+        special.at(static_cast<unsigned char>(c)) = true;
+    }
+    return special;
+}();
+
+// Whether every byte of `text` is ASCII, checked without a branch a byte, as most answers are.
+bool isAscii(std::string_view text) {
+    return std::accumulate(text.begin(), text.end(), 0U,
+                           [](unsigned any, char c) { return any | static_cast<unsigned char>(c); }) < 0x80;
+}
+
+// RFC 4180: a field is quoted when it holds a comma, a quote or a line end, and a quote
+// inside is doubled. Writes at `to`, which has room for twice the field and its quotes.
+char* putCsvField(char* to, std::string_view value) {
+    // Copied on the guess that it needs no quotes, which holds for nearly every field.
+    bool special = false;
+    char* const start = to;
+    for (const char c : value) {
+        special |= kNeedsQuotes[static_cast<unsigned char>(c)];
+        *to++ = c;
+    }
+    if (!special) {
+        return to;
+    }
+    to = start;
+    *to++ = '"';
+    for (const char c : value) {
+        *to++ = c;
+        if (c == '"') {
+            *to++ = '"';
+        }
+    }
+    *to++ = '"';
+    return to;
+}
+
+// Whether `value` is a plain decimal number ("-0.5", "1.52416e+12"): a spreadsheet reads it as
+// that number, so it stays one, though it may start with a sign.
+bool isPlainNumber(std::string_view value) {
+    const auto digits = [&value] {
+        const std::size_t count = std::min(value.find_first_not_of("0123456789"), value.size());
+        value.remove_prefix(count);
+        return count > 0;
+    };
+    if (value.starts_with('-') || value.starts_with('+')) {
+        value.remove_prefix(1);
+    }
+    if (!digits()) {
+        return false;
+    }
+    if (value.starts_with('.')) {
+        value.remove_prefix(1);
+        if (!digits()) {
+            return false;
+        }
+    }
+    if (value.starts_with('e') || value.starts_with('E')) {
+        value.remove_prefix(1);
+        if (value.starts_with('-') || value.starts_with('+')) {
+            value.remove_prefix(1);
+        }
+        if (!digits()) {
+            return false;
+        }
+    }
+    return value.empty();
+}
+
+// A cell a spreadsheet would run as a formula (=HYPERLINK(...), @SUM(...), -2+3 and the like).
+bool readsAsFormula(std::string_view value) {
+    return !value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos &&
+           !isPlainNumber(value);
+}
+
+}  // namespace
+
+void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values,
+                  bool forSpreadsheet) {
+    const std::size_t room =
+        std::accumulate(values.begin(), values.end(), kColumnCount * 4 + 2,
+                        [](std::size_t sum, std::string_view value) { return sum + 2 * value.size(); });
+    std::vector<char> large;
+    char* const start = out.reserve(room, large);
+    char* to = start;
+    std::string guarded;
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+        if (i > 0) {
+            *to++ = ',';
+        }
+        if (forSpreadsheet && readsAsFormula(values.at(i))) {
+            // The apostrophe makes the cell text, and the spreadsheet does not show it.
+            guarded.assign(1, '\'').append(values.at(i));
+            to = putCsvField(to, guarded);
+        } else {
+            to = putCsvField(to, values.at(i));
+        }
+    }
+    *to++ = '\r';
+    *to++ = '\n';
+    out.commit(static_cast<std::size_t>(to - start), large);
+}
+
+void appendCsvHeader(OutputBuffer& out) {
+    std::array<std::string_view, kColumnCount> names;
+    std::transform(kColumns.begin(), kColumns.end(), names.begin(),
+                   [](const Column& column) { return column.name; });
+    appendCsvRow(out, names);
+}
+
+JsonRowWriter::JsonRowWriter() {
+    // The keys are plain ASCII words, written as they are; each row opens with the first.
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+        keys_.at(i).append(i == 0 ? "{\"" : ",\"").append(kColumns.at(i).name).append("\":");
+    }
+}
+
+void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t recordNumber,
+                           std::size_t lineNumber) {
+    output_->to(out);
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+        const Column& column = kColumns.at(i);
+        out.append(keys_.at(i));
+        switch (column.kind) {
+            case ColumnKind::text: {
+                auto& text = text_.get_ref<std::string&>();
+                const std::string_view value = row.values.at(i);
+                if (isAscii(value)) {
+                    text.assign(value);
+                } else {
+                    // JSON holds only UTF-8; the file's name was told once, at its start.
+                    text.clear();
+                    (void)replaceNotUtf8(text, value);
+                }
+                writer_.dump(text_, false, false, 0);
+                break;
+            }
+            case ColumnKind::whole:
+                whole_.get_ref<std::uint64_t&>() =
+                    column.source == ColumnSource::record ? recordNumber : lineNumber;
+                writer_.dump(whole_, false, false, 0);
+                break;
+            case ColumnKind::figure:
+                // Only records whose figures read as numbers are whole.
+                figure_.get_ref<double&>() = parseFigure(row.values.at(i)).value_or(0.0);
+                writer_.dump(figure_, false, false, 0);
+                break;
+        }
+    }
+    out.append("}\n");
+}
+
+}  // namespace profiledesk::office
