@@ -133,7 +133,8 @@ TEST(PageModel, ThePageFromTheCounts) {
     const ReportInput input{"Desk \xff",
                             {},
                             {{"north", "a.dat", 3, 2, ""}, {"b.dat", "b.dat", 0, 0, "b.dat: gone"}},
-                            tallied.tally};
+                            tallied.tally.counts(),
+                            {}};
     const PageModel page = pageModel(input);
 
     EXPECT_EQ(page.title, "Desk \xef\xbf\xbd");
@@ -175,7 +176,7 @@ TEST(PageModel, ThePageFromTheCounts) {
 
 TEST(PageModel, NoRecordsDrawNoBars) {
     const ReportTally tally;
-    const PageModel page = pageModel(ReportInput{"T", {}, {}, tally});
+    const PageModel page = pageModel(ReportInput{"T", {}, {}, tally.counts(), {}});
     EXPECT_EQ(page.first, "none");
     EXPECT_EQ(page.last, "none");
     for (const Chart& drawn : page.charts) {

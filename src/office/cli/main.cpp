@@ -166,6 +166,9 @@ int run(int argc, char** argv, Streams& console) {
     report->add_option("-o,--output", reported.output, "write here instead of standard output");
     addDates(*report, reportFrom, reportTo);
     report->add_option("--title", reported.title, "the page's title");
+    report->add_option("--from-db", reported.fromDb,
+                       "draw the page from a database collate made (a SQLite file, or a postgresql:// URI) "
+                       "instead of record files");
     addDesks(*report, sources);
 
     for (CLI::App* command : {check, exportCommand, collate, report}) {
@@ -186,12 +189,21 @@ int run(int argc, char** argv, Streams& console) {
         return 2;
     }
 
-    auto desks = desksOf(sources);
-    if (std::holds_alternative<std::string>(desks)) {
-        tellError(console, std::get<std::string>(desks));
-        return 2;
+    std::vector<DeskInput> read;
+    if (report->parsed() && !reported.fromDb.empty()) {
+        // The database holds the records: no files are read.
+        if (!sources.files.empty() || !sources.desksFile.empty()) {
+            tellError(console, "--from-db replaces FILE and --desks: give one or the other");
+            return 2;
+        }
+    } else {
+        auto desks = desksOf(sources);
+        if (std::holds_alternative<std::string>(desks)) {
+            tellError(console, std::get<std::string>(desks));
+            return 2;
+        }
+        read = std::move(std::get<std::vector<DeskInput>>(desks));
     }
-    auto& read = std::get<std::vector<DeskInput>>(desks);
     if (check->parsed()) {
         return runCheck(read, console);
     }

@@ -12,22 +12,13 @@
 #include <vector>
 
 #include "common/utf8.hpp"
+#include "office/collate/postgres_connection.hpp"
 #include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
 
 namespace profiledesk::office {
 
 namespace {
-
-struct ConnectionCloser {
-    void operator()(PGconn* connection) const { PQfinish(connection); }
-};
-using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
-
-struct ResultClearer {
-    void operator()(PGresult* result) const { PQclear(result); }
-};
-using Result = std::unique_ptr<PGresult, ResultClearer>;
 
 struct OptionsFreer {
     void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
@@ -84,38 +75,6 @@ std::string serverName(std::string_view user, std::string_view host, std::string
         name.append(":").append(uriPart(port));
     }
     return name.append("/").append(uriPart(db));
-}
-
-std::string_view orEmpty(const char* text) {
-    return text != nullptr ? std::string_view(text) : std::string_view();
-}
-
-std::string serverName(const PGconn* connection) {
-    return serverName(orEmpty(PQuser(connection)), orEmpty(PQhost(connection)), orEmpty(PQport(connection)),
-                      orEmpty(PQdb(connection)));
-}
-
-// libpq's message on one line: its hint lines (indented) dropped, and the lines of several
-// attempts joined.
-std::string oneLine(std::string_view message) {
-    std::string line;
-    while (!message.empty()) {
-        const std::size_t end = message.find('\n');
-        std::string_view piece = message.substr(0, end);
-        message = end == std::string_view::npos ? std::string_view() : message.substr(end + 1);
-        if (piece.empty() || piece.front() == '\t' || piece.front() == ' ') {
-            continue;
-        }
-        if (!line.empty()) {
-            line += "; ";
-        }
-        for (const char c : piece) {
-            if (!(c == ' ' && !line.empty() && line.back() == ' ')) {  // "FATAL:  x" reads "FATAL: x"
-                line += c;
-            }
-        }
-    }
-    return line.empty() ? "no reason given" : line;
 }
 
 class PostgresTarget final : public CollateTarget {
@@ -343,7 +302,37 @@ private:
 
 void ignoreNotice(void* /*unused*/, const char* /*unused*/) {}
 
+std::string serverName(const PGconn* connection) {
+    return serverName(orEmpty(PQuser(connection)), orEmpty(PQhost(connection)), orEmpty(PQport(connection)),
+                      orEmpty(PQdb(connection)));
+}
+
 }  // namespace
+
+std::string_view orEmpty(const char* text) {
+    return text != nullptr ? std::string_view(text) : std::string_view();
+}
+
+std::string oneLine(std::string_view message) {
+    std::string line;
+    while (!message.empty()) {
+        const std::size_t end = message.find('\n');
+        std::string_view piece = message.substr(0, end);
+        message = end == std::string_view::npos ? std::string_view() : message.substr(end + 1);
+        if (piece.empty() || piece.front() == '\t' || piece.front() == ' ') {
+            continue;
+        }
+        if (!line.empty()) {
+            line += "; ";
+        }
+        for (const char c : piece) {
+            if (!(c == ' ' && !line.empty() && line.back() == ' ')) {  // "FATAL:  x" reads "FATAL: x"
+                line += c;
+            }
+        }
+    }
+    return line.empty() ? "no reason given" : line;
+}
 
 bool namesPostgres(std::string_view into) {
     if (into.starts_with("postgresql://") || into.starts_with("postgres://")) {
@@ -358,8 +347,8 @@ bool namesPostgres(std::string_view into) {
     return options != nullptr;
 }
 
-OpenedTarget openPostgresTarget(const std::string& connection) {
-    OpenedTarget opened;
+PostgresConnection connectPostgres(const std::string& connection, std::string_view argument) {
+    PostgresConnection opened;
     char* parseError = nullptr;
     const ConnectionOptions options(PQconninfoParse(connection.c_str(), &parseError));
     if (!options) {
@@ -370,7 +359,7 @@ OpenedTarget openPostgresTarget(const std::string& connection) {
         if (const std::size_t at = reason.find(quoted); at != std::string::npos) {
             reason.erase(at, quoted.size());
         }
-        opened.status = Status::failure("--into: not a PostgreSQL connection: " + reason);
+        opened.status = Status::failure(std::string(argument) + ": not a PostgreSQL connection: " + reason);
         return opened;
     }
     std::string_view user;
@@ -410,12 +399,25 @@ OpenedTarget openPostgresTarget(const std::string& connection) {
         opened.status = Status::failure(serverName(user, host, port, db) + ": out of memory");
         return opened;
     }
-    std::string server = serverName(opening.get());
+    opened.server = serverName(opening.get());
     if (PQstatus(opening.get()) != CONNECTION_OK) {
-        opened.status = Status::failure(server + ": " + oneLine(PQerrorMessage(opening.get())));
+        opened.status = Status::failure(opened.server + ": " + oneLine(PQerrorMessage(opening.get())));
         return opened;
     }
     PQsetNoticeProcessor(opening.get(), ignoreNotice, nullptr);  // "already exists, skipping"
+    opened.connection = std::move(opening);
+    return opened;
+}
+
+OpenedTarget openPostgresTarget(const std::string& connection) {
+    OpenedTarget opened;
+    PostgresConnection connected = connectPostgres(connection, "--into");
+    if (!connected.connection) {
+        opened.status = connected.status;
+        return opened;
+    }
+    Connection opening = std::move(connected.connection);
+    std::string server = std::move(connected.server);
     // Before anything is read: an answer that a LATIN1 database cannot hold would fail the run
     // at the end, and every later run of that file the same way.
     const std::string_view encoding = orEmpty(PQparameterStatus(opening.get(), "server_encoding"));

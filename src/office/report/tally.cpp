@@ -20,26 +20,30 @@ bool isControl(std::string_view character) {
 
 }  // namespace
 
-void ReportTally::addRecord(const StoredRecord& record) {
-    ++records_;
-    const EnteredAt& at = record.enteredAt;
-    ++days_[at.date];
-    if (at.hour >= 0 && at.hour < 24) {
-        ++hours_.at(static_cast<std::size_t>(at.hour));
-    }
-    if (!first_ || at < *first_) {
-        first_ = at;
-    }
-    if (!last_ || *last_ < at) {
-        last_ = at;
-    }
-    if (const std::optional<long long> age = wholeNumber(record.field(Field::ageText))) {
+void addAgeAnswers(ReportCounts& counts, std::string_view age, std::uint64_t count) {
+    if (const std::optional<long long> whole = wholeNumber(age)) {
         // Bands start at multiples of five, below zero too: -3 is in -5 to -1.
-        const long long band = *age >= 0 ? *age / kAgeBand : -((-*age + kAgeBand - 1) / kAgeBand);
-        ++ageBands_[band * kAgeBand];
+        const long long band = *whole >= 0 ? *whole / kAgeBand : -((-*whole + kAgeBand - 1) / kAgeBand);
+        counts.ageBands[band * kAgeBand] += count;
     } else {
-        ++agesNotNumbers_;
+        counts.agesNotNumbers += count;
     }
+}
+
+void ReportTally::addRecord(const StoredRecord& record) {
+    ++counts_.records;
+    const EnteredAt& at = record.enteredAt;
+    ++counts_.days[at.date];
+    if (at.hour >= 0 && at.hour < 24) {
+        ++counts_.hours.at(static_cast<std::size_t>(at.hour));
+    }
+    if (!counts_.first || at < *counts_.first) {
+        counts_.first = at;
+    }
+    if (!counts_.last || *counts_.last < at) {
+        counts_.last = at;
+    }
+    addAgeAnswers(counts_, record.field(Field::ageText), 1);
     for (std::size_t i = 0; i < kRankedCount; ++i) {
         Counts& counts = answers_.at(i);
         const std::string_view answer = record.field(kRankedFields.at(i));
@@ -51,19 +55,22 @@ void ReportTally::addRecord(const StoredRecord& record) {
     }
 }
 
-std::vector<AnswerCount> ReportTally::top(std::size_t ranked, std::size_t count) const {
-    std::vector<AnswerCount> all;
-    all.reserve(answers_.at(ranked).size());
-    for (const auto& [answer, seen] : answers_.at(ranked)) {
-        all.push_back({answer, seen});
+ReportCounts ReportTally::counts() const {
+    ReportCounts counts = counts_;
+    for (std::size_t i = 0; i < kRankedCount; ++i) {
+        std::vector<std::pair<std::string_view, std::uint64_t>> all(answers_.at(i).begin(), answers_.at(i).end());
+        const auto before = [](const auto& a, const auto& b) {
+            return a.second != b.second ? a.second > b.second : a.first < b.first;
+        };
+        const std::size_t kept = std::min(kTopCount, all.size());
+        std::partial_sort(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept), all.end(), before);
+        RankedCounts& ranked = counts.ranked.at(i);
+        ranked.distinct = all.size();
+        for (std::size_t j = 0; j < kept; ++j) {
+            ranked.top.push_back({std::string(all[j].first), all[j].second});
+        }
     }
-    const auto before = [](const AnswerCount& a, const AnswerCount& b) {
-        return a.count != b.count ? a.count > b.count : a.answer < b.answer;
-    };
-    const std::size_t kept = std::min(count, all.size());
-    std::partial_sort(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept), all.end(), before);
-    all.resize(kept);
-    return all;
+    return counts;
 }
 
 std::optional<long long> wholeNumber(std::string_view text) {
