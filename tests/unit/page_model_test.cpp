@@ -103,6 +103,23 @@ TEST(PageModel, SharesAndTheScopeOfTheDays) {
         "The whole records of the files below entered from 2026-12-01 to 2026-12-06, both days included.");
     EXPECT_EQ(scopeOf({std::nullopt, Day(2026, 12, 6)}),
               "The whole records of the files below entered to 2026-12-06, both days included.");
+    EXPECT_EQ(scopeOf({}, true), "Every record of the database, each once as collated.");
+    EXPECT_EQ(scopeOf({Day(2026, 12, 1), Day(2026, 12, 6)}, true),
+              "The records of the database entered from 2026-12-01 to 2026-12-06, both days included.");
+}
+
+TEST(PageModel, DesksAndWhereThePageWasDrawnFrom) {
+    ReportCounts counts;
+    counts.records = 5;
+    counts.desks = {{"north", 3}, {"so\x01uth", 2}};
+    const PageModel fromDatabase = pageModel(ReportInput{"T", {}, {}, counts, "office\x7f.db"});
+    EXPECT_EQ(fromDatabase.drawnFrom, "the database office\xef\xbf\xbd.db");
+    ASSERT_EQ(fromDatabase.desks.size(), 2U);
+    EXPECT_EQ(fromDatabase.desks[0].desk, "north");
+    EXPECT_EQ(fromDatabase.desks[0].records, 3U);
+    EXPECT_EQ(fromDatabase.desks[1].desk, "so\xef\xbf\xbduth");
+    EXPECT_EQ(fromDatabase.fileCount, 0U);
+    EXPECT_EQ(pageModel(ReportInput{"T", {}, {}, counts, {}}).drawnFrom, "the record files");
 }
 
 struct Tallied final : ScanListener {

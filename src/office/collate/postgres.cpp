@@ -280,9 +280,11 @@ private:
         appendNumber(std::uint32_t{0});
         const Replaced replaced = replaceNotUtf8(
             buffer_, value, [](std::string_view character) { return character.front() == '\0'; }, keepBytes_);
-        const std::string_view what =
-            replaced.notUtf8 ? "not UTF-8" : replaced.unwanted ? "a NUL byte, stored as U+FFFD" : "";
-        if (!what.empty() && (notes_.empty() || notes_.back().column != column || notes_.back().what != what)) {
+        const std::string_view what = replaced.notUtf8    ? "not UTF-8"
+                                      : replaced.unwanted ? "a NUL byte, stored as U+FFFD"
+                                                          : "";
+        if (!what.empty() &&
+            (notes_.empty() || notes_.back().column != column || notes_.back().what != what)) {
             notes_.push_back({column, what});
         }
         const auto length = static_cast<std::uint32_t>(buffer_.size() - lengthAt - 4);

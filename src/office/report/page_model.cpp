@@ -128,7 +128,8 @@ std::string scopeOf(const DateRange& dates, bool database) {
         return database ? "Every record of the database, each once as collated."
                         : "Every whole record of the files below.";
     }
-    std::string scope = database ? "The records of the database entered" : "The whole records of the files below entered";
+    std::string scope =
+        database ? "The records of the database entered" : "The whole records of the files below entered";
     if (dates.from) {
         scope += " from " + dates.from->text();
     }
@@ -143,14 +144,15 @@ PageModel pageModel(const ReportInput& input) {
     PageModel page;
     page.title = displayable(input.title);
     page.scope = scopeOf(input.dates, !input.database.empty());
-    page.drawnFrom = input.database.empty() ? "the record files" : "the database " + displayable(input.database);
+    page.drawnFrom =
+        input.database.empty() ? "the record files" : "the database " + displayable(input.database);
     page.records = counts.records;
     page.fileCount = input.files.size();
     page.first = when(counts.first);
     page.last = when(counts.last);
     for (const FileTally& file : input.files) {
-        page.files.push_back(
-            {displayable(file.desk), displayable(file.path), file.records, file.problems, displayable(file.failure)});
+        page.files.push_back({displayable(file.desk), displayable(file.path), file.records, file.problems,
+                              displayable(file.failure)});
         page.problems += file.problems + (file.failure.empty() ? 0 : 1);
     }
     for (const auto& [desk, records] : counts.desks) {

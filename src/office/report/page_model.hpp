@@ -99,7 +99,7 @@ struct PageModel {
     std::uint64_t problems = 0;  // told in the files, and files not read
     std::vector<FileRow> files;
     std::vector<DeskRow> desks;  // by name
-    std::vector<Chart> charts;  // days, hours, ages
+    std::vector<Chart> charts;   // days, hours, ages
     std::vector<RankedTable> ranked;
 };
 

@@ -214,10 +214,11 @@ std::string renderReportPage(const ReportInput& input) {
                                                 {"problems", std::to_string(file.problems)},
                                                 {"failure", file.failure}};
                           })},
-        {"desks", arrayOf(model.desks,
-                          [](const DeskRow& desk) {
-                              return mstch::map{{"desk", desk.desk}, {"records", std::to_string(desk.records)}};
-                          })},
+        {"desks",
+         arrayOf(model.desks,
+                 [](const DeskRow& desk) {
+                     return mstch::map{{"desk", desk.desk}, {"records", std::to_string(desk.records)}};
+                 })},
         {"charts", arrayOf(model.charts, chartMap)},
         {"ranked", arrayOf(model.ranked, rankedMap)},
     };

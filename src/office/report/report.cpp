@@ -1,8 +1,8 @@
 #include <string>
 
 #include "common/output_watch.hpp"
-#include "office/commands.hpp"
 #include "office/collate/target.hpp"
+#include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 #include "office/io/output_file.hpp"
 #include "office/io/progress.hpp"
@@ -76,8 +76,8 @@ int runReport(const ReportOptions& options, Streams& console) {
     int status = 0;
     if (!options.fromDb.empty()) {
         const OpenedDatabase opened = openRecordsDatabase(options.fromDb);
-        const Status counted = opened.database ? countRecords(*opened.database, options.dates, input.counts)
-                                               : opened.status;
+        const Status counted =
+            opened.database ? countRecords(*opened.database, options.dates, input.counts) : opened.status;
         if (!counted.isOk()) {
             tellError(console, counted.message());
             return opened.unsupported ? 2 : 1;

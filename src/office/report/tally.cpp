@@ -45,32 +45,33 @@ void ReportTally::addRecord(const StoredRecord& record) {
     }
     addAgeAnswers(counts_, record.field(Field::ageText), 1);
     for (std::size_t i = 0; i < kRankedCount; ++i) {
-        Counts& counts = answers_.at(i);
+        Counts& answers = answers_.at(i);
         const std::string_view answer = record.field(kRankedFields.at(i));
-        if (const auto found = counts.find(answer); found != counts.end()) {
+        if (const auto found = answers.find(answer); found != answers.end()) {
             ++found->second;
         } else {
-            counts.emplace(answer, 1);
+            answers.emplace(answer, 1);
         }
     }
 }
 
 ReportCounts ReportTally::counts() const {
-    ReportCounts counts = counts_;
+    ReportCounts worked = counts_;
     for (std::size_t i = 0; i < kRankedCount; ++i) {
-        std::vector<std::pair<std::string_view, std::uint64_t>> all(answers_.at(i).begin(), answers_.at(i).end());
+        std::vector<std::pair<std::string_view, std::uint64_t>> all(answers_.at(i).begin(),
+                                                                    answers_.at(i).end());
         const auto before = [](const auto& a, const auto& b) {
             return a.second != b.second ? a.second > b.second : a.first < b.first;
         };
         const std::size_t kept = std::min(kTopCount, all.size());
         std::partial_sort(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept), all.end(), before);
-        RankedCounts& ranked = counts.ranked.at(i);
+        RankedCounts& ranked = worked.ranked.at(i);
         ranked.distinct = all.size();
         for (std::size_t j = 0; j < kept; ++j) {
             ranked.top.push_back({std::string(all[j].first), all[j].second});
         }
     }
-    return counts;
+    return worked;
 }
 
 std::optional<long long> wholeNumber(std::string_view text) {

@@ -33,8 +33,9 @@ public:
                 values.resize(static_cast<std::size_t>(PQnfields(result.get())));
                 for (std::size_t i = 0; i < values.size(); ++i) {
                     const int column = static_cast<int>(i);
-                    values[i] = std::string_view(PQgetvalue(result.get(), 0, column),
-                                                 static_cast<std::size_t>(PQgetlength(result.get(), 0, column)));
+                    values[i] =
+                        std::string_view(PQgetvalue(result.get(), 0, column),
+                                         static_cast<std::size_t>(PQgetlength(result.get(), 0, column)));
                 }
                 row(values);
             } else if (state != PGRES_SINGLE_TUPLE && state != PGRES_TUPLES_OK && state != PGRES_COMMAND_OK &&
@@ -65,7 +66,8 @@ OpenedDatabase openPostgresRecords(const std::string& connection) {
     // Answers come as UTF-8 whatever the database keeps them in; a SQL_ASCII database gives
     // its bytes as they are.
     if (PQsetClientEncoding(connected.connection.get(), "UTF8") != 0) {
-        opened.status = Status::failure(connected.server + ": " + oneLine(PQerrorMessage(connected.connection.get())));
+        opened.status =
+            Status::failure(connected.server + ": " + oneLine(PQerrorMessage(connected.connection.get())));
         return opened;
     }
     auto database = std::make_unique<PostgresRecords>(std::move(connected.connection), connected.server);

@@ -1,5 +1,6 @@
 #include "office/report/tally_sql.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -40,12 +41,10 @@ std::optional<EnteredAt> enteredAtOf(std::string_view text) {
 
 // The column of the records table that holds a field's answers.
 std::string_view columnOf(Field field) {
-    for (const Column& column : kColumns) {
-        if (column.source == ColumnSource::answer && column.field == field) {
-            return column.name;
-        }
-    }
-    return {};
+    const auto* found = std::find_if(kColumns.begin(), kColumns.end(), [field](const Column& column) {
+        return column.source == ColumnSource::answer && column.field == field;
+    });
+    return found != kColumns.end() ? found->name : std::string_view();
 }
 
 // The dates as a range of entered_at, which its index answers: the texts start with the day,
@@ -117,10 +116,9 @@ Status countRecords(RecordsDatabase& database, const DateRange& dates, ReportCou
     for (std::size_t i = 0; status.isOk() && i < kRankedCount; ++i) {
         const std::string column(columnOf(kRankedFields.at(i)));
         RankedCounts& ranked = counts.ranked.at(i);
-        status = database.each("SELECT COUNT(DISTINCT " + column + ")" + from,
-                               [&ranked](std::span<const std::string_view> row) {
-                                   ranked.distinct = countOf(row[0]);
-                               });
+        status = database.each(
+            "SELECT COUNT(DISTINCT " + column + ")" + from,
+            [&ranked](std::span<const std::string_view> row) { ranked.distinct = countOf(row[0]); });
         if (status.isOk()) {
             status = database.each("SELECT " + column + ", COUNT(*)" + from + " GROUP BY " + column +
                                        " ORDER BY 2 DESC, " + column + std::string(database.bytesOrder()) +

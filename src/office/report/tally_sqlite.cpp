@@ -34,7 +34,8 @@ public:
 
     Status each(const std::string& query, const RowReader& row) override {
         sqlite3_stmt* raw = nullptr;
-        int code = sqlite3_prepare_v2(db_.get(), query.c_str(), static_cast<int>(query.size()), &raw, nullptr);
+        int code =
+            sqlite3_prepare_v2(db_.get(), query.c_str(), static_cast<int>(query.size()), &raw, nullptr);
         const Statement statement(raw);
         if (code != SQLITE_OK) {
             return failure();
@@ -45,8 +46,9 @@ public:
             for (int i = 0; i < columns; ++i) {
                 const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, i));
                 values.at(static_cast<std::size_t>(i)) =
-                    text == nullptr ? std::string_view()
-                                    : std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(raw, i)));
+                    text == nullptr
+                        ? std::string_view()
+                        : std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(raw, i)));
             }
             row(values);
         }
@@ -69,16 +71,17 @@ OpenedDatabase openSqliteRecords(const std::string& path) {
     OpenedDatabase opened;
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {
-        opened.status = Status::failure(path + ": " +
-                                        (std::filesystem::exists(path, error) ? "not a database file"
-                                                                              : "no such database"));
+        opened.status = Status::failure(
+            path + ": " +
+            (std::filesystem::exists(path, error) ? "not a database file" : "no such database"));
         return opened;
     }
     sqlite3* raw = nullptr;
     const int code = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
     Database db(raw);
     if (code != SQLITE_OK) {
-        opened.status = Status::failure(path + ": " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(code)));
+        opened.status =
+            Status::failure(path + ": " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(code)));
         return opened;
     }
     (void)sqlite3_busy_timeout(db.get(), kWaitMilliseconds);
