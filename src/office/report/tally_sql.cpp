@@ -61,6 +61,13 @@ std::string whereOf(const DateRange& dates) {
     return where;
 }
 
+// "SELECT column, COUNT(*) FROM records ... GROUP BY column": the records of each value.
+std::string countsBy(std::string_view column, std::string_view from) {
+    std::string query("SELECT ");
+    query.append(column).append(", COUNT(*)").append(from).append(" GROUP BY ").append(column);
+    return query;
+}
+
 }  // namespace
 
 OpenedDatabase openRecordsDatabase(const std::string& db) {
@@ -108,32 +115,33 @@ Status countRecords(RecordsDatabase& database, const DateRange& dates, ReportCou
     // Each distinct age answer once, judged by the same rule as in the files.
     const std::string age(columnOf(Field::ageText));
     if (status.isOk()) {
-        status = database.each("SELECT " + age + ", COUNT(*)" + from + " GROUP BY " + age,
-                               [&counts](std::span<const std::string_view> row) {
-                                   addAgeAnswers(counts, row[0], countOf(row[1]));
-                               });
+        status = database.each(countsBy(age, from), [&counts](std::span<const std::string_view> row) {
+            addAgeAnswers(counts, row[0], countOf(row[1]));
+        });
     }
     for (std::size_t i = 0; status.isOk() && i < kRankedCount; ++i) {
         const std::string column(columnOf(kRankedFields.at(i)));
         RankedCounts& ranked = counts.ranked.at(i);
-        status = database.each(
-            "SELECT COUNT(DISTINCT " + column + ")" + from,
-            [&ranked](std::span<const std::string_view> row) { ranked.distinct = countOf(row[0]); });
+        std::string distinct("SELECT COUNT(DISTINCT ");
+        distinct.append(column).append(")").append(from);
+        status = database.each(distinct, [&ranked](std::span<const std::string_view> row) {
+            ranked.distinct = countOf(row[0]);
+        });
         if (status.isOk()) {
-            status = database.each("SELECT " + column + ", COUNT(*)" + from + " GROUP BY " + column +
-                                       " ORDER BY 2 DESC, " + column + std::string(database.bytesOrder()) +
-                                       " LIMIT " + std::to_string(kTopCount),
-                                   [&ranked](std::span<const std::string_view> row) {
-                                       ranked.top.push_back({std::string(row[0]), countOf(row[1])});
-                                   });
+            // Most first, ties by their bytes, as in the files.
+            std::string top = countsBy(column, from);
+            top.append(" ORDER BY 2 DESC, ").append(column).append(database.bytesOrder());
+            top.append(" LIMIT ").append(std::to_string(kTopCount));
+            status = database.each(top, [&ranked](std::span<const std::string_view> row) {
+                ranked.top.push_back({std::string(row[0]), countOf(row[1])});
+            });
         }
     }
     const std::string source(kColumns.front().name);
     if (status.isOk()) {
-        status = database.each("SELECT " + source + ", COUNT(*)" + from + " GROUP BY " + source,
-                               [&counts](std::span<const std::string_view> row) {
-                                   counts.desks[std::string(row[0])] += countOf(row[1]);
-                               });
+        status = database.each(countsBy(source, from), [&counts](std::span<const std::string_view> row) {
+            counts.desks[std::string(row[0])] += countOf(row[1]);
+        });
     }
     return status;
 }
