@@ -65,6 +65,7 @@ TEST(PageModel, BarsStandOnTheFootInEqualSlotsUnderTheScale) {
 
 std::vector<std::string> labelsOf(const std::vector<Bar>& bars) {
     std::vector<std::string> labels;
+    labels.reserve(bars.size());
     for (const Bar& bar : bars) {
         labels.push_back(bar.label + "=" + std::to_string(bar.count));
     }
