@@ -5,7 +5,8 @@ worked out in SQL here; a database of many long distinct answers is reported in 
 
 Usage: report_db_test.py DESK_PROGRAM RECORDS_PROGRAM WORK_FOLDER [SERVER_STATE_FILE]
   Without SERVER_STATE_FILE (the server `postgres_server.py start` left running), the
-  PostgreSQL cases are skipped.
+  PostgreSQL cases are skipped. Set PROFILEDESK_SANITIZED=1 for a sanitizer build, whose
+  shadow memory makes the memory bound meaningless: that case then checks only the figures.
 """
 
 import os
@@ -21,6 +22,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import report_test as files  # noqa: E402  (takes the first three arguments)
 import postgres_server  # noqa: E402
 
+SANITIZED = os.environ.get("PROFILEDESK_SANITIZED") == "1"
 PASSWORD = "report-pass"
 # Every answer in UTF-8, so that collate keeps each as typed.
 NORTH = files.FILE_A
@@ -188,8 +190,9 @@ class FromSqlite(FiguresFromTheDatabase, unittest.TestCase):
                                 capture_output=True, env=env, timeout=300, start_new_session=True, check=False)
         self.assertEqual(result.returncode, 0, result.stderr[-500:])
         peak_kib = int(result.stderr.decode().splitlines()[-1])
-        self.assertLess(peak_kib, 64 * 1024, f"peak {peak_kib} KiB")
-        print(f"\nreport --from-db of 20,000 answers of 4 KiB: peak {peak_kib} KiB", file=sys.stderr)
+        if not SANITIZED:
+            self.assertLess(peak_kib, 64 * 1024, f"peak {peak_kib} KiB")
+            print(f"\nreport --from-db of 20,000 answers of 4 KiB: peak {peak_kib} KiB", file=sys.stderr)
         page = page_of(result)
         self.assertIn("Place of birth: 20007 distinct answers", page.text)
         self.assertEqual(page.rows("table0")[0], ["Records", "20012"])
