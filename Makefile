@@ -5,7 +5,7 @@ BUILD_PACKAGES := cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-js
                   libsqlite3-dev libpq-dev libkainjow-mustache-dev libtomlplusplus-dev libutf8proc-dev
 TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl strace git \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
-                 g++-mingw-w64-x86-64-posix wine64 wine mawk miller jq sqlite3 postgresql chromium tidy
+                 g++-mingw-w64-x86-64-posix wine64 wine mawk miller jq sqlite3 postgresql chromium tidy time
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 

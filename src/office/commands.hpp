@@ -63,6 +63,7 @@ struct ReportOptions {
     DateRange dates;
     std::string title;
     std::vector<DeskInput> desks;
+    std::string fromDb;  // instead of the desks: a SQLite file, or a PostgreSQL connection URI or string
 };
 int runReport(const ReportOptions& options, Streams& console);
 

@@ -65,6 +65,7 @@ TEST(PageModel, BarsStandOnTheFootInEqualSlotsUnderTheScale) {
 
 std::vector<std::string> labelsOf(const std::vector<Bar>& bars) {
     std::vector<std::string> labels;
+    labels.reserve(bars.size());
     for (const Bar& bar : bars) {
         labels.push_back(bar.label + "=" + std::to_string(bar.count));
     }
@@ -103,6 +104,23 @@ TEST(PageModel, SharesAndTheScopeOfTheDays) {
         "The whole records of the files below entered from 2026-12-01 to 2026-12-06, both days included.");
     EXPECT_EQ(scopeOf({std::nullopt, Day(2026, 12, 6)}),
               "The whole records of the files below entered to 2026-12-06, both days included.");
+    EXPECT_EQ(scopeOf({}, true), "Every record of the database, each once as collated.");
+    EXPECT_EQ(scopeOf({Day(2026, 12, 1), Day(2026, 12, 6)}, true),
+              "The records of the database entered from 2026-12-01 to 2026-12-06, both days included.");
+}
+
+TEST(PageModel, DesksAndWhereThePageWasDrawnFrom) {
+    ReportCounts counts;
+    counts.records = 5;
+    counts.desks = {{"north", 3}, {"so\x01uth", 2}};
+    const PageModel fromDatabase = pageModel(ReportInput{"T", {}, {}, counts, "office\x7f.db"});
+    EXPECT_EQ(fromDatabase.drawnFrom, "the database office\xef\xbf\xbd.db");
+    ASSERT_EQ(fromDatabase.desks.size(), 2U);
+    EXPECT_EQ(fromDatabase.desks[0].desk, "north");
+    EXPECT_EQ(fromDatabase.desks[0].records, 3U);
+    EXPECT_EQ(fromDatabase.desks[1].desk, "so\xef\xbf\xbduth");
+    EXPECT_EQ(fromDatabase.fileCount, 0U);
+    EXPECT_EQ(pageModel(ReportInput{"T", {}, {}, counts, {}}).drawnFrom, "the record files");
 }
 
 struct Tallied final : ScanListener {
@@ -133,7 +151,8 @@ TEST(PageModel, ThePageFromTheCounts) {
     const ReportInput input{"Desk \xff",
                             {},
                             {{"north", "a.dat", 3, 2, ""}, {"b.dat", "b.dat", 0, 0, "b.dat: gone"}},
-                            tallied.tally};
+                            tallied.tally.counts(),
+                            {}};
     const PageModel page = pageModel(input);
 
     EXPECT_EQ(page.title, "Desk \xef\xbf\xbd");
@@ -175,7 +194,7 @@ TEST(PageModel, ThePageFromTheCounts) {
 
 TEST(PageModel, NoRecordsDrawNoBars) {
     const ReportTally tally;
-    const PageModel page = pageModel(ReportInput{"T", {}, {}, tally});
+    const PageModel page = pageModel(ReportInput{"T", {}, {}, tally.counts(), {}});
     EXPECT_EQ(page.first, "none");
     EXPECT_EQ(page.last, "none");
     for (const Chart& drawn : page.charts) {

@@ -177,6 +177,9 @@ int run(int argc, char** argv, Streams& console) {
     report->add_option("-o,--output", reported.output, "write here instead of standard output");
     addDates(*report, reportFrom, reportTo);
     report->add_option("--title", reported.title, "the page's title");
+    report->add_option("--from-db", reported.fromDb,
+                       "draw the page from a database collate made (a SQLite file, or a postgresql:// URI) "
+                       "instead of record files");
     addDesks(*report, sources);
 
     FindOptions found;
@@ -209,24 +212,23 @@ int run(int argc, char** argv, Streams& console) {
         return 2;
     }
 
-    if (find->parsed() && !found.fromDb.empty()) {
+    // From a database, no files are read: the records are those collated.
+    const bool fromDb =
+        (find->parsed() && !found.fromDb.empty()) || (report->parsed() && !reported.fromDb.empty());
+    std::vector<DeskInput> read;
+    if (fromDb) {
         if (!sources.files.empty() || !sources.desksFile.empty()) {
             tellError(console, "--from-db replaces FILE and --desks: give one or the other");
             return 2;
         }
-        const std::optional<DateRange> dates = datesOf(findFrom, findTo, console);
-        if (!dates) {
+    } else {
+        auto desks = desksOf(sources);
+        if (std::holds_alternative<std::string>(desks)) {
+            tellError(console, std::get<std::string>(desks));
             return 2;
         }
-        found.dates = *dates;
-        return runFind(found, console);
+        read = std::move(std::get<std::vector<DeskInput>>(desks));
     }
-    auto desks = desksOf(sources);
-    if (std::holds_alternative<std::string>(desks)) {
-        tellError(console, std::get<std::string>(desks));
-        return 2;
-    }
-    auto& read = std::get<std::vector<DeskInput>>(desks);
     if (check->parsed()) {
         return runCheck(read, console);
     }

@@ -14,8 +14,9 @@ namespace profiledesk::office {
 struct ReportInput {
     std::string title;
     DateRange dates;
-    std::vector<FileTally> files;
-    const ReportTally& tally;
+    std::vector<FileTally> files;  // none when drawn from a database
+    ReportCounts counts;
+    std::string database;  // the database drawn from, named without a password; empty: the files
 };
 
 // The whole HTML page. Every text that comes from a file, the command line or a record

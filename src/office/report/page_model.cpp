@@ -123,11 +123,13 @@ std::string share(std::uint64_t count, std::uint64_t total) {
     return {text.data(), static_cast<std::size_t>(std::max(length, 0))};
 }
 
-std::string scopeOf(const DateRange& dates) {
+std::string scopeOf(const DateRange& dates, bool database) {
     if (!dates.from && !dates.to) {
-        return "Every whole record of the files below.";
+        return database ? "Every record of the database, each once as collated."
+                        : "Every whole record of the files below.";
     }
-    std::string scope = "The whole records of the files below entered";
+    std::string scope =
+        database ? "The records of the database entered" : "The whole records of the files below entered";
     if (dates.from) {
         scope += " from " + dates.from->text();
     }
@@ -138,29 +140,34 @@ std::string scopeOf(const DateRange& dates) {
 }
 
 PageModel pageModel(const ReportInput& input) {
-    const ReportTally& tally = input.tally;
+    const ReportCounts& counts = input.counts;
     PageModel page;
     page.title = displayable(input.title);
-    page.scope = scopeOf(input.dates);
-    page.records = tally.records();
+    page.scope = scopeOf(input.dates, !input.database.empty());
+    page.drawnFrom =
+        input.database.empty() ? "the record files" : "the database " + displayable(input.database);
+    page.records = counts.records;
     page.fileCount = input.files.size();
-    page.first = when(tally.first());
-    page.last = when(tally.last());
+    page.first = when(counts.first);
+    page.last = when(counts.last);
     for (const FileTally& file : input.files) {
         page.files.push_back({displayable(file.desk), displayable(file.path), file.records, file.problems,
                               displayable(file.failure)});
         page.problems += file.problems + (file.failure.empty() ? 0 : 1);
     }
+    for (const auto& [desk, records] : counts.desks) {
+        page.desks.push_back({displayable(desk), records});
+    }
 
     std::vector<Bar> hours;
-    for (std::size_t hour = 0; tally.records() > 0 && hour < tally.hours().size(); ++hour) {
-        hours.push_back({std::to_string(hour), tally.hours().at(hour)});
+    for (std::size_t hour = 0; counts.records > 0 && hour < counts.hours.size(); ++hour) {
+        hours.push_back({std::to_string(hour), counts.hours.at(hour)});
     }
-    page.charts.push_back(chart("days", "Records per day", "Day", dayBars(tally.days())));
+    page.charts.push_back(chart("days", "Records per day", "Day", dayBars(counts.days)));
     page.charts.push_back(chart("hours", "Records per hour of the day", "Hour", hours));
-    Chart& ages = page.charts.emplace_back(chart("ages", "Age answers", "Age", ageBars(tally.ageBands())));
-    ages.note = "Whole-number age answers, in bands of five years; " +
-                std::to_string(tally.agesNotNumbers()) + " age answers were not whole numbers.";
+    Chart& ages = page.charts.emplace_back(chart("ages", "Age answers", "Age", ageBars(counts.ageBands)));
+    ages.note = "Whole-number age answers, in bands of five years; " + std::to_string(counts.agesNotNumbers) +
+                " age answers were not whole numbers.";
 
     static constexpr std::array<std::string_view, kRankedCount> kIds{
         "place-of-birth", "education-centre", "street", "nearest-school", "shopping-centre"};
@@ -168,10 +175,10 @@ PageModel pageModel(const ReportInput& input) {
         RankedTable& table = page.ranked.emplace_back();
         table.id = kIds.at(i);
         table.heading = kRankedHeadings.at(i);
-        table.distinct = tally.distinct(i);
-        for (const AnswerCount& answer : tally.top(i)) {
+        table.distinct = counts.ranked.at(i).distinct;
+        for (const AnswerCount& answer : counts.ranked.at(i).top) {
             table.rows.push_back({table.rows.size() + 1, displayable(answer.answer), answer.answer.empty(),
-                                  answer.count, share(answer.count, tally.records())});
+                                  answer.count, share(answer.count, counts.records)});
         }
     }
     return page;

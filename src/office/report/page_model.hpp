@@ -67,6 +67,11 @@ struct FileRow {
     std::string failure;
 };
 
+struct DeskRow {
+    std::string desk;
+    std::uint64_t records = 0;
+};
+
 struct RankedRow {
     std::size_t rank = 0;
     std::string answer;
@@ -78,7 +83,7 @@ struct RankedRow {
 struct RankedTable {
     std::string id;
     std::string heading;
-    std::size_t distinct = 0;
+    std::uint64_t distinct = 0;
     std::vector<RankedRow> rows;
 };
 
@@ -86,13 +91,15 @@ struct RankedTable {
 struct PageModel {
     std::string title;
     std::string scope;
+    std::string drawnFrom;  // "the record files", or "the database office.db"
     std::uint64_t records = 0;
     std::size_t fileCount = 0;
     std::string first;  // "2026-12-06 15:53", or "none"
     std::string last;
     std::uint64_t problems = 0;  // told in the files, and files not read
     std::vector<FileRow> files;
-    std::vector<Chart> charts;  // days, hours, ages
+    std::vector<DeskRow> desks;  // by name
+    std::vector<Chart> charts;   // days, hours, ages
     std::vector<RankedTable> ranked;
 };
 
@@ -114,7 +121,7 @@ std::vector<Bar> dayBars(const std::map<Day, std::uint64_t>& days);
 std::vector<Bar> ageBars(const std::map<long long, std::uint64_t>& bands);
 // "41.2 %".
 std::string share(std::uint64_t count, std::uint64_t total);
-// Which records the page counts.
-std::string scopeOf(const DateRange& dates);
+// Which records the page counts: of the files, or of a database.
+std::string scopeOf(const DateRange& dates, bool database = false);
 
 }  // namespace profiledesk::office

@@ -58,6 +58,7 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 <body>
 <h1>{{title}}</h1>
 <p>{{scope}}</p>
+<p id="drawn-from">Drawn from {{drawnFrom}}.</p>
 
 <h2 id="totals">Totals</h2>
 <table>
@@ -75,6 +76,13 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 <tbody>
 {{#files}}<tr><td class="answer">{{desk}}</td><td class="answer">{{path}}</td><td class="n">{{records}}</td><td class="n">{{problems}}</td><td>{{failure}}</td></tr>
 {{/files}}</tbody>
+</table>
+<table id="desks">
+<caption>Records per desk</caption>
+<thead><tr><th>Desk</th><th class="n">Records</th></tr></thead>
+<tbody>
+{{#desks}}<tr><td class="answer">{{desk}}</td><td class="n">{{records}}</td></tr>
+{{/desks}}</tbody>
 </table>
 
 {{#charts}}
@@ -204,6 +212,7 @@ std::string renderReportPage(const ReportInput& input) {
     const mustache::object page{
         {"title", model.title},
         {"scope", model.scope},
+        {"drawnFrom", model.drawnFrom},
         {"records", std::to_string(model.records)},
         {"fileCount", std::to_string(model.fileCount)},
         {"first", model.first},
@@ -217,6 +226,11 @@ std::string renderReportPage(const ReportInput& input) {
                                                       {"problems", std::to_string(file.problems)},
                                                       {"failure", file.failure}};
                           })},
+        {"desks",
+         arrayOf(model.desks,
+                 [](const DeskRow& desk) {
+                     return mustache::object{{"desk", desk.desk}, {"records", std::to_string(desk.records)}};
+                 })},
         {"charts", arrayOf(model.charts, chartMap)},
         {"ranked", arrayOf(model.ranked, rankedMap)},
     };

@@ -1,11 +1,13 @@
 #include <string>
 
 #include "common/output_watch.hpp"
+#include "office/collate/target.hpp"
 #include "office/commands.hpp"
 #include "office/io/desk_file.hpp"
 #include "office/io/output_file.hpp"
 #include "office/io/progress.hpp"
 #include "office/report/page.hpp"
+#include "office/report/tally_sql.hpp"
 
 namespace profiledesk::office {
 
@@ -57,13 +59,28 @@ int runReport(const ReportOptions& options, Streams& console) {
         tellError(console, options.output + ": is one of the files to report on; name another page");
         return 2;
     }
-    ReportTally tally;
+    if (!options.output.empty() && !options.fromDb.empty() && !namesPostgres(options.fromDb) &&
+        isOneOf(options.output, {DeskInput{options.fromDb, options.fromDb, {}}})) {
+        tellError(console, options.output + ": is the database to report on; name another page");
+        return 2;
+    }
     ReportInput input{options.title.empty() ? std::string("Profile desk records") : options.title,
                       options.dates,
                       {},
-                      tally};
+                      {},
+                      {}};
     int status = 0;
-    {
+    if (!options.fromDb.empty()) {
+        const OpenedDatabase opened = openRecordsDatabase(options.fromDb);
+        const Status counted =
+            opened.database ? countRecords(*opened.database, options.dates, input.counts) : opened.status;
+        if (!counted.isOk()) {
+            tellError(console, counted.message());
+            return opened.unsupported ? 2 : 1;
+        }
+        input.database = opened.database->name();
+    } else {
+        ReportTally tally;
         Progress progress(console.err, console.errIsTerminal, totalSize(options.desks));
         for (const DeskInput& desk : options.desks) {
             ReportListener listener(console, desk.path, options.dates, tally, progress);
@@ -87,6 +104,10 @@ int runReport(const ReportOptions& options, Streams& console) {
             }
         }
         progress.finish();
+        input.counts = tally.counts();
+        for (const FileTally& file : input.files) {
+            input.counts.desks[file.desk] += file.records;
+        }
     }
     const std::string page = renderReportPage(input);
     if (options.output.empty()) {

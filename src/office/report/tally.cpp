@@ -29,33 +29,43 @@ bool isControl(std::string_view character) {
 
 }  // namespace
 
-void ReportTally::addRecord(const StoredRecord& record) {
-    ++records_;
-    const EnteredAt& at = record.enteredAt;
-    ++days_[at.date];
-    if (at.hour >= 0 && at.hour < 24) {
-        ++hours_.at(static_cast<std::size_t>(at.hour));
-    }
-    if (!first_ || at < *first_) {
-        first_ = at;
-    }
-    if (!last_ || *last_ < at) {
-        last_ = at;
-    }
-    if (const std::optional<long long> age = wholeNumber(record.field(Field::ageText))) {
+void addAgeAnswers(ReportCounts& counts, std::string_view age, std::uint64_t count) {
+    if (const std::optional<long long> whole = wholeNumber(age)) {
         // Bands start at multiples of five, below zero too: -3 is in -5 to -1.
-        const long long band = *age >= 0 ? *age / kAgeBand : -((-*age + kAgeBand - 1) / kAgeBand);
-        ++ageBands_[band * kAgeBand];
+        const long long band = *whole >= 0 ? *whole / kAgeBand : -((-*whole + kAgeBand - 1) / kAgeBand);
+        counts.ageBands[band * kAgeBand] += count;
     } else {
-        ++agesNotNumbers_;
+        counts.agesNotNumbers += count;
     }
+}
+
+void ReportTally::addRecord(const StoredRecord& record) {
+    ++counts_.records;
+    const EnteredAt& at = record.enteredAt;
+    ++counts_.days[at.date];
+    if (at.hour >= 0 && at.hour < 24) {
+        ++counts_.hours.at(static_cast<std::size_t>(at.hour));
+    }
+    if (!counts_.first || at < *counts_.first) {
+        counts_.first = at;
+    }
+    if (!counts_.last || *counts_.last < at) {
+        counts_.last = at;
+    }
+    addAgeAnswers(counts_, record.field(Field::ageText), 1);
     for (std::size_t i = 0; i < kRankedCount; ++i) {
         answers_.at(i).add(record.field(kRankedFields.at(i)));
     }
 }
 
-std::vector<AnswerCount> ReportTally::top(std::size_t ranked, std::size_t count) const {
-    return answers_.at(ranked).top(count);
+ReportCounts ReportTally::counts() const {
+    ReportCounts worked = counts_;
+    for (std::size_t i = 0; i < kRankedCount; ++i) {
+        RankedCounts& ranked = worked.ranked.at(i);
+        ranked.distinct = answers_.at(i).size();
+        ranked.top = answers_.at(i).top(kTopCount);
+    }
+    return worked;
 }
 
 AnswerCounts::AnswerCounts(HashFunction hash) : hash_(hash), ends_{0}, slots_(kFirstSlots, 0) {}
@@ -116,13 +126,14 @@ void AnswerCounts::grow() {
 
 std::vector<AnswerCount> AnswerCounts::top(std::size_t count) const {
     // A heap of the best seen so far, its worst on top: one pass, whatever the number of answers.
-    const auto before = [](const AnswerCount& a, const AnswerCount& b) {
-        return a.count != b.count ? a.count > b.count : a.answer < b.answer;
+    using Seen = std::pair<std::string_view, std::uint64_t>;
+    const auto before = [](const Seen& a, const Seen& b) {
+        return a.second != b.second ? a.second > b.second : a.first < b.first;
     };
-    std::vector<AnswerCount> best;
+    std::vector<Seen> best;
     best.reserve(std::min(count, counts_.size()) + 1);
     for (std::size_t index = 0; index < counts_.size() && count > 0; ++index) {
-        const AnswerCount candidate{answer(index), counts_[index]};
+        const Seen candidate{answer(index), counts_[index]};
         if (best.size() == count && !before(candidate, best.front())) {
             continue;
         }
@@ -134,7 +145,12 @@ std::vector<AnswerCount> AnswerCounts::top(std::size_t count) const {
         }
     }
     std::sort_heap(best.begin(), best.end(), before);
-    return best;
+    std::vector<AnswerCount> top;
+    top.reserve(best.size());
+    for (const auto& [text, times] : best) {
+        top.push_back({std::string(text), times});
+    }
+    return top;
 }
 
 std::optional<long long> wholeNumber(std::string_view text) {

@@ -29,7 +29,7 @@ inline constexpr std::size_t kTopCount = 10;
 inline constexpr long long kAgeBand = 5;
 
 struct AnswerCount {
-    std::string_view answer;  // valid while the tally is
+    std::string answer;
     std::uint64_t count = 0;
 };
 
@@ -64,6 +64,30 @@ private:
     std::vector<std::uint64_t> slots_;
 };
 
+// One of kRankedFields: how many distinct answers it had, and the kTopCount given most
+// often, most first, ties by their bytes.
+struct RankedCounts {
+    std::uint64_t distinct = 0;
+    std::vector<AnswerCount> top;
+};
+
+// The figures a page is drawn from, whether counted from files or by a database.
+struct ReportCounts {
+    std::uint64_t records = 0;
+    std::optional<EnteredAt> first;
+    std::optional<EnteredAt> last;
+    std::map<Day, std::uint64_t> days;  // day to records entered on it
+    std::array<std::uint64_t, 24> hours{};
+    // The lowest age of a band of five years to the whole-number age answers in it.
+    std::map<long long, std::uint64_t> ageBands;
+    std::uint64_t agesNotNumbers = 0;
+    std::array<RankedCounts, kRankedCount> ranked;
+    std::map<std::string, std::uint64_t> desks;  // desk name to records
+};
+
+// Counts `count` records whose age answer is `age`: in its band if it is a whole number.
+void addAgeAnswers(ReportCounts& counts, std::string_view age, std::uint64_t count);
+
 // What one file held: the whole records counted (those in the dates asked for), the
 // problems `check` tells, and the reason it could not be read, if it could not.
 struct FileTally {
@@ -78,29 +102,12 @@ class ReportTally {
 public:
     void addRecord(const StoredRecord& record);
 
-    // Day to records entered on it.
-    [[nodiscard]] const std::map<Day, std::uint64_t>& days() const { return days_; }
-    [[nodiscard]] const std::array<std::uint64_t, 24>& hours() const { return hours_; }
-    // The lowest age of a band of five years to the whole-number age answers in it.
-    [[nodiscard]] const std::map<long long, std::uint64_t>& ageBands() const { return ageBands_; }
-    [[nodiscard]] std::uint64_t agesNotNumbers() const { return agesNotNumbers_; }
-    [[nodiscard]] std::uint64_t records() const { return records_; }
-    [[nodiscard]] std::optional<EnteredAt> first() const { return first_; }
-    [[nodiscard]] std::optional<EnteredAt> last() const { return last_; }
-
-    // The answers given most often to one of kRankedFields, most first, ties by their bytes;
-    // and how many distinct answers there were.
-    [[nodiscard]] std::vector<AnswerCount> top(std::size_t ranked, std::size_t count = kTopCount) const;
-    [[nodiscard]] std::size_t distinct(std::size_t ranked) const { return answers_.at(ranked).size(); }
+    // What was counted, with the top answers of each ranked question worked out; the desks
+    // are the caller's to fill.
+    [[nodiscard]] ReportCounts counts() const;
 
 private:
-    std::map<Day, std::uint64_t> days_;
-    std::array<std::uint64_t, 24> hours_{};
-    std::map<long long, std::uint64_t> ageBands_;
-    std::uint64_t agesNotNumbers_ = 0;
-    std::uint64_t records_ = 0;
-    std::optional<EnteredAt> first_;
-    std::optional<EnteredAt> last_;
+    ReportCounts counts_;
     std::array<AnswerCounts, kRankedCount> answers_;
 };
 
