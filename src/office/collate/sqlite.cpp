@@ -19,20 +19,11 @@
 #include "office/collate/run_sql.hpp"
 #include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
+#include "office/io/sqlite_handles.hpp"
 
 namespace profiledesk::office {
 
 namespace {
-
-struct DatabaseCloser {
-    void operator()(sqlite3* db) const { (void)sqlite3_close_v2(db); }
-};
-using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
-
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const { (void)sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 // The record's number and line as integers, every other value as the text stored, figures
 // included, so that nothing is rounded.

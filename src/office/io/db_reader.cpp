@@ -10,17 +10,11 @@
 
 #include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
+#include "office/io/sqlite_handles.hpp"
 
 namespace profiledesk::office {
 
 namespace {
-
-struct DatabaseCloser {
-    void operator()(sqlite3* db) const { (void)sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const { (void)sqlite3_finalize(statement); }
-};
 
 // How long a database that collate is writing is waited for: its final insert, no more.
 constexpr int kWaitMilliseconds = 5000;
@@ -70,7 +64,7 @@ DatabaseRead readSqliteRows(const std::string& path, const DateRange& dates, con
     // Read-only: a name mistyped is told, never made into a new, empty database.
     const int code =
         sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_EXRESCODE, nullptr);
-    const std::unique_ptr<sqlite3, DatabaseCloser> db(raw);
+    const Database db(raw);
     if (code != SQLITE_OK) {
         return failed(path, db.get(), code);
     }
@@ -81,7 +75,7 @@ DatabaseRead readSqliteRows(const std::string& path, const DateRange& dates, con
                             ", source, record";
     sqlite3_stmt* prepared = nullptr;
     int step = sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &prepared, nullptr);
-    const std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement(prepared);
+    const Statement statement(prepared);
     if (step != SQLITE_OK) {
         return failed(path, db.get(), step);
     }

@@ -9,21 +9,12 @@
 #include <vector>
 
 #include "office/collate/schema.hpp"
+#include "office/io/sqlite_handles.hpp"
 #include "office/report/tally_sql.hpp"
 
 namespace profiledesk::office {
 
 namespace {
-
-struct DatabaseCloser {
-    void operator()(sqlite3* db) const { (void)sqlite3_close_v2(db); }
-};
-using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
-
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const { (void)sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 // As long as collate waits for a database another program holds.
 constexpr int kWaitMilliseconds = 5000;

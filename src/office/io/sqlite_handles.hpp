@@ -1,0 +1,21 @@
+#pragma once
+
+// SQLite's connection and statement handles, each closed when it goes.
+
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace profiledesk::office {
+
+struct DatabaseCloser {
+    void operator()(sqlite3* db) const { (void)sqlite3_close_v2(db); }
+};
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const { (void)sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+}  // namespace profiledesk::office
