@@ -24,13 +24,14 @@ PORT = "5432"  # the socket's name; nothing listens on TCP
 ADMIN = "admin"
 ADMIN_PASSWORD = "admin-pass"
 # No case here survives a crash of the machine itself, so nothing is worth an fsync: a server
-# stopped with "immediate" still finds its log in the kernel's cache.
+# stopped with "immediate" still finds its log in the kernel's cache. One server serves every
+# suite that runs at once, the concurrent collates of some among them: room for all.
 SETTINGS = """
 listen_addresses = ''
 port = {port}
 unix_socket_directories = '{folder}'
 dynamic_shared_memory_type = mmap
-max_connections = 40
+max_connections = 150
 logging_collector = off
 fsync = off
 full_page_writes = off
