@@ -57,6 +57,9 @@ private:
     void tellNotes(const StoredRecord& record) {
         std::vector<std::pair<std::size_t, std::string_view>> told;
         for (const CollateTarget::Note& note : target_.lastNotes()) {
+            if (note.column >= kColumnCount) {
+                continue;  // the key the target made, never a value of the file's
+            }
             if (note.column != 0) {
                 told.emplace_back(lineOf(record, row_.values.at(note.column)), note.what);
             } else if (!nameTold_) {  // the source column: the file's name, told once
