@@ -18,11 +18,13 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import faketime_lib  # noqa: E402
 from postgres_server import Server  # noqa: E402
 
 TOOL, DESK, WORK = (os.path.abspath(arg) for arg in sys.argv[1:4])
 del sys.argv[1:4]
-FAKETIME_LIB = os.environ.get("PROFILEDESK_FAKETIME_LIB", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+FAKETIME_LIB = faketime_lib()
 ENV = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
 FILE_LIMIT = 64 << 20  # no run writes more than this
 CHANGED = ": changed before the last collated record; read in full"
