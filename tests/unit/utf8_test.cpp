@@ -25,9 +25,9 @@ TEST(Utf8Check, TakesEveryWellFormedLengthUpToItsBounds) {
                              Case{"Caf\xC3\xA9s", 1}}) {
         // clang-format on
         const Utf8Piece first = utf8PieceAt(good.bytes);
-        EXPECT_TRUE(first.whole) << testing::PrintToString(good.bytes);
-        EXPECT_EQ(first.length, good.firstLength) << testing::PrintToString(good.bytes);
-        EXPECT_TRUE(isUtf8(good.bytes)) << testing::PrintToString(good.bytes);
+        EXPECT_TRUE(first.whole) << ::testing::PrintToString(good.bytes);
+        EXPECT_EQ(first.length, good.firstLength) << ::testing::PrintToString(good.bytes);
+        EXPECT_TRUE(isUtf8(good.bytes)) << ::testing::PrintToString(good.bytes);
     }
 }
 
@@ -48,10 +48,10 @@ TEST(Utf8Check, RefusesEveryIllFormedSequence) {
     });
     // clang-format on
     for (const std::string_view bad : kBad) {
-        EXPECT_FALSE(utf8PieceAt(bad).whole) << testing::PrintToString(std::string(bad));
-        EXPECT_FALSE(isUtf8(bad)) << testing::PrintToString(std::string(bad));
+        EXPECT_FALSE(utf8PieceAt(bad).whole) << ::testing::PrintToString(std::string(bad));
+        EXPECT_FALSE(isUtf8(bad)) << ::testing::PrintToString(std::string(bad));
         const std::string inside = "ok " + std::string(bad) + " ok";
-        EXPECT_FALSE(isUtf8(inside)) << testing::PrintToString(inside);
+        EXPECT_FALSE(isUtf8(inside)) << ::testing::PrintToString(inside);
     }
     // A CP1252 desk's "Cafés" with a stray byte after the e-acute.
     EXPECT_FALSE(isUtf8("Caf\xE9\x92s"));
