@@ -242,7 +242,7 @@ private:
     // every record again.
     Status checkRecordsTable() {
         int found = 0;
-        const Status status = countOf(
+        Status status = countOf(
             "SELECT count(*) FROM pragma_index_list('records', 'main') AS list "
             "WHERE list.\"unique\" AND NOT list.partial AND (SELECT group_concat(info.name) "
             "FROM pragma_index_info(list.name) AS info) = 'record_key'",
@@ -258,7 +258,7 @@ private:
     // The one number that `sql` selects.
     Status countOf(const std::string& sql, int& count) {
         Statement statement;
-        const Status status = prepareStatement(sql, statement);
+        Status status = prepareStatement(sql, statement);
         if (!status.isOk()) {
             return status;
         }
@@ -285,9 +285,9 @@ private:
     // Read inside the write transaction, so that no other run can make the table meanwhile.
     Status recordsMissing(bool& missing) {
         int found = 0;
-        const Status status = countOf("SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = '" +
-                                          std::string(kRecordsTable) + "'",
-                                      found);
+        Status status = countOf("SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = '" +
+                                    std::string(kRecordsTable) + "'",
+                                found);
         missing = found == 0;
         return status;
     }
@@ -309,9 +309,10 @@ private:
             status = execute(keyIndex, &code);
         }
         if (!status.isOk() && code == SQLITE_CONSTRAINT_UNIQUE) {
-            statements.insert(statements.end() - 1,
-                              "DELETE FROM temp.ordinals WHERE id NOT IN (SELECT min(o.id) FROM temp.ordinals o "
-                              "JOIN temp.incoming i ON i.rowid = o.id GROUP BY i.content, o.ordinal)");
+            statements.insert(
+                statements.end() - 1,
+                "DELETE FROM temp.ordinals WHERE id NOT IN (SELECT min(o.id) FROM temp.ordinals o "
+                "JOIN temp.incoming i ON i.rowid = o.id GROUP BY i.content, o.ordinal)");
             status = execute("ROLLBACK TO rows_in");
             if (status.isOk()) {
                 status = executeAll(statements);
@@ -322,8 +323,8 @@ private:
             }
         }
         if (status.isOk()) {
-            status = execute("CREATE INDEX main." + std::string(kDayIndex) + " ON " + std::string(kRecordsTable) +
-                             " (" + std::string(kDayIndexColumn) + ")");
+            status = execute("CREATE INDEX main." + std::string(kDayIndex) + " ON " +
+                             std::string(kRecordsTable) + " (" + std::string(kDayIndexColumn) + ")");
         }
         return status.isOk() ? execute("RELEASE rows_in") : status;
     }
