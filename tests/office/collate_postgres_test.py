@@ -5,6 +5,7 @@ Usage: collate_postgres_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER [SER
   one of its own for this run.
 """
 
+import hashlib
 import os
 import re
 import resource
@@ -197,6 +198,23 @@ class Loading(unittest.TestCase):
                          (0, b"5000 added, 0 already present, 0 problems\n", b""))
         self.assertEqual(SERVER.sql("SELECT count(*), sum(length(street)) FROM records", "wide"),
                          [["5000", str(5000 * 2000)]])
+
+    def test_rows_of_every_length_and_longer_than_a_piece_sent_arrive_byte_exact(self):
+        # Streets of many lengths, ASCII and two- and three-byte characters, so that rows end
+        # at every place of the pieces the rows go to the server in, and some rows are longer
+        # than a piece. What follows a value shows that its length was told right.
+        self.assertEqual(RECORDS[0].count(b"Harbour-Street"), 1)
+        streets = ["w" * 40_000, "\u20ac" * 13_000 + "x", "A"]
+        streets += [("\u00e9" if n % 3 else "\u20ac") * (n * 397 % 3000) + f"s{n}" for n in range(150)]
+        records = [RECORDS[0].replace(b"Harbour-Street", street.encode()) for street in streets]
+        path = write("lengths.dat", *records)
+        result = collate(new_database("lengths"), path)
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, b"%d added, 0 already present, 0 problems\n" % len(streets), b""))
+        rows = SERVER.sql("SELECT record, octet_length(street), md5(street), coordinator, first_name "
+                          "FROM records ORDER BY record", "lengths")
+        self.assertEqual(rows, [[str(n + 1), str(len(street.encode())), hashlib.md5(street.encode()).hexdigest(),
+                                 "Mary-Okafor", "Ama0"] for n, street in enumerate(streets)])
 
     def test_a_clerk_with_the_rights_the_manual_names_adds_to_tables_made_by_another(self):
         into = new_database("shared")

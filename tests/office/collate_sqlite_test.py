@@ -92,7 +92,10 @@ class Collate(unittest.TestCase):
         self.assertEqual(columns[:4], ["source|TEXT|1", "record|INTEGER|1", "line|INTEGER|1", "entered_at|TEXT|1"])
         self.assertEqual(columns[19:], ["years_ahead|TEXT|1", "age_after_years|TEXT|1", "record_key|TEXT|1"])
         self.assertEqual(len(columns), 22)
-        self.assertEqual(self.query("SELECT name FROM pragma_index_info('records_entered_at')"), "entered_at\n")
+        # Both indexes of the table this run made, the key's unique.
+        self.assertEqual(self.query("SELECT l.name, l.\"unique\", i.name FROM pragma_index_list('records') AS l, "
+                                    "pragma_index_info(l.name) AS i ORDER BY l.name"),
+                         "records_entered_at|0|entered_at\nrecords_record_key|1|record_key\n")
         self.assertEqual(self.query("SELECT source, record, line, entered_at, first_name, surname, years_ahead, "
                                     "age_after_years, typeof(line) FROM records ORDER BY rowid"),
                          "a.dat|1|1|2026-12-06T15:10|Ann|Roe|-2.5|38.5|integer\n"
@@ -263,11 +266,10 @@ class Collate(unittest.TestCase):
     def test_a_records_table_made_elsewhere_needs_a_unique_key_and_its_constraints_fail_the_run(self):
         self.assert_collated(self.collate(self.write("a.dat", self.ann)), 1, 0)
         schema = self.query("SELECT sql FROM sqlite_master WHERE name = 'records'")
-        self.assertIn("record_key TEXT NOT NULL UNIQUE", schema)
+        self.assertIn("record_key TEXT NOT NULL)", schema)
 
         # The same columns, but nothing keeps a key from coming twice.
-        loose = schema.replace("record_key TEXT NOT NULL UNIQUE", "record_key TEXT NOT NULL")
-        self.query(f"DROP TABLE records; {loose}")
+        self.query("DROP INDEX records_record_key")
         with open(self.db, "rb") as f:
             before = hashlib.sha256(f.read()).hexdigest()
         self.assert_refused(self.collate("a.dat"), "the records table has no UNIQUE constraint on record_key "
@@ -280,7 +282,7 @@ class Collate(unittest.TestCase):
 
         # A key made unique by an index of its own is enough; a CHECK that a record breaks fails
         # the whole run instead of counting the record as already there.
-        strict = schema.replace("record_key TEXT NOT NULL UNIQUE)",
+        strict = schema.replace("record_key TEXT NOT NULL)",
                                 "record_key TEXT NOT NULL, CHECK (first_name <> 'Ben'))")
         self.query(f"DROP TABLE records; {strict}; CREATE UNIQUE INDEX keys ON records (record_key)")
         self.write("b.dat", self.ann, self.ben)
@@ -302,6 +304,61 @@ class Collate(unittest.TestCase):
         self.db = self.path("office=2026.db")
         self.assert_collated(self.collate("a.dat", into="office=2026.db"), 1, 0)
         self.assertEqual(self.query("SELECT first_name FROM records"), "Ann\n")
+
+    def table(self):
+        """Every row in rowid order, rowids included, and the checkpoints and counts kept."""
+        return self.query("SELECT rowid, * FROM records ORDER BY rowid; "
+                          "SELECT * FROM collate_checkpoints ORDER BY source; "
+                          "SELECT * FROM collate_counts ORDER BY source, content")
+
+    def test_a_new_table_keeps_the_rows_and_keys_that_adding_to_an_existing_one_keeps(self):
+        # Ann twice in a.dat (numbered 1 and 2), and again in b.dat, where her first record
+        # has the key of a.dat's first: kept once, in a.dat, as skipping a key there would.
+        self.write("a.dat", self.ann, self.ben, self.ann_again, self.cy)
+        self.write("b.dat", self.ann, self.dee)
+        self.write("empty.dat")
+        tables = {}
+        for case, setup in (("new", ""), ("unrelated table", "CREATE TABLE notes (text TEXT)"),
+                            ("empty records table", None)):
+            self.db = self.path(f"{len(tables)}.db")
+            if setup:
+                self.query(setup)
+            if setup is None:  # the records table made by a run that added nothing
+                self.assert_collated(self.collate("empty.dat", into=self.db), 0, 0)
+                self.query("DELETE FROM collate_checkpoints; DELETE FROM collate_counts")
+            self.assert_collated(self.collate("a.dat", "b.dat", into=self.db), 5, 1)
+            tables[case] = self.table()
+            self.assertEqual(self.query("SELECT source, first_name, substr(record_key, 33) FROM records "
+                                        "ORDER BY rowid").split(),
+                             ["a.dat|Ann|-1", "a.dat|Ben|-1", "a.dat|Ann|-2", "a.dat|Cy|-1", "b.dat|Dee|-1"], case)
+            self.assertEqual(self.query("SELECT source, records, byte_offset FROM collate_checkpoints ORDER BY "
+                                        "source").split(),
+                             [f"a.dat|4|{2 * len(self.ann) + len(self.ben) + len(self.cy)}",
+                              f"b.dat|2|{len(self.ann) + len(self.dee)}"], case)
+            self.assertEqual(self.query("SELECT source, sum(times), max(times) FROM collate_counts GROUP BY "
+                                        "source").split(), ["a.dat|4|2", "b.dat|2|1"], case)
+        self.assertEqual(tables["unrelated table"], tables["new"])
+        self.assertEqual(tables["empty records table"], tables["new"])
+        # And again: nothing more.
+        self.assert_collated(self.collate("a.dat", "b.dat", "--full", into="0.db"), 0, 6)
+
+    def test_a_failure_after_the_rows_are_in_a_new_table_leaves_the_database_as_it_was(self):
+        self.write("b.dat", *[self.ben, self.cy] * 500)
+        self.query("CREATE TABLE notes (text TEXT); INSERT INTO notes VALUES ('kept')")
+        with open(self.db, "rb") as f:
+            before = hashlib.sha256(f.read()).hexdigest()
+        # The file may grow by less than the rows and their indexes need.
+        limit = os.path.getsize(self.db) + 64 * 1024
+        self.assert_refused(
+            self.collate("b.dat", preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))),
+            "could not write (the disk is full, or the file is at its size limit)", before)
+        # An index of the new table whose name another table has: the rows were in already.
+        self.query("CREATE TABLE records_record_key (text TEXT)")
+        with open(self.db, "rb") as f:
+            before = hashlib.sha256(f.read()).hexdigest()
+        self.assert_refused(self.collate("b.dat"), "there is already a table named records_record_key", before)
+        self.assertEqual(self.query("PRAGMA integrity_check; SELECT name FROM sqlite_master ORDER BY name"),
+                         "ok\nnotes\nrecords_record_key\n")
 
     def test_the_database_may_not_be_one_of_the_files(self):
         self.write("a.dat", self.ann)

@@ -386,12 +386,18 @@ private:
         return Status::ok();
     }
 
-    // A number as COPY's binary format has it: big-endian.
+    // A number as COPY's binary format has it: big-endian, appended at once.
     template <typename Number>
     void appendNumber(Number number) {
-        const auto wide = static_cast<std::uint64_t>(number);
-        for (std::size_t shift = sizeof(Number) * 8; shift > 0; shift -= 8) {
-            buffer_ += static_cast<char>((wide >> (shift - 8)) & 0xFFU);
+        std::array<char, sizeof(Number)> bytes{};
+        bigEndian(static_cast<std::uint64_t>(number), bytes);
+        buffer_.append(bytes.data(), bytes.size());
+    }
+
+    template <std::size_t Size>
+    static void bigEndian(std::uint64_t number, std::array<char, Size>& bytes) {
+        for (std::size_t i = 0; i < Size; ++i) {
+            bytes.at(i) = static_cast<char>((number >> (8 * (Size - 1 - i))) & 0xFFU);
         }
     }
 
@@ -409,10 +415,9 @@ private:
             (notes_.empty() || notes_.back().column != column || notes_.back().what != what)) {
             notes_.push_back({column, what});
         }
-        const auto length = static_cast<std::uint32_t>(buffer_.size() - lengthAt - 4);
-        for (std::size_t i = 0; i < 4; ++i) {
-            buffer_[lengthAt + i] = static_cast<char>((length >> (24 - 8 * i)) & 0xFFU);
-        }
+        std::array<char, 4> length{};
+        bigEndian(buffer_.size() - lengthAt - length.size(), length);
+        buffer_.replace(lengthAt, length.size(), length.data(), length.size());
     }
 
     Connection connection_;

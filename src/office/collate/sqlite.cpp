@@ -3,6 +3,10 @@
 // end: a run killed before then leaves the database untouched, and two runs at once only
 // wait for each other's final insert.
 //
+// Into a table of its own making, a run adds the rows first and builds the unique key's index
+// and the day index after them, each by one sort: inserting random keys into an index one at a
+// time reads and writes pages all over the file once the index outgrows the page cache.
+//
 // The database keeps SQLite's default rollback journal: a run is one transaction, so the
 // journal costs a handful of syncs, and unlike WAL it changes nothing in the file for the
 // other programs that open it and works on a network share. Writes are synchronous=FULL.
@@ -11,9 +15,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "office/collate/run_sql.hpp"
@@ -29,6 +35,16 @@ namespace {
 // included, so that nothing is rounded.
 constexpr SqlTypes kStagedTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL"};
 constexpr SqlTypes kTableTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL UNIQUE"};
+// A table made by the run: its key's uniqueness comes from an index built after the rows.
+constexpr SqlTypes kNewTableTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL"};
+constexpr std::string_view kKeyIndex = "records_record_key";
+
+// The page cache of the final write, sized to the rows added: inserting into an existing
+// table's key index touches its pages at random, and a new table's index builds sort in memory
+// up to the cache's size. Bounded, so that a large run spills to temporary files instead of
+// taking the machine's memory; never below SQLite's own default.
+constexpr std::uint64_t kLeastCacheKiB = 2000;
+constexpr std::uint64_t kMostCacheKiB = std::uint64_t{256} << 10;
 
 const SqlDialect kSqlite{"INTEGER", "TEXT", true};
 
@@ -146,7 +162,9 @@ public:
             // The row outlives the step, so SQLite need not copy the bytes.
             (void)sqlite3_bind_text64(statement, static_cast<int>(i) + 1, value.data(), value.size(),
                                       SQLITE_STATIC, SQLITE_UTF8);
+            stagedBytes_ += value.size();
         }
+        stagedBytes_ += content.size() * 2;  // in the key and in its index
         (void)sqlite3_bind_int64(statement, static_cast<int>(kColumnCount) + 1, file);
         (void)sqlite3_bind_text64(statement, static_cast<int>(kColumnCount) + 2, content.data(),
                                   content.size(), SQLITE_STATIC, SQLITE_UTF8);
@@ -162,10 +180,18 @@ public:
     void endFile(FileRun file) override { files_.push_back(std::move(file)); }
 
     // Takes the write lock, waiting up to the busy timeout, and makes the schema where it is
-    // missing.
-    Status beginWriting() {
-        const Status begun = execute("BEGIN IMMEDIATE");
-        return begun.isOk() ? createSchema() : begun;
+    // missing. Given `created`, a records table that is missing is made without its key's
+    // index, which the caller builds after the rows; `created` says whether it was.
+    Status beginWriting(bool* created = nullptr) {
+        Status status = execute("BEGIN IMMEDIATE");
+        if (status.isOk() && created != nullptr) {
+            status = recordsMissing(*created);
+        }
+        if (status.isOk() && created != nullptr && *created) {
+            status = execute("CREATE TABLE main." + std::string(kRecordsTable) + " " +
+                             columnDefinitions(kNewTableTypes));
+        }
+        return status.isOk() ? createSchema(created != nullptr && *created) : status;
     }
 
     Status commit(CollateCounts& counts) override {
@@ -176,17 +202,24 @@ public:
         if (!status.isOk()) {
             return status;
         }
-        status = beginWriting();
+        status = execute("PRAGMA main.cache_size = -" + std::to_string(cacheKiB(stagedBytes_)));
+        bool created = false;
+        if (status.isOk()) {
+            status = beginWriting(&created);
+        }
         if (status.isOk()) {
             status = checkUnmoved();
         }
-        if (status.isOk()) {
+        std::uint64_t added = 0;
+        if (status.isOk() && created) {
+            status = fillNewTable(added);
+        } else if (status.isOk()) {
             // In file order, so that the rowids follow the records.
             // Only a row whose key is there already is skipped: any other constraint that a
             // row breaks fails the run, which then changes nothing.
             status = executeAll(insertRows(kSqlite));
+            added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         }
-        const auto added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         status = status.isOk() ? executeAll(keepCheckpoints()) : status;
         if (status.isOk()) {
             status = execute("COMMIT");
@@ -208,12 +241,24 @@ private:
     // A records table made elsewhere must have a unique record_key, or each run would add
     // every record again.
     Status checkRecordsTable() {
-        Statement statement;
-        Status status = prepareStatement(
+        int found = 0;
+        Status status = countOf(
             "SELECT count(*) FROM pragma_index_list('records', 'main') AS list "
             "WHERE list.\"unique\" AND NOT list.partial AND (SELECT group_concat(info.name) "
             "FROM pragma_index_info(list.name) AS info) = 'record_key'",
-            statement);
+            found);
+        if (status.isOk() && found == 0) {
+            return Status::failure(path_ +
+                                   ": the records table has no UNIQUE constraint on record_key alone; "
+                                   "give it one, or collate into another file");
+        }
+        return status;
+    }
+
+    // The one number that `sql` selects.
+    Status countOf(const std::string& sql, int& count) {
+        Statement statement;
+        Status status = prepareStatement(sql, statement);
         if (!status.isOk()) {
             return status;
         }
@@ -221,23 +266,71 @@ private:
         if (code != SQLITE_ROW) {
             return failure(code);
         }
-        if (sqlite3_column_int(statement.get(), 0) == 0) {
-            return Status::failure(path_ +
-                                   ": the records table has no UNIQUE constraint on record_key alone; "
-                                   "give it one, or collate into another file");
-        }
+        count = sqlite3_column_int(statement.get(), 0);
         return Status::ok();
     }
 
-    Status createSchema() {
+    // The day index of a table made by this run comes after its rows.
+    Status createSchema(bool indexLater = false) {
         const std::string table(kRecordsTable);
         Status status =
             execute("CREATE TABLE IF NOT EXISTS main." + table + " " + columnDefinitions(kTableTypes));
-        if (status.isOk()) {
+        if (status.isOk() && !indexLater) {
             status = execute("CREATE INDEX IF NOT EXISTS main." + std::string(kDayIndex) + " ON " + table +
                              " (" + std::string(kDayIndexColumn) + ")");
         }
         return status.isOk() ? executeAll(checkpointTables(kSqlite)) : status;
+    }
+
+    // Read inside the write transaction, so that no other run can make the table meanwhile.
+    Status recordsMissing(bool& missing) {
+        int found = 0;
+        Status status = countOf("SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = '" +
+                                    std::string(kRecordsTable) + "'",
+                                found);
+        missing = found == 0;
+        return status;
+    }
+
+    // The rows into the table this run made, then its indexes. Without an index to skip them,
+    // a key that the run holds twice (the same record in two files) fails the unique index:
+    // the rows are then added again, the first of each key only, as skipping would have kept.
+    Status fillNewTable(std::uint64_t& added) {
+        Status status = execute("SAVEPOINT rows_in");
+        std::vector<std::string> statements = insertRows(kSqlite, false);
+        if (status.isOk()) {
+            status = executeAll(statements);
+        }
+        added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
+        const std::string keyIndex = "CREATE UNIQUE INDEX main." + std::string(kKeyIndex) + " ON " +
+                                     std::string(kRecordsTable) + " (" + std::string(kKeyColumn) + ")";
+        int code = SQLITE_OK;
+        if (status.isOk()) {
+            status = execute(keyIndex, &code);
+        }
+        if (!status.isOk() && code == SQLITE_CONSTRAINT_UNIQUE) {
+            statements.insert(
+                statements.end() - 1,
+                "DELETE FROM temp.ordinals WHERE id NOT IN (SELECT min(o.id) FROM temp.ordinals o "
+                "JOIN temp.incoming i ON i.rowid = o.id GROUP BY i.content, o.ordinal)");
+            status = execute("ROLLBACK TO rows_in");
+            if (status.isOk()) {
+                status = executeAll(statements);
+            }
+            added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
+            if (status.isOk()) {
+                status = execute(keyIndex);
+            }
+        }
+        if (status.isOk()) {
+            status = execute("CREATE INDEX main." + std::string(kDayIndex) + " ON " +
+                             std::string(kRecordsTable) + " (" + std::string(kDayIndexColumn) + ")");
+        }
+        return status.isOk() ? execute("RELEASE rows_in") : status;
+    }
+
+    static std::uint64_t cacheKiB(std::uint64_t bytes) {
+        return std::clamp(bytes >> 10U, kLeastCacheKiB, kMostCacheKiB);
     }
 
     // The run's files, into the staging transaction.
@@ -304,9 +397,13 @@ private:
                                : std::string();
     }
 
-    Status execute(const std::string& sql) {
-        const int code = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
-        return code == SQLITE_OK ? Status::ok() : failure(code);
+    // `code`, where given, is SQLite's extended result code.
+    Status execute(const std::string& sql, int* code = nullptr) {
+        const int result = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
+        if (code != nullptr) {
+            *code = result;
+        }
+        return result == SQLITE_OK ? Status::ok() : failure(result);
     }
 
     // Each in turn, up to the first that fails.
@@ -332,6 +429,7 @@ private:
     int waitSeconds_;
     Statement stage_;
     std::uint64_t staged_ = 0;
+    std::uint64_t stagedBytes_ = 0;  // the rows' values and keys, about their size when stored
     std::vector<FileRun> files_;
 };
 
