@@ -39,12 +39,10 @@ constexpr SqlTypes kTableTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NU
 constexpr SqlTypes kNewTableTypes{"TEXT NOT NULL", "INTEGER NOT NULL", "TEXT NOT NULL", "TEXT NOT NULL"};
 constexpr std::string_view kKeyIndex = "records_record_key";
 
-// The page cache of the final write, sized to the rows added: inserting into an existing
-// table's key index touches its pages at random, and a new table's index builds sort in memory
-// up to the cache's size. Bounded, so that a large run spills to temporary files instead of
-// taking the machine's memory; never below SQLite's own default.
-constexpr std::uint64_t kLeastCacheKiB = 2000;
-constexpr std::uint64_t kMostCacheKiB = std::uint64_t{256} << 10;
+// The page cache of the final write: inserting into an existing table's key index touches its
+// pages at random, and a new table's index builds sort in memory up to the cache's size. Four
+// times SQLite's default pays for both; fixed, so that memory stays flat however large the run.
+constexpr std::string_view kWriteCacheKiB = "8192";
 
 const SqlDialect kSqlite{"INTEGER", "TEXT", true};
 
@@ -162,9 +160,7 @@ public:
             // The row outlives the step, so SQLite need not copy the bytes.
             (void)sqlite3_bind_text64(statement, static_cast<int>(i) + 1, value.data(), value.size(),
                                       SQLITE_STATIC, SQLITE_UTF8);
-            stagedBytes_ += value.size();
         }
-        stagedBytes_ += content.size() * 2;  // in the key and in its index
         (void)sqlite3_bind_int64(statement, static_cast<int>(kColumnCount) + 1, file);
         (void)sqlite3_bind_text64(statement, static_cast<int>(kColumnCount) + 2, content.data(),
                                   content.size(), SQLITE_STATIC, SQLITE_UTF8);
@@ -202,7 +198,7 @@ public:
         if (!status.isOk()) {
             return status;
         }
-        status = execute("PRAGMA main.cache_size = -" + std::to_string(cacheKiB(stagedBytes_)));
+        status = execute("PRAGMA main.cache_size = -" + std::string(kWriteCacheKiB));
         bool created = false;
         if (status.isOk()) {
             status = beginWriting(&created);
@@ -329,10 +325,6 @@ private:
         return status.isOk() ? execute("RELEASE rows_in") : status;
     }
 
-    static std::uint64_t cacheKiB(std::uint64_t bytes) {
-        return std::clamp(bytes >> 10U, kLeastCacheKiB, kMostCacheKiB);
-    }
-
     // The run's files, into the staging transaction.
     Status stageFiles() {
         Statement insert;
@@ -429,7 +421,6 @@ private:
     int waitSeconds_;
     Statement stage_;
     std::uint64_t staged_ = 0;
-    std::uint64_t stagedBytes_ = 0;  // the rows' values and keys, about their size when stored
     std::vector<FileRun> files_;
 };
 
