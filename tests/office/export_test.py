@@ -17,7 +17,7 @@ import unittest
 
 RECORDS, DESK, WORK = (os.path.abspath(p) for p in sys.argv[1:4])
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from machine import faketime_lib  # noqa: E402
+from machine import faketime_lib, preloadable  # noqa: E402
 FAKETIME_LIB = faketime_lib()
 # first, surname, place, date of birth, age, age again, years ahead, then ten more words
 ADA = "Ada Lovelace Lon,don 10-12-1815 36 36 2.5 Inst Ring-Road Kofi Mill Cocoa-Co Repairs West-Lib 250 Mall School"
@@ -362,7 +362,7 @@ class Export(unittest.TestCase):
         # Several pieces of the reader's 1 MiB, the first ending inside a record.
         with open(self.path("big.dat"), "wb") as f:
             f.write((b"\n".join(record) + b"\n") * 1000)
-        env = dict(os.environ, LD_PRELOAD=shim, PROFILEDESK_READ_FAILS_FOR=self.path("big.dat"),
+        env = dict(os.environ, LD_PRELOAD=preloadable(shim), PROFILEDESK_READ_FAILS_FOR=self.path("big.dat"),
                    ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
         for command in (["check"], ["export", "--format", "jsonl"]):
             done = subprocess.run([RECORDS, *command, "big.dat"], cwd=self.folder, env=env, capture_output=True,

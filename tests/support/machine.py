@@ -1,9 +1,11 @@
 """Where this machine keeps what the tests borrow from it, looked up once for every test:
-libfaketime, PostgreSQL's server programs, and a scratch folder that other users can enter.
+libfaketime, PostgreSQL's server programs, a scratch folder that other users can enter, and
+a path to a preload library that LD_PRELOAD can hold.
 
 Run as a script it prints one of them for shell tests: machine.py faketime|postgres-bin
 """
 
+import atexit
 import glob
 import os
 import shutil
@@ -51,6 +53,19 @@ def shared_folder(prefix):
     folder = tempfile.mkdtemp(prefix=prefix, dir="/tmp")
     os.chmod(folder, 0o755)
     return folder
+
+
+def preloadable(library):
+    """`library` as LD_PRELOAD can name it. The loader splits that list at spaces and colons,
+    with no escape, so a library built in a checkout whose path holds one is named through a
+    link in a folder of its own under /tmp, removed when the test program ends."""
+    if not any(separator in library for separator in " :"):
+        return library
+    folder = tempfile.mkdtemp(prefix="profiledesk-preload.", dir="/tmp")
+    atexit.register(shutil.rmtree, folder, True)
+    link = os.path.join(folder, os.path.basename(library))
+    os.symlink(os.path.abspath(library), link)
+    return link
 
 
 if __name__ == "__main__":

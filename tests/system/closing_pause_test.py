@@ -11,6 +11,9 @@ import unittest
 
 from support import PAUSE_PROMPT, Terminal, run_piped
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from machine import preloadable  # noqa: E402
+
 PROGRAM = sys.argv.pop(1)
 
 # A build that waits with select runs these cases with a poll that, as on macOS, cannot wait
@@ -18,7 +21,7 @@ PROGRAM = sys.argv.pop(1)
 POLL_LIKE_MACOS = os.environ.get("PROFILEDESK_POLL_LIKE_MACOS")
 PROGRAM_ENV = None
 if POLL_LIKE_MACOS:
-    PROGRAM_ENV = dict(os.environ, LD_PRELOAD=POLL_LIKE_MACOS, ASAN_OPTIONS="verify_asan_link_order=0")
+    PROGRAM_ENV = dict(os.environ, LD_PRELOAD=preloadable(POLL_LIKE_MACOS), ASAN_OPTIONS="verify_asan_link_order=0")
 
 
 def start(folder, **options):
