@@ -7,6 +7,7 @@
 #include "common/output_watch.hpp"
 #include "office/collate/target.hpp"
 #include "office/commands.hpp"
+#include "office/db/names.hpp"
 #include "office/io/desk_file.hpp"
 #include "office/io/progress.hpp"
 

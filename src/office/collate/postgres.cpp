@@ -15,19 +15,14 @@
 #include <vector>
 
 #include "common/utf8.hpp"
-#include "office/collate/postgres_connect.hpp"
 #include "office/collate/run_sql.hpp"
-#include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
+#include "office/db/postgres_connect.hpp"
+#include "office/db/schema.hpp"
 
 namespace profiledesk::office {
 
 namespace {
-
-struct OptionsFreer {
-    void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
-};
-using ConnectionOptions = std::unique_ptr<PQconninfoOption, OptionsFreer>;
 
 // Taken by the run that creates the table, so that two first runs do not both create it.
 constexpr std::string_view kSchemaLock = "SELECT pg_advisory_xact_lock(7236828425061003621)";
@@ -45,48 +40,6 @@ const SqlDialect kPostgres{"BIGINT", "TEXT COLLATE \"C\"", false};
 
 // "records", or another of the run's tables, for a statement.
 std::string named(std::string_view table) { return std::string(table); }
-
-// One part of a URI, with anything but unreserved characters percent-encoded, so that a
-// socket folder reads as libpq itself would take it ("%2Fvar%2Frun%2Fpostgresql").
-std::string uriPart(std::string_view text) {
-    constexpr std::string_view kHex = "0123456789ABCDEF";
-    std::string part;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-            c == '-' || c == '.' || c == '_' || c == '~') {
-            part += c;
-        } else {
-            part += '%';
-            part += kHex[byte >> 4U];
-            part += kHex[byte & 0xFU];
-        }
-    }
-    return part;
-}
-
-// postgresql://USER@HOST:PORT/DB, never with the password: how messages name the server.
-std::string serverName(std::string_view user, std::string_view host, std::string_view port,
-                       std::string_view db) {
-    std::string name = "postgresql://";
-    if (!user.empty()) {
-        name.append(uriPart(user)).append("@");
-    }
-    name.append(uriPart(host));
-    if (!port.empty()) {
-        name.append(":").append(uriPart(port));
-    }
-    return name.append("/").append(uriPart(db));
-}
-
-std::string_view orEmpty(const char* text) {
-    return text != nullptr ? std::string_view(text) : std::string_view();
-}
-
-std::string serverName(const PGconn* connection) {
-    return serverName(orEmpty(PQuser(connection)), orEmpty(PQhost(connection)), orEmpty(PQport(connection)),
-                      orEmpty(PQdb(connection)));
-}
 
 class PostgresTarget final : public CollateTarget {
 public:
@@ -433,101 +386,6 @@ private:
 void ignoreNotice(void* /*unused*/, const char* /*unused*/) {}
 
 }  // namespace
-
-bool namesPostgres(std::string_view into) {
-    if (into.starts_with("postgresql://") || into.starts_with("postgres://")) {
-        return true;
-    }
-    if (into.find('=') == std::string_view::npos) {
-        return false;
-    }
-    char* parseError = nullptr;
-    const ConnectionOptions options(PQconninfoParse(std::string(into).c_str(), &parseError));
-    PQfreemem(parseError);
-    return options != nullptr;
-}
-
-std::string oneLine(std::string_view message) {
-    std::string line;
-    while (!message.empty()) {
-        const std::size_t end = message.find('\n');
-        std::string_view piece = message.substr(0, end);
-        message = end == std::string_view::npos ? std::string_view() : message.substr(end + 1);
-        if (piece.empty() || piece.front() == '\t' || piece.front() == ' ') {
-            continue;
-        }
-        if (!line.empty()) {
-            line += "; ";
-        }
-        for (const char c : piece) {
-            if (!(c == ' ' && !line.empty() && line.back() == ' ')) {  // "FATAL:  x" reads "FATAL: x"
-                line += c;
-            }
-        }
-    }
-    return line.empty() ? "no reason given" : line;
-}
-
-OpenedConnection connectPostgres(const std::string& connection, std::string_view optionName) {
-    OpenedConnection opened;
-    char* parseError = nullptr;
-    const ConnectionOptions options(PQconninfoParse(connection.c_str(), &parseError));
-    if (!options) {
-        // libpq quotes the whole text, which may hold a password.
-        std::string reason = oneLine(parseError != nullptr ? parseError : "out of memory");
-        PQfreemem(parseError);
-        const std::string quoted = ": \"" + connection + "\"";
-        if (const std::size_t at = reason.find(quoted); at != std::string::npos) {
-            reason.erase(at, quoted.size());
-        }
-        opened.status = Status::failure(std::string(optionName) + ": not a PostgreSQL connection: " + reason);
-        return opened;
-    }
-    std::string_view user;
-    std::string_view host;
-    std::string_view port;
-    std::string_view db;
-    bool password = false;
-    for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option) {
-        const std::string_view keyword = option->keyword;
-        const std::string_view value = orEmpty(option->val);
-        user = keyword == "user" ? value : user;
-        host = keyword == "host" ? value : host;
-        port = keyword == "port" ? value : port;
-        db = keyword == "dbname" ? value : db;
-        password = password || (keyword == "password" && option->val != nullptr);
-    }
-    if (password) {
-        // Every user of the computer can read a command line.
-        opened.status = Status::failure(serverName(user, host, port, db) +
-                                        ": a password on the command line is refused; put it in "
-                                        "PGPASSWORD or ~/.pgpass");
-        return opened;
-    }
-
-    // A server that does not answer is given up after a while, unless the user says otherwise
-    // (PGCONNECT_TIMEOUT, or connect_timeout in the connection, which comes later and wins).
-    std::vector<const char*> keywords{"fallback_application_name"};
-    std::vector<const char*> values{"profiledesk-records"};
-    if (std::getenv("PGCONNECT_TIMEOUT") == nullptr) {  // NOLINT(concurrency-mt-unsafe)
-        keywords.push_back("connect_timeout");
-        values.push_back("15");
-    }
-    keywords.insert(keywords.end(), {"dbname", nullptr});
-    values.insert(values.end(), {connection.c_str(), nullptr});
-    Connection opening(PQconnectdbParams(keywords.data(), values.data(), 1));
-    if (!opening) {
-        opened.status = Status::failure(serverName(user, host, port, db) + ": out of memory");
-        return opened;
-    }
-    opened.server = serverName(opening.get());
-    if (PQstatus(opening.get()) != CONNECTION_OK) {
-        opened.status = Status::failure(opened.server + ": " + oneLine(PQerrorMessage(opening.get())));
-        return opened;
-    }
-    opened.connection = std::move(opening);
-    return opened;
-}
 
 OpenedTarget openPostgresTarget(const std::string& connection) {
     OpenedTarget opened;

@@ -1,6 +1,6 @@
 #include "office/collate/run_sql.hpp"
 
-#include "office/collate/schema.hpp"
+#include "office/db/schema.hpp"
 
 namespace profiledesk::office {
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "office/collate/run_sql.hpp"
-#include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
+#include "office/db/schema.hpp"
 #include "office/io/sqlite_handles.hpp"
 
 namespace profiledesk::office {

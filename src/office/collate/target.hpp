@@ -94,8 +94,4 @@ OpenedTarget openPostgresTarget(const std::string& connection);
 int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console,
                 bool full = false);
 
-// True for a PostgreSQL connection URI (postgresql://, postgres://) or a key=value string that
-// libpq reads; a file name with '=' in it ("office=2026.db") is not one.
-bool namesPostgres(std::string_view into);
-
 }  // namespace profiledesk::office

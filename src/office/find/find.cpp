@@ -11,7 +11,7 @@
 #include "office/commands.hpp"
 #include "office/export/rows.hpp"
 #include "office/find/fold.hpp"
-#include "office/io/db_reader.hpp"
+#include "office/db/db_reader.hpp"
 #include "office/io/desk_file.hpp"
 
 namespace profiledesk::office {

@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "office/collate/postgres_connect.hpp"
-#include "office/collate/schema.hpp"
+#include "office/db/postgres_connect.hpp"
+#include "office/db/schema.hpp"
 #include "office/report/tally_sql.hpp"
 
 namespace profiledesk::office {

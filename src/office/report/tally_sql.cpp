@@ -4,8 +4,8 @@
 #include <charconv>
 #include <optional>
 
-#include "office/collate/schema.hpp"
-#include "office/collate/target.hpp"
+#include "office/db/names.hpp"
+#include "office/db/schema.hpp"
 #include "office/io/columns.hpp"
 
 namespace profiledesk::office {

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "office/collate/schema.hpp"
+#include "office/db/schema.hpp"
 #include "office/io/sqlite_handles.hpp"
 #include "office/report/tally_sql.hpp"
 

@@ -1,6 +1,6 @@
 // For builds without libpq (Windows): reading from PostgreSQL is not there.
 
-#include "office/io/db_reader.hpp"
+#include "office/db/db_reader.hpp"
 
 namespace profiledesk::office {
 

@@ -1,4 +1,4 @@
-#include "office/collate/schema.hpp"
+#include "office/db/schema.hpp"
 
 #include "office/io/columns.hpp"
 

@@ -8,9 +8,9 @@
 #include <charconv>
 #include <vector>
 
-#include "office/collate/postgres_connect.hpp"
-#include "office/collate/schema.hpp"
-#include "office/io/db_reader.hpp"
+#include "office/db/db_reader.hpp"
+#include "office/db/postgres_connect.hpp"
+#include "office/db/schema.hpp"
 
 namespace profiledesk::office {
 

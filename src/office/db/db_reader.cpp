@@ -1,15 +1,15 @@
 // Reading the records table back: the SQLite side here, PostgreSQL in a file of its own,
 // which a build without libpq replaces.
 
-#include "office/io/db_reader.hpp"
+#include "office/db/db_reader.hpp"
 
 #include <sqlite3.h>
 
 #include <array>
 #include <memory>
 
-#include "office/collate/schema.hpp"
-#include "office/collate/target.hpp"
+#include "office/db/names.hpp"
+#include "office/db/schema.hpp"
 #include "office/io/sqlite_handles.hpp"
 
 namespace profiledesk::office {

@@ -33,6 +33,11 @@ struct OpenedConnection {
 // a while. `optionName` ("--into") starts the message when the text is no connection at all.
 OpenedConnection connectPostgres(const std::string& connection, std::string_view optionName);
 
+// Text libpq gave, or nothing for its null.
+inline std::string_view orEmpty(const char* text) {
+    return text != nullptr ? std::string_view(text) : std::string_view();
+}
+
 // libpq's message on one line: its hint lines (indented) dropped, and the lines of several
 // attempts joined.
 std::string oneLine(std::string_view message);
