@@ -55,7 +55,7 @@ std::mt19937 seeded(std::uint32_t seed) {
     return std::mt19937(seed);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
 }
 
-std::string crlf(const std::string& text) {
+std::string crlf(std::string_view text) {
     std::string out;
     for (const char c : text) {
         out += c == '\n' ? "\r\n" : std::string(1, c);
@@ -194,7 +194,7 @@ TEST(RecordScanner, PlacesRecordsByTheFilesBytesAndAReadAfterOneGoesOnAsAWholeRe
         for (std::size_t n = 0; n < whole.records.size(); ++n) {
             const StoredRecord& record = whole.records.at(n);
             const std::string stored = file.substr(record.startOffset, record.endOffset - record.startOffset);
-            EXPECT_EQ(windows ? crlf(record.text) : record.text, stored)
+            EXPECT_EQ(windows ? crlf(record.text) : std::string(record.text), stored)
                 << "round " << round << ", record " << n;
             const ScanStart after{record.endOffset, record.firstLine + kRecordLines - 1, record.number};
             const Collected rest = scan(file.substr(record.endOffset), random, after);
