@@ -58,5 +58,21 @@ TEST(Utf8Check, RefusesEveryIllFormedSequence) {
     EXPECT_TRUE(isUtf8(""));
 }
 
+// Long ASCII stretches are looked at many bytes at a time: a byte past ASCII, good or bad, is
+// found wherever it stands against those steps, and the check goes on after it.
+TEST(Utf8Check, FindsEachByteAfterALongAsciiStretchWhereverItStands) {
+    for (std::size_t at = 0; at < 80; ++at) {
+        const std::string before(at, 'a');
+        const std::string after(at % 37, 'b');
+        EXPECT_EQ(asciiPrefix(before + "\xC3\xA9" + after), at);
+        EXPECT_EQ(asciiPrefix(before + "\x80"), at);
+        EXPECT_EQ(asciiPrefix(before), at);
+        EXPECT_TRUE(isUtf8(before + "\xC3\xA9" + after + "\xE2\x82\xAC" + before)) << at;
+        EXPECT_FALSE(isUtf8(before + "\xC3\xA9" + after + "\xE2\x82" + before)) << at;
+        EXPECT_FALSE(isUtf8(before + "\xFF" + after)) << at;
+        EXPECT_FALSE(isUtf8(before + after + "\xC3")) << at;
+    }
+}
+
 }  // namespace
 }  // namespace profiledesk::office
