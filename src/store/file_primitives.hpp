@@ -31,13 +31,6 @@ struct FileInfo {
 
 enum class CopyOutcome { copied, unsupported, readFailed, writeFailed };
 
-// Bytes of a file mapped into memory for reading; `bytes` is null when none were mapped.
-struct MappedBytes {
-    const char* bytes = nullptr;
-    void* base = nullptr;  // where the platform's mapping starts, at a page's start
-    std::size_t mapped = 0;
-};
-
 class FilePrimitives {
 public:
     FilePrimitives() = default;
@@ -76,10 +69,6 @@ public:
     // Copies up to `count` bytes from `offset` to `descriptor`; `done` says how many got there.
     virtual CopyOutcome copy(int handle, int descriptor, std::uint64_t offset, std::size_t count,
                              std::size_t& done, SystemError& error) = 0;
-    // Maps `length` bytes of the file from `offset` for reading, where the platform can;
-    // maps nothing otherwise, and the caller reads them.
-    virtual MappedBytes map(int /*handle*/, std::uint64_t /*offset*/, std::size_t /*length*/) { return {}; }
-    virtual void unmap(const MappedBytes& /*mapping*/) {}
 };
 
 // The running platform's primitives.

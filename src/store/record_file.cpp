@@ -5,7 +5,6 @@
 #include "store/record_file.hpp"
 
 #include <algorithm>
-#include <cstdint>
 #include <string>
 
 #include "store/line_ends.hpp"
@@ -134,28 +133,7 @@ RecordReader::RecordReader(const std::string& path, FilePrimitives& files, LineE
     remaining_ = info.size;
 }
 
-RecordReader::~RecordReader() {
-    if (mapping_.bytes != nullptr) {
-        files_.unmap(mapping_);
-    }
-}
-
-std::string_view RecordReader::mapRest() {
-    std::uint64_t offset = 0;
-    // A record file only grows, under the desks' locks, and an append that fails is cut back
-    // only to the size before it: the bytes mapped, up to the size learnt, stay there.
-    if (!sized_ || remaining_ == 0 || remaining_ > SIZE_MAX || mapping_.bytes != nullptr ||
-        (files_.storesCrlf() && ends_ == LineEnds::asText) || files_.position(file_.get(), offset).failed()) {
-        return {};
-    }
-    const auto length = static_cast<std::size_t>(remaining_);
-    mapping_ = files_.map(file_.get(), offset, length);
-    if (mapping_.bytes == nullptr) {
-        return {};
-    }
-    remaining_ = 0;
-    return {mapping_.bytes, length};
-}
+RecordReader::~RecordReader() = default;
 
 bool RecordReader::isSameFileAs(int descriptor) const { return files_.isSameFile(file_.get(), descriptor); }
 

@@ -56,11 +56,6 @@ public:
     // nothing, for a pipe, past the size, or on failure (see status()).
     bool skip(std::uint64_t bytes);
 
-    // The bytes of a regular file not yet read, mapped into memory rather than copied out,
-    // where the platform maps files and line ends are read as stored; they then count as
-    // read. Empty where nothing was mapped: read() reads them. Valid while the reader is.
-    std::string_view mapRest();
-
     // Copies the rest of the file to `outputDescriptor` (inside the kernel where the platform
     // can). Returns false, having copied nothing, where this kind of output takes no such
     // copy; then use read(). On success `endsWithNewline` tells whether the last byte copied
@@ -76,7 +71,6 @@ private:
     bool sized_ = false;
     std::uint64_t remaining_ = 0;
     LineEnds ends_ = LineEnds::asText;
-    MappedBytes mapping_;
 };
 
 // Creates an empty file at `path`, which must not exist yet: readable by its owner alone when

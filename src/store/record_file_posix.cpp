@@ -5,7 +5,6 @@
 #include "store/record_file_posix.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef HAVE_SENDFILE
@@ -196,21 +195,6 @@ public:
 
     [[nodiscard]] bool storesCrlf() const override { return false; }
     [[nodiscard]] bool copiesToDescriptors() const override { return true; }
-
-    MappedBytes map(int handle, std::uint64_t offset, std::size_t length) override {
-        const long page = ::sysconf(_SC_PAGESIZE);
-        const std::uint64_t skew = page > 0 ? offset % static_cast<std::uint64_t>(page) : 0;
-        const std::size_t mapped = length + static_cast<std::size_t>(skew);
-        void* base = ::mmap(nullptr, mapped, PROT_READ, MAP_SHARED, handle, static_cast<off_t>(offset - skew));
-        if (base == MAP_FAILED) {
-            return {};  // a file system that maps nothing: the caller reads instead
-        }
-        // Read once from start to end: the kernel may read ahead, and drop pages behind.
-        (void)::madvise(base, mapped, MADV_SEQUENTIAL);
-        return {static_cast<const char*>(base) + skew, base, mapped};
-    }
-
-    void unmap(const MappedBytes& mapping) override { (void)::munmap(mapping.base, mapping.mapped); }
 
     CopyOutcome copy(int handle, int descriptor, std::uint64_t offset, std::size_t count, std::size_t& done,
                      SystemError& error) override {

@@ -102,15 +102,6 @@ public:
         done = 0;
         return CopyOutcome::unsupported;
     }
-    MappedBytes map(int handle, std::uint64_t offset, std::size_t length) override {
-        if (!maps) {
-            return {};
-        }
-        calls.emplace_back("map");
-        return {fileOf(handle).bytes.data() + offset, nullptr, length};
-    }
-    void unmap(const MappedBytes& /*mapping*/) override { calls.emplace_back("unmap"); }
-    bool maps = true;  // whether the platform maps files
 
 private:
     struct Handle {
@@ -268,41 +259,6 @@ TEST(RecordFilePolicy, AReaderSkipsWithinTheSizeItLearntAndReadsLineEndsAsStored
     EXPECT_FALSE(fifo.sized());
     EXPECT_FALSE(fifo.skip(1));
     EXPECT_EQ(buffer.substr(0, fifo.read(buffer.data(), buffer.size())), "piped\n");
-}
-
-// A mapped rest is the bytes read() would have given, up to the size learnt, and counts as
-// read; only where line ends need no change, and never for a pipe or where nothing maps.
-TEST(RecordFilePolicy, AReaderMapsOnlyTheRestItMayReadAndOnlyWhereLineEndsStayAsStored) {
-    FakeFiles fake;
-    fake.files["datas.dat"].bytes = "ab\ncd\n";
-    fake.files["fifo"] = FakeFiles::File{"piped\n", FileKind::fifo};
-    {
-        RecordReader reader("datas.dat", fake);
-        fake.files["datas.dat"].bytes += "ef\n";
-        EXPECT_TRUE(reader.skip(2));
-        EXPECT_EQ(reader.mapRest(), "\ncd\n");
-        EXPECT_EQ(reader.remaining(), 0U);
-        EXPECT_EQ(reader.mapRest(), "");  // mapped once
-        std::string buffer(16, '\0');
-        EXPECT_EQ(reader.read(buffer.data(), buffer.size()), 0U);
-    }
-    EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "unmap"), 1);
-
-    fake.crlf = true;
-    fake.files["datas.dat"].bytes = "ab\r\ncd\r\n";
-    RecordReader asText("datas.dat", fake);
-    EXPECT_EQ(asText.mapRest(), "");
-    std::string buffer(16, '\0');
-    EXPECT_EQ(buffer.substr(0, asText.read(buffer.data(), buffer.size())), "ab\ncd\n");
-    RecordReader asStored("datas.dat", fake, RecordReader::LineEnds::asStored);
-    EXPECT_EQ(asStored.mapRest(), "ab\r\ncd\r\n");
-
-    RecordReader fifo("fifo", fake);
-    EXPECT_EQ(fifo.mapRest(), "");
-    fake.maps = false;
-    RecordReader unmapped("datas.dat", fake, RecordReader::LineEnds::asStored);
-    EXPECT_EQ(unmapped.mapRest(), "");
-    EXPECT_EQ(unmapped.remaining(), 8U);
 }
 
 }  // namespace

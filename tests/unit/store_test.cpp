@@ -306,24 +306,5 @@ TEST(RecordListing, ReadsOnlyAsFarAsTheFileReachedWhenOpened) {
     EXPECT_EQ(reader.read(buffer.data(), buffer.size()), 0U);
 }
 
-// The system maps from a page's start only: a rest that starts part-way through a page, or
-// past the first one, still maps from its own first byte to the size learnt on opening.
-TEST(RecordListing, MapsTheRestFromAnyByteUpToTheSizeLearnt) {
-    ScratchFolder folder;
-    const std::string path = folder.file("datas.dat");
-    std::string bytes;
-    for (int line = 0; bytes.size() < 20000; ++line) {
-        bytes += "line " + std::to_string(line) + "\n";
-    }
-    writeFile(path, bytes);
-    for (const std::uint64_t from : {0U, 1U, 4095U, 4097U, 12289U}) {
-        RecordReader reader(path);
-        ASSERT_TRUE(appendWhole(path, "later\n").isOk());
-        ASSERT_TRUE(reader.skip(from));
-        EXPECT_TRUE(reader.mapRest() == std::string_view(bytes).substr(from)) << "from byte " << from;
-        bytes += "later\n";  // there for the next reader
-    }
-}
-
 }  // namespace
 }  // namespace profiledesk
