@@ -146,7 +146,7 @@ private:
     const char* placed_ = nullptr;
     std::size_t placedBytes_ = 0;
     std::string held_;
-    std::size_t strayFrom_ = 0;    // the first of a stretch of lines that belong to no record
+    std::size_t strayFrom_ = 0;  // the first of a stretch of lines that belong to no record
     std::size_t strayLines_ = 0;
     std::size_t brokenAt_ = 0;  // where a record in that stretch broke off, if one did
     std::size_t records_ = 0;

@@ -537,9 +537,9 @@ std::vector<std::string> told(const Collected& read) {
     std::vector<std::string> all;
     for (const StoredRecord& record : read.records) {
         std::string facts = std::to_string(record.number) + " " + std::to_string(record.firstLine) + " " +
-                            std::to_string(record.startOffset) + "-" + std::to_string(record.endOffset) + " " +
-                            record.enteredAt.date.text() + " " + std::to_string(record.enteredAt.hour) + ":" +
-                            std::to_string(record.enteredAt.minute) + " " + std::string(record.text);
+                            std::to_string(record.startOffset) + "-" + std::to_string(record.endOffset) +
+                            " " + record.enteredAt.date.text() + " " + std::to_string(record.enteredAt.hour) +
+                            ":" + std::to_string(record.enteredAt.minute) + " " + std::string(record.text);
         for (std::size_t i = 1; i < kFieldCount; ++i) {
             facts += "|" + std::string(record.field(static_cast<Field>(i)));
         }
@@ -560,8 +560,8 @@ TEST(RecordScanner, TellsTheSameFedWholeAsFedAByteAtATime) {
     const std::size_t addition = notANumber.find(" The Addition Of");
     notANumber.insert(notANumber.find('\n', addition), "x");
     const std::string file = "\xEF\xBB\xBF" + record + "stray\n" + crlf(record) + notANumber +
-                             record.substr(0, 700) + std::string(300, 'y') + "\n" + record + record +
-                             "\r\n" + crlf(record).substr(0, 901);
+                             record.substr(0, 700) + std::string(300, 'y') + "\n" + record + record + "\r\n" +
+                             crlf(record).substr(0, 901);
     const auto read = [&file](std::size_t piece) {
         Collected collected;
         Collector collector(collected);

@@ -115,7 +115,8 @@ public:
     bool onRecord(const StoredRecord& record) override {
         // One look at each byte: the ASCII part of a UTF-8 record is not looked at again.
         const std::size_t ascii = asciiPrefix(record.text);
-        if (ascii == record.text.size() || (decoder_.encoding() == kUtf8 && isUtf8(record.text.substr(ascii)))) {
+        if (ascii == record.text.size() ||
+            (decoder_.encoding() == kUtf8 && isUtf8(record.text.substr(ascii)))) {
             return listener_.onRecord(record, record.text);
         }
         decodeRecord(record);
