@@ -1,5 +1,9 @@
 #include "common/utf8.hpp"
 
+#include <array>
+#include <cstdint>
+#include <cstring>
+
 namespace profiledesk {
 
 Utf8Piece utf8PieceAt(std::string_view text) {
@@ -37,8 +41,30 @@ Utf8Piece utf8PieceAt(std::string_view text) {
     return {valid, valid == length};
 }
 
+std::size_t asciiPrefix(std::string_view text) {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+    constexpr std::size_t kWord = sizeof(std::uint64_t);
+    std::size_t at = 0;
+    // Four words at a time and no early exit inside, so that the compiler can use vectors.
+    for (; at + 4 * kWord <= text.size(); at += 4 * kWord) {
+        std::array<std::uint64_t, 4> words{};
+        std::memcpy(words.data(), text.data() + at, sizeof(words));
+        if (((words[0] | words[1] | words[2] | words[3]) & kHighBits) != 0) {
+            break;
+        }
+    }
+    while (at < text.size() && static_cast<unsigned char>(text[at]) < 0x80) {
+        ++at;
+    }
+    return at;
+}
+
 bool isUtf8(std::string_view text) {
     while (!text.empty()) {
+        text.remove_prefix(asciiPrefix(text));
+        if (text.empty()) {
+            break;
+        }
         const Utf8Piece piece = utf8PieceAt(text);
         if (!piece.whole) {
             return false;

@@ -9,6 +9,10 @@ namespace profiledesk {
 // U+FFFD, the character that stands for bytes that are not one.
 inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
+// How many bytes `text` starts with that are ASCII (below 0x80): all of it for plain text.
+// Eight bytes are looked at a time, as records are mostly ASCII.
+std::size_t asciiPrefix(std::string_view text);
+
 // Whether all of `text` is well-formed UTF-8: no stray continuation byte, overlong form,
 // surrogate, value past U+10FFFF, or character cut short.
 bool isUtf8(std::string_view text);

@@ -22,6 +22,20 @@ constexpr std::string_view kOverlong = "lines too long";
 
 }  // namespace
 
+StoredRecord& StoredRecord::operator=(const StoredRecord& other) {
+    if (this != &other) {
+        number = other.number;
+        firstLine = other.firstLine;
+        startOffset = other.startOffset;
+        endOffset = other.endOffset;
+        kept_.assign(other.text);
+        text = kept_;
+        spans = other.spans;
+        enteredAt = other.enteredAt;
+    }
+    return *this;
+}
+
 std::optional<double> parseFigure(std::string_view text) {
     if (text.empty() || text.size() > 64) {
         return std::nullopt;  // the stream never writes a figure this long
@@ -99,36 +113,6 @@ std::size_t lineOf(const StoredRecord& record, Field field) {
         std::count(record.text.begin(), record.text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
 }
 
-// The values each line holds, for the lines whose values stand on no earlier line: only
-// such a line reads the same whatever came before it.
-struct LineValues {
-    std::array<Field, kMaxLineParts> fields{};
-    std::size_t count = 0;
-    bool standsAlone = true;
-};
-
-const std::array<LineValues, kRecordLines>& lineValues() {
-    static const std::array<LineValues, kRecordLines> kValues = [] {
-        std::array<LineValues, kRecordLines> values{};
-        std::array<bool, kFieldCount> seenBefore{};
-        for (std::size_t i = 0; i < kRecordLines; ++i) {
-            LineValues& line = values.at(i);
-            for (const LinePart& part : kRecordLayout.at(i)) {
-                if (part.field == Field::none) {
-                    continue;
-                }
-                line.standsAlone = line.standsAlone && !seenBefore.at(static_cast<std::size_t>(part.field));
-                line.fields.at(line.count++) = part.field;
-            }
-            for (std::size_t f = 0; f < line.count; ++f) {
-                seenBefore.at(static_cast<std::size_t>(line.fields.at(f))) = true;
-            }
-        }
-        return values;
-    }();
-    return kValues;
-}
-
 constexpr std::array<Field, 4> kFigures{Field::yearsAhead, Field::ageAfterYears, Field::multiple,
                                         Field::addition};
 
@@ -146,7 +130,7 @@ void RecordScanner::feed(std::string_view bytes) {
         const void* found = std::memchr(bytes.data(), '\n', bytes.size());
         if (found == nullptr) {
             holdPartial(bytes);
-            return;
+            break;
         }
         const auto length = static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
         // Counted from what was fed, not what is held: an overlong line's bytes are dropped.
@@ -156,15 +140,17 @@ void RecordScanner::feed(std::string_view bytes) {
         if (overlong_ || lineBytes > maxLineBytes_) {
             endOverlongLine();
         } else if (partial_.empty()) {
-            takeLine(bytes.substr(0, length), true);
+            // A CRLF line is read with '\n' ends, so it cannot stay where it is.
+            takeLine(bytes.substr(0, length), true, !end.ends_with('\r'));
         } else {
             partial_.append(bytes.substr(0, length));
-            takeLine(partial_, true);
+            takeLine(partial_, true, false);
             partial_.clear();
         }
         offset_ = lineEnd_;
         bytes.remove_prefix(length + 1);
     }
+    holdRecord();  // the bytes fed are the caller's only until this returns
 }
 
 void RecordScanner::finish() {
@@ -180,7 +166,7 @@ void RecordScanner::finish() {
         endOverlongLine();
     } else if (!partial_.empty()) {
         const std::string last = std::exchange(partial_, {});
-        takeLine(last, false);
+        takeLine(last, false, false);
     }
     if (recordLines_ > 0) {
         report(record_.firstLine,
@@ -230,7 +216,7 @@ void RecordScanner::endOverlongLine() {
     report(lineNumber_, "a line of more than " + std::to_string(maxLineBytes_) + " bytes", kOverlong);
 }
 
-void RecordScanner::takeLine(std::string_view line, bool ended) {
+void RecordScanner::takeLine(std::string_view line, bool ended, bool inFeed) {
     ++lineNumber_;
     if (ended && line.ends_with('\r')) {
         line.remove_suffix(1);  // a CRLF file
@@ -239,10 +225,7 @@ void RecordScanner::takeLine(std::string_view line, bool ended) {
         if (!ended) {
             return;  // the file stops part-way through a line of the record: it was cut there
         }
-        const std::size_t lineStart = record_.text.size();
-        record_.text.append(line);
-        if (matchLine(recordLines_, lineStart)) {
-            record_.text += '\n';
+        if (addLine(line, inFeed)) {
             if (++recordLines_ == kRecordLines) {
                 endRecord();
             }
@@ -251,8 +234,7 @@ void RecordScanner::takeLine(std::string_view line, bool ended) {
         const std::size_t brokenRecordFrom = record_.firstLine;
         const std::size_t brokenRecordLines = recordLines_;
         recordLines_ = 0;
-        record_.text.resize(lineStart);
-        startRecord(line);
+        startRecord(line, inFeed);
         if (recordLines_ > 0) {
             // A new record began before the last one was whole.
             report(brokenRecordFrom,
@@ -265,7 +247,7 @@ void RecordScanner::takeLine(std::string_view line, bool ended) {
         }
         return;
     }
-    startRecord(line);
+    startRecord(line, inFeed);
     if (recordLines_ > 0) {
         return;
     }
@@ -274,44 +256,60 @@ void RecordScanner::takeLine(std::string_view line, bool ended) {
     }
 }
 
-void RecordScanner::startRecord(std::string_view line) {
-    record_.text.assign(line);
+void RecordScanner::startRecord(std::string_view line, bool inFeed) {
     record_.spans = FieldSpans{};
-    if (!matchLine(0, 0)) {
+    // The first line has no earlier one to agree with: it is matched where it stands.
+    if (!matchRecordLine(0, line, 0, record_.spans)) {
         return;
     }
     // Report what came before first, so that everything is told in file order.
     const std::size_t opened = lineNumber_;
     flushStray();
-    record_.text += '\n';
+    if (inFeed) {
+        placed_ = line.data();
+        placedBytes_ = line.size() + 1;
+    } else {
+        placed_ = nullptr;
+        held_.assign(line);
+        held_ += '\n';
+    }
     record_.firstLine = opened;
     record_.startOffset = offset_;
     recordLines_ = 1;
 }
 
-bool RecordScanner::matchLine(std::size_t index, std::size_t lineStart) {
-    lineStarts_.at(index) = lineStart;
-    const std::string_view text = record_.text;
-    const LineValues& values = lineValues().at(index);
-    if (last_.held && values.standsAlone) {
-        const std::size_t lastStart = last_.lineStarts.at(index);
-        const std::size_t lastLength = last_.lineStarts.at(index + 1) - 1 - lastStart;
-        if (std::string_view(last_.text).substr(lastStart, lastLength) == text.substr(lineStart)) {
-            for (std::size_t f = 0; f < values.count; ++f) {
-                const auto field = static_cast<std::size_t>(values.fields.at(f));
-                record_.spans.at(field) = last_.spans.at(field);
-                record_.spans.at(field).offset += lineStart;
-                record_.spans.at(field).offset -= lastStart;
-            }
-            return true;
+bool RecordScanner::addLine(std::string_view line, bool inFeed) {
+    if (placed_ != nullptr && inFeed) {
+        // The record's earlier lines stand just before this one, in the same bytes.
+        const auto lineStart = static_cast<std::size_t>(line.data() - placed_);
+        if (!matchRecordLine(recordLines_, std::string_view(placed_, lineStart + line.size()), lineStart,
+                             record_.spans)) {
+            return false;
         }
+        placedBytes_ = lineStart + line.size() + 1;
+        return true;
     }
-    return matchRecordLine(index, text, lineStart, record_.spans);
+    holdRecord();
+    const std::size_t lineStart = held_.size();
+    held_.append(line);
+    if (!matchRecordLine(recordLines_, held_, lineStart, record_.spans)) {
+        held_.resize(lineStart);
+        return false;
+    }
+    held_ += '\n';
+    return true;
+}
+
+void RecordScanner::holdRecord() {
+    if (placed_ != nullptr && recordLines_ > 0) {
+        held_.assign(placed_, placedBytes_);
+    }
+    placed_ = nullptr;
 }
 
 void RecordScanner::endRecord() {
     recordLines_ = 0;
-    lineStarts_.at(kRecordLines) = record_.text.size();
+    record_.text = placed_ != nullptr ? std::string_view(placed_, placedBytes_) : std::string_view(held_);
     if (const std::optional<ScanProblem> problem = checkRecord()) {
         report(problem->line, problem->what, problem->kind);
     } else {
@@ -319,11 +317,6 @@ void RecordScanner::endRecord() {
         record_.endOffset = lineEnd_;
         stopped_ = !listener_.onRecord(record_);
     }
-    // Kept by swapping, not copying: the next record's first line replaces the text anyway.
-    std::swap(last_.text, record_.text);
-    last_.lineStarts = lineStarts_;
-    last_.spans = record_.spans;
-    last_.held = true;
 }
 
 std::optional<ScanProblem> RecordScanner::checkRecord() {

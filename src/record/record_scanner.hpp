@@ -34,20 +34,29 @@ struct EnteredAt {
     }
 };
 
-// One whole record read back.
+// One whole record read back. The scanner hands it on while the bytes it was read from are
+// still there, without copying them; a copy of it owns its text, so that it can be kept.
 struct StoredRecord {
     std::size_t number = 0;         // 1 for the first whole record of the file
     std::size_t firstLine = 0;      // the line of the file it starts on, from 1
     std::uint64_t startOffset = 0;  // the bytes of the file before it, as fed
     std::uint64_t endOffset = 0;    // and up to its last line end, included
-    std::string text;               // its 30 lines, each ending in '\n' whatever the file used
+    std::string_view text;          // its 30 lines, each ending in '\n' whatever the file used
     FieldSpans spans;
     EnteredAt enteredAt;
 
+    StoredRecord() = default;
+    ~StoredRecord() = default;
+    StoredRecord(const StoredRecord& other) { *this = other; }
+    StoredRecord& operator=(const StoredRecord& other);
+
     [[nodiscard]] std::string_view field(Field which) const {
         const FieldSpan& span = spans[static_cast<std::size_t>(which)];
-        return std::string_view(text).substr(span.offset, span.length);
+        return text.substr(span.offset, span.length);
     }
+
+private:
+    std::string kept_;  // the text of a copy
 };
 
 // Something in the file that is not part of a whole record.
@@ -114,24 +123,14 @@ private:
     std::string_view skipByteOrderMark(std::string_view bytes);
     void holdPartial(std::string_view bytes);
     void endOverlongLine();
-    void takeLine(std::string_view line, bool ended);
-    void startRecord(std::string_view line);
+    void takeLine(std::string_view line, bool ended, bool inFeed);
+    void startRecord(std::string_view line, bool inFeed);
+    bool addLine(std::string_view line, bool inFeed);
+    void holdRecord();
     void endRecord();
     std::optional<ScanProblem> checkRecord();
     void flushStray();
     void report(std::size_t line, std::string what, std::string_view kind);
-    bool matchLine(std::size_t index, std::size_t lineStart);
-
-    // The last record whose 30 lines all matched: a line equal to the same line of it, and
-    // whose values stand on no earlier line, reads the same, without matching it again.
-    struct LastRecord {
-        std::string text;
-        std::array<std::size_t, kRecordLines + 1> lineStarts{};
-        FieldSpans spans;
-        bool held = false;
-    };
-    LastRecord last_;
-    std::array<std::size_t, kRecordLines + 1> lineStarts_{};
 
     ScanListener& listener_;
     std::size_t maxLineBytes_;
@@ -142,7 +141,12 @@ private:
     std::size_t lineNumber_ = 0;
     StoredRecord record_;
     std::size_t recordLines_ = 0;  // lines of record_ read so far; 0 when none is open
-    std::size_t strayFrom_ = 0;    // the first of a stretch of lines that belong to no record
+    // Those lines, each ending in '\n': in the bytes being fed, from `placed_` on, while they
+    // all lie there with LF ends (most records); otherwise copied into `held_`.
+    const char* placed_ = nullptr;
+    std::size_t placedBytes_ = 0;
+    std::string held_;
+    std::size_t strayFrom_ = 0;  // the first of a stretch of lines that belong to no record
     std::size_t strayLines_ = 0;
     std::size_t brokenAt_ = 0;  // where a record in that stretch broke off, if one did
     std::size_t records_ = 0;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -35,6 +36,14 @@ struct Collector final : ScanListener {
     Collected& into;
 };
 
+// Feeds a piece from a buffer of its own, spoilt as soon as the scanner is done with it, as
+// a reader's buffer is filled again: nothing the scanner keeps may still point into it.
+void feedOnce(RecordScanner& scanner, std::string_view piece) {
+    std::string buffer(piece);
+    scanner.feed(buffer);
+    std::fill(buffer.begin(), buffer.end(), '#');
+}
+
 // Feeds `bytes` in pieces of random sizes, so that lines and CRLF pairs fall across pieces.
 Collected scan(const std::string& bytes, std::mt19937& random, const ScanStart& start = {}) {
     Collected collected;
@@ -43,7 +52,7 @@ Collected scan(const std::string& bytes, std::mt19937& random, const ScanStart& 
     std::size_t at = 0;
     while (at < bytes.size()) {
         const std::size_t piece = std::uniform_int_distribution<std::size_t>(1, 200)(random);
-        scanner.feed(std::string_view(bytes).substr(at, piece));
+        feedOnce(scanner, std::string_view(bytes).substr(at, piece));
         at += piece;
     }
     scanner.finish();
@@ -55,7 +64,7 @@ std::mt19937 seeded(std::uint32_t seed) {
     return std::mt19937(seed);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
 }
 
-std::string crlf(const std::string& text) {
+std::string crlf(std::string_view text) {
     std::string out;
     for (const char c : text) {
         out += c == '\n' ? "\r\n" : std::string(1, c);
@@ -194,7 +203,7 @@ TEST(RecordScanner, PlacesRecordsByTheFilesBytesAndAReadAfterOneGoesOnAsAWholeRe
         for (std::size_t n = 0; n < whole.records.size(); ++n) {
             const StoredRecord& record = whole.records.at(n);
             const std::string stored = file.substr(record.startOffset, record.endOffset - record.startOffset);
-            EXPECT_EQ(windows ? crlf(record.text) : record.text, stored)
+            EXPECT_EQ(windows ? crlf(record.text) : std::string(record.text), stored)
                 << "round " << round << ", record " << n;
             const ScanStart after{record.endOffset, record.firstLine + kRecordLines - 1, record.number};
             const Collected rest = scan(file.substr(record.endOffset), random, after);
@@ -460,6 +469,114 @@ TEST(RecordScanner, ALineWithTextAfterItsEndOrYearsAheadThatDisagreeBreaksTheRec
                           std::to_string(from - 1 + breaksAt) + ")");
         }
     }
+}
+
+// Where the bytes fed are split must change nothing: a record whose lines fall in two pieces
+// (the split inside a line, a CRLF pair or the byte-order mark included) reads as it does
+// in one, and its text always has '\n' ends.
+TEST(RecordScanner, ReadsTheSameRecordsWhereverTheBytesAreSplitInTwo) {
+    std::mt19937 random = seeded(14);
+    const CandidateRecord first = randomRecord(random);
+    const CandidateRecord second = randomRecord(random);
+    const ClockSnapshot clock = testing::sixthOfDecember();
+    const std::string lf = formatRecord(first, clock, kMakerDetails);
+    const std::string windows = formatRecord(second, clock, kOtherMaker);
+    const std::string file = "\xEF\xBB\xBF" + lf + crlf(windows);
+    for (std::size_t split = 0; split <= file.size(); ++split) {
+        Collected read;
+        Collector collector(read);
+        RecordScanner scanner(collector);
+        feedOnce(scanner, std::string_view(file).substr(0, split));
+        feedOnce(scanner, std::string_view(file).substr(split));
+        scanner.finish();
+        ASSERT_TRUE(read.problems.empty()) << "split at " << split << ": " << read.problems.at(0).what;
+        ASSERT_EQ(read.records.size(), 2U) << "split at " << split;
+        const StoredRecord& one = read.records[0];
+        const StoredRecord& two = read.records[1];
+        EXPECT_EQ(one.text, lf) << "split at " << split;
+        EXPECT_EQ(two.text, windows) << "split at " << split;
+        EXPECT_EQ(one.firstLine, 1U);
+        EXPECT_EQ(one.startOffset, 3U);  // after the mark
+        EXPECT_EQ(one.endOffset, 3 + lf.size());
+        EXPECT_EQ(two.firstLine, 31U);
+        EXPECT_EQ(two.startOffset, 3 + lf.size());
+        EXPECT_EQ(two.endOffset, file.size());
+        expectSameValues(one, recordValues(first, clock, kMakerDetails));
+        expectSameValues(two, recordValues(second, clock, kOtherMaker));
+    }
+}
+
+// A record with one CRLF line among LF ones, in a single piece, is copied from that line on:
+// its text reads with '\n' ends and every value is still found.
+TEST(RecordScanner, GivesARecordWithCrlfLinesWithLfEndsWhenFedWhole) {
+    std::mt19937 random = seeded(15);
+    const CandidateRecord candidate = randomRecord(random);
+    const ClockSnapshot clock = randomClock(random);
+    const std::string record = formatRecord(candidate, clock, kMakerDetails);
+    std::string mixed = record;
+    const std::size_t fifteenth = mixed.find(" Your Age In ");
+    mixed.insert(mixed.find('\n', fifteenth), "\r");
+    for (const std::string& file : {crlf(record), mixed, crlf(record) + record}) {
+        Collected read;
+        Collector collector(read);
+        RecordScanner scanner(collector);
+        feedOnce(scanner, file);
+        scanner.finish();
+        EXPECT_TRUE(read.problems.empty());
+        ASSERT_FALSE(read.records.empty());
+        for (const StoredRecord& got : read.records) {
+            EXPECT_EQ(got.text, record);
+            expectSameValues(got, recordValues(candidate, clock, kMakerDetails));
+        }
+        EXPECT_EQ(read.records.back().endOffset, file.size());
+    }
+}
+
+// Everything the scanner tells, records and problems alike, with all their particulars.
+std::vector<std::string> told(const Collected& read) {
+    std::vector<std::string> all;
+    for (const StoredRecord& record : read.records) {
+        std::string facts = std::to_string(record.number) + " " + std::to_string(record.firstLine) + " " +
+                            std::to_string(record.startOffset) + "-" + std::to_string(record.endOffset) +
+                            " " + record.enteredAt.date.text() + " " + std::to_string(record.enteredAt.hour) +
+                            ":" + std::to_string(record.enteredAt.minute) + " " + std::string(record.text);
+        for (std::size_t i = 1; i < kFieldCount; ++i) {
+            facts += "|" + std::string(record.field(static_cast<Field>(i)));
+        }
+        all.push_back(facts);
+    }
+    for (const ScanProblem& problem : read.problems) {
+        all.push_back(std::to_string(problem.line) + " " + problem.what + " / " + std::string(problem.kind));
+    }
+    return all;
+}
+
+// A file fed whole and the same file fed a byte at a time tell the same: the copy a record
+// needs when its lines do not all lie in one piece reads as the record read where it lies.
+TEST(RecordScanner, TellsTheSameFedWholeAsFedAByteAtATime) {
+    std::mt19937 random = seeded(16);
+    std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    std::string notANumber = record;
+    const std::size_t addition = notANumber.find(" The Addition Of");
+    notANumber.insert(notANumber.find('\n', addition), "x");
+    const std::string file = "\xEF\xBB\xBF" + record + "stray\n" + crlf(record) + notANumber +
+                             record.substr(0, 700) + std::string(300, 'y') + "\n" + record + record + "\r\n" +
+                             crlf(record).substr(0, 901);
+    const auto read = [&file](std::size_t piece) {
+        Collected collected;
+        Collector collector(collected);
+        RecordScanner scanner(collector, 200);
+        for (std::size_t at = 0; at < file.size(); at += piece) {
+            feedOnce(scanner, std::string_view(file).substr(at, piece));
+        }
+        scanner.finish();
+        return collected;
+    };
+    const Collected whole = read(file.size());
+    EXPECT_EQ(whole.records.size(), 4U);
+    // A stray line, a figure, a record cut by a long line and that line, an empty line, a cut end.
+    EXPECT_EQ(whole.problems.size(), 6U);
+    EXPECT_EQ(told(read(1)), told(whole));
 }
 
 // Stops the scan at the second record it is given.

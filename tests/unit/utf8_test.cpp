@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -56,6 +57,29 @@ TEST(Utf8Check, RefusesEveryIllFormedSequence) {
     // A CP1252 desk's "Cafés" with a stray byte after the e-acute.
     EXPECT_FALSE(isUtf8("Caf\xE9\x92s"));
     EXPECT_TRUE(isUtf8(""));
+}
+
+// Long ASCII stretches are looked at many bytes at a time: a byte past ASCII, good or bad, is
+// found wherever it stands against those steps, and the check goes on after it.
+TEST(Utf8Check, FindsEachByteAfterALongAsciiStretchWhereverItStands) {
+    const auto joined = [](std::initializer_list<std::string_view> parts) {
+        std::string text;
+        for (const std::string_view part : parts) {
+            text += part;
+        }
+        return text;
+    };
+    for (std::size_t at = 0; at < 80; ++at) {
+        const std::string before(at, 'a');
+        const std::string after(at % 37, 'b');
+        EXPECT_EQ(asciiPrefix(joined({before, "\xC3\xA9", after})), at);
+        EXPECT_EQ(asciiPrefix(joined({before, "\x80"})), at);
+        EXPECT_EQ(asciiPrefix(before), at);
+        EXPECT_TRUE(isUtf8(joined({before, "\xC3\xA9", after, "\xE2\x82\xAC", before}))) << at;
+        EXPECT_FALSE(isUtf8(joined({before, "\xC3\xA9", after, "\xE2\x82", before}))) << at;
+        EXPECT_FALSE(isUtf8(joined({before, "\xFF", after}))) << at;
+        EXPECT_FALSE(isUtf8(joined({before, after, "\xC3"}))) << at;
+    }
 }
 
 }  // namespace

@@ -21,6 +21,10 @@ namespace profiledesk::office {
 
 namespace {
 
+// Reads, not a mapping: mapped, a 256 MiB file in the page cache was checked in 0.33 s
+// against 0.48 s, but a disk or share that fails under a mapping kills the program with
+// SIGBUS, where a read's failure is told with its reason. Reads of 256 KiB or 4 MiB, or on
+// this thread, measured no faster than 1 MiB read ahead.
 constexpr std::size_t kBufferSize = std::size_t{1024} * 1024;
 
 // Reads the file on a thread of its own, one buffer ahead of the scanner, so that copying
@@ -97,10 +101,7 @@ private:
     std::thread thread_;  // last: it starts once everything it uses is there
 };
 
-bool isAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return (static_cast<unsigned char>(c) & 0x80U) == 0; });
-}
+bool isAscii(std::string_view text) { return asciiPrefix(text) == text.size(); }
 
 // Hands the records on with their answers in UTF-8, and tells where bytes are not valid in
 // the desk's encoding. A record in ASCII, as most are, goes on as it is.
@@ -112,7 +113,10 @@ public:
           listener_(listener) {}
 
     bool onRecord(const StoredRecord& record) override {
-        if (isAscii(record.text) || (decoder_.encoding() == kUtf8 && isUtf8(record.text))) {
+        // One look at each byte: the ASCII part of a UTF-8 record is not looked at again.
+        const std::size_t ascii = asciiPrefix(record.text);
+        if (ascii == record.text.size() ||
+            (decoder_.encoding() == kUtf8 && isUtf8(record.text.substr(ascii)))) {
             return listener_.onRecord(record, record.text);
         }
         decodeRecord(record);
@@ -135,20 +139,21 @@ private:
         std::sort(bounds_.begin(), bounds_.end());
         bounds_.erase(std::unique(bounds_.begin(), bounds_.end()), bounds_.end());
         movedTo_.assign(bounds_.size(), 0);
-        decoded_.text.clear();
+        decodedText_.clear();
         badLines_.clear();
         const std::string_view text = record.text;
         for (std::size_t i = 0; i + 1 < bounds_.size(); ++i) {
-            movedTo_[i] = decoded_.text.size();
+            movedTo_[i] = decodedText_.size();
             const std::string_view piece = text.substr(bounds_[i], bounds_[i + 1] - bounds_[i]);
             if (isAscii(piece)) {
-                decoded_.text += piece;
-            } else if (!decoder_.decode(piece, decoded_.text)) {
+                decodedText_ += piece;
+            } else if (!decoder_.decode(piece, decodedText_)) {
                 badLines_.push_back(record.firstLine + static_cast<std::size_t>(std::count(
                                                            text.begin(), text.begin() + bounds_[i], '\n')));
             }
         }
-        movedTo_.back() = decoded_.text.size();
+        movedTo_.back() = decodedText_.size();
+        decoded_.text = decodedText_;
         const auto moved = [this](std::size_t offset) {
             return movedTo_[static_cast<std::size_t>(
                 std::lower_bound(bounds_.begin(), bounds_.end(), offset) - bounds_.begin())];
@@ -192,6 +197,7 @@ private:
     bool told_ = false;
     DeskListener& listener_;
     StoredRecord decoded_;
+    std::string decodedText_;  // decoded_'s text
     std::vector<std::size_t> bounds_;
     std::vector<std::size_t> movedTo_;
     std::vector<std::size_t> badLines_;
