@@ -7,8 +7,8 @@
 #include <sstream>
 #include <utility>
 
-#include "office/collate/schema.hpp"
 #include "office/collate/target.hpp"
+#include "office/db/schema.hpp"
 #include "office/io/desk_file.hpp"
 #include "record/record_format.hpp"
 #include "test_support.hpp"
