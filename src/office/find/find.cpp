@@ -9,9 +9,9 @@
 #include "common/utf8.hpp"
 #include "common/visible.hpp"
 #include "office/commands.hpp"
+#include "office/db/db_reader.hpp"
 #include "office/export/rows.hpp"
 #include "office/find/fold.hpp"
-#include "office/db/db_reader.hpp"
 #include "office/io/desk_file.hpp"
 
 namespace profiledesk::office {
