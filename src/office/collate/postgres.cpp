@@ -81,8 +81,9 @@ public:
     Status start(const std::vector<std::string>& sources,
                  std::vector<std::optional<Checkpoint>>& found) override {
         found.assign(sources.size(), std::nullopt);
-        Status done = Status::ok();
-        for (std::size_t i = 0; done.isOk() && i < sources.size(); ++i) {
+        // A records table made by this run holds nothing the checkpoints speak of.
+        Status done = created_ ? runAll(forgetCheckpoints()) : Status::ok();
+        for (std::size_t i = 0; !created_ && done.isOk() && i < sources.size(); ++i) {
             const std::array<const char*, 1> values{sources[i].c_str()};
             const Result result(
                 PQexecParams(connection_.get(),

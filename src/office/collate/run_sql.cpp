@@ -89,4 +89,8 @@ std::vector<std::string> keepCheckpoints() {
     };
 }
 
+std::vector<std::string> forgetCheckpoints() {
+    return {"DELETE FROM collate_checkpoints", "DELETE FROM collate_counts"};
+}
+
 }  // namespace profiledesk::office

@@ -39,4 +39,9 @@ std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting
 // Keeps the counts and checkpoints reached by the files read, in that order.
 std::vector<std::string> keepCheckpoints();
 
+// Empties the checkpoints and counts, for a run that makes the records table anew: they
+// describe rows that are gone with the table it replaces, and would have the files read
+// after them into a table that lacks their start.
+std::vector<std::string> forgetCheckpoints();
+
 }  // namespace profiledesk::office
