@@ -18,7 +18,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from machine import faketime_lib, shared_folder  # noqa: E402
+from machine import faketime_lib, root_only, shared_folder  # noqa: E402
 
 RECORDS = os.path.abspath(sys.argv.pop(2))
 DESK = os.path.abspath(sys.argv.pop(1))
@@ -219,7 +219,7 @@ class Collate(unittest.TestCase):
         out, err = run.communicate(timeout=60)
         self.assert_collated(subprocess.CompletedProcess(run.args, run.returncode, out, err), 1000, 0)
 
-    @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
+    @root_only
     def test_a_database_the_user_may_not_write_is_refused_and_left_as_it_was(self):
         # A folder and a copy of the program that the user can reach, wherever the build lives.
         self.dir = shared_folder("profiledesk-collate-")

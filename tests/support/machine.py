@@ -13,6 +13,7 @@ import subprocess
 import sys
 import sysconfig
 import tempfile
+import unittest
 
 
 def faketime_lib():
@@ -53,6 +54,14 @@ def shared_folder(prefix):
     folder = tempfile.mkdtemp(prefix=prefix, dir="/tmp")
     os.chmod(folder, 0o755)
     return folder
+
+
+def root_only(case):
+    """A case that switches to an unprivileged user. It runs in a ctest test of its own, through
+    tests/support/root_only.sh, which ctest reports as skipped when the suite is not root; the
+    suite's ordinary run leaves it to that test."""
+    return unittest.skipUnless(os.environ.get("PROFILEDESK_ROOT_CASES") == "1",
+                               "runs in its own test (root_only.sh), as it needs root")(case)
 
 
 def preloadable(library):

@@ -18,7 +18,7 @@ import unittest
 from support import ANSWERS, PAUSE_PROMPT, Terminal, run_piped
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from machine import shared_folder  # noqa: E402
+from machine import root_only, shared_folder  # noqa: E402
 
 PROGRAM = sys.argv.pop(1)
 RECORD_LINES = 30
@@ -157,7 +157,7 @@ class SaveFailures(unittest.TestCase):
         with open(self.path, "rb") as f:
             self.assertEqual(f.read(), EARLIER)
 
-    @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
+    @root_only
     def test_folder_not_writable_by_an_unprivileged_user(self):
         folder, program = reachable_copy(self)
         result = run_piped(program, folder, "1 " + ANSWERS, user=65534)
@@ -252,7 +252,7 @@ class ListingFailures(unittest.TestCase):
         self.assertEqual(stderr, "profiledesk: could not write to standard output: File too large\n")
         self.assertEqual(len(shown), OUTPUT_LIMIT)
 
-    @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
+    @root_only
     def test_a_file_the_user_may_not_read(self):
         folder, program = reachable_copy(self)
         path = os.path.join(folder, "datas.dat")
