@@ -18,6 +18,16 @@ constexpr std::array<bool, 256> kNeedsQuotes = [] {
     return special;
 }();
 
+// The bytes that JSON writes as they are inside a string: ASCII but for the quote, the
+// backslash and the controls below space, which the serializer escapes (DEL it writes as is).
+constexpr std::array<bool, 256> kJsonPlain = [] {
+    std::array<bool, 256> plain{};
+    for (unsigned int byte = 0x20; byte < 0x80; ++byte) {
+        plain.at(byte) = byte != '"' && byte != '\\';
+    }
+    return plain;
+}();
+
 // Whether every byte of `text` is ASCII, checked without a branch a byte, as most answers are.
 bool isAscii(std::string_view text) {
     return std::accumulate(text.begin(), text.end(), 0U,
@@ -137,8 +147,16 @@ void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t record
         out.append(keys_.at(i));
         switch (column.kind) {
             case ColumnKind::text: {
-                auto& text = text_.get_ref<std::string&>();
                 const std::string_view value = row.values.at(i);
+                if (std::all_of(value.begin(), value.end(),
+                                [](char c) { return kJsonPlain.at(static_cast<unsigned char>(c)); })) {
+                    // Most answers: the serializer would write them between quotes unchanged.
+                    out.append("\"");
+                    out.append(value);
+                    out.append("\"");
+                    break;
+                }
+                auto& text = text_.get_ref<std::string&>();
                 if (isAscii(value)) {
                     text.assign(value);
                 } else {
