@@ -16,7 +16,7 @@ namespace profiledesk::office {
 
 DatabaseRead readPostgresRows(const std::string& connection, std::string_view option, const DateRange& dates,
                               const RowReader& read) {
-    OpenedConnection opened = connectPostgres(connection, option);
+    OpenedConnection opened = connectPostgresToRead(connection, option);
     if (!opened.connection) {
         return {opened.status, false};
     }
@@ -24,9 +24,6 @@ DatabaseRead readPostgresRows(const std::string& connection, std::string_view op
     const auto failure = [&opened](std::string_view reason) {
         return DatabaseRead{Status::failure(opened.server + ": " + oneLine(reason)), false};
     };
-    if (PQsetClientEncoding(db, "UTF8") != 0) {
-        return failure(PQerrorMessage(db));
-    }
     std::vector<std::string> values;
     const std::string sql = "SELECT " + columnList() + " FROM " + std::string(kRecordsTable) +
                             dayCondition(dates, values, "$") + " ORDER BY " + std::string(kDayIndexColumn) +

@@ -149,4 +149,14 @@ OpenedConnection connectPostgres(const std::string& connection, std::string_view
     return opened;
 }
 
+OpenedConnection connectPostgresToRead(const std::string& connection, std::string_view optionName) {
+    OpenedConnection opened = connectPostgres(connection, optionName);
+    if (opened.connection && PQsetClientEncoding(opened.connection.get(), "UTF8") != 0) {
+        opened.status =
+            Status::failure(opened.server + ": " + oneLine(PQerrorMessage(opened.connection.get())));
+        opened.connection.reset();
+    }
+    return opened;
+}
+
 }  // namespace profiledesk::office

@@ -33,6 +33,10 @@ struct OpenedConnection {
 // a while. `optionName` ("--into") starts the message when the text is no connection at all.
 OpenedConnection connectPostgres(const std::string& connection, std::string_view optionName);
 
+// Connects as connectPostgres does, to read the records back: answers come as UTF-8 whatever
+// the database keeps them in, and a SQL_ASCII database gives its bytes as they are.
+OpenedConnection connectPostgresToRead(const std::string& connection, std::string_view optionName);
+
 // Text libpq gave, or nothing for its null.
 inline std::string_view orEmpty(const char* text) {
     return text != nullptr ? std::string_view(text) : std::string_view();

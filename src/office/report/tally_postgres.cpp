@@ -58,16 +58,9 @@ private:
 
 OpenedDatabase openPostgresRecords(const std::string& connection) {
     OpenedDatabase opened;
-    OpenedConnection connected = connectPostgres(connection, "--from-db");
+    OpenedConnection connected = connectPostgresToRead(connection, "--from-db");
     if (!connected.connection) {
         opened.status = connected.status;
-        return opened;
-    }
-    // Answers come as UTF-8 whatever the database keeps them in; a SQL_ASCII database gives
-    // its bytes as they are.
-    if (PQsetClientEncoding(connected.connection.get(), "UTF8") != 0) {
-        opened.status =
-            Status::failure(connected.server + ": " + oneLine(PQerrorMessage(connected.connection.get())));
         return opened;
     }
     auto database = std::make_unique<PostgresRecords>(std::move(connected.connection), connected.server);
