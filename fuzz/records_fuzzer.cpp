@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the record reader, in two pieces split where the first byte says,
 // and checks what it must do whatever a file holds: never crash, and call a record whole
-// only when rendering its values again gives back exactly its lines.
+// only when rendering its values again gives back exactly its lines. The same bytes fed one
+// at a time, where no record ever lies whole in a piece, must tell exactly the same.
 
 #include <cstdint>
 #include <cstdlib>
@@ -23,13 +24,27 @@ public:
         if (rendered_ != record.text || record.number != ++records_) {
             std::abort();
         }
+        const profiledesk::EnteredAt& at = record.enteredAt;
+        told += "record " + std::to_string(record.number) + " " + std::to_string(record.firstLine) + " " +
+                std::to_string(record.startOffset) + " " + std::to_string(record.endOffset) + " " +
+                std::to_string(at.date.year()) + "-" + std::to_string(at.date.month()) + "-" +
+                std::to_string(at.date.day()) + " " + std::to_string(at.hour) + ":" +
+                std::to_string(at.minute) + "\n";
+        for (const profiledesk::FieldSpan& span : record.spans) {
+            told += std::to_string(span.found) + " " + std::to_string(span.offset) + " " +
+                    std::to_string(span.length) + "\n";
+        }
+        told += record.text;
         return true;
     }
     void onProblem(const profiledesk::ScanProblem& problem) override {
         if (problem.line == 0 || problem.what.empty()) {
             std::abort();
         }
+        told += "problem " + std::to_string(problem.line) + " " + problem.what + "\n";
     }
+
+    std::string told;  // everything heard, in order
 
 private:
     std::string rendered_;
@@ -41,10 +56,19 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::size_t split = bytes.empty() ? 0 : static_cast<unsigned char>(bytes[0]) % (bytes.size() + 1);
-    Rerender listener;
-    profiledesk::RecordScanner scanner(listener);
+    Rerender inTwo;
+    profiledesk::RecordScanner scanner(inTwo);
     scanner.feed(bytes.substr(0, split));
     scanner.feed(bytes.substr(split));
     scanner.finish();
+    Rerender byteByByte;
+    profiledesk::RecordScanner slow(byteByByte);
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        slow.feed(bytes.substr(at, 1));
+    }
+    slow.finish();
+    if (inTwo.told != byteByByte.told) {
+        std::abort();
+    }
     return 0;
 }

@@ -1,6 +1,13 @@
 #include "record/record_layout.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#if defined(HAVE_SSE2)
+#include <emmintrin.h>
+#endif
 
 #include "record/rules.hpp"
 
@@ -193,26 +200,215 @@ private:
     FieldSpans& spans_;
 };
 
-}  // namespace
+// How each line is read: where its parts end, without the unused ones, and whether it can be
+// read straight through. It can when every value on it is an answer or a figure followed by
+// the line's end or by fixed text that starts with white space: such a value can only be the
+// longest run without white space, so no other length need be tried.
+struct LineShape {
+    std::size_t partsUsed = 0;
+    bool straight = true;
+    bool alone = true;  // none of its values stands on another line
+};
 
-bool matchRecordLine(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans) {
-    // Where each line's parts end, without the unused ones: worked out once.
-    static const std::array<std::size_t, kRecordLines> kPartsUsed = [] {
-        std::array<std::size_t, kRecordLines> used{};
-        for (std::size_t i = 0; i < kRecordLines; ++i) {
-            const LineLayout& line = kRecordLayout.at(i);
-            std::size_t end = line.size();
-            while (end > 0 && line.at(end - 1).field == Field::none && line.at(end - 1).text.empty()) {
-                --end;
-            }
-            used.at(i) = end;
+const std::array<LineShape, kRecordLines> kLineShapes = [] {
+    std::array<LineShape, kRecordLines> shapes{};
+    std::array<std::size_t, kFieldCount> linesWith{};
+    for (const LineLayout& line : kRecordLayout) {
+        std::array<bool, kFieldCount> on{};
+        for (const LinePart& part : line) {
+            on.at(static_cast<std::size_t>(part.field)) = true;
         }
-        return used;
-    }();
+        for (std::size_t field = 1; field < kFieldCount; ++field) {
+            linesWith.at(field) += on.at(field) ? 1U : 0U;
+        }
+    }
+    for (std::size_t i = 0; i < kRecordLines; ++i) {
+        const LineLayout& line = kRecordLayout.at(i);
+        LineShape& shape = shapes.at(i);
+        shape.partsUsed = line.size();
+        while (shape.partsUsed > 0 && line.at(shape.partsUsed - 1).field == Field::none &&
+               line.at(shape.partsUsed - 1).text.empty()) {
+            --shape.partsUsed;
+        }
+        for (std::size_t part = 0; part < shape.partsUsed; ++part) {
+            const Field field = line.at(part).field;
+            if (field == Field::none) {
+                continue;
+            }
+            shape.alone = shape.alone && linesWith.at(static_cast<std::size_t>(field)) == 1;
+            const bool last = part + 1 == shape.partsUsed;
+            const LinePart& next = line.at(std::min(part + 1, line.size() - 1));
+            shape.straight =
+                shape.straight && kindOf(field) != FieldKind::text &&
+                (last || (next.field == Field::none && !next.text.empty() && isBlank(next.text.front())));
+        }
+    }
+    return shapes;
+}();
+
+// Whether two runs of bytes are equal. The fixed texts compared are short and many, so a few
+// compares inline beat a call to memcmp; each pair of loads overlaps the one before it.
+template <typename Word>
+bool sameWords(const char* a, const char* b, std::size_t size) {
+    const auto word = [](const char* at) {
+        Word value{};
+        std::memcpy(&value, at, sizeof value);
+        return value;
+    };
+    return word(a) == word(b) && word(a + size - sizeof(Word)) == word(b + size - sizeof(Word));
+}
+
+bool sameBytes(const char* a, const char* b, std::size_t size) {
+#if defined(HAVE_SSE2)
+    constexpr std::size_t kBlock = sizeof(__m128i);
+    if (size >= kBlock) {
+        const auto equal = [&](std::size_t at) {
+            return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at)));
+        };
+        __m128i same = equal(size - kBlock);
+        for (std::size_t at = 0; at + kBlock < size; at += kBlock) {
+            same = _mm_and_si128(same, equal(at));
+        }
+        return _mm_movemask_epi8(same) == 0xFFFF;
+    }
+#endif
+    if (size >= sizeof(std::uint64_t)) {
+        return size <= 2 * sizeof(std::uint64_t) ? sameWords<std::uint64_t>(a, b, size)
+                                                 : std::memcmp(a, b, size) == 0;
+    }
+    if (size >= sizeof(std::uint32_t)) {
+        return sameWords<std::uint32_t>(a, b, size);
+    }
+    for (std::size_t at = 0; at < size; ++at) {
+        if (a[at] != b[at]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The bytes from `pos` up to the first white space, or to the end of `text`.
+std::size_t runWithoutBlank(std::string_view text, std::size_t pos) {
+    std::size_t at = pos;
+#if defined(HAVE_SSE2)
+    // Sixteen bytes a step: white space is ' ' or '\t' to '\r', which less 9 are below 5.
+    constexpr std::size_t kBlock = sizeof(__m128i);
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i four = _mm_set1_epi8(4);
+    for (; at + kBlock <= text.size(); at += kBlock) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        const __m128i control = _mm_sub_epi8(bytes, tab);
+        const __m128i blank =
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, space), _mm_cmpeq_epi8(_mm_min_epu8(control, four), control));
+        if (const int found = _mm_movemask_epi8(blank); found != 0) {
+            return at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned int>(found))) - pos;
+        }
+    }
+#endif
+    while (at < text.size() && !isBlank(text[at])) {
+        ++at;
+    }
+    return at - pos;
+}
+
+// Matches a straight line from `pos`. Its end is where its parts end: the end of `text` when
+// `text` ends with the line, otherwise a '\n' there. Returns that end, or npos.
+std::size_t matchStraight(const LinePart* part, const LinePart* end, std::string_view text, std::size_t pos,
+                          FieldSpans& spans, bool ended) {
+    std::array<FieldSpan*, kMaxLineParts> taken{};
+    std::size_t count = 0;
+    const auto fits = [&](std::string_view expected) {
+        return text.size() - pos >= expected.size() &&
+               sameBytes(text.data() + pos, expected.data(), expected.size());
+    };
+    bool matched = true;
+    for (; part != end && matched; ++part) {
+        if (part->field == Field::none) {
+            matched = fits(part->text);
+            pos += part->text.size();
+            continue;
+        }
+        FieldSpan& span = spans[static_cast<std::size_t>(part->field)];
+        if (span.found) {
+            matched = fits(text.substr(span.offset, span.length));
+            pos += span.length;
+            continue;
+        }
+        // '\n' is white space, so a value never runs past its line.
+        const std::size_t length = runWithoutBlank(text, pos);
+        span = FieldSpan{pos, length, true};
+        taken.at(count++) = &span;
+        pos += length;
+    }
+    if (matched && (ended ? pos == text.size() : pos < text.size() && text[pos] == '\n')) {
+        return pos;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        *taken.at(i) = FieldSpan{};
+    }
+    return std::string_view::npos;
+}
+
+bool matchGeneral(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans) {
     const LineLayout& line = kRecordLayout.at(index);
     // Every value a failed try takes is given back, so a failed match leaves `spans` as it was.
     LineMatcher matcher(text, spans);
-    return matcher.match(line.data(), line.data() + kPartsUsed.at(index), lineStart);
+    return matcher.match(line.data(), line.data() + kLineShapes.at(index).partsUsed, lineStart);
+}
+
+}  // namespace
+
+bool matchRecordLine(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans) {
+    const LineLayout& line = kRecordLayout.at(index);
+    const LineShape& shape = kLineShapes.at(index);
+    if (shape.straight) {
+        return matchStraight(line.data(), line.data() + shape.partsUsed, text, lineStart, spans, true) !=
+               std::string_view::npos;
+    }
+    return matchGeneral(index, text, lineStart, spans);
+}
+
+std::size_t RecordLineMatcher::matchAt(std::size_t index, std::string_view text, std::size_t lineStart,
+                                       FieldSpans& spans) {
+    const LineLayout& line = kRecordLayout.at(index);
+    const LineShape& shape = kLineShapes.at(index);
+    if (shape.straight) {
+        return matchStraight(line.data(), line.data() + shape.partsUsed, text, lineStart, spans, false);
+    }
+    Remembered& last = remembered_.at(index);
+    const std::string_view rest = text.substr(lineStart);
+    if (!last.line.empty() && rest.size() >= last.line.size() &&
+        sameBytes(rest.data(), last.line.data(), last.line.size())) {
+        for (const auto& [field, span] : last.values) {
+            if (field != Field::none) {
+                spans[static_cast<std::size_t>(field)] =
+                    FieldSpan{lineStart + span.offset, span.length, true};
+            }
+        }
+        return lineStart + last.line.size() - 1;
+    }
+    const void* found = std::memchr(rest.data(), '\n', rest.size());
+    if (found == nullptr) {
+        return std::string_view::npos;
+    }
+    const auto end = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    if (!matchGeneral(index, text.substr(0, end), lineStart, spans)) {
+        return std::string_view::npos;
+    }
+    if (shape.alone && end - lineStart < kLongestRemembered) {
+        last.line.assign(rest.substr(0, end - lineStart + 1));
+        last.values = {};
+        for (std::size_t part = 0; part < shape.partsUsed; ++part) {
+            const Field field = line.at(part).field;
+            if (field != Field::none) {
+                const FieldSpan& span = spans[static_cast<std::size_t>(field)];
+                last.values.at(part) = {field, FieldSpan{span.offset - lineStart, span.length, true}};
+            }
+        }
+    }
+    return end;
 }
 
 }  // namespace profiledesk

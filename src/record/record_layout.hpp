@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace profiledesk {
 
@@ -91,5 +92,24 @@ using FieldSpans = std::array<FieldSpan, kFieldCount>;
 // a value seen on them must repeat exactly. On a match the line's values are added to
 // `spans`; otherwise `spans` is left as it was.
 bool matchRecordLine(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans);
+
+// Matches the lines of records read one after another, as matchRecordLine() does, where a
+// line's end is not known yet: the text runs on past it.
+class RecordLineMatcher {
+public:
+    // Returns where line `index`'s '\n' stands in `text`, or npos when the line does not
+    // match or does not end within `text`.
+    std::size_t matchAt(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans);
+
+private:
+    // A desk writes its maker's details and the collector's trailer the same in every record:
+    // a line whose values stand on no other line is known again by its bytes, unmatched.
+    static constexpr std::size_t kLongestRemembered = 4096;
+    struct Remembered {
+        std::string line;  // with its '\n'; empty when none is remembered
+        std::array<std::pair<Field, FieldSpan>, kMaxLineParts> values{};  // from the line's start
+    };
+    std::array<Remembered, kRecordLines> remembered_;
+};
 
 }  // namespace profiledesk

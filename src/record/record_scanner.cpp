@@ -127,6 +127,13 @@ void RecordScanner::feed(std::string_view bytes) {
         }
     }
     while (!bytes.empty() && !stopped_) {
+        if (recordLines_ == 0 && partial_.empty() && !overlong_) {
+            const std::size_t taken = takeWholeRecord(bytes);
+            if (taken > 0) {
+                bytes.remove_prefix(taken);
+                continue;
+            }
+        }
         const void* found = std::memchr(bytes.data(), '\n', bytes.size());
         if (found == nullptr) {
             holdPartial(bytes);
@@ -254,6 +261,34 @@ void RecordScanner::takeLine(std::string_view line, bool ended, bool inFeed) {
     if (strayLines_++ == 0) {
         strayFrom_ = lineNumber_;
     }
+}
+
+std::size_t RecordScanner::takeWholeRecord(std::string_view bytes) {
+    // Most records lie whole in the bytes fed, with LF ends: they are matched where they stand,
+    // line after line, with none of the bookkeeping a record read in pieces needs. Anything
+    // else is left to the line-by-line reading, which then reads those bytes again.
+    FieldSpans& spans = record_.spans;
+    spans = FieldSpans{};
+    std::size_t at = 0;
+    for (std::size_t index = 0; index < kRecordLines; ++index) {
+        const std::size_t end = lines_.matchAt(index, bytes, at, spans);
+        // A CRLF line does not match here: its CR stands where the '\n' should.
+        if (end == std::string_view::npos || end - at > maxLineBytes_) {
+            return 0;
+        }
+        at = end + 1;
+    }
+    flushStray();
+    record_.firstLine = lineNumber_ + 1;
+    record_.startOffset = offset_;
+    lineNumber_ += kRecordLines;
+    lineEnd_ = fed_ - bytes.size() + at;
+    placed_ = bytes.data();
+    placedBytes_ = at;
+    endRecord();
+    placed_ = nullptr;
+    offset_ = lineEnd_;
+    return at;
 }
 
 void RecordScanner::startRecord(std::string_view line, bool inFeed) {

@@ -123,6 +123,7 @@ private:
     std::string_view skipByteOrderMark(std::string_view bytes);
     void holdPartial(std::string_view bytes);
     void endOverlongLine();
+    std::size_t takeWholeRecord(std::string_view bytes);
     void takeLine(std::string_view line, bool ended, bool inFeed);
     void startRecord(std::string_view line, bool inFeed);
     bool addLine(std::string_view line, bool inFeed);
@@ -140,6 +141,7 @@ private:
     std::size_t markMatched_ = 0;
     std::size_t lineNumber_ = 0;
     StoredRecord record_;
+    RecordLineMatcher lines_;
     std::size_t recordLines_ = 0;  // lines of record_ read so far; 0 when none is open
     // Those lines, each ending in '\n': in the bytes being fed, from `placed_` on, while they
     // all lie there with LF ends (most records); otherwise copied into `held_`.

@@ -59,6 +59,15 @@ Collected scan(const std::string& bytes, std::mt19937& random, const ScanStart& 
     return collected;
 }
 
+Collected scanWhole(const std::string& bytes) {
+    Collected collected;
+    Collector collector(collected);
+    RecordScanner scanner(collector);
+    feedOnce(scanner, bytes);
+    scanner.finish();
+    return collected;
+}
+
 // A fixed seed, so that a failing round can be run again as it was.
 std::mt19937 seeded(std::uint32_t seed) {
     return std::mt19937(seed);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
@@ -163,7 +172,8 @@ TEST(RecordScanner, GivesBackEveryStoredAnswerAndFigureWhateverTheLineEndsAndMak
             file += formatRecord(candidates.back(), clocks.back(), maker);
         }
         const bool windows = round % 2 == 1;
-        const Collected read = scan(windows ? crlf(file) : file, random);
+        // Fed in small pieces or whole, where each record is matched where it lies.
+        const Collected read = round % 4 < 2 ? scan(windows ? crlf(file) : file, random) : scanWhole(file);
         ASSERT_TRUE(read.problems.empty())
             << "round " << round << ": line " << read.problems.at(0).line << ": " << read.problems.at(0).what;
         ASSERT_EQ(read.records.size(), 3U) << "round " << round;
@@ -607,6 +617,113 @@ TEST(RecordScanner, AListenerThatStopsTheScanHearsNothingMoreOfTheFile) {
         EXPECT_EQ(listener.problemLines, std::vector<std::size_t>{1}) << "pieces of " << piece;
         EXPECT_EQ(scanner.wholeRecords(), 2U);
         EXPECT_EQ(scanner.problems(), 1U);
+    }
+}
+
+}  // namespace
+}  // namespace profiledesk
+
+namespace profiledesk {
+namespace {
+
+// A desk's maker details are the same in every record it writes, and the reader knows those
+// lines again by their bytes: a record whose details differ, if only in their last byte or by
+// one byte more, must still be read with its own.
+TEST(RecordScanner, ReadsEachRecordsOwnMakerDetailsWhenTheyChangeFromOneRecordToTheNext) {
+    std::mt19937 random = seeded(21);
+    MakerDetails longer = kMakerDetails;
+    longer.makerName = "Profile Desk Community Surveys";
+    MakerDetails lastByte = kMakerDetails;
+    lastByte.makerInitials = "PDCT";
+    MakerDetails trailer = kMakerDetails;
+    trailer.departmentLabel = "Records";
+    const std::array<const MakerDetails*, 6> makers{&kMakerDetails, &kOtherMaker, &kMakerDetails,
+                                                    &longer,        &lastByte,    &trailer};
+    std::vector<FieldValues> written;
+    std::string file;
+    for (const MakerDetails* maker : makers) {
+        const CandidateRecord candidate = randomRecord(random);
+        const ClockSnapshot clock = randomClock(random);
+        written.push_back(recordValues(candidate, clock, *maker));
+        file += formatRecord(candidate, clock, *maker);
+    }
+    const Collected whole = scanWhole(file);
+    ASSERT_TRUE(whole.problems.empty()) << whole.problems.at(0).what;
+    ASSERT_EQ(whole.records.size(), makers.size());
+    for (std::size_t n = 0; n < makers.size(); ++n) {
+        expectSameValues(whole.records.at(n), written.at(n));
+    }
+    // The first line known again is known with its line end: followed by a byte and then the
+    // next line on the same line, it is no record's first line.
+    const std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    std::string joined = record;
+    joined[joined.find('\n')] = '#';
+    const Collected read = scanWhole(record + joined + record);
+    ASSERT_EQ(read.records.size(), 2U);
+    EXPECT_EQ(read.records.at(1).firstLine, 60U);
+    ASSERT_EQ(read.problems.size(), 1U);
+    EXPECT_EQ(read.problems.at(0).line, 31U);
+}
+
+// The answers that end where white space stands are found sixteen bytes at a time: only ' ',
+// '\t', '\v', '\f' and '\r' end one, wherever in a long answer they fall, and no other byte.
+TEST(RecordLayout, OnlyWhiteSpaceEndsAnAnswerWhereverItFallsInALongOne) {
+    constexpr std::string_view kLead = " Candidate Name :: ";
+    for (int byte = 0; byte < 256; ++byte) {
+        const char c = static_cast<char>(byte);
+        if (c == '\n') {
+            continue;
+        }
+        const bool blank = c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+        for (std::size_t at = 0; at < 34; ++at) {
+            std::string name(34, 'n');
+            name[at] = c;
+            const std::string line = std::string(kLead) + name + " Surname";
+            FieldSpans spans{};
+            const bool matched = matchRecordLine(6, line, 0, spans);
+            EXPECT_EQ(matched, !blank) << "byte " << byte << " at " << at;
+            if (matched) {
+                EXPECT_EQ(line.substr(spans[static_cast<std::size_t>(Field::firstName)].offset,
+                                      spans[static_cast<std::size_t>(Field::firstName)].length),
+                          name);
+            }
+            // The same line read where its end is not known yet, with more bytes after it.
+            FieldSpans open{};
+            RecordLineMatcher lines;
+            const std::string followed = line + "\n" + std::string(40, 'z');
+            EXPECT_EQ(lines.matchAt(6, followed, 0, open), blank ? std::string::npos : line.size())
+                << "byte " << byte << " at " << at;
+        }
+    }
+}
+
+// Every byte of a line's fixed text counts, at every place of the sixteen-byte compares: one
+// byte changed anywhere in it breaks the record off, read whole or in pieces.
+TEST(RecordScanner, OneByteChangedInAnyFixedTextBreaksTheRecordOff) {
+    std::mt19937 random = seeded(22);
+    const std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+    // Lines that open with fixed text (the rules and the questions), by their first bytes.
+    std::vector<std::pair<std::size_t, std::size_t>> fixed;  // offset in the record, length
+    std::size_t lineStart = 0;
+    for (std::size_t index = 0; index < kRecordLines; ++index) {
+        const std::size_t lineEnd = record.find('\n', lineStart);
+        const LinePart& first = kRecordLayout.at(index).at(0);
+        if (index >= 6 && first.field == Field::none && !first.text.empty()) {
+            fixed.emplace_back(lineStart, first.text.size());
+        }
+        lineStart = lineEnd + 1;
+    }
+    ASSERT_EQ(fixed.size(), 22U);  // lines 7 to 30 but the time line and the empty one
+    for (const auto& [offset, length] : fixed) {
+        for (std::size_t at = offset; at < offset + length; ++at) {
+            std::string spoilt = record + record;
+            spoilt[at] = spoilt[at] == '#' ? '%' : '#';
+            const Collected whole = scanWhole(spoilt);
+            ASSERT_EQ(whole.records.size(), 1U) << "byte " << at;
+            EXPECT_EQ(whole.records.at(0).firstLine, 31U) << "byte " << at;
+            ASSERT_FALSE(whole.problems.empty()) << "byte " << at;
+            EXPECT_EQ(whole.problems.at(0).line, 1U) << "byte " << at;
+        }
     }
 }
 
