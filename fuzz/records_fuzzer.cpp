@@ -1,12 +1,14 @@
 // Feeds arbitrary bytes to the record reader, in two pieces split where the first byte says,
 // and checks what it must do whatever a file holds: never crash, and call a record whole
 // only when rendering its values again gives back exactly its lines. The same bytes fed one
-// at a time, where no record ever lies whole in a piece, must tell exactly the same.
+// at a time, where no record ever lies whole in a piece and none is found ahead, must tell
+// exactly the same.
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "record/record_scanner.hpp"
 
@@ -56,10 +58,18 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::size_t split = bytes.empty() ? 0 : static_cast<unsigned char>(bytes[0]) % (bytes.size() + 1);
+    // The second piece comes with the records another thread would find whole in it, from a
+    // place the second byte says on.
+    const std::string_view second = bytes.substr(split);
+    const std::size_t from =
+        bytes.size() < 2 ? 0 : static_cast<unsigned char>(bytes[1]) % (second.size() + 1);
+    std::vector<profiledesk::FoundRecord> found;
+    profiledesk::RecordLineMatcher lines;
+    profiledesk::findWholeRecords(second, from, profiledesk::kDefaultMaxLineBytes, lines, found);
     Rerender inTwo;
     profiledesk::RecordScanner scanner(inTwo);
     scanner.feed(bytes.substr(0, split));
-    scanner.feed(bytes.substr(split));
+    scanner.feed(second, found);
     scanner.finish();
     Rerender byteByByte;
     profiledesk::RecordScanner slow(byteByByte);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/utf8.hpp"
 #include "common/visible.hpp"
 #include "record/clock_snapshot.hpp"
 
@@ -32,6 +33,7 @@ StoredRecord& StoredRecord::operator=(const StoredRecord& other) {
         text = kept_;
         spans = other.spans;
         enteredAt = other.enteredAt;
+        ascii = other.ascii;
     }
     return *this;
 }
@@ -58,6 +60,34 @@ std::optional<double> parseFigure(std::string_view text) {
 }
 
 namespace {
+
+// Whether `text` is a figure as the stream writes most ("35", "-2.5", "1.52416e+12"): checked
+// without converting it. Anything else is left to parseFigure().
+bool isPlainFigure(std::string_view text) {
+    std::size_t at = 0;
+    const auto digits = [&text, &at] {
+        const std::size_t from = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+            ++at;
+        }
+        return at > from;
+    };
+    const auto next = [&text, &at](char c) {
+        if (at < text.size() && text[at] == c) {
+            ++at;
+            return true;
+        }
+        return false;
+    };
+    (void)next('-');
+    if (text.size() > 64 || !digits() || (next('.') && !digits())) {
+        return false;
+    }
+    if (next('e') && !((next('+') || next('-')) && digits())) {
+        return false;
+    }
+    return at == text.size();
+}
 
 std::optional<int> parseWhole(std::string_view text) {
     int value = 0;
@@ -116,10 +146,21 @@ std::size_t lineOf(const StoredRecord& record, Field field) {
 constexpr std::array<Field, 4> kFigures{Field::yearsAhead, Field::ageAfterYears, Field::multiple,
                                         Field::addition};
 
+// Whether a record's figures are numbers and its time and date can be read, into `at`.
+bool readsSound(const StoredRecord& record, EnteredAt& at) {
+    return std::all_of(kFigures.begin(), kFigures.end(),
+                       [&record](Field figure) {
+                           const std::string_view text = record.field(figure);
+                           return isPlainFigure(text) || parseFigure(text).has_value();
+                       }) &&
+           readEnteredAt(record, at);
+}
+
 }  // namespace
 
-void RecordScanner::feed(std::string_view bytes) {
+void RecordScanner::feed(std::string_view bytes, std::span<const FoundRecord> known) {
     fed_ += bytes.size();
+    fedFrom_ = bytes.data();
     if (atStart_) {
         bytes = skipByteOrderMark(bytes);
         if (!atStart_ && markMatched_ == kByteOrderMark.size()) {
@@ -128,7 +169,7 @@ void RecordScanner::feed(std::string_view bytes) {
     }
     while (!bytes.empty() && !stopped_) {
         if (recordLines_ == 0 && partial_.empty() && !overlong_) {
-            const std::size_t taken = takeWholeRecord(bytes);
+            const std::size_t taken = takeWholeRecord(bytes, known);
             if (taken > 0) {
                 bytes.remove_prefix(taken);
                 continue;
@@ -263,32 +304,81 @@ void RecordScanner::takeLine(std::string_view line, bool ended, bool inFeed) {
     }
 }
 
-std::size_t RecordScanner::takeWholeRecord(std::string_view bytes) {
-    // Most records lie whole in the bytes fed, with LF ends: they are matched where they stand,
-    // line after line, with none of the bookkeeping a record read in pieces needs. Anything
-    // else is left to the line-by-line reading, which then reads those bytes again.
-    FieldSpans& spans = record_.spans;
+std::size_t matchWholeRecord(std::string_view bytes, std::size_t at, std::size_t maxLineBytes,
+                             RecordLineMatcher& lines, FieldSpans& spans) {
     spans = FieldSpans{};
-    std::size_t at = 0;
+    const std::size_t start = at;
     for (std::size_t index = 0; index < kRecordLines; ++index) {
-        const std::size_t end = lines_.matchAt(index, bytes, at, spans);
+        const std::size_t end = lines.matchAt(index, bytes, at, spans);
         // A CRLF line does not match here: its CR stands where the '\n' should.
-        if (end == std::string_view::npos || end - at > maxLineBytes_) {
+        if (end == std::string_view::npos || end - at > maxLineBytes) {
             return 0;
         }
         at = end + 1;
+    }
+    return at - start;
+}
+
+void findWholeRecords(std::string_view piece, std::size_t from, std::size_t maxLineBytes,
+                      RecordLineMatcher& lines, std::vector<FoundRecord>& found) {
+    std::size_t at = from;
+    if (at > 0 && at <= piece.size() && piece[at - 1] != '\n') {
+        const std::size_t end = piece.find('\n', at);
+        at = end == std::string_view::npos ? piece.size() : end + 1;
+    }
+    FoundRecord record;
+    while (at < piece.size()) {
+        // The spans are matched relative to the record's start, as the scanner keeps them.
+        const std::string_view rest = piece.substr(at);
+        record.length = matchWholeRecord(rest, 0, maxLineBytes, lines, record.spans);
+        if (record.length > 0) {
+            record.offset = at;
+            StoredRecord view;
+            view.text = rest.substr(0, record.length);
+            view.spans = record.spans;
+            record.sound = readsSound(view, record.enteredAt);
+            record.ascii = asciiPrefix(view.text) == view.text.size();
+            found.push_back(record);
+            at += record.length;
+            continue;
+        }
+        const std::size_t end = rest.find('\n');
+        at = end == std::string_view::npos ? piece.size() : at + end + 1;
+    }
+}
+
+std::size_t RecordScanner::takeWholeRecord(std::string_view bytes, std::span<const FoundRecord>& found) {
+    // Most records lie whole in the bytes fed, with LF ends: they are matched where they stand,
+    // line after line, with none of the bookkeeping a record read in pieces needs. Anything
+    // else is left to the line-by-line reading, which then reads those bytes again.
+    const auto here = static_cast<std::size_t>(bytes.data() - fedFrom_);
+    while (!found.empty() && found.front().offset < here) {
+        found = found.subspan(1);
+    }
+    std::size_t length = 0;
+    const FoundRecord* known = nullptr;
+    if (!found.empty() && found.front().offset == here) {
+        known = &found.front();
+        length = known->length;
+        record_.spans = known->spans;
+        found = found.subspan(1);
+    } else {
+        length = matchWholeRecord(bytes, 0, maxLineBytes_, lines_, record_.spans);
+        if (length == 0) {
+            return 0;
+        }
     }
     flushStray();
     record_.firstLine = lineNumber_ + 1;
     record_.startOffset = offset_;
     lineNumber_ += kRecordLines;
-    lineEnd_ = fed_ - bytes.size() + at;
+    lineEnd_ = fed_ - bytes.size() + length;
     placed_ = bytes.data();
-    placedBytes_ = at;
-    endRecord();
+    placedBytes_ = length;
+    endRecord(known);
     placed_ = nullptr;
     offset_ = lineEnd_;
-    return at;
+    return length;
 }
 
 void RecordScanner::startRecord(std::string_view line, bool inFeed) {
@@ -342,12 +432,19 @@ void RecordScanner::holdRecord() {
     placed_ = nullptr;
 }
 
-void RecordScanner::endRecord() {
+void RecordScanner::endRecord(const FoundRecord* found) {
     recordLines_ = 0;
     record_.text = placed_ != nullptr ? std::string_view(placed_, placedBytes_) : std::string_view(held_);
-    if (const std::optional<ScanProblem> problem = checkRecord()) {
+    if (found != nullptr && found->sound) {
+        record_.enteredAt = found->enteredAt;
+        record_.ascii = found->ascii;
+    } else if (const std::optional<ScanProblem> problem = checkRecord()) {
         report(problem->line, problem->what, problem->kind);
+        return;
     } else {
+        record_.ascii = asciiPrefix(record_.text) == record_.text.size();
+    }
+    {
         record_.number = ++records_;
         record_.endOffset = lineEnd_;
         stopped_ = !listener_.onRecord(record_);
@@ -357,7 +454,7 @@ void RecordScanner::endRecord() {
 std::optional<ScanProblem> RecordScanner::checkRecord() {
     for (const Field figure : kFigures) {
         const std::string_view text = record_.field(figure);
-        if (!parseFigure(text)) {
+        if (!isPlainFigure(text) && !parseFigure(text)) {
             return ScanProblem{record_.firstLine + lineOf(record_, figure),
                                std::string(kNotANumber) + " ('" + makeVisible(text) + "')", kNotANumber};
         }

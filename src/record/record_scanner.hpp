@@ -9,9 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 #include "common/day.hpp"
 #include "record/record_layout.hpp"
@@ -44,6 +46,7 @@ struct StoredRecord {
     std::string_view text;          // its 30 lines, each ending in '\n' whatever the file used
     FieldSpans spans;
     EnteredAt enteredAt;
+    bool ascii = false;  // every byte of `text` is ASCII
 
     StoredRecord() = default;
     ~StoredRecord() = default;
@@ -93,6 +96,29 @@ struct ScanStart {
 // answer is one word typed at a terminal, whose line holds at most 4096 bytes.
 inline constexpr std::size_t kDefaultMaxLineBytes = std::size_t{64} * 1024;
 
+// A record found whole in a piece of a file, where it starts in the piece and its values.
+struct FoundRecord {
+    std::size_t offset = 0;
+    std::size_t length = 0;  // up to its last '\n', included
+    FieldSpans spans;
+    // Whether its figures are numbers and its time and date can be read, which it then holds;
+    // a record that is not sound is checked again by the scanner, which tells why.
+    bool sound = false;
+    EnteredAt enteredAt;
+    bool ascii = false;
+};
+
+// Matches the record that starts at `at` in `bytes` where it lies, if all of it is there with
+// LF ends and no line longer than `maxLineBytes`: returns its length, or 0.
+std::size_t matchWholeRecord(std::string_view bytes, std::size_t at, std::size_t maxLineBytes,
+                             RecordLineMatcher& lines, FieldSpans& spans);
+
+// Finds the records that lie whole in `piece` from its first line that starts at or after
+// `from`, as the scanner would match them there, so that another thread can do it ahead of
+// the scanner. Each is appended to `found`, in order.
+void findWholeRecords(std::string_view piece, std::size_t from, std::size_t maxLineBytes,
+                      RecordLineMatcher& lines, std::vector<FoundRecord>& found);
+
 class RecordScanner {
 public:
     // A line longer than `maxLineBytes` is a problem of its own, skipped without being held.
@@ -107,8 +133,10 @@ public:
           fed_(start.offset),
           offset_(start.offset) {}
 
-    // The next bytes of the file; ignored once the listener has stopped the scan.
-    void feed(std::string_view bytes);
+    // The next bytes of the file; ignored once the listener has stopped the scan. `known`
+    // holds records already found whole in these bytes (findWholeRecords()): where the scan
+    // comes to one, it takes it as found.
+    void feed(std::string_view bytes, std::span<const FoundRecord> known = {});
     // The end of the file: reports a record cut short, if any.
     void finish();
     // Whether the listener has stopped the scan.
@@ -123,12 +151,12 @@ private:
     std::string_view skipByteOrderMark(std::string_view bytes);
     void holdPartial(std::string_view bytes);
     void endOverlongLine();
-    std::size_t takeWholeRecord(std::string_view bytes);
+    std::size_t takeWholeRecord(std::string_view bytes, std::span<const FoundRecord>& found);
     void takeLine(std::string_view line, bool ended, bool inFeed);
     void startRecord(std::string_view line, bool inFeed);
     bool addLine(std::string_view line, bool inFeed);
     void holdRecord();
-    void endRecord();
+    void endRecord(const FoundRecord* found = nullptr);
     std::optional<ScanProblem> checkRecord();
     void flushStray();
     void report(std::size_t line, std::string what, std::string_view kind);
@@ -154,9 +182,10 @@ private:
     std::size_t records_ = 0;
     std::size_t problems_ = 0;
     bool stopped_ = false;
-    std::uint64_t fed_ = 0;      // bytes of the file fed so far, a byte-order mark's included
-    std::uint64_t offset_ = 0;   // bytes before the line being taken
-    std::uint64_t lineEnd_ = 0;  // bytes up to the end of that line
+    const char* fedFrom_ = nullptr;  // the start of the bytes being fed
+    std::uint64_t fed_ = 0;          // bytes of the file fed so far, a byte-order mark's included
+    std::uint64_t offset_ = 0;       // bytes before the line being taken
+    std::uint64_t lineEnd_ = 0;      // bytes up to the end of that line
 };
 
 }  // namespace profiledesk

@@ -626,6 +626,28 @@ TEST(RecordScanner, AListenerThatStopsTheScanHearsNothingMoreOfTheFile) {
 namespace profiledesk {
 namespace {
 
+// A figure is whole when the C library reads all of it as a number, as a stream reads it
+// back; the figures a desk writes are checked without converting them, and must agree.
+TEST(RecordScanner, TakesAFigureWhenTheCLibraryReadsAllOfItAsANumber) {
+    std::mt19937 random = seeded(23);
+    const std::array<std::pair<std::string_view, bool>, 22> figures{{
+        {"35", true},   {"-2.5", true},    {"1.52416e+12", true}, {"7.25e-05", true}, {"1e5", true},
+        {"1.", true},   {".5", true},      {"+1", true},          {"0x1p3", true},    {"inf", true},
+        {"-nan", true}, {"-", false},      {"1e", false},         {"1e+", false},     {"1x", false},
+        {"--1", false}, {"1.2.3", false},  {"e5", false},         {".", false},       {"1e+5.", false},
+        {"-1-", false}, {"12e-3e", false},
+    }};
+    for (const auto& [figure, whole] : figures) {
+        FieldValues values = recordValues(randomRecord(random), randomClock(random), kMakerDetails);
+        values.at(static_cast<std::size_t>(Field::addition)) = figure;
+        std::string file;
+        renderRecord(values, file);
+        const Collected read = scanWhole(file);
+        EXPECT_EQ(read.records.size(), whole ? 1U : 0U) << figure;
+        EXPECT_EQ(read.problems.size(), whole ? 0U : 1U) << figure;
+    }
+}
+
 // A desk's maker details are the same in every record it writes, and the reader knows those
 // lines again by their bytes: a record whose details differ, if only in their last byte or by
 // one byte more, must still be read with its own.
@@ -723,6 +745,57 @@ TEST(RecordScanner, OneByteChangedInAnyFixedTextBreaksTheRecordOff) {
             EXPECT_EQ(whole.records.at(0).firstLine, 31U) << "byte " << at;
             ASSERT_FALSE(whole.problems.empty()) << "byte " << at;
             EXPECT_EQ(whole.problems.at(0).line, 1U) << "byte " << at;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace profiledesk
+
+namespace profiledesk {
+namespace {
+
+// Records found whole ahead of the scanner, on the reading thread, from any place in a piece
+// on, are taken only where the scan itself comes to a record's start: a file reads the same
+// with them as without, whatever it holds and wherever the finding starts.
+TEST(RecordScanner, TellsTheSameWithTheRecordsFoundAheadFromAnyPlaceOn) {
+    std::mt19937 random = seeded(24);
+    std::string file = "\xEF\xBB\xBF";
+    for (int n = 0; n < 12; ++n) {
+        std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);
+        switch (n % 6) {
+            case 1: file += "stray\n"; break;
+            case 2: record = crlf(record); break;
+            case 3: record.erase(record.find(" The Multiple")); break;              // cut short
+            case 4: record.insert(record.find(" The Addition") + 50, "\t"); break;  // breaks off
+            case 5: record.insert(record.find('\n', record.find(" The Addition")), "x"); break;
+            default: break;
+        }
+        file += record;
+    }
+    const Collected plain = scanWhole(file);
+    ASSERT_EQ(plain.records.size(), 6U);
+    for (const std::size_t pieceSize : {std::size_t{4000}, std::size_t{9000}, file.size()}) {
+        for (std::size_t step = 0; step <= 8; ++step) {
+            Collected collected;
+            Collector collector(collected);
+            RecordScanner scanner(collector);
+            RecordLineMatcher lines;
+            std::size_t found = 0;
+            for (std::size_t at = 0; at < file.size(); at += pieceSize) {
+                const std::string piece = file.substr(at, pieceSize);
+                std::vector<FoundRecord> ahead;
+                findWholeRecords(piece, piece.size() * step / 8, kDefaultMaxLineBytes, lines, ahead);
+                found += ahead.size();
+                scanner.feed(piece, ahead);
+            }
+            scanner.finish();
+            EXPECT_EQ(told(collected), told(plain)) << "pieces of " << pieceSize << ", from " << step << "/8";
+            if (step == 0 && pieceSize == file.size()) {
+                // Every record with LF ends whose lines match, a figure not a number or not:
+                // not the first, behind the byte-order mark.
+                EXPECT_EQ(found, 5U);
+            }
         }
     }
 }

@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
+#include <vector>
 
 #include "common/native_path.hpp"
 #include "common/utf8.hpp"
@@ -33,11 +35,21 @@ struct alignas(4096) PieceBuffer {
     std::array<char, kBufferSize> bytes;
 };
 
+// What the reading thread hands on: a piece of the file, and the records it found whole there.
+struct Piece {
+    std::string_view bytes;  // empty at the end of the file
+    std::span<const FoundRecord> found;
+};
+
 // Reads the file on a thread of its own, one buffer ahead of the scanner, so that copying
-// the bytes in and reading the records back take a core each.
+// the bytes in and reading the records back take a core each. Copying takes less time than
+// reading the records back, so that thread also finds the whole records in the later part of
+// each piece, and the scanner takes them as found. How much it takes on follows which of the
+// two waited for the other last.
 class ReadAhead {
 public:
-    explicit ReadAhead(RecordReader& reader) : reader_(reader), thread_([this] { fill(); }) {}
+    ReadAhead(RecordReader& reader, std::size_t maxLineBytes)
+        : reader_(reader), maxLineBytes_(maxLineBytes), thread_([this] { fill(); }) {}
     ~ReadAhead() {
         {
             const std::scoped_lock lock(mutex_);
@@ -51,39 +63,57 @@ public:
     ReadAhead(ReadAhead&&) = delete;
     ReadAhead& operator=(ReadAhead&&) = delete;
 
-    // The next piece of the file, empty at its end; valid until the next call.
-    std::string_view next() {
+    // The next piece of the file; valid until the next call.
+    Piece next() {
         std::unique_lock lock(mutex_);
         if (taken_) {
             slots_.at(current_).full = false;  // the scanner is done with the last piece
             current_ ^= 1U;
             changed_.notify_all();
         }
+        scannerWaited_ = !slots_.at(current_).full;
         changed_.wait(lock, [this] { return slots_.at(current_).full; });
         taken_ = true;
         const Slot& slot = slots_.at(current_);
-        return {slot.buffer->bytes.data(), slot.size};
+        return {{slot.buffer->bytes.data(), slot.size}, slot.found};
     }
 
 private:
     struct Slot {
         std::unique_ptr<PieceBuffer> buffer = std::make_unique_for_overwrite<PieceBuffer>();
         std::size_t size = 0;
+        std::vector<FoundRecord> found;
         bool full = false;
     };
 
+    // The part of each piece, in sixteenths from its start, from which this thread finds records.
+    static constexpr std::size_t kParts = 16;
+
     void fill() {
+        std::size_t from = kParts / 2;
         for (unsigned int filling = 0;; filling ^= 1U) {
             Slot& slot = slots_.at(filling);
             {
                 std::unique_lock lock(mutex_);
+                const bool readerWaits = slot.full && !stopping_;
                 changed_.wait(lock, [&] { return stopping_ || !slot.full; });
                 if (stopping_) {
                     return;
                 }
+                // Whoever waited had less to do: give this thread more or less of the next piece.
+                if (readerWaits && from > 0) {
+                    --from;
+                } else if (scannerWaited_ && from < kParts) {
+                    ++from;
+                }
             }
-            // The scanner never touches a slot that is not full, so this read needs no lock.
+            // The scanner never touches a slot that is not full, so this needs no lock.
             const std::size_t got = reader_.read(slot.buffer->bytes.data(), kBufferSize);
+            slot.found.clear();
+            if (got > 0) {
+                findWholeRecords(std::string_view(slot.buffer->bytes.data(), got), got / kParts * from,
+                                 maxLineBytes_, lines_, slot.found);
+            }
             {
                 const std::scoped_lock lock(mutex_);
                 slot.size = got;
@@ -97,10 +127,13 @@ private:
     }
 
     RecordReader& reader_;
+    std::size_t maxLineBytes_;
+    RecordLineMatcher lines_;  // this thread's own
     std::array<Slot, 2> slots_;
     unsigned int current_ = 0;
     bool taken_ = false;
     bool stopping_ = false;
+    bool scannerWaited_ = false;  // for the piece it took last
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread thread_;  // last: it starts once everything it uses is there
@@ -118,6 +151,9 @@ public:
           listener_(listener) {}
 
     bool onRecord(const StoredRecord& record) override {
+        if (record.ascii) {
+            return listener_.onRecord(record, record.text);
+        }
         // One look at each byte: the ASCII part of a UTF-8 record is not looked at again.
         const std::size_t ascii = asciiPrefix(record.text);
         if (ascii == record.text.size() ||
@@ -243,12 +279,11 @@ Status scanFrom(const DeskInput& desk, RecordReader& reader, const ScanStart& st
     Decoding decoding(desk, listener);
     RecordScanner scanner(decoding, maxLineBytes, start);
     {
-        ReadAhead pieces(reader);
-        for (std::string_view piece = pieces.next(); !piece.empty() && !scanner.stopped();
-             piece = pieces.next()) {
-            scanner.feed(piece);
+        ReadAhead pieces(reader, maxLineBytes);
+        for (Piece piece = pieces.next(); !piece.bytes.empty() && !scanner.stopped(); piece = pieces.next()) {
+            scanner.feed(piece.bytes, piece.found);
             if (observer) {
-                observer(piece.size());
+                observer(piece.bytes.size());
             }
         }
     }
