@@ -317,8 +317,8 @@ std::size_t runWithoutBlank(std::string_view text, std::size_t pos) {
 // `text` ends with the line, otherwise a '\n' there. Returns that end, or npos.
 std::size_t matchStraight(const LinePart* part, const LinePart* end, std::string_view text, std::size_t pos,
                           FieldSpans& spans, bool ended) {
-    std::array<FieldSpan*, kMaxLineParts> taken{};
-    std::size_t count = 0;
+    const LinePart* const first = part;
+    unsigned int taken = 0;  // the parts whose value this match took, by their place
     const auto fits = [&](std::string_view expected) {
         return text.size() - pos >= expected.size() &&
                sameBytes(text.data() + pos, expected.data(), expected.size());
@@ -339,14 +339,14 @@ std::size_t matchStraight(const LinePart* part, const LinePart* end, std::string
         // '\n' is white space, so a value never runs past its line.
         const std::size_t length = runWithoutBlank(text, pos);
         span = FieldSpan{pos, length, true};
-        taken.at(count++) = &span;
+        taken |= 1U << static_cast<unsigned int>(part - first);
         pos += length;
     }
     if (matched && (ended ? pos == text.size() : pos < text.size() && text[pos] == '\n')) {
         return pos;
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        *taken.at(i) = FieldSpan{};
+    for (; taken != 0; taken &= taken - 1) {
+        spans[static_cast<std::size_t>(first[std::countr_zero(taken)].field)] = FieldSpan{};
     }
     return std::string_view::npos;
 }
@@ -377,6 +377,32 @@ std::size_t RecordLineMatcher::matchAt(std::size_t index, std::string_view text,
     if (shape.straight) {
         return matchStraight(line.data(), line.data() + shape.partsUsed, text, lineStart, spans, false);
     }
+    return matchOther(index, text, lineStart, spans);
+}
+
+std::size_t RecordLineMatcher::matchRecord(std::string_view text, std::size_t maxLineBytes,
+                                           FieldSpans& spans) {
+    spans = FieldSpans{};
+    std::size_t at = 0;
+    for (std::size_t index = 0; index < kRecordLines; ++index) {
+        const LineShape& shape = kLineShapes.at(index);
+        const LinePart* const parts = kRecordLayout.at(index).data();
+        const std::size_t end = shape.straight
+                                    ? matchStraight(parts, parts + shape.partsUsed, text, at, spans, false)
+                                    : matchOther(index, text, at, spans);
+        // A CRLF line does not match here: its CR stands where the '\n' should.
+        if (end == std::string_view::npos || end - at > maxLineBytes) {
+            return 0;
+        }
+        at = end + 1;
+    }
+    return at;
+}
+
+std::size_t RecordLineMatcher::matchOther(std::size_t index, std::string_view text, std::size_t lineStart,
+                                          FieldSpans& spans) {
+    const LineLayout& line = kRecordLayout.at(index);
+    const LineShape& shape = kLineShapes.at(index);
     Remembered& last = remembered_.at(index);
     const std::string_view rest = text.substr(lineStart);
     if (!last.line.empty() && rest.size() >= last.line.size() &&

@@ -100,8 +100,14 @@ public:
     // Returns where line `index`'s '\n' stands in `text`, or npos when the line does not
     // match or does not end within `text`.
     std::size_t matchAt(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans);
+    // Matches the whole record that `text` starts with, if all of it is there with LF ends and
+    // no line longer than `maxLineBytes`: returns its length, or 0.
+    std::size_t matchRecord(std::string_view text, std::size_t maxLineBytes, FieldSpans& spans);
 
 private:
+    std::size_t matchOther(std::size_t index, std::string_view text, std::size_t lineStart,
+                           FieldSpans& spans);
+
     // A desk writes its maker's details and the collector's trailer the same in every record:
     // a line whose values stand on no other line is known again by its bytes, unmatched.
     static constexpr std::size_t kLongestRemembered = 4096;

@@ -304,21 +304,6 @@ void RecordScanner::takeLine(std::string_view line, bool ended, bool inFeed) {
     }
 }
 
-std::size_t matchWholeRecord(std::string_view bytes, std::size_t at, std::size_t maxLineBytes,
-                             RecordLineMatcher& lines, FieldSpans& spans) {
-    spans = FieldSpans{};
-    const std::size_t start = at;
-    for (std::size_t index = 0; index < kRecordLines; ++index) {
-        const std::size_t end = lines.matchAt(index, bytes, at, spans);
-        // A CRLF line does not match here: its CR stands where the '\n' should.
-        if (end == std::string_view::npos || end - at > maxLineBytes) {
-            return 0;
-        }
-        at = end + 1;
-    }
-    return at - start;
-}
-
 void findWholeRecords(std::string_view piece, std::size_t from, std::size_t maxLineBytes,
                       RecordLineMatcher& lines, std::vector<FoundRecord>& found) {
     std::size_t at = from;
@@ -330,7 +315,7 @@ void findWholeRecords(std::string_view piece, std::size_t from, std::size_t maxL
     while (at < piece.size()) {
         // The spans are matched relative to the record's start, as the scanner keeps them.
         const std::string_view rest = piece.substr(at);
-        record.length = matchWholeRecord(rest, 0, maxLineBytes, lines, record.spans);
+        record.length = lines.matchRecord(rest, maxLineBytes, record.spans);
         if (record.length > 0) {
             record.offset = at;
             StoredRecord view;
@@ -363,7 +348,7 @@ std::size_t RecordScanner::takeWholeRecord(std::string_view bytes, std::span<con
         record_.spans = known->spans;
         found = found.subspan(1);
     } else {
-        length = matchWholeRecord(bytes, 0, maxLineBytes_, lines_, record_.spans);
+        length = lines_.matchRecord(bytes, maxLineBytes_, record_.spans);
         if (length == 0) {
             return 0;
         }

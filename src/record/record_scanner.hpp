@@ -108,11 +108,6 @@ struct FoundRecord {
     bool ascii = false;
 };
 
-// Matches the record that starts at `at` in `bytes` where it lies, if all of it is there with
-// LF ends and no line longer than `maxLineBytes`: returns its length, or 0.
-std::size_t matchWholeRecord(std::string_view bytes, std::size_t at, std::size_t maxLineBytes,
-                             RecordLineMatcher& lines, FieldSpans& spans);
-
 // Finds the records that lie whole in `piece` from its first line that starts at or after
 // `from`, as the scanner would match them there, so that another thread can do it ahead of
 // the scanner. Each is appended to `found`, in order.
