@@ -5,6 +5,7 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <limits>
 #include <stdexcept>
@@ -16,6 +17,13 @@ namespace {
 constexpr std::size_t kFirstSlots = 64;
 constexpr std::uint64_t kTagBits = ~std::uint64_t{0} << 32;
 // An answer's index and one must fit in the lower half of its slot.
+// Where an answer's run of slots starts: the top bits of its hash's upper half, which its
+// slot keeps, so that a larger table is filled again from the slots alone.
+std::size_t startOf(std::uint64_t hash, std::size_t slotCount) {
+    const int bits = std::countr_zero(slotCount);
+    return static_cast<std::size_t>((hash & kTagBits) >> (64 - bits));
+}
+
 constexpr std::size_t kMaxAnswers = std::numeric_limits<std::uint32_t>::max() - 1;
 
 // C0 and C1 controls and DEL: HTML does not take them as text.
@@ -53,8 +61,14 @@ void ReportTally::addRecord(const StoredRecord& record) {
         counts_.last = at;
     }
     addAgeAnswers(counts_, record.field(Field::ageText), 1);
+    // With many distinct answers the tables outgrow the caches: each answer's slot is fetched
+    // while the next answers are hashed, rather than waited for one after another.
+    std::array<std::uint64_t, kRankedCount> hashes{};
     for (std::size_t i = 0; i < kRankedCount; ++i) {
-        answers_.at(i).add(record.field(kRankedFields.at(i)));
+        hashes.at(i) = answers_.at(i).hashOf(record.field(kRankedFields.at(i)));
+    }
+    for (std::size_t i = 0; i < kRankedCount; ++i) {
+        answers_.at(i).add(record.field(kRankedFields.at(i)), hashes.at(i));
     }
 }
 
@@ -76,11 +90,18 @@ std::string_view AnswerCounts::answer(std::size_t index) const {
     return std::string_view(arena_).substr(ends_[index], ends_[index + 1] - ends_[index]);
 }
 
-void AnswerCounts::add(std::string_view answer) {
+std::uint64_t AnswerCounts::hashOf(std::string_view answer) const {
     const std::uint64_t hash = hash_(answer);
+    __builtin_prefetch(&slots_[startOf(hash, slots_.size())]);
+    return hash;
+}
+
+void AnswerCounts::add(std::string_view answer) { add(answer, hash_(answer)); }
+
+void AnswerCounts::add(std::string_view answer, std::uint64_t hash) {
     const std::uint64_t tag = hash & kTagBits;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    for (std::size_t at = startOf(hash, slots_.size());; at = (at + 1) & mask) {
         const std::uint64_t slot = slots_[at];
         if (slot == 0) {
             break;
@@ -108,7 +129,7 @@ void AnswerCounts::add(std::string_view answer) {
 
 void AnswerCounts::placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash, std::size_t index) {
     const std::size_t mask = slots.size() - 1;
-    std::size_t at = hash & mask;
+    std::size_t at = startOf(hash, slots.size());
     while (slots[at] != 0) {
         at = (at + 1) & mask;
     }
@@ -116,10 +137,13 @@ void AnswerCounts::placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash
 }
 
 void AnswerCounts::grow() {
-    // The hashes are not kept: each answer's is worked out again from its bytes.
+    // Each slot keeps what its place in the larger table is worked out from: no answer is
+    // read or hashed again.
     std::vector<std::uint64_t> larger(slots_.size() * 2, 0);
-    for (std::size_t index = 0; index < counts_.size(); ++index) {
-        placeIn(larger, hash_(answer(index)), index);
+    for (const std::uint64_t slot : slots_) {
+        if (slot != 0) {
+            placeIn(larger, slot & kTagBits, (slot & ~kTagBits) - 1);
+        }
     }
     slots_ = std::move(larger);
 }

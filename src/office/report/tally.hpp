@@ -44,6 +44,9 @@ public:
     explicit AnswerCounts(HashFunction hash = &xxh3);
 
     void add(std::string_view answer);
+    // The same, with the answer's hash from hashOf(), which also starts fetching its slot.
+    void add(std::string_view answer, std::uint64_t hash);
+    [[nodiscard]] std::uint64_t hashOf(std::string_view answer) const;
     [[nodiscard]] std::size_t size() const { return counts_.size(); }
     // The `count` answers given most often, most first, ties by their bytes.
     [[nodiscard]] std::vector<AnswerCount> top(std::size_t count) const;
