@@ -178,7 +178,7 @@ public:
             done = indexNewTable(added);
         }
         if (done.isOk()) {
-            done = runAll(keepCheckpoints());
+            done = runAll(keepCheckpoints(created_));
         }
         if (done.isOk()) {
             done = run("COMMIT");

@@ -70,15 +70,21 @@ std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting
             (skipExisting ? " ON CONFLICT (" + std::string(kKeyColumn) + ") DO NOTHING" : "")};
 }
 
-std::vector<std::string> keepCheckpoints() {
+std::vector<std::string> keepCheckpoints(bool countsEmptied) {
+    const std::string counted = "FROM incoming i JOIN run_files f ON f.file = i.file ";
+    const std::string kept = "WHERE f.keeps = 1 AND f.to_offset IS NOT NULL GROUP BY f.source, i.content";
     return {
         "DELETE FROM collate_counts WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
         "from_start = 1)",
-        "INSERT INTO collate_counts (source, content, times) SELECT f.source, i.content, count(*) + "
-        "coalesce(max(c.times), 0) FROM incoming i JOIN run_files f ON f.file = i.file "
-        "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content "
-        "WHERE f.keeps = 1 AND f.to_offset IS NOT NULL GROUP BY f.source, i.content "
-        "ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
+        // Into counts this run emptied, each (source, content) is new: a plain insert, without
+        // looking for an earlier count of each (which took most of a first run's commit).
+        countsEmptied
+            ? "INSERT INTO collate_counts (source, content, times) SELECT f.source, i.content, count(*) " +
+                  counted + kept
+            : "INSERT INTO collate_counts (source, content, times) SELECT f.source, i.content, count(*) + "
+              "coalesce(max(c.times), 0) " +
+                  counted + "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content " +
+                  kept + " ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
         "DELETE FROM collate_checkpoints WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
         "to_offset IS NULL)",
         "INSERT INTO collate_checkpoints (source, byte_offset, records, lines, tail_length, tail_hash) "

@@ -37,7 +37,7 @@ std::string movedCheckpoint();
 std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting = true);
 
 // Keeps the counts and checkpoints reached by the files read, in that order.
-std::vector<std::string> keepCheckpoints();
+std::vector<std::string> keepCheckpoints(bool countsEmptied);
 
 // Empties the checkpoints and counts, for a run that makes the records table anew: they
 // describe rows that are gone with the table it replaces, and would have the files read

@@ -224,7 +224,7 @@ public:
             status = executeAll(insertRows(kSqlite));
             added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         }
-        status = status.isOk() ? executeAll(keepCheckpoints()) : status;
+        status = status.isOk() ? executeAll(keepCheckpoints(created)) : status;
         if (status.isOk()) {
             status = execute("COMMIT");
         }
