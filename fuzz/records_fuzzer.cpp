@@ -4,6 +4,7 @@
 // at a time, where no record ever lies whole in a piece and none is found ahead, must tell
 // exactly the same.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -79,6 +80,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     slow.finish();
     if (inTwo.told != byteByByte.told) {
         std::abort();
+    }
+    // Each of the first lines, read as each line of a record, reads the same straight through
+    // as by trying every way, after the lines before it read as the record's earlier lines.
+    profiledesk::FieldSpans straight{};
+    profiledesk::FieldSpans tried{};
+    const auto same = [&straight, &tried] {
+        return std::equal(straight.begin(), straight.end(), tried.begin(),
+                          [](const profiledesk::FieldSpan& a, const profiledesk::FieldSpan& b) {
+                              return a.found == b.found && a.offset == b.offset && a.length == b.length;
+                          });
+    };
+    std::size_t start = 0;
+    for (std::size_t index = 0; index < profiledesk::kRecordLines && start < bytes.size(); ++index) {
+        const std::size_t end = std::min(bytes.find('\n', start), bytes.size());
+        const std::string_view upTo = bytes.substr(0, end);
+        if (profiledesk::matchRecordLine(index, upTo, start, straight) !=
+                profiledesk::matchRecordLineByTrying(index, upTo, start, tried) ||
+            !same()) {
+            std::abort();
+        }
+        start = end + 1;
     }
     return 0;
 }

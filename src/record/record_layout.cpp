@@ -360,6 +360,11 @@ bool matchGeneral(std::size_t index, std::string_view text, std::size_t lineStar
 
 }  // namespace
 
+bool matchRecordLineByTrying(std::size_t index, std::string_view text, std::size_t lineStart,
+                             FieldSpans& spans) {
+    return matchGeneral(index, text, lineStart, spans);
+}
+
 bool matchRecordLine(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans) {
     const LineLayout& line = kRecordLayout.at(index);
     const LineShape& shape = kLineShapes.at(index);

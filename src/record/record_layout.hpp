@@ -93,6 +93,11 @@ using FieldSpans = std::array<FieldSpan, kFieldCount>;
 // `spans`; otherwise `spans` is left as it was.
 bool matchRecordLine(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans);
 
+// The same by trying each way the line's values could be read, where matchRecordLine() reads
+// most lines straight through: the two must agree on every line.
+bool matchRecordLineByTrying(std::size_t index, std::string_view text, std::size_t lineStart,
+                             FieldSpans& spans);
+
 // Matches the lines of records read one after another, as matchRecordLine() does, where a
 // line's end is not known yet: the text runs on past it.
 class RecordLineMatcher {

@@ -802,3 +802,50 @@ TEST(RecordScanner, TellsTheSameWithTheRecordsFoundAheadFromAnyPlaceOn) {
 
 }  // namespace
 }  // namespace profiledesk
+
+namespace profiledesk {
+namespace {
+
+// Most lines are read straight through, each value to the first white space; trying every way
+// the values could be read must give the same on every line, however it was spoilt: a blank
+// put in anywhere, a byte taken out, bytes after its end.
+TEST(RecordLayout, ReadsEveryLineStraightThroughAsTryingEveryWayDoes) {
+    std::mt19937 random = seeded(25);
+    for (const MakerDetails* maker : {&kMakerDetails, &kOtherMaker}) {
+        const std::string record = formatRecord(randomRecord(random), randomClock(random), *maker);
+        FieldSpans before{};  // the values of the lines before the one spoilt
+        std::size_t lineStart = 0;
+        for (std::size_t index = 0; index < kRecordLines; ++index) {
+            const std::size_t lineEnd = record.find('\n', lineStart);
+            const std::string line = record.substr(lineStart, lineEnd - lineStart);
+            std::vector<std::string> spoilt{line, line + "x", line + "\r", line + " "};
+            for (std::size_t at = 0; at <= line.size(); ++at) {
+                for (const char blank : {' ', '\t', '\v', '\f', '\r'}) {
+                    spoilt.push_back(line.substr(0, at) + blank + line.substr(at));
+                }
+                if (at < line.size()) {
+                    spoilt.push_back(line.substr(0, at) + line.substr(at + 1));
+                }
+            }
+            for (const std::string& version : spoilt) {
+                const std::string text = record.substr(0, lineStart) + version;
+                FieldSpans straight = before;
+                FieldSpans tried = before;
+                const bool read = matchRecordLine(index, text, lineStart, straight);
+                ASSERT_EQ(read, matchRecordLineByTrying(index, text, lineStart, tried))
+                    << "line " << index + 1 << ": " << makeVisible(version);
+                for (std::size_t field = 0; field < kFieldCount; ++field) {
+                    EXPECT_EQ(std::tie(straight.at(field).found, straight.at(field).offset,
+                                       straight.at(field).length),
+                              std::tie(tried.at(field).found, tried.at(field).offset, tried.at(field).length))
+                        << "line " << index + 1 << ", field " << field << ": " << makeVisible(version);
+                }
+            }
+            ASSERT_TRUE(matchRecordLineByTrying(index, record.substr(0, lineEnd), lineStart, before));
+            lineStart = lineEnd + 1;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace profiledesk
