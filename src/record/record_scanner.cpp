@@ -429,11 +429,9 @@ void RecordScanner::endRecord(const FoundRecord* found) {
     } else {
         record_.ascii = asciiPrefix(record_.text) == record_.text.size();
     }
-    {
-        record_.number = ++records_;
-        record_.endOffset = lineEnd_;
-        stopped_ = !listener_.onRecord(record_);
-    }
+    record_.number = ++records_;
+    record_.endOffset = lineEnd_;
+    stopped_ = !listener_.onRecord(record_);
 }
 
 std::optional<ScanProblem> RecordScanner::checkRecord() {
