@@ -10,8 +10,10 @@ namespace profiledesk {
 inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 // How many bytes `text` starts with that are ASCII (below 0x80): all of it for plain text.
-// Eight bytes are looked at a time, as records are mostly ASCII.
+// Many bytes are looked at a time, as records are mostly ASCII.
 std::size_t asciiPrefix(std::string_view text);
+
+inline bool isAscii(std::string_view text) { return asciiPrefix(text) == text.size(); }
 
 // Whether all of `text` is well-formed UTF-8: no stray continuation byte, overlong form,
 // surrogate, value past U+10FFFF, or character cut short.

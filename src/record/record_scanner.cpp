@@ -89,6 +89,9 @@ bool isPlainFigure(std::string_view text) {
     return at == text.size();
 }
 
+// Whether a record's figure reads as a number: most are plain, checked without converting.
+bool readsAsFigure(std::string_view text) { return isPlainFigure(text) || parseFigure(text).has_value(); }
+
 std::optional<int> parseWhole(std::string_view text) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -149,10 +152,7 @@ constexpr std::array<Field, 4> kFigures{Field::yearsAhead, Field::ageAfterYears,
 // Whether a record's figures are numbers and its time and date can be read, into `at`.
 bool readsSound(const StoredRecord& record, EnteredAt& at) {
     return std::all_of(kFigures.begin(), kFigures.end(),
-                       [&record](Field figure) {
-                           const std::string_view text = record.field(figure);
-                           return isPlainFigure(text) || parseFigure(text).has_value();
-                       }) &&
+                       [&record](Field figure) { return readsAsFigure(record.field(figure)); }) &&
            readEnteredAt(record, at);
 }
 
@@ -322,7 +322,7 @@ void findWholeRecords(std::string_view piece, std::size_t from, std::size_t maxL
             view.text = rest.substr(0, record.length);
             view.spans = record.spans;
             record.sound = readsSound(view, record.enteredAt);
-            record.ascii = asciiPrefix(view.text) == view.text.size();
+            record.ascii = isAscii(view.text);
             found.push_back(record);
             at += record.length;
             continue;
@@ -427,7 +427,7 @@ void RecordScanner::endRecord(const FoundRecord* found) {
         report(problem->line, problem->what, problem->kind);
         return;
     } else {
-        record_.ascii = asciiPrefix(record_.text) == record_.text.size();
+        record_.ascii = isAscii(record_.text);
     }
     record_.number = ++records_;
     record_.endOffset = lineEnd_;
@@ -437,7 +437,7 @@ void RecordScanner::endRecord(const FoundRecord* found) {
 std::optional<ScanProblem> RecordScanner::checkRecord() {
     for (const Field figure : kFigures) {
         const std::string_view text = record_.field(figure);
-        if (!isPlainFigure(text) && !parseFigure(text)) {
+        if (!readsAsFigure(text)) {
             return ScanProblem{record_.firstLine + lineOf(record_, figure),
                                std::string(kNotANumber) + " ('" + makeVisible(text) + "')", kNotANumber};
         }

@@ -28,12 +28,6 @@ constexpr std::array<bool, 256> kJsonPlain = [] {
     return plain;
 }();
 
-// Whether every byte of `text` is ASCII, checked without a branch a byte, as most answers are.
-bool isAscii(std::string_view text) {
-    return std::accumulate(text.begin(), text.end(), 0U,
-                           [](unsigned any, char c) { return any | static_cast<unsigned char>(c); }) < 0x80;
-}
-
 // RFC 4180: a field is quoted when it holds a comma, a quote or a line end, and a quote
 // inside is doubled. Writes at `to`, which has room for twice the field and its quotes.
 char* putCsvField(char* to, std::string_view value) {
