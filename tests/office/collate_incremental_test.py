@@ -251,6 +251,28 @@ class Incremental:
         self.drop_database(into)
         shutil.rmtree(self.folder)
 
+    def test_a_new_table_numbers_records_repeated_in_a_file_and_keeps_the_earlier_files_copy(self):
+        # One run makes the table from two files: a record twice in one, and once in the other.
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        into = self.new_database("repeats")
+        ama, muller, kofi = POOL[0], POOL[1], POOL[2]
+        for name, records in (("a.dat", [ama, muller, ama]), ("b.dat", [kofi, ama])):
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(b"".join(records))
+        result = self.run_collate(into, ["a.dat", "b.dat"])
+        self.assertEqual((result.stdout, result.stderr), (b"4 added, 1 already present, 0 problems\n", b""))
+        # Each file's counts go on from its own records: a.dat holds Ama twice, b.dat once.
+        for name, records in (("a.dat", [ama]), ("b.dat", [ama, ama])):
+            with open(os.path.join(self.folder, name), "ab") as f:
+                f.write(b"".join(records))
+        result = self.run_collate(into, ["a.dat", "b.dat"])
+        self.assertEqual((result.stdout, result.stderr), (b"1 added, 7 already present, 0 problems\n", b""))
+        self.assertEqual(sorted((row[0], row[1], row[4], row[-1][-2:]) for row in self.rows(into)),
+                         [("a.dat", 1, "Ama", "-1"), ("a.dat", 2, "MÜLLER", "-1"), ("a.dat", 3, "Ama", "-2"),
+                          ("a.dat", 4, "Ama", "-3"), ("b.dat", 1, "Kofi", "-1")])
+        self.drop_database(into)
+        shutil.rmtree(self.folder)
+
 
     def test_a_records_table_made_again_takes_every_file_whole(self):
         # The checkpoints outlive a records table dropped by hand; trusted, they would leave

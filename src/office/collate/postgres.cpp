@@ -1,5 +1,6 @@
 // Collating into PostgreSQL, with libpq: the rows go by COPY into a temporary table, then
-// into `records` by one INSERT that skips the keys already there, all in one transaction.
+// into `records` by one INSERT that skips the keys already there, all in one transaction. Into
+// a records table the run makes, they go by COPY straight in (see start()).
 
 #include <libpq-fe.h>
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,8 +64,12 @@ public:
                 done = tablesMissing(missing);
             }
             bool records = false;
+            bool counts = false;
             if (done.isOk() && missing) {
                 done = tableMissing(named(kRecordsTable), records);
+            }
+            if (done.isOk() && missing) {
+                done = tableMissing(named("collate_counts"), counts);
             }
             if (done.isOk() && records) {
                 // Its indexes come after the rows.
@@ -71,7 +77,8 @@ public:
                 created_ = true;
             }
             if (done.isOk() && missing) {
-                done = runAll(checkpointTables(kPostgres));
+                countsKeyLater_ = records && counts;
+                done = runAll(checkpointTables(kPostgres, !countsKeyLater_));
             }
         }
         return done;
@@ -99,7 +106,11 @@ public:
                 found[i] = Checkpoint{whole(0), whole(1), whole(2), whole(3), PQgetvalue(result.get(), 0, 4)};
             }
         }
-        if (done.isOk()) {
+        // Into a table of its own, where each file has a name of its own, a row is keyed as the
+        // first of its content in its file, and goes straight in: written once instead of twice.
+        // The few keys that are not so are mended once the rows are in (see keyDirectRows()).
+        direct_ = created_ && std::set<std::string>(sources.begin(), sources.end()).size() == sources.size();
+        if (done.isOk() && !direct_) {
             done = run("CREATE TEMP TABLE incoming (" + valueDefinitions(kTypes) +
                        ", file BIGINT NOT NULL, content TEXT COLLATE \"C\" NOT NULL) ON COMMIT DROP");
         }
@@ -108,8 +119,11 @@ public:
         }
         if (done.isOk()) {
             // Binary: the server reads lengths instead of looking for delimiters and escapes.
-            done = run("COPY incoming (" + valueColumns() + ", file, content) FROM STDIN (FORMAT binary)",
-                       PGRES_COPY_IN);
+            done = run(
+                direct_
+                    ? "COPY " + named(kRecordsTable) + " (" + columnList() + ") FROM STDIN (FORMAT binary)"
+                    : "COPY incoming (" + valueColumns() + ", file, content) FROM STDIN (FORMAT binary)",
+                PGRES_COPY_IN);
         }
         if (done.isOk()) {
             constexpr std::string_view kHeader{"PGCOPY\n\xFF\r\n\0\0\0\0\0\0\0\0\0", 19};
@@ -120,7 +134,7 @@ public:
 
     Status add(const Row& row, std::string_view content, std::uint32_t file) override {
         notes_.clear();
-        appendNumber(std::uint16_t{kColumnCount + 2});
+        appendNumber(static_cast<std::uint16_t>(direct_ ? kColumnCount + 1 : kColumnCount + 2));
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             if (kColumns.at(i).kind == ColumnKind::whole) {
                 std::uint64_t number = 0;
@@ -132,9 +146,14 @@ public:
                 appendText(row.values.at(i), i);
             }
         }
-        appendNumber(std::uint32_t{8});
-        appendNumber(std::uint64_t{file});
-        appendText(content, kColumnCount);
+        if (direct_) {
+            key_.assign(content).append("-1");
+            appendText(key_, kColumnCount);
+        } else {
+            appendNumber(std::uint32_t{8});
+            appendNumber(std::uint64_t{file});
+            appendText(content, kColumnCount);
+        }
         ++rows_;
         return buffer_.size() >= kCopyPiece ? send() : Status::ok();
     }
@@ -170,15 +189,27 @@ public:
         if (done.isOk()) {
             done = checkUnmoved();
         }
-        std::uint64_t added = 0;
-        if (done.isOk()) {
+        std::uint64_t added = direct_ ? rows_ : 0;
+        if (done.isOk() && direct_) {
+            done = keyDirectRows(added);
+        } else if (done.isOk()) {
             done = runAll(insertRows(kPostgres, !created_), &added);
+            if (done.isOk() && created_) {
+                done = uniqueFirstByPlace(added);
+            }
+            if (done.isOk()) {
+                done = runAll(keepCounts(created_));
+            }
+        }
+        if (done.isOk() && countsKeyLater_) {
+            done = run(std::string("ALTER TABLE collate_counts ADD ") + kCountsKey);
         }
         if (done.isOk() && created_) {
-            done = indexNewTable(added);
+            done = run("CREATE INDEX " + named(kDayIndex) + " ON " + named(kRecordsTable) + " (" +
+                       named(kDayIndexColumn) + ")");
         }
         if (done.isOk()) {
-            done = runAll(keepCheckpoints(created_));
+            done = runAll(keepCheckpoints());
         }
         if (done.isOk()) {
             done = run("COMMIT");
@@ -199,8 +230,9 @@ private:
             (primary != nullptr ? std::string(primary) : oneLine(PQerrorMessage(connection_.get()))));
     }
 
+    // `rows` becomes what the statement changed, or loses it where `fewer`.
     Status run(const std::string_view statement, ExecStatusType expected = PGRES_COMMAND_OK,
-               std::uint64_t* rows = nullptr, std::string* state = nullptr) {
+               std::uint64_t* rows = nullptr, bool fewer = false, std::string* state = nullptr) {
         const Result result(PQexec(connection_.get(), std::string(statement).c_str()));
         if (PQresultStatus(result.get()) != expected) {
             if (state != nullptr) {
@@ -209,7 +241,8 @@ private:
             return failure(result.get());
         }
         if (rows != nullptr) {
-            *rows = std::strtoull(PQcmdTuples(result.get()), nullptr, 10);
+            const std::uint64_t changed = std::strtoull(PQcmdTuples(result.get()), nullptr, 10);
+            *rows = fewer ? *rows - changed : changed;
         }
         return Status::ok();
     }
@@ -224,33 +257,73 @@ private:
         return Status::ok();
     }
 
-    // The indexes of a table made by this run come after its rows: a sorted build instead of
-    // one insertion a row. A record twice in the run (a file named twice) is kept once.
-    Status indexNewTable(std::uint64_t& added) {
+    // The unique index of a table made by this run comes after its rows: a sorted build instead
+    // of one insertion a row. A record twice in the run (a file named twice) is kept once: the
+    // row that went in first.
+    Status uniqueFirstByPlace(std::uint64_t& added) {
         const std::string table = named(kRecordsTable);
         const std::string key = named(kKeyColumn);
-        const std::string addUnique = "ALTER TABLE " + table + " ADD UNIQUE (" + key + ")";
+        return addUnique([&] {
+            return run("DELETE FROM " + table + " later USING " + table + " first WHERE later." + key +
+                           " = first." + key + " AND later.ctid > first.ctid",
+                       PGRES_COMMAND_OK, &added, true);
+        });
+    }
+
+    // The rows that went straight in, each keyed as the first of its content in its file: where
+    // every key is then distinct, as in most runs, they are right as they are. Otherwise the
+    // later records of one content in a file are numbered on, and of a record in several files
+    // the earliest file's row is kept. Each file has a source of its own here, and each of its
+    // records a number of its own.
+    Status keyDirectRows(std::uint64_t& added) {
+        const std::string table = named(kRecordsTable);
+        const std::string key = named(kKeyColumn);
+        const std::string content = "split_part(r." + key + ", '-', 1)";
+        const std::string kept = " FROM " + table +
+                                 " r JOIN run_files f ON f.source = r.source WHERE f.keeps = 1 "
+                                 "AND f.to_offset IS NOT NULL";
+        bool distinct = true;
+        Status done = addUnique([&] {
+            distinct = false;
+            // Counted before a row is numbered on or dropped: each file's records of each content.
+            Status mended = run("INSERT INTO collate_counts (source, content, times) SELECT r.source, " +
+                                content + ", count(*)" + kept + " GROUP BY 2, 1");
+            if (mended.isOk()) {
+                mended = run("UPDATE " + table + " r SET " + key + " = " + content +
+                             " || '-' || n.ordinal FROM (SELECT source, " +
+                             "record, row_number() OVER (PARTITION BY " + key +
+                             ", source ORDER BY record) AS ordinal FROM " + table +
+                             ") AS n WHERE n.ordinal > 1 AND r.source = n.source AND r.record = n.record");
+            }
+            return mended.isOk()
+                       ? run("DELETE FROM " + table + " later USING " + table +
+                                 " first, run_files fl, run_files ff WHERE later." + key + " = first." + key +
+                                 " AND fl.source = later.source AND ff.source = first.source AND ff.file < "
+                                 "fl.file",
+                             PGRES_COMMAND_OK, &added, true)
+                       : mended;
+        });
+        if (done.isOk() && distinct) {
+            done = run("INSERT INTO collate_counts (source, content, times) SELECT r.source, " + content +
+                       ", 1" + kept);
+        }
+        return done;
+    }
+
+    // Adds the unique index; where two rows share a key, `mend` makes them right first.
+    template <typename Mend>
+    Status addUnique(Mend mend) {
+        const std::string addUnique =
+            "ALTER TABLE " + named(kRecordsTable) + " ADD UNIQUE (" + named(kKeyColumn) + ")";
         Status done = run("SAVEPOINT rows_in");
         std::string state;
         if (done.isOk()) {
-            done = run(addUnique, PGRES_COMMAND_OK, nullptr, &state);
+            done = run(addUnique, PGRES_COMMAND_OK, nullptr, false, &state);
         }
         if (!done.isOk() && state == "23505") {  // unique_violation
-            std::uint64_t again = 0;
             done = run("ROLLBACK TO SAVEPOINT rows_in");
-            if (done.isOk()) {
-                done = run("DELETE FROM " + table + " later USING " + table + " first WHERE later." + key +
-                               " = first." + key + " AND later.ctid > first.ctid",
-                           PGRES_COMMAND_OK, &again);
-                added -= again;
-            }
-            if (done.isOk()) {
-                done = run(addUnique);
-            }
-        }
-        if (done.isOk()) {
-            done = run("CREATE INDEX " + named(kDayIndex) + " ON " + table + " (" + named(kDayIndexColumn) +
-                       ")");
+            done = done.isOk() ? mend() : done;
+            done = done.isOk() ? run(addUnique) : done;
         }
         return done;
     }
@@ -380,7 +453,10 @@ private:
     std::string buffer_;
     std::uint64_t rows_ = 0;
     std::vector<Note> notes_;
-    bool created_ = false;  // the table is this run's own, not yet seen by others
+    bool created_ = false;         // the table is this run's own, not yet seen by others
+    bool direct_ = false;          // the rows go straight into it
+    bool countsKeyLater_ = false;  // the counts table is the run's own too, made without its key
+    std::string key_;
     std::vector<FileRun> files_;
 };
 

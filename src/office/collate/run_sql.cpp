@@ -4,7 +4,7 @@
 
 namespace profiledesk::office {
 
-std::vector<std::string> checkpointTables(const SqlDialect& dialect) {
+std::vector<std::string> checkpointTables(const SqlDialect& dialect, bool countsKeyed) {
     // The counts of each content hash in each source's collated part: the numbering of a
     // record read after a checkpoint goes on from them, so no run keeps a map of a whole file.
     return {"CREATE TABLE IF NOT EXISTS collate_checkpoints (source " + dialect.text +
@@ -12,8 +12,9 @@ std::vector<std::string> checkpointTables(const SqlDialect& dialect) {
                 dialect.whole + " NOT NULL, lines " + dialect.whole + " NOT NULL, tail_length " +
                 dialect.whole + " NOT NULL, tail_hash " + dialect.text + " NOT NULL)",
             "CREATE TABLE IF NOT EXISTS collate_counts (source " + dialect.text + " NOT NULL, content " +
-                dialect.text + " NOT NULL, times " + dialect.whole +
-                " NOT NULL, PRIMARY KEY (source, content))" + (dialect.sqlite ? " WITHOUT ROWID" : "")};
+                dialect.text + " NOT NULL, times " + dialect.whole + " NOT NULL" +
+                (countsKeyed ? std::string(", ") + kCountsKey : std::string()) + ")" +
+                (dialect.sqlite ? " WITHOUT ROWID" : "")};
 }
 
 std::string runFilesTable(const SqlDialect& dialect) {
@@ -47,8 +48,9 @@ std::string movedCheckpoint() {
 
 std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting) {
     // A file read from its start is numbered from nothing, whatever its source had before.
+    // Content first: the sort compares the hashes' first bytes alone, where file would tie.
     const std::string ordinals =
-        "prior + row_number() OVER (PARTITION BY file, content ORDER BY record) AS ordinal FROM (SELECT " +
+        "prior + row_number() OVER (PARTITION BY content, file ORDER BY record) AS ordinal FROM (SELECT " +
         std::string(dialect.sqlite ? "i.rowid AS id, i.file, i.content, i.record" : "i.*") +
         ", CASE WHEN f.from_start = 1 THEN 0 ELSE coalesce(c.times, 0) END AS prior "
         "FROM incoming i JOIN run_files f ON f.file = i.file "
@@ -65,14 +67,16 @@ std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting
                     "ON o.id = i.rowid WHERE true ORDER BY i.rowid" +
                     (skipExisting ? " ON CONFLICT (" + std::string(kKeyColumn) + ") DO NOTHING" : "")};
     }
+    // In the order the numbering left them: sorting the whole rows back into file order took a
+    // third of the statement. Of two rows with one key, the earlier file's still comes first.
     return {"INSERT " + into + "SELECT " + valueColumns() + ", content || '-' || ordinal FROM (SELECT s.*, " +
-            ordinals + ") AS n ORDER BY file, record" +
+            ordinals + ") AS n ORDER BY content, file, record" +
             (skipExisting ? " ON CONFLICT (" + std::string(kKeyColumn) + ") DO NOTHING" : "")};
 }
 
-std::vector<std::string> keepCheckpoints(bool countsEmptied) {
+std::vector<std::string> keepCounts(bool countsEmptied) {
     const std::string counted = "FROM incoming i JOIN run_files f ON f.file = i.file ";
-    const std::string kept = "WHERE f.keeps = 1 AND f.to_offset IS NOT NULL GROUP BY f.source, i.content";
+    const std::string kept = "WHERE f.keeps = 1 AND f.to_offset IS NOT NULL GROUP BY i.content, f.source";
     return {
         "DELETE FROM collate_counts WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
         "from_start = 1)",
@@ -85,6 +89,11 @@ std::vector<std::string> keepCheckpoints(bool countsEmptied) {
               "coalesce(max(c.times), 0) " +
                   counted + "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content " +
                   kept + " ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
+    };
+}
+
+std::vector<std::string> keepCheckpoints() {
+    return {
         "DELETE FROM collate_checkpoints WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
         "to_offset IS NULL)",
         "INSERT INTO collate_checkpoints (source, byte_offset, records, lines, tail_length, tail_hash) "

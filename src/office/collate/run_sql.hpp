@@ -18,8 +18,11 @@ struct SqlDialect {
     bool sqlite = false;
 };
 
-// The tables a collate keeps beside the records table, created where missing.
-std::vector<std::string> checkpointTables(const SqlDialect& dialect);
+// The tables a collate keeps beside the records table, created where missing. The counts may
+// be made without their key, to be added once the first counts are in: a sorted build instead
+// of one insertion a row.
+std::vector<std::string> checkpointTables(const SqlDialect& dialect, bool countsKeyed = true);
+inline constexpr const char* kCountsKey = "PRIMARY KEY (source, content)";
 
 // A temporary table of the run's files.
 std::string runFilesTable(const SqlDialect& dialect);
@@ -31,13 +34,16 @@ inline constexpr int kRunFilesColumns = 12;
 // collated it meanwhile.
 std::string movedCheckpoint();
 
-// Adds the staged rows to the records table in file order, each keyed by its content hash and its
-// place among the records of that content in its file; a key already there is skipped
-// (where the table has its unique index already). The last statement adds the rows.
+// Adds the staged rows to the records table, each keyed by its content hash and its place among
+// the records of that content in its file; a key already there is skipped (where the table has
+// its unique index already). Of two rows with one key, the earlier file's goes in first. The
+// last statement adds the rows.
 std::vector<std::string> insertRows(const SqlDialect& dialect, bool skipExisting = true);
 
-// Keeps the counts and checkpoints reached by the files read, in that order.
-std::vector<std::string> keepCheckpoints(bool countsEmptied);
+// Keeps the counts of the staged rows' contents for the files read; then the checkpoints
+// they reached.
+std::vector<std::string> keepCounts(bool countsEmptied);
+std::vector<std::string> keepCheckpoints();
 
 // Empties the checkpoints and counts, for a run that makes the records table anew: they
 // describe rows that are gone with the table it replaces, and would have the files read

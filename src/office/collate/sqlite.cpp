@@ -224,7 +224,8 @@ public:
             status = executeAll(insertRows(kSqlite));
             added = static_cast<std::uint64_t>(sqlite3_changes64(db_.get()));
         }
-        status = status.isOk() ? executeAll(keepCheckpoints(created)) : status;
+        status = status.isOk() ? executeAll(keepCounts(created)) : status;
+        status = status.isOk() ? executeAll(keepCheckpoints()) : status;
         if (status.isOk()) {
             status = execute("COMMIT");
         }
