@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the record reader, in two pieces split where the first byte says,
 // and checks what it must do whatever a file holds: never crash, and call a record whole
-// only when rendering its values again gives back exactly its lines. The same bytes fed one
-// at a time, where no record ever lies whole in a piece and none is found ahead, must tell
+// only when rendering its values again gives back exactly its lines, and ASCII only when it is. The same
+// bytes fed one at a time, where no record ever lies whole in a piece and none is found ahead, must tell
 // exactly the same.
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/utf8.hpp"
 #include "record/record_scanner.hpp"
 
 namespace {
@@ -24,7 +25,8 @@ public:
         }
         rendered_.clear();
         profiledesk::renderRecord(values, rendered_);
-        if (rendered_ != record.text || record.number != ++records_) {
+        if (rendered_ != record.text || record.number != ++records_ ||
+            record.ascii != profiledesk::isAscii(record.text)) {
             std::abort();
         }
         const profiledesk::EnteredAt& at = record.enteredAt;

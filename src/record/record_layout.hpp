@@ -108,10 +108,14 @@ public:
     // Matches the whole record that `text` starts with, if all of it is there with LF ends and
     // no line longer than `maxLineBytes`: returns its length, or 0.
     std::size_t matchRecord(std::string_view text, std::size_t maxLineBytes, FieldSpans& spans);
+    // Whether every byte of the record matchRecord() matched last is ASCII: told on the way,
+    // from the values' bytes alone where a line's fixed text is.
+    [[nodiscard]] bool matchedAscii() const { return ascii_; }
 
 private:
-    std::size_t matchOther(std::size_t index, std::string_view text, std::size_t lineStart,
-                           FieldSpans& spans);
+    // `ascii` becomes false where the line is not ASCII.
+    std::size_t matchOther(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans,
+                           bool& ascii);
 
     // A desk writes its maker's details and the collector's trailer the same in every record:
     // a line whose values stand on no other line is known again by its bytes, unmatched.
@@ -119,8 +123,11 @@ private:
     struct Remembered {
         std::string line;  // with its '\n'; empty when none is remembered
         std::array<std::pair<Field, FieldSpan>, kMaxLineParts> values{};  // from the line's start
+        std::size_t count = 0;                                            // of values
+        bool ascii = false;
     };
     std::array<Remembered, kRecordLines> remembered_;
+    bool ascii_ = false;
 };
 
 }  // namespace profiledesk

@@ -311,20 +311,17 @@ void findWholeRecords(std::string_view piece, std::size_t from, std::size_t maxL
         const std::size_t end = piece.find('\n', at);
         at = end == std::string_view::npos ? piece.size() : end + 1;
     }
-    FoundRecord record;
+    StoredRecord view;
     while (at < piece.size()) {
         // The spans are matched relative to the record's start, as the scanner keeps them.
         const std::string_view rest = piece.substr(at);
-        record.length = lines.matchRecord(rest, maxLineBytes, record.spans);
-        if (record.length > 0) {
-            record.offset = at;
-            StoredRecord view;
-            view.text = rest.substr(0, record.length);
-            view.spans = record.spans;
-            record.sound = readsSound(view, record.enteredAt);
-            record.ascii = isAscii(view.text);
-            found.push_back(record);
-            at += record.length;
+        const std::size_t length = lines.matchRecord(rest, maxLineBytes, view.spans);
+        if (length > 0) {
+            view.text = rest.substr(0, length);
+            EnteredAt enteredAt;
+            const bool sound = readsSound(view, enteredAt);
+            found.push_back(FoundRecord{at, length, view.spans, sound, enteredAt, lines.matchedAscii()});
+            at += length;
             continue;
         }
         const std::size_t end = rest.find('\n');
@@ -342,6 +339,7 @@ std::size_t RecordScanner::takeWholeRecord(std::string_view bytes, std::span<con
     }
     std::size_t length = 0;
     const FoundRecord* known = nullptr;
+    std::optional<bool> ascii;
     if (!found.empty() && found.front().offset == here) {
         known = &found.front();
         length = known->length;
@@ -352,6 +350,7 @@ std::size_t RecordScanner::takeWholeRecord(std::string_view bytes, std::span<con
         if (length == 0) {
             return 0;
         }
+        ascii = lines_.matchedAscii();
     }
     flushStray();
     record_.firstLine = lineNumber_ + 1;
@@ -360,7 +359,7 @@ std::size_t RecordScanner::takeWholeRecord(std::string_view bytes, std::span<con
     lineEnd_ = fed_ - bytes.size() + length;
     placed_ = bytes.data();
     placedBytes_ = length;
-    endRecord(known);
+    endRecord(known, ascii);
     placed_ = nullptr;
     offset_ = lineEnd_;
     return length;
@@ -417,7 +416,7 @@ void RecordScanner::holdRecord() {
     placed_ = nullptr;
 }
 
-void RecordScanner::endRecord(const FoundRecord* found) {
+void RecordScanner::endRecord(const FoundRecord* found, std::optional<bool> ascii) {
     recordLines_ = 0;
     record_.text = placed_ != nullptr ? std::string_view(placed_, placedBytes_) : std::string_view(held_);
     if (found != nullptr && found->sound) {
@@ -427,7 +426,7 @@ void RecordScanner::endRecord(const FoundRecord* found) {
         report(problem->line, problem->what, problem->kind);
         return;
     } else {
-        record_.ascii = isAscii(record_.text);
+        record_.ascii = ascii ? *ascii : isAscii(record_.text);
     }
     record_.number = ++records_;
     record_.endOffset = lineEnd_;

@@ -151,7 +151,8 @@ private:
     void startRecord(std::string_view line, bool inFeed);
     bool addLine(std::string_view line, bool inFeed);
     void holdRecord();
-    void endRecord(const FoundRecord* found = nullptr);
+    // `ascii`, where given, is whether the record is: told by the match.
+    void endRecord(const FoundRecord* found = nullptr, std::optional<bool> ascii = std::nullopt);
     std::optional<ScanProblem> checkRecord();
     void flushStray();
     void report(std::size_t line, std::string what, std::string_view kind);

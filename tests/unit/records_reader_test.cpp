@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "common/utf8.hpp"
 #include "common/visible.hpp"
 #include "record/record_format.hpp"
 #include "record/record_scanner.hpp"
@@ -798,6 +799,48 @@ TEST(RecordScanner, TellsTheSameWithTheRecordsFoundAheadFromAnyPlaceOn) {
             }
         }
     }
+}
+
+// A record is told ASCII, so that its bytes are not decoded, only when every byte is: a value's
+// bytes are looked at while it is matched, and a line known again carries what it was.
+TEST(RecordScanner, TellsARecordAsciiOnlyWhenEveryByteIs) {
+    std::mt19937 random = seeded(25);
+    std::string file;
+    std::size_t notAscii = 0;
+    for (std::size_t field = 1; field < kFieldCount; ++field) {
+        const auto which = static_cast<Field>(field);
+        if (kindOf(which) == FieldKind::number || which == Field::timeText || which == Field::monthName) {
+            continue;  // a figure, or the time of entry: the record would not be sound
+        }
+        FieldValues values = recordValues(randomRecord(random), randomClock(random), kMakerDetails);
+        renderRecord(values, file);
+        values.at(field) += "\xC3\xA9";
+        // Twice: the second time, a line whose values stand alone is known again.
+        renderRecord(values, file);
+        renderRecord(values, file);
+        notAscii += 2;
+    }
+    const auto expectTold = [&](const Collected& read, const std::string& how) {
+        ASSERT_TRUE(read.problems.empty()) << how << ": " << read.problems.at(0).what;
+        ASSERT_EQ(read.records.size(), notAscii / 2 * 3) << how;
+        std::size_t told = 0;
+        for (const StoredRecord& record : read.records) {
+            EXPECT_EQ(record.ascii, isAscii(record.text)) << how << ", record " << record.number;
+            told += record.ascii ? 0 : 1;
+        }
+        EXPECT_GE(told, notAscii) << how;  // the random answers may hold more
+    };
+    expectTold(scanWhole(file), "matched in place");
+    expectTold(scan(file, random), "in pieces");
+    Collected ahead;
+    Collector collector(ahead);
+    RecordScanner scanner(collector);
+    RecordLineMatcher lines;
+    std::vector<FoundRecord> found;
+    findWholeRecords(file, 0, kDefaultMaxLineBytes, lines, found);
+    scanner.feed(file, found);
+    scanner.finish();
+    expectTold(ahead, "found ahead");
 }
 
 }  // namespace
