@@ -1,6 +1,7 @@
 #include "office/export/rows.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <numeric>
 #include <string>
 
@@ -9,6 +10,9 @@
 namespace profiledesk::office {
 
 namespace {
+
+// The digits of a whole number that a double holds exactly and JSON writes without an exponent.
+constexpr std::size_t kExactDigits = 15;
 
 constexpr std::array<bool, 256> kNeedsQuotes = [] {
     std::array<bool, 256> special{};
@@ -91,6 +95,16 @@ bool readsAsFormula(std::string_view value) {
            !isPlainNumber(value);
 }
 
+// A figure the serializer writes as its digits and ".0" once read as a double: a whole number
+// of at most 15 digits, without a plus sign or a leading zero ("25" is 25.0, "-0" is -0.0).
+bool writesAsItsDigits(std::string_view figure) {
+    if (figure.starts_with('-')) {
+        figure.remove_prefix(1);
+    }
+    return !figure.empty() && figure.size() <= kExactDigits && (figure[0] != '0' || figure.size() == 1) &&
+           std::all_of(figure.begin(), figure.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 }  // namespace
 
 void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values,
@@ -131,10 +145,68 @@ JsonRowWriter::JsonRowWriter() {
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         keys_.at(i).append(i == 0 ? "{\"" : ",\"").append(kColumns.at(i).name).append("\":");
     }
+    // The same with the quotes around each answer that needs no escaping, for appendPlain().
+    const auto quoted = [](std::size_t i) {
+        return i < kColumnCount && kColumns.at(i).kind == ColumnKind::text;
+    };
+    for (std::size_t i = 0; i <= kColumnCount; ++i) {
+        std::string& joint = joints_.at(i);
+        joint.append(i > 0 && quoted(i - 1) ? "\"" : "");
+        joint.append(i < kColumnCount ? keys_.at(i) : std::string("}\n")).append(quoted(i) ? "\"" : "");
+    }
+}
+
+bool JsonRowWriter::appendPlain(OutputBuffer& out, const Row& row, std::size_t recordNumber,
+                                std::size_t lineNumber) {
+    std::size_t room = joints_.back().size();
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+        const std::string_view value = row.values.at(i);
+        switch (kColumns.at(i).kind) {
+            case ColumnKind::text:
+                if (!std::all_of(value.begin(), value.end(),
+                                 [](char c) { return kJsonPlain.at(static_cast<unsigned char>(c)); })) {
+                    return false;
+                }
+                break;
+            case ColumnKind::figure:
+                if (!writesAsItsDigits(value)) {
+                    return false;
+                }
+                break;
+            case ColumnKind::whole: break;
+        }
+        room += joints_.at(i).size() + std::max(value.size() + 2, std::size_t{20});
+    }
+    std::vector<char> large;
+    char* const start = out.reserve(room, large);
+    char* to = start;
+    const auto put = [&to](std::string_view bytes) { to = std::copy(bytes.begin(), bytes.end(), to); };
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+        const Column& column = kColumns.at(i);
+        put(joints_.at(i));
+        switch (column.kind) {
+            case ColumnKind::text: put(row.values.at(i)); break;
+            case ColumnKind::figure:
+                put(row.values.at(i));
+                put(".0");
+                break;
+            case ColumnKind::whole:
+                to = std::to_chars(to, to + 20,
+                                   column.source == ColumnSource::record ? recordNumber : lineNumber)
+                         .ptr;
+                break;
+        }
+    }
+    put(joints_.back());
+    out.commit(static_cast<std::size_t>(to - start), large);
+    return true;
 }
 
 void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t recordNumber,
                            std::size_t lineNumber) {
+    if (appendPlain(out, row, recordNumber, lineNumber)) {
+        return;
+    }
     output_->to(out);
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         const Column& column = kColumns.at(i);
@@ -167,6 +239,11 @@ void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t record
                 writer_.dump(whole_, false, false, 0);
                 break;
             case ColumnKind::figure:
+                if (writesAsItsDigits(row.values.at(i))) {
+                    out.append(row.values.at(i));  // most figures: no reading and writing a double
+                    out.append(".0");
+                    break;
+                }
                 // Only records whose figures read as numbers are whole.
                 figure_.get_ref<double&>() = parseFigure(row.values.at(i)).value_or(0.0);
                 writer_.dump(figure_, false, false, 0);

@@ -106,15 +106,22 @@ private:
 };
 
 // The export's JSON object on a line of its own: text as UTF-8 (bytes that are not replaced),
-// whole numbers and figures as numbers. Each value goes through the library's own writer,
-// straight into the output; the values are kept from row to row so that their room is reused.
+// whole numbers and figures as numbers. A row whose every value the library would write as it
+// stands is copied straight into the output; in any other, each value goes through the
+// library's own writer, its values kept from row to row so that their room is reused.
 class JsonRowWriter {
 public:
     JsonRowWriter();
     void append(OutputBuffer& out, const Row& row, std::size_t recordNumber, std::size_t lineNumber);
 
 private:
+    // The row written straight into the buffer, where every answer is written as it is and
+    // every figure is its digits: most rows. Returns false, writing nothing, for any other.
+    bool appendPlain(OutputBuffer& out, const Row& row, std::size_t recordNumber, std::size_t lineNumber);
+
     std::array<std::string, kColumnCount> keys_;
+    // What stands before each value in such a row, and after the last: quotes and a key.
+    std::array<std::string, kColumnCount + 1> joints_;
     nlohmann::json text_ = std::string();
     nlohmann::json whole_ = std::uint64_t{0};
     nlohmann::json figure_ = 0.0;

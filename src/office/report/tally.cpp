@@ -26,6 +26,12 @@ std::size_t startOf(std::uint64_t hash, std::size_t slotCount) {
 
 constexpr std::size_t kMaxAnswers = std::numeric_limits<std::uint32_t>::max() - 1;
 
+// Room made ahead for at most this many answers a question (about 30 MiB of address space
+// each, untouched until used); beyond, the lists grow as they fill.
+constexpr std::size_t kMostReserved = std::size_t{1} << 20;
+// Bytes made room for an answer: most are a word or two.
+constexpr std::size_t kAnswerBytes = 12;
+
 // C0 and C1 controls and DEL: HTML does not take them as text.
 bool isControl(std::string_view character) {
     const auto lead = static_cast<unsigned char>(character[0]);
@@ -72,6 +78,12 @@ void ReportTally::addRecord(const StoredRecord& record) {
     }
 }
 
+void ReportTally::expectRecords(std::uint64_t records) {
+    for (AnswerCounts& answers : answers_) {
+        answers.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(records, kMostReserved)));
+    }
+}
+
 ReportCounts ReportTally::counts() const {
     ReportCounts worked = counts_;
     for (std::size_t i = 0; i < kRankedCount; ++i) {
@@ -83,6 +95,12 @@ ReportCounts ReportTally::counts() const {
 }
 
 AnswerCounts::AnswerCounts(HashFunction hash) : hash_(hash), ends_{0}, slots_(kFirstSlots, 0) {}
+
+void AnswerCounts::reserve(std::size_t answers) {
+    arena_.reserve(answers * kAnswerBytes);
+    ends_.reserve(answers + 1);
+    counts_.reserve(answers);
+}
 
 std::uint64_t AnswerCounts::xxh3(std::string_view text) { return XXH3_64bits(text.data(), text.size()); }
 

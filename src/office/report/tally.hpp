@@ -48,6 +48,9 @@ public:
     void add(std::string_view answer, std::uint64_t hash);
     [[nodiscard]] std::uint64_t hashOf(std::string_view answer) const;
     [[nodiscard]] std::size_t size() const { return counts_.size(); }
+    // Makes room for this many distinct answers at once, where the input tells how many there
+    // may be: grown a doubling at a time, each list is copied, and its pages touched, again.
+    void reserve(std::size_t answers);
     // The `count` answers given most often, most first, ties by their bytes.
     [[nodiscard]] std::vector<AnswerCount> top(std::size_t count) const;
 
@@ -103,6 +106,8 @@ struct FileTally {
 
 class ReportTally {
 public:
+    // Up to how many records the input holds, where its size tells.
+    void expectRecords(std::uint64_t records);
     void addRecord(const StoredRecord& record);
 
     // What was counted, with the top answers of each ranked question worked out; the desks

@@ -1,0 +1,99 @@
+// The export's JSON Lines: rows copied straight into the output where every value is written
+// as it stands must read exactly as the library writes the same object.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "office/export/rows.hpp"
+
+namespace profiledesk::office {
+namespace {
+
+TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
+    // Figures written as their digits and ".0", and ones the library must write itself: an
+    // exponent, a fraction, 16 digits, a leading zero or plus sign, no number at all.
+    const std::vector<std::string> figures{"0",
+                                           "-0",
+                                           "5",
+                                           "-5",
+                                           "25",
+                                           "999999999999999",
+                                           "-100000000000000",
+                                           "1000000000000000",
+                                           "007",
+                                           "+5",
+                                           "2.5",
+                                           "-0.5",
+                                           "1.52416e+12",
+                                           "1e+15",
+                                           "inf",
+                                           "-inf",
+                                           "nan",
+                                           "-",
+                                           ""};
+    const std::vector<std::string> answers{"Ama",       "Harbour-Street", "",     "say \"hi\"", "back\\slash",
+                                           "tab\there", "caf\xC3\xA9",    "\x7F", "\x01"};
+    std::mt19937 random(7);  // NOLINT(cert-msc32-c,cert-msc51-cpp): a fixed seed, to run a round again
+    const auto pick = [&random](const std::vector<std::string>& pool) -> const std::string& {
+        return pool.at(std::uniform_int_distribution<std::size_t>(0, pool.size() - 1)(random));
+    };
+    std::ostringstream written;
+    std::string expected;
+    {
+        OutputBuffer out(written);
+        JsonRowWriter writer;
+        for (std::size_t n = 1; n <= 3000; ++n) {
+            // Half the rows plain throughout, so that both ways are taken often.
+            const bool plain = n % 2 == 0;
+            Row row;
+            nlohmann::ordered_json object;
+            const std::size_t line = 30 * n - 29;
+            for (std::size_t i = 0; i < kColumnCount; ++i) {
+                const Column& column = kColumns.at(i);
+                switch (column.kind) {
+                    case ColumnKind::whole:
+                        row.values.at(i) = "ignored";  // the numbers given to append() are written
+                        object[std::string(column.name)] = column.source == ColumnSource::record ? n : line;
+                        break;
+                    case ColumnKind::figure: {
+                        const std::string& figure = plain ? figures.at(n % 7) : pick(figures);
+                        row.values.at(i) = figure;
+                        const double value =
+                            figure.empty() || figure == "-" ? 0.0 : std::strtod(figure.c_str(), nullptr);
+                        object[std::string(column.name)] = value;
+                        break;
+                    }
+                    case ColumnKind::text: {
+                        const std::string& answer = plain ? answers.at(n % 2) : pick(answers);
+                        row.values.at(i) = answer;
+                        object[std::string(column.name)] = answer;
+                        break;
+                    }
+                }
+            }
+            writer.append(out, row, n, line);
+            expected += object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        }
+        out.flush();
+    }
+    std::istringstream got(written.str());
+    std::istringstream want(expected);
+    std::string gotLine;
+    std::string wantLine;
+    for (std::size_t n = 1; std::getline(want, wantLine); ++n) {
+        ASSERT_TRUE(std::getline(got, gotLine)) << "row " << n;
+        ASSERT_EQ(gotLine, wantLine) << "row " << n;
+    }
+    EXPECT_FALSE(std::getline(got, gotLine));
+}
+
+}  // namespace
+}  // namespace profiledesk::office
