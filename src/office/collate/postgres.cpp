@@ -290,12 +290,13 @@ private:
                                 content + ", count(*)" + kept + " GROUP BY 2, 1");
             if (mended.isOk()) {
                 mended = run("UPDATE " + table + " r SET " + key + " = " + content +
-                             " || '-' || n.ordinal FROM (SELECT source, " +
-                             "record, row_number() OVER (PARTITION BY " + key +
+                             " || '-' || n.ordinal FROM (SELECT ctid AS at, " +
+                             "row_number() OVER (PARTITION BY " + key +
                              ", source ORDER BY record) AS ordinal FROM " + table +
-                             ") AS n WHERE n.ordinal > 1 AND r.source = n.source AND r.record = n.record");
+                             ") AS n WHERE n.ordinal > 1 AND r.ctid = n.at");
             }
-            return mended.isOk()
+            // One file has no record in another.
+            return mended.isOk() && files_.size() > 1
                        ? run("DELETE FROM " + table + " later USING " + table +
                                  " first, run_files fl, run_files ff WHERE later." + key + " = first." + key +
                                  " AND fl.source = later.source AND ff.source = first.source AND ff.file < "
