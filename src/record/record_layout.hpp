@@ -109,7 +109,7 @@ public:
     // no line longer than `maxLineBytes`: returns its length, or 0.
     std::size_t matchRecord(std::string_view text, std::size_t maxLineBytes, FieldSpans& spans);
     // Whether every byte of the record matchRecord() matched last is ASCII: told on the way,
-    // from the values' bytes alone where a line's fixed text is.
+    // from the values' bytes alone on the lines read straight through (their fixed text is).
     [[nodiscard]] bool matchedAscii() const { return ascii_; }
 
 private:

@@ -4,7 +4,8 @@
 // keys numbered, and the checkpoints and counts of the files read are kept. Each kind of
 // database stages the run's rows in a table `incoming` (the export's columns, then `file`, the
 // file's place in the run, and `content`, the record's content hash) and its files in a table
-// `run_files` (see runFilesTable()).
+// `run_files` (see runFilesTable()); PostgreSQL, into a records table the run makes, stages
+// only the files and keeps the counts its own way.
 
 #include <string>
 #include <vector>
