@@ -344,6 +344,7 @@ std::size_t RecordScanner::takeWholeRecord(std::string_view bytes, std::span<con
         known = &found.front();
         length = known->length;
         record_.spans = known->spans;
+        ascii = known->ascii;
         found = found.subspan(1);
     } else {
         length = lines_.matchRecord(bytes, maxLineBytes_, record_.spans);
@@ -421,13 +422,11 @@ void RecordScanner::endRecord(const FoundRecord* found, std::optional<bool> asci
     record_.text = placed_ != nullptr ? std::string_view(placed_, placedBytes_) : std::string_view(held_);
     if (found != nullptr && found->sound) {
         record_.enteredAt = found->enteredAt;
-        record_.ascii = found->ascii;
     } else if (const std::optional<ScanProblem> problem = checkRecord()) {
         report(problem->line, problem->what, problem->kind);
         return;
-    } else {
-        record_.ascii = ascii ? *ascii : isAscii(record_.text);
     }
+    record_.ascii = ascii ? *ascii : isAscii(record_.text);
     record_.number = ++records_;
     record_.endOffset = lineEnd_;
     stopped_ = !listener_.onRecord(record_);

@@ -151,7 +151,7 @@ private:
     void startRecord(std::string_view line, bool inFeed);
     bool addLine(std::string_view line, bool inFeed);
     void holdRecord();
-    // `ascii`, where given, is whether the record is: told by the match.
+    // `ascii`, where given, is whether the record is, as its match told; otherwise it is looked at.
     void endRecord(const FoundRecord* found = nullptr, std::optional<bool> ascii = std::nullopt);
     std::optional<ScanProblem> checkRecord();
     void flushStray();

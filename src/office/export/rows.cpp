@@ -95,6 +95,12 @@ bool readsAsFormula(std::string_view value) {
            !isPlainNumber(value);
 }
 
+// Whether the serializer writes `value` between quotes as it is.
+bool isJsonPlain(std::string_view value) {
+    return std::all_of(value.begin(), value.end(),
+                       [](char c) { return kJsonPlain.at(static_cast<unsigned char>(c)); });
+}
+
 // A figure the serializer writes as its digits and ".0" once read as a double: a whole number
 // of at most 15 digits, without a plus sign or a leading zero ("25" is 25.0, "-0" is -0.0).
 bool writesAsItsDigits(std::string_view figure) {
@@ -163,8 +169,7 @@ bool JsonRowWriter::appendPlain(OutputBuffer& out, const Row& row, std::size_t r
         const std::string_view value = row.values.at(i);
         switch (kColumns.at(i).kind) {
             case ColumnKind::text:
-                if (!std::all_of(value.begin(), value.end(),
-                                 [](char c) { return kJsonPlain.at(static_cast<unsigned char>(c)); })) {
+                if (!isJsonPlain(value)) {
                     return false;
                 }
                 break;
@@ -214,8 +219,7 @@ void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t record
         switch (column.kind) {
             case ColumnKind::text: {
                 const std::string_view value = row.values.at(i);
-                if (std::all_of(value.begin(), value.end(),
-                                [](char c) { return kJsonPlain.at(static_cast<unsigned char>(c)); })) {
+                if (isJsonPlain(value)) {
                     // Most answers: the serializer would write them between quotes unchanged.
                     out.append("\"");
                     out.append(value);
@@ -239,11 +243,6 @@ void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t record
                 writer_.dump(whole_, false, false, 0);
                 break;
             case ColumnKind::figure:
-                if (writesAsItsDigits(row.values.at(i))) {
-                    out.append(row.values.at(i));  // most figures: no reading and writing a double
-                    out.append(".0");
-                    break;
-                }
                 // Only records whose figures read as numbers are whole.
                 figure_.get_ref<double&>() = parseFigure(row.values.at(i)).value_or(0.0);
                 writer_.dump(figure_, false, false, 0);

@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::size_t kFirstSlots = 64;
 constexpr std::uint64_t kTagBits = ~std::uint64_t{0} << 32;
-// An answer's index and one must fit in the lower half of its slot.
+
 // Where an answer's run of slots starts: the top bits of its hash's upper half, which its
 // slot keeps, so that a larger table is filled again from the slots alone.
 std::size_t startOf(std::uint64_t hash, std::size_t slotCount) {
@@ -24,6 +24,7 @@ std::size_t startOf(std::uint64_t hash, std::size_t slotCount) {
     return static_cast<std::size_t>((hash & kTagBits) >> (64 - bits));
 }
 
+// An answer's index and one must fit in the lower half of its slot.
 constexpr std::size_t kMaxAnswers = std::numeric_limits<std::uint32_t>::max() - 1;
 
 // Room made ahead for at most this many answers a question (about 30 MiB of address space
