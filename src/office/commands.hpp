@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/day.hpp"
-#include "office/io/desk_input.hpp"
+#include "office/desks/desk_input.hpp"
 #include "record/record_scanner.hpp"
 
 namespace profiledesk::office {

@@ -9,7 +9,7 @@
 
 #include "office/collate/target.hpp"
 #include "office/db/schema.hpp"
-#include "office/io/desk_file.hpp"
+#include "office/desks/desk_file.hpp"
 #include "record/record_format.hpp"
 #include "test_support.hpp"
 

@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "office/io/progress.hpp"
+#include "office/output/progress.hpp"
 
 namespace profiledesk::office {
 namespace {

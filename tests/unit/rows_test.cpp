@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "office/export/rows.hpp"
+#include "office/output/rows.hpp"
 
 namespace profiledesk::office {
 namespace {

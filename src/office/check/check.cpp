@@ -2,7 +2,7 @@
 
 #include "common/output_watch.hpp"
 #include "office/commands.hpp"
-#include "office/io/desk_file.hpp"
+#include "office/desks/desk_file.hpp"
 
 namespace profiledesk::office {
 

@@ -18,7 +18,7 @@
 #include "common/output_watch.hpp"
 #include "common/process.hpp"
 #include "office/commands.hpp"
-#include "office/io/encoding.hpp"
+#include "office/desks/encoding.hpp"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "office/collate/target.hpp"
 #include "office/commands.hpp"
 #include "office/db/names.hpp"
-#include "office/io/desk_file.hpp"
-#include "office/io/progress.hpp"
+#include "office/desks/desk_file.hpp"
+#include "office/output/progress.hpp"
 
 namespace profiledesk::office {
 

@@ -25,7 +25,7 @@
 #include "office/collate/run_sql.hpp"
 #include "office/collate/target.hpp"
 #include "office/db/schema.hpp"
-#include "office/io/sqlite_handles.hpp"
+#include "office/db/sqlite_handles.hpp"
 
 namespace profiledesk::office {
 

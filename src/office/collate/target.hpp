@@ -13,7 +13,7 @@
 
 #include "common/status.hpp"
 #include "office/commands.hpp"
-#include "office/io/columns.hpp"
+#include "office/columns.hpp"
 
 namespace profiledesk::office {
 

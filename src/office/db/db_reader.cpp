@@ -10,7 +10,7 @@
 
 #include "office/db/names.hpp"
 #include "office/db/schema.hpp"
-#include "office/io/sqlite_handles.hpp"
+#include "office/db/sqlite_handles.hpp"
 
 namespace profiledesk::office {
 

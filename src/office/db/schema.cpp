@@ -1,6 +1,6 @@
 #include "office/db/schema.hpp"
 
-#include "office/io/columns.hpp"
+#include "office/columns.hpp"
 
 namespace profiledesk::office {
 

@@ -3,11 +3,11 @@
 #include "common/output_watch.hpp"
 #include "common/utf8.hpp"
 #include "office/commands.hpp"
-#include "office/export/rows.hpp"
-#include "office/io/columns.hpp"
-#include "office/io/desk_file.hpp"
-#include "office/io/output_file.hpp"
-#include "office/io/progress.hpp"
+#include "office/output/rows.hpp"
+#include "office/columns.hpp"
+#include "office/desks/desk_file.hpp"
+#include "office/output/output_file.hpp"
+#include "office/output/progress.hpp"
 
 namespace profiledesk::office {
 

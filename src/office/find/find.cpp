@@ -10,9 +10,9 @@
 #include "common/visible.hpp"
 #include "office/commands.hpp"
 #include "office/db/db_reader.hpp"
-#include "office/export/rows.hpp"
+#include "office/output/rows.hpp"
 #include "office/find/fold.hpp"
-#include "office/io/desk_file.hpp"
+#include "office/desks/desk_file.hpp"
 
 namespace profiledesk::office {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-#include "office/io/columns.hpp"
+#include "office/columns.hpp"
 
 namespace profiledesk::office {
 

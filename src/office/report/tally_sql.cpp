@@ -6,7 +6,7 @@
 
 #include "office/db/names.hpp"
 #include "office/db/schema.hpp"
-#include "office/io/columns.hpp"
+#include "office/columns.hpp"
 
 namespace profiledesk::office {
 

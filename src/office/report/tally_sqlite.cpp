@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "office/db/schema.hpp"
-#include "office/io/sqlite_handles.hpp"
+#include "office/db/sqlite_handles.hpp"
 #include "office/report/tally_sql.hpp"
 
 namespace profiledesk::office {

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "office/io/encoding.hpp"
-#include "office/io/encoding_names.hpp"
+#include "office/desks/encoding.hpp"
+#include "office/desks/encoding_names.hpp"
 
 namespace profiledesk::office {
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "office/io/columns.hpp"
+#include "office/columns.hpp"
 
 namespace profiledesk::office {
 

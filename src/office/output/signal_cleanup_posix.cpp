@@ -4,7 +4,7 @@
 #include <csignal>
 #include <string>
 
-#include "office/io/signal_cleanup.hpp"
+#include "office/output/signal_cleanup.hpp"
 
 namespace profiledesk::office {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "office/io/desk_input.hpp"
+#include "office/desks/desk_input.hpp"
 
 namespace profiledesk::office {
 

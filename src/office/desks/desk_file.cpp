@@ -1,4 +1,4 @@
-#include "office/io/desk_file.hpp"
+#include "office/desks/desk_file.hpp"
 
 #include <xxhash.h>
 
@@ -15,7 +15,7 @@
 
 #include "common/native_path.hpp"
 #include "common/utf8.hpp"
-#include "office/io/encoding.hpp"
+#include "office/desks/encoding.hpp"
 #include "store/line_ends.hpp"
 #include "store/record_file.hpp"
 

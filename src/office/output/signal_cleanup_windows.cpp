@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/native_path.hpp"
-#include "office/io/signal_cleanup.hpp"
+#include "office/output/signal_cleanup.hpp"
 
 namespace profiledesk::office {
 

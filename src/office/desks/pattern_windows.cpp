@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "common/native_path.hpp"
-#include "office/io/desk_input.hpp"
+#include "office/desks/desk_input.hpp"
 
 namespace profiledesk::office {
 

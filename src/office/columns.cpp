@@ -1,4 +1,4 @@
-#include "office/io/columns.hpp"
+#include "office/columns.hpp"
 
 #include <string>
 

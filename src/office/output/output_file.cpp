@@ -1,4 +1,4 @@
-#include "office/io/output_file.hpp"
+#include "office/output/output_file.hpp"
 
 #include <array>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <random>
 
 #include "common/native_path.hpp"
-#include "office/io/signal_cleanup.hpp"
+#include "office/output/signal_cleanup.hpp"
 #include "store/record_file.hpp"
 
 namespace profiledesk::office {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "office/io/encoding.hpp"
+#include "office/desks/encoding.hpp"
 
 namespace profiledesk::office {
 

@@ -1,4 +1,4 @@
-#include "office/io/progress.hpp"
+#include "office/output/progress.hpp"
 
 #include <array>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "office/io/encoding.hpp"
+#include "office/desks/encoding.hpp"
 
 #include <algorithm>
 
 #include "common/utf8.hpp"
-#include "office/io/encoding_names.hpp"
+#include "office/desks/encoding_names.hpp"
 
 namespace profiledesk::office {
 

@@ -1,4 +1,4 @@
-#include "office/io/desk_input.hpp"
+#include "office/desks/desk_input.hpp"
 
 #include <toml++/toml.h>
 
@@ -11,7 +11,7 @@
 #include <map>
 
 #include "common/native_path.hpp"
-#include "office/io/encoding.hpp"
+#include "office/desks/encoding.hpp"
 
 namespace profiledesk::office {
 

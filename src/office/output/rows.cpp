@@ -1,4 +1,4 @@
-#include "office/export/rows.hpp"
+#include "office/output/rows.hpp"
 
 #include <algorithm>
 #include <charconv>
