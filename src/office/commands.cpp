@@ -65,6 +65,20 @@ void tellError(Streams& console, const std::string& message) {
     writeLine(console.err, "profiledesk-records: " + message + "\n");
 }
 
+int exitStatus(const Status& status) {
+    if (status.isOk()) {
+        return 0;
+    }
+    return status.isUsage() ? 2 : 1;
+}
+
+int tellFailure(Streams& console, const Status& status) {
+    if (!status.isOk()) {
+        tellError(console, status);
+    }
+    return exitStatus(status);
+}
+
 bool tellIfOutputFailed(Streams& console) {
     console.out.flush();
     if (console.out) {

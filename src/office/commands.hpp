@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/day.hpp"
+#include "common/status.hpp"
 #include "office/desks/desk_input.hpp"
 #include "record/record_scanner.hpp"
 
@@ -79,8 +80,16 @@ struct FindOptions {
 // could not be read, as grep.
 int runFind(const FindOptions& options, Streams& console);
 
-// "profiledesk-records: " and the message, on a line of its own.
+// "profiledesk-records: " and the message, on a line of its own: the one writer of the
+// tool's own messages.
 void tellError(Streams& console, const std::string& message);
+inline void tellError(Streams& console, const Status& status) { tellError(console, status.message()); }
+
+// The exit status a failure ends a command with: 2 for a usage error (what was asked cannot be
+// done, or not by this build), 1 for any other, 0 for none. The one place this is decided.
+int exitStatus(const Status& status);
+// Tells the failure, if it is one, and gives its exit status.
+int tellFailure(Streams& console, const Status& status);
 
 // Flushes standard output; if any of it could not be written, says so with the reason and
 // returns true.

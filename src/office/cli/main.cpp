@@ -12,7 +12,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "common/output_watch.hpp"
@@ -64,25 +63,26 @@ void addDesks(CLI::App& command, DeskSources& sources) {
 }
 
 // The desks to read, or the usage error to tell.
-std::variant<std::vector<DeskInput>, std::string> desksOf(const DeskSources& sources) {
+profiledesk::Result<std::vector<DeskInput>> desksOf(const DeskSources& sources) {
+    using profiledesk::Status;
     std::vector<DeskInput> desks;
     if (sources.desksFile.empty() == sources.files.empty()) {
-        return std::string(sources.files.empty() ? "name the record files (FILE), or a desks file (--desks)"
-                                                 : "--desks replaces FILE: give one or the other");
+        return Status::usage(sources.files.empty() ? "name the record files (FILE), or a desks file (--desks)"
+                                                   : "--desks replaces FILE: give one or the other");
     }
     if (!sources.desksFile.empty()) {
         auto read = readDesksFile(sources.desksFile);
-        if (std::holds_alternative<std::string>(read)) {
-            return std::get<std::string>(read);
+        if (!read.isOk()) {
+            return read.status();
         }
-        desks = std::move(std::get<std::vector<DeskInput>>(read));
+        desks = std::move(read).value();
     }
     for (const std::string& file : sources.files) {
-        auto desk = deskFromArgument(file);
-        if (std::holds_alternative<std::string>(desk)) {
-            return std::get<std::string>(desk);
+        const auto desk = deskFromArgument(file);
+        if (!desk.isOk()) {
+            return desk.status();
         }
-        const DeskInput& named = std::get<DeskInput>(desk);
+        const DeskInput& named = desk.value();
         const std::vector<std::string> paths = expandArgument(named.path);
         // Each file a pattern matches names itself, unless the argument named them all.
         std::transform(paths.begin(), paths.end(), std::back_inserter(desks),
@@ -223,11 +223,10 @@ int run(int argc, char** argv, Streams& console) {
         }
     } else {
         auto desks = desksOf(sources);
-        if (std::holds_alternative<std::string>(desks)) {
-            tellError(console, std::get<std::string>(desks));
-            return 2;
+        if (!desks.isOk()) {
+            return tellFailure(console, desks.status());
         }
-        read = std::move(std::get<std::vector<DeskInput>>(desks));
+        read = std::move(desks).value();
     }
     if (check->parsed()) {
         return runCheck(read, console);

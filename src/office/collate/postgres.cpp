@@ -92,7 +92,7 @@ public:
         Status done = created_ ? runAll(forgetCheckpoints()) : Status::ok();
         for (std::size_t i = 0; !created_ && done.isOk() && i < sources.size(); ++i) {
             const std::array<const char*, 1> values{sources[i].c_str()};
-            const Result result(
+            const PgResult result(
                 PQexecParams(connection_.get(),
                              "SELECT byte_offset, records, lines, tail_length, tail_hash FROM "
                              "collate_checkpoints WHERE source = $1",
@@ -169,11 +169,11 @@ public:
             done = failure(nullptr);
         }
         if (done.isOk()) {
-            const Result copied(PQgetResult(connection_.get()));
+            const PgResult copied(PQgetResult(connection_.get()));
             if (PQresultStatus(copied.get()) != PGRES_COMMAND_OK) {
                 done = failure(copied.get());
             }
-            for (Result rest(PQgetResult(connection_.get())); rest;
+            for (PgResult rest(PQgetResult(connection_.get())); rest;
                  rest.reset(PQgetResult(connection_.get()))) {
             }
         }
@@ -233,7 +233,7 @@ private:
     // `rows` becomes what the statement changed, or loses it where `fewer`.
     Status run(const std::string_view statement, ExecStatusType expected = PGRES_COMMAND_OK,
                std::uint64_t* rows = nullptr, bool fewer = false, std::string* state = nullptr) {
-        const Result result(PQexec(connection_.get(), std::string(statement).c_str()));
+        const PgResult result(PQexec(connection_.get(), std::string(statement).c_str()));
         if (PQresultStatus(result.get()) != expected) {
             if (state != nullptr) {
                 *state = orEmpty(PQresultErrorField(result.get(), PG_DIAG_SQLSTATE));
@@ -333,7 +333,7 @@ private:
         // Read from the catalog itself: its cache would not know yet of a table that another
         // run made while this one waited for the lock.
         const std::array<const char*, 1> values{name.c_str()};
-        const Result result(
+        const PgResult result(
             PQexecParams(connection_.get(),
                          "SELECT NOT EXISTS (SELECT FROM pg_catalog.pg_class WHERE relname = $1 "
                          "AND relnamespace = current_schema()::regnamespace)",
@@ -384,7 +384,7 @@ private:
             for (std::size_t v = 0; v < values.size(); ++v) {
                 values.at(v) = texts.at(v) ? texts.at(v)->c_str() : nullptr;
             }
-            const Result result(PQexecParams(connection_.get(), insert.c_str(), kRunFilesColumns, nullptr,
+            const PgResult result(PQexecParams(connection_.get(), insert.c_str(), kRunFilesColumns, nullptr,
                                              values.data(), nullptr, nullptr, 0));
             if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
                 done = failure(result.get());
@@ -394,7 +394,7 @@ private:
     }
 
     Status checkUnmoved() {
-        const Result result(PQexec(connection_.get(), movedCheckpoint().c_str()));
+        const PgResult result(PQexec(connection_.get(), movedCheckpoint().c_str()));
         if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
             return failure(result.get());
         }

@@ -37,7 +37,7 @@ DatabaseRead readPostgresRows(const std::string& connection, std::string_view op
         return failure(PQerrorMessage(db));
     }
     Row row;
-    for (Result result(PQgetResult(db)); result; result.reset(PQgetResult(db))) {
+    for (PgResult result(PQgetResult(db)); result; result.reset(PQgetResult(db))) {
         const ExecStatusType status = PQresultStatus(result.get());
         if (status == PGRES_TUPLES_OK) {
             continue;  // the end of the rows; the loop ends at the null result after it

@@ -18,10 +18,10 @@ struct ConnectionCloser {
 };
 using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
 
-struct ResultClearer {
+struct PgResultClearer {
     void operator()(PGresult* result) const { PQclear(result); }
 };
-using Result = std::unique_ptr<PGresult, ResultClearer>;
+using PgResult = std::unique_ptr<PGresult, PgResultClearer>;
 
 struct OpenedConnection {
     Connection connection;  // null on failure

@@ -23,12 +23,12 @@ constexpr std::string_view kSeparators = "/\\";
 constexpr std::string_view kSeparators = "/";
 #endif
 
-std::string at(const std::string& file, std::size_t line, std::string_view what) {
-    return file + ":" + std::to_string(line) + ": " + std::string(what);
+Status at(const std::string& file, std::size_t line, std::string_view what) {
+    return Status::usage(file + ":" + std::to_string(line) + ": " + std::string(what));
 }
 
 // One [[desk]] table, or the mistake in it.
-std::variant<DeskInput, std::string> deskOf(const toml::table& table, const std::string& file,
+Result<DeskInput> deskOf(const toml::table& table, const std::string& file,
                                             const std::filesystem::path& folder) {
     const std::size_t line = table.source().begin.line;
     DeskInput desk;
@@ -60,24 +60,24 @@ std::variant<DeskInput, std::string> deskOf(const toml::table& table, const std:
 
 }  // namespace
 
-std::variant<DeskInput, std::string> deskFromArgument(std::string_view argument) {
+Result<DeskInput> deskFromArgument(std::string_view argument) {
     const std::size_t equals = argument.find('=');
     if (equals == std::string_view::npos ||
         argument.substr(0, equals).find_first_of(kSeparators) != std::string_view::npos) {
         return DeskInput{std::string(argument), std::string(argument), {}};
     }
     if (equals == 0 || equals + 1 == argument.size()) {
-        return std::string(argument) +
-               ": a desk needs a NAME and a PATH (NAME=PATH; a path with '=' in it as ./" +
-               std::string(argument) + ")";
+        return Status::usage(std::string(argument) +
+                             ": a desk needs a NAME and a PATH (NAME=PATH; a path with '=' in it as ./" +
+                             std::string(argument) + ")");
     }
     return DeskInput{std::string(argument.substr(0, equals)), std::string(argument.substr(equals + 1)), {}};
 }
 
-std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::string& file) {
+Result<std::vector<DeskInput>> readDesksFile(const std::string& file) {
     std::error_code ignored;
     if (std::filesystem::is_directory(nativePath(file), ignored)) {
-        return file + ": " + std::strerror(EISDIR);  // Windows would say only "Permission denied"
+        return Status::usage(file + ": " + std::strerror(EISDIR));  // Windows would say only "Permission denied"
     }
     errno = 0;
     std::ifstream in(nativePath(file), std::ios::binary);
@@ -89,7 +89,7 @@ std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::strin
     }
     if (!in.is_open() || in.bad()) {
         const int error = errno;
-        return file + ": " + (error != 0 ? std::strerror(error) : "could not be read");
+        return Status::usage(file + ": " + (error != 0 ? std::strerror(error) : "could not be read"));
     }
     toml::table root;
     try {
@@ -108,11 +108,11 @@ std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::strin
         }
         for (const toml::node& node : *value.as_array()) {
             const toml::table& table = *node.as_table();
-            std::variant<DeskInput, std::string> desk = deskOf(table, file, folder);
-            if (const auto* mistake = std::get_if<std::string>(&desk)) {
-                return *mistake;
+            Result<DeskInput> desk = deskOf(table, file, folder);
+            if (!desk.isOk()) {
+                return desk.status();
             }
-            auto& read = std::get<DeskInput>(desk);
+            const DeskInput& read = desk.value();
             const std::size_t line = table.source().begin.line;
             if (const auto [earlier, added] = lineOfName.emplace(read.name, line); !added) {
                 return at(file, line,
@@ -127,7 +127,7 @@ std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::strin
         }
     }
     if (lineOfName.empty()) {
-        return file + ": no [[desk]] table";
+        return Status::usage(file + ": no [[desk]] table");
     }
     return desks;
 }

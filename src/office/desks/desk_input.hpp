@@ -6,8 +6,9 @@
 
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
+
+#include "common/status.hpp"
 
 namespace profiledesk::office {
 
@@ -19,12 +20,13 @@ struct DeskInput {
 
 // A FILE argument: NAME=PATH, or a PATH alone, which names itself. A NAME holds no '/'
 // (nor '\' on Windows), so that a path with '=' in it is written ./a=b.dat.
-// A failure is the usage error to tell.
-std::variant<DeskInput, std::string> deskFromArgument(std::string_view argument);
+// A failure is a usage error.
+Result<DeskInput> deskFromArgument(std::string_view argument);
 
 // The desks of a desks file, in its order, a pattern's files in the order of their names;
-// paths are taken from the desks file's folder. A failure is one line, FILE:LINE: what.
-std::variant<std::vector<DeskInput>, std::string> readDesksFile(const std::string& file);
+// paths are taken from the desks file's folder. A failure is a usage error of one line,
+// FILE:LINE: what.
+Result<std::vector<DeskInput>> readDesksFile(const std::string& file);
 
 // The files a desks file's path names: those its wildcards match (one source file per
 // platform), or the path itself when it has none or none match.

@@ -27,7 +27,7 @@ public:
         Status status = Status::ok();
         std::vector<std::string_view> values;
         // Every result is taken, a failure's too, so that the connection is ready for the next query.
-        while (Result result{PQgetResult(connection)}) {
+        while (PgResult result{PQgetResult(connection)}) {
             const ExecStatusType state = PQresultStatus(result.get());
             if (state == PGRES_SINGLE_TUPLE && status.isOk()) {
                 values.resize(static_cast<std::size_t>(PQnfields(result.get())));
