@@ -218,7 +218,7 @@ class FromSqlite(unittest.TestCase):
         subprocess.run(["sqlite3", empty, "CREATE TABLE t(x)"], check=True, timeout=30)
         done = run("find", "x", "--from-db", empty)
         self.assertEqual(done.returncode, 2)
-        self.assertIn(b"no such table: records", done.stderr)
+        self.assertIn(b"other.db: has no records table; collate records into it first", done.stderr)
         os.remove(empty)
 
 

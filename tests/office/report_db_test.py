@@ -145,7 +145,7 @@ class FromSqlite(FiguresFromTheDatabase, unittest.TestCase):
             f.write("not a database\n" * 100)
         for db, reason in ((missing, "no such database"),
                            (empty, "has no records table; collate records into it first"),
-                           (text, "file is not a database")):
+                           (text, "not a SQLite database")):
             with self.subTest(db=db):
                 result = run("report", "--from-db", db)
                 self.assertEqual((result.returncode, result.stdout, result.stderr),

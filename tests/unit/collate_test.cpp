@@ -135,18 +135,6 @@ TEST(Collate, ReadsAfterTheCheckpointOfTheDesksNameAndNotWhereSeveralFilesShareI
     }
 }
 
-TEST(Columns, EachDatabaseNamesTheKindsOfTheOneTableItsOwnWay) {
-    const std::string definitions = columnDefinitions({"T", "W", "F", "K"});
-    EXPECT_TRUE(
-        definitions.starts_with("(source T, record W, line W, entered_at T, first_name T, surname T, "))
-        << definitions;
-    EXPECT_TRUE(definitions.ends_with(", nearest_school T, years_ahead F, age_after_years F, record_key K)"))
-        << definitions;
-    const std::string list = columnList();
-    EXPECT_TRUE(list.starts_with("source, record, line, entered_at, first_name, ")) << list;
-    EXPECT_TRUE(list.ends_with(", years_ahead, age_after_years, record_key")) << list;
-}
-
 TEST(Columns, ARowHoldsTheFileTheRecordItsLineItsTimeAndTheAnswersInColumnOrder) {
     CandidateRecord candidate;
     candidate.firstName = "Ada";

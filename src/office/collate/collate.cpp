@@ -7,7 +7,8 @@
 #include "common/output_watch.hpp"
 #include "office/collate/target.hpp"
 #include "office/commands.hpp"
-#include "office/db/names.hpp"
+#include "office/db/database.hpp"
+#include "office/db/schema.hpp"
 #include "office/desks/desk_file.hpp"
 #include "office/output/progress.hpp"
 
@@ -56,15 +57,20 @@ public:
 private:
     // Each at the line that holds the value, as export tells them, in file order.
     void tellNotes(const StoredRecord& record) {
-        std::vector<std::pair<std::size_t, std::string_view>> told;
+        std::vector<std::pair<std::size_t, std::string>> told;
         for (const CollateTarget::Note& note : target_.lastNotes()) {
             if (note.column >= kColumnCount) {
                 continue;  // the key the target made, never a value of the file's
             }
             if (note.column != 0) {
-                told.emplace_back(lineOf(record, row_.values.at(note.column)), note.what);
+                told.emplace_back(lineOf(record, row_.values.at(note.column)), std::string(note.what));
             } else if (!nameTold_) {  // the source column: the file's name, told once
-                told.emplace_back(0, note.what == "not UTF-8" ? "the file's name is not UTF-8" : note.what);
+                told.emplace_back(0,
+                                  note.what == "not UTF-8"
+                                      ? std::string(desk_.name == desk_.path ? "the file's" : "the desk's") +
+                                            " name is not UTF-8; its records are kept under " +
+                                            db::storedName(desk_.name)
+                                      : std::string(note.what));
                 nameTold_ = true;
             }
         }
@@ -98,18 +104,16 @@ std::optional<DeskFilePlace> placeOf(const std::optional<Checkpoint>& checkpoint
 }  // namespace
 
 int runCollate(const CollateOptions& options, Streams& console) {
-    const bool postgres = namesPostgres(options.into);
-    if (!postgres && isOneOf(options.into, options.desks)) {
+    if (!db::namesPostgres(options.into) && isOneOf(options.into, options.desks)) {
         tellError(console, options.into + ": is one of the files to collate; name another database");
         return 2;
     }
-    OpenedTarget opened =
-        postgres ? openPostgresTarget(options.into) : openSqliteTarget(options.into, options.waitSeconds);
-    if (!opened.target) {
-        tellError(console, opened.status.message());
-        return opened.unsupported ? 2 : 1;
+    auto opened = openTarget(options.into, options.waitSeconds,
+                             [&console](const std::string& told) { tellError(console, told); });
+    if (!opened.isOk()) {
+        return tellFailure(console, opened.status());
     }
-    return collateInto(*opened.target, options.desks, console, options.full);
+    return collateInto(*opened.value(), options.desks, console, options.full);
 }
 
 int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Streams& console, bool full) {

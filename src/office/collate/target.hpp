@@ -1,7 +1,7 @@
 #pragma once
 
-// A database that collated records go into. Each kind of database has its own source file;
-// a build without one says so and the command ends with status 2.
+// Where collated records go: the office's database (load.cpp, over the database seam), or a
+// stand-in in the tests.
 
 #include <cstdint>
 #include <memory>
@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "common/status.hpp"
-#include "office/commands.hpp"
 #include "office/columns.hpp"
+#include "office/commands.hpp"
+#include "office/db/migrate.hpp"
 
 namespace profiledesk::office {
 
@@ -74,19 +75,17 @@ public:
     // new rows and those already there. Refused, keeping nothing, where another run moved the
     // checkpoint of a file read after one.
     virtual Status commit(CollateCounts& counts) = 0;
+    // Whether the run made the database: a name mistyped is then told.
+    [[nodiscard]] virtual bool made() const { return false; }
+    // The database, as messages name it.
+    [[nodiscard]] virtual std::string name() const { return {}; }
 };
 
-struct OpenedTarget {
-    std::unique_ptr<CollateTarget> target;  // null on failure
-    Status status = Status::ok();
-    bool unsupported = false;  // a database this build cannot have, or none that lasts: a usage error
-};
-
-// The records table: the export's columns, a unique record_key, and an index on entered_at;
-// and the tables collate_checkpoints and collate_counts; created where missing. A database
-// another program holds is waited for up to waitSeconds.
-OpenedTarget openSqliteTarget(const std::string& path, int waitSeconds);
-OpenedTarget openPostgresTarget(const std::string& connection);
+// The office's database that `into` names, as collate's --into takes it, opened to collate into
+// and carried forward to this release's schema (told through `tell`). A SQLite file is made
+// where it is missing; one that another program holds is waited for up to waitSeconds.
+Result<std::unique_ptr<CollateTarget>> openTarget(const std::string& into, int waitSeconds,
+                                                  const db::Teller& tell);
 
 // Collates every file into an opened target and commits: the command's exit status. Each is
 // read after its desk's checkpoint unless `full`. The run ends at the first failure of the

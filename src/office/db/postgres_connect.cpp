@@ -3,9 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "office/db/names.hpp"
-
-namespace profiledesk::office {
+namespace profiledesk::office::db {
 
 namespace {
 
@@ -33,7 +31,8 @@ std::string uriPart(std::string_view text) {
     return part;
 }
 
-// postgresql://USER@HOST:PORT/DB, never with the password: how messages name the server.
+}  // namespace
+
 std::string serverName(std::string_view user, std::string_view host, std::string_view port,
                        std::string_view db) {
     std::string name = "postgresql://";
@@ -47,9 +46,11 @@ std::string serverName(std::string_view user, std::string_view host, std::string
     return name.append("/").append(uriPart(db));
 }
 
+namespace {
+
 std::string serverName(const PGconn* connection) {
-    return serverName(orEmpty(PQuser(connection)), orEmpty(PQhost(connection)), orEmpty(PQport(connection)),
-                      orEmpty(PQdb(connection)));
+    return db::serverName(orEmpty(PQuser(connection)), orEmpty(PQhost(connection)),
+                          orEmpty(PQport(connection)), orEmpty(PQdb(connection)));
 }
 
 }  // namespace
@@ -88,8 +89,7 @@ std::string oneLine(std::string_view message) {
     return line.empty() ? "no reason given" : line;
 }
 
-OpenedConnection connectPostgres(const std::string& connection, std::string_view optionName) {
-    OpenedConnection opened;
+Result<OpenedConnection> connectPostgres(const std::string& connection, std::string_view optionName) {
     char* parseError = nullptr;
     const ConnectionOptions options(PQconninfoParse(connection.c_str(), &parseError));
     if (!options) {
@@ -100,8 +100,7 @@ OpenedConnection connectPostgres(const std::string& connection, std::string_view
         if (const std::size_t at = reason.find(quoted); at != std::string::npos) {
             reason.erase(at, quoted.size());
         }
-        opened.status = Status::failure(std::string(optionName) + ": not a PostgreSQL connection: " + reason);
-        return opened;
+        return Status::failure(std::string(optionName) + ": not a PostgreSQL connection: " + reason);
     }
     std::string_view user;
     std::string_view host;
@@ -119,10 +118,9 @@ OpenedConnection connectPostgres(const std::string& connection, std::string_view
     }
     if (password) {
         // Every user of the computer can read a command line.
-        opened.status = Status::failure(serverName(user, host, port, db) +
-                                        ": a password on the command line is refused; put it in "
-                                        "PGPASSWORD or ~/.pgpass");
-        return opened;
+        return Status::failure(
+            serverName(user, host, port, db) +
+            ": a password on the command line is refused; put it in PGPASSWORD or ~/.pgpass");
     }
 
     // A server that does not answer is given up after a while, unless the user says otherwise
@@ -135,28 +133,15 @@ OpenedConnection connectPostgres(const std::string& connection, std::string_view
     }
     keywords.insert(keywords.end(), {"dbname", nullptr});
     values.insert(values.end(), {connection.c_str(), nullptr});
-    Connection opening(PQconnectdbParams(keywords.data(), values.data(), 1));
-    if (!opening) {
-        opened.status = Status::failure(serverName(user, host, port, db) + ": out of memory");
-        return opened;
+    OpenedConnection opened{PgConnection(PQconnectdbParams(keywords.data(), values.data(), 1)), {}};
+    if (!opened.connection) {
+        return Status::failure(serverName(user, host, port, db) + ": out of memory");
     }
-    opened.server = serverName(opening.get());
-    if (PQstatus(opening.get()) != CONNECTION_OK) {
-        opened.status = Status::failure(opened.server + ": " + oneLine(PQerrorMessage(opening.get())));
-        return opened;
-    }
-    opened.connection = std::move(opening);
-    return opened;
-}
-
-OpenedConnection connectPostgresToRead(const std::string& connection, std::string_view optionName) {
-    OpenedConnection opened = connectPostgres(connection, optionName);
-    if (opened.connection && PQsetClientEncoding(opened.connection.get(), "UTF8") != 0) {
-        opened.status =
-            Status::failure(opened.server + ": " + oneLine(PQerrorMessage(opened.connection.get())));
-        opened.connection.reset();
+    opened.server = serverName(opened.connection.get());
+    if (PQstatus(opened.connection.get()) != CONNECTION_OK) {
+        return Status::failure(opened.server + ": " + oneLine(PQerrorMessage(opened.connection.get())));
     }
     return opened;
 }
 
-}  // namespace profiledesk::office
+}  // namespace profiledesk::office::db

@@ -10,13 +10,14 @@
 #include <string_view>
 
 #include "common/status.hpp"
+#include "office/db/database.hpp"
 
-namespace profiledesk::office {
+namespace profiledesk::office::db {
 
 struct ConnectionCloser {
     void operator()(PGconn* connection) const { PQfinish(connection); }
 };
-using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
+using PgConnection = std::unique_ptr<PGconn, ConnectionCloser>;
 
 struct PgResultClearer {
     void operator()(PGresult* result) const { PQclear(result); }
@@ -24,18 +25,18 @@ struct PgResultClearer {
 using PgResult = std::unique_ptr<PGresult, PgResultClearer>;
 
 struct OpenedConnection {
-    Connection connection;  // null on failure
-    std::string server;     // user@host:port/db, for messages
-    Status status = Status::ok();
+    PgConnection connection;
+    std::string server;  // postgresql://USER@HOST:PORT/DB, for messages
 };
 
 // Connects, refusing a password on the command line and giving up on a silent server after
 // a while. `optionName` ("--into") starts the message when the text is no connection at all.
-OpenedConnection connectPostgres(const std::string& connection, std::string_view optionName);
+Result<OpenedConnection> connectPostgres(const std::string& connection, std::string_view optionName);
 
-// Connects as connectPostgres does, to read the records back: answers come as UTF-8 whatever
-// the database keeps them in, and a SQL_ASCII database gives its bytes as they are.
-OpenedConnection connectPostgresToRead(const std::string& connection, std::string_view optionName);
+// postgresql://USER@HOST:PORT/DB, each part percent-encoded as a URI needs, never with the
+// password: how messages name a server.
+std::string serverName(std::string_view user, std::string_view host, std::string_view port,
+                       std::string_view db);
 
 // Text libpq gave, or nothing for its null.
 inline std::string_view orEmpty(const char* text) {
@@ -46,4 +47,4 @@ inline std::string_view orEmpty(const char* text) {
 // attempts joined.
 std::string oneLine(std::string_view message);
 
-}  // namespace profiledesk::office
+}  // namespace profiledesk::office::db

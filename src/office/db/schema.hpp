@@ -1,35 +1,79 @@
 #pragma once
 
-// The records table, as every database holds it: the export's columns, a unique record_key,
-// and an index on entered_at. Each database names the types its own way.
+// The office's tables, described once: from this each kind of database's SQL is made, and the
+// migrations carry an older database forward to it.
+//
+// - records: one row per collated record, the export's columns and a unique record_key (the
+//   record's content hash and its place among the records of that content in its file), with
+//   an index on entered_at. Every column is NOT NULL on every kind of database.
+// - collate_checkpoints: where the last collate of each desk stopped in its file.
+// - collate_counts: how many records of each content each desk's collated part holds, from
+//   which a collate after a checkpoint numbers the records it adds.
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-namespace profiledesk::office {
+#include "office/db/database.hpp"
+
+namespace profiledesk::office::db {
+
+// The schema this release makes and reads. 1 is release 1.0.0's, which kept no version.
+inline constexpr int kSchemaVersion = 2;
+
+enum class Type : unsigned char { integer, text };
+
+struct ColumnDef {
+    std::string_view name;
+    Type type = Type::text;
+};
+
+struct IndexDef {
+    std::string_view name;
+    std::string_view columns;
+    bool unique = false;
+};
+
+struct TableDef {
+    std::string_view name;
+    std::span<const ColumnDef> columns;
+    std::string_view primaryKey;  // its columns, or empty for none
+    std::span<const IndexDef> indexes;
+    bool keyAfterRows = false;  // a table made by a collate may get its key after its first rows
+};
 
 inline constexpr std::string_view kRecordsTable = "records";
 inline constexpr std::string_view kKeyColumn = "record_key";
-inline constexpr std::string_view kDayIndex = "records_entered_at";
-inline constexpr std::string_view kDayIndexColumn = "entered_at";
+inline constexpr std::string_view kDayColumn = "entered_at";
 
-// A database's column types, constraints included.
-struct SqlTypes {
-    std::string_view text;
-    std::string_view whole;
-    std::string_view figure;
-    std::string_view key;
-};
+const TableDef& recordsTable();
+const TableDef& checkpointsTable();
+const TableDef& countsTable();
+// Every table of the schema, in the order they are made.
+std::span<const TableDef* const> tables();
 
-// "source, record, ..., record_key".
-std::string columnList();
-// "source, record, ..., age_after_years": the export's columns alone.
+// "CREATE TABLE [IF NOT EXISTS] name (...)": every column NOT NULL. `keyLater` leaves out the
+// primary key of a table whose key may come after its rows, which addPrimaryKey() adds once
+// the first rows are in (a sorted build instead of an insertion a row), where the database can;
+// SQLite cannot, so it keeps it.
+std::string createTable(const Dialect& dialect, const TableDef& table, bool ifMissing = true,
+                        bool keyLater = false);
+std::string addPrimaryKey(const TableDef& table);
+// "CREATE [UNIQUE] INDEX [IF NOT EXISTS] name ON table (columns)".
+std::string createIndex(const TableDef& table, const IndexDef& index, bool ifMissing = true);
+
+// "source, record, ..., age_after_years": the export's columns, as the records table names them.
 std::string valueColumns();
+// The same and record_key.
+std::string recordColumns();
+// Which of valueColumns() hold whole numbers, in their order.
+std::span<const bool> valueIntegers();
 
-// "(source TEXT NOT NULL, ..., record_key TEXT NOT NULL UNIQUE)".
-std::string columnDefinitions(const SqlTypes& types);
-// "source TEXT NOT NULL, ..., age_after_years TEXT NOT NULL": the export's columns alone, for
-// a table of rows that have no key yet.
-std::string valueDefinitions(const SqlTypes& types);
+// The name a desk's records are kept under: the name itself where it is UTF-8 without a NUL
+// byte, as nearly every one is; otherwise each byte that is not UTF-8, and each NUL, as \xHH
+// (a folder K\xf6ln), so that both kinds of database keep it the same and every such desk
+// stays apart from the others.
+std::string storedName(std::string_view name);
 
-}  // namespace profiledesk::office
+}  // namespace profiledesk::office::db

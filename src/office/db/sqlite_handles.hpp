@@ -6,16 +6,16 @@
 
 #include <memory>
 
-namespace profiledesk::office {
+namespace profiledesk::office::db {
 
-struct DatabaseCloser {
+struct HandleCloser {
     void operator()(sqlite3* db) const { (void)sqlite3_close_v2(db); }
 };
-using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+using Handle = std::unique_ptr<sqlite3, HandleCloser>;
 
 struct StatementFinalizer {
     void operator()(sqlite3_stmt* statement) const { (void)sqlite3_finalize(statement); }
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-}  // namespace profiledesk::office
+}  // namespace profiledesk::office::db

@@ -118,8 +118,7 @@ int exportToFile(const ExportOptions& options, Streams& console) {
     }
     OutputFile file(output);
     if (!file.opened().isOk()) {
-        tellError(console, file.opened().message());
-        return file.opened().code() == Status::Code::notRegularFile ? 2 : 1;  // a folder
+        return tellFailure(console, file.opened());
     }
     const int status = exportFiles(options, console, file.stream(), console.errIsTerminal);
     const Status committed = file.commit();

@@ -9,10 +9,11 @@
 #include "common/utf8.hpp"
 #include "common/visible.hpp"
 #include "office/commands.hpp"
-#include "office/db/db_reader.hpp"
-#include "office/output/rows.hpp"
-#include "office/find/fold.hpp"
+#include "office/db/migrate.hpp"
+#include "office/db/records_read.hpp"
 #include "office/desks/desk_file.hpp"
+#include "office/find/fold.hpp"
+#include "office/output/rows.hpp"
 
 namespace profiledesk::office {
 
@@ -158,17 +159,21 @@ int runFind(const FindOptions& options, Streams& console) {
     FoundWriter writer(console.out, options.format);
     bool unread = false;
     if (!options.fromDb.empty()) {
-        const DatabaseRead read =
-            readRecordRows(options.fromDb, "--from-db", options.dates,
-                           [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
-                               if (matcher.matches(row)) {
-                                   writer.write(row, recordNumber, lineNumber);
-                               }
-                               return true;
-                           });
-        if (!read.status.isOk()) {
+        auto opened = db::openOffice(options.fromDb, db::Access::read, db::OpenOptions{"--from-db"},
+                                     [&console](const std::string& told) { tellError(console, told); });
+        const Status read =
+            opened.isOk()
+                ? db::readRecords(*opened.value(), options.dates,
+                                  [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
+                                      if (matcher.matches(row)) {
+                                          writer.write(row, recordNumber, lineNumber);
+                                      }
+                                      return true;
+                                  })
+                : opened.status();
+        if (!read.isOk()) {
             writer.flush();
-            tellError(console, read.status.message());
+            tellError(console, read);
             unread = true;
         }
     } else {

@@ -65,7 +65,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     const Place place = findPlace(path_);
     if (place.kind == PlaceKind::folder) {
         opened_ =
-            Status::failure(Status::Code::notRegularFile, path_ + ": is a folder; name a file to write");
+            Status::usage(path_ + ": is a folder; name a file to write");
         return;
     }
     if (place.kind == PlaceKind::straight) {

@@ -18,7 +18,7 @@ class RemoveOnSignal;
 // - nothing yet: the same, and the new file gets mode 0666 less the umask;
 // - a device, a FIFO, or a name for a descriptor (/dev/stdout, /dev/fd/N, /proc/...):
 //   written straight to, at its end;
-// - a folder: refused, as Code::notRegularFile.
+// - a folder: refused, as a usage error.
 class OutputFile {
 public:
     explicit OutputFile(std::string path);

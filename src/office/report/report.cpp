@@ -2,7 +2,7 @@
 
 #include "common/output_watch.hpp"
 #include "office/commands.hpp"
-#include "office/db/names.hpp"
+#include "office/db/migrate.hpp"
 #include "office/desks/desk_file.hpp"
 #include "office/output/output_file.hpp"
 #include "office/output/progress.hpp"
@@ -67,7 +67,7 @@ int runReport(const ReportOptions& options, Streams& console) {
         tellError(console, options.output + ": is one of the files to report on; name another page");
         return 2;
     }
-    if (!options.output.empty() && !options.fromDb.empty() && !namesPostgres(options.fromDb) &&
+    if (!options.output.empty() && !options.fromDb.empty() && !db::namesPostgres(options.fromDb) &&
         isOneOf(options.output, {DeskInput{options.fromDb, options.fromDb, {}}})) {
         tellError(console, options.output + ": is the database to report on; name another page");
         return 2;
@@ -79,14 +79,14 @@ int runReport(const ReportOptions& options, Streams& console) {
                       {}};
     int status = 0;
     if (!options.fromDb.empty()) {
-        const OpenedDatabase opened = openRecordsDatabase(options.fromDb);
+        auto opened = db::openOffice(options.fromDb, db::Access::read, db::OpenOptions{"--from-db"},
+                                     [&console](const std::string& told) { tellError(console, told); });
         const Status counted =
-            opened.database ? countRecords(*opened.database, options.dates, input.counts) : opened.status;
+            opened.isOk() ? countRecords(*opened.value(), options.dates, input.counts) : opened.status();
         if (!counted.isOk()) {
-            tellError(console, counted.message());
-            return opened.unsupported ? 2 : 1;
+            return tellFailure(console, counted);
         }
-        input.database = opened.database->name();
+        input.database = opened.value()->name();
     } else {
         ReportTally tally;
         const std::uint64_t size = totalSize(options.desks);
@@ -128,8 +128,7 @@ int runReport(const ReportOptions& options, Streams& console) {
     file.stream() << page;
     const Status written = file.opened().isOk() ? file.commit() : file.opened();
     if (!written.isOk()) {
-        tellError(console, written.message());
-        return written.code() == Status::Code::notRegularFile ? 2 : 1;  // a folder
+        return tellFailure(console, written);
     }
     return status;
 }

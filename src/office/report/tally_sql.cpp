@@ -4,9 +4,9 @@
 #include <charconv>
 #include <optional>
 
-#include "office/db/names.hpp"
-#include "office/db/schema.hpp"
 #include "office/columns.hpp"
+#include "office/db/records_read.hpp"
+#include "office/db/schema.hpp"
 
 namespace profiledesk::office {
 
@@ -47,20 +47,6 @@ std::string_view columnOf(Field field) {
     return found != kColumns.end() ? found->name : std::string_view();
 }
 
-// The dates as a range of entered_at, which its index answers: the texts start with the day,
-// so the day after the last is the first text past it.
-std::string whereOf(const DateRange& dates) {
-    std::string where;
-    const std::string column(kDayIndexColumn);
-    if (dates.from) {
-        where += " WHERE " + column + " >= '" + dates.from->text() + "'";
-    }
-    if (dates.to) {
-        where += (where.empty() ? " WHERE " : " AND ") + column + " < '" + dates.to->next().text() + "'";
-    }
-    return where;
-}
-
 // "SELECT column, COUNT(*) FROM records ... GROUP BY column": the records of each value.
 std::string countsBy(std::string_view column, std::string_view from) {
     std::string query("SELECT ");
@@ -70,79 +56,78 @@ std::string countsBy(std::string_view column, std::string_view from) {
 
 }  // namespace
 
-OpenedDatabase openRecordsDatabase(const std::string& db) {
-    return namesPostgres(db) ? openPostgresRecords(db) : openSqliteRecords(db);
-}
-
-Status beginReading(RecordsDatabase& database, const std::string& begin, const std::string& hasTable) {
-    Status status = database.each(begin, [](std::span<const std::string_view> /*row*/) {});
-    bool found = false;
-    if (status.isOk()) {
-        status = database.each(hasTable, [&found](std::span<const std::string_view> row) {
-            found = !row.empty() && (row[0] == "1" || row[0] == "t");
+Status countRecords(db::Database& database, const DateRange& dates, ReportCounts& counts) {
+    std::vector<std::string> texts;
+    const std::string from =
+        " FROM " + std::string(db::kRecordsTable) + db::dayCondition(database.dialect(), dates, texts);
+    std::vector<db::Value> values;
+    for (const std::string& text : texts) {
+        values.push_back(db::Value::of(text));
+    }
+    const auto each = [&database, &values](const std::string& query, const auto& take) {
+        return database.run(query, values, [&take](const db::Row& row) {
+            take(row);
+            return true;
         });
-    }
-    if (status.isOk() && !found) {
-        status = Status::failure(database.name() + ": has no " + std::string(kRecordsTable) +
-                                 " table; collate records into it first");
-    }
-    return status;
-}
-
-Status countRecords(RecordsDatabase& database, const DateRange& dates, ReportCounts& counts) {
-    const std::string from = " FROM " + std::string(kRecordsTable) + whereOf(dates);
-    const std::string at(kDayIndexColumn);
-    Status status = database.each("SELECT COUNT(*), MIN(" + at + "), MAX(" + at + ")" + from,
-                                  [&counts](std::span<const std::string_view> row) {
-                                      counts.records = countOf(row[0]);
-                                      counts.first = enteredAtOf(row[1]);
-                                      counts.last = enteredAtOf(row[2]);
-                                  });
+    };
+    const std::string at(db::kDayColumn);
+    Status status = database.beginRead();
+    status = status.isOk() ? each("SELECT COUNT(*)" + from,
+                                  [&counts](const db::Row& row) { counts.records = countOf(row.text(0)); })
+                           : status;
+    // The first and last entries among the times that read as such: a time a hand mistyped
+    // does not hide them.
+    const std::string readable =
+        std::string(values.empty() ? " WHERE " : " AND ") + at + " LIKE '____-__-__T__:__'";
+    status = status.isOk() ? each("SELECT MIN(" + at + "), MAX(" + at + ")" + from + readable,
+                                  [&counts](const db::Row& row) {
+                                      counts.first = enteredAtOf(row.text(0));
+                                      counts.last = enteredAtOf(row.text(1));
+                                  })
+                           : status;
     // The day and the hour together: at most 24 rows a day.
-    if (status.isOk()) {
-        status = database.each("SELECT SUBSTR(" + at + ", 1, 13), COUNT(*)" + from + " GROUP BY 1",
-                               [&counts](std::span<const std::string_view> row) {
-                                   const std::optional<EnteredAt> when = enteredAtOf(row[0]);
-                                   const std::uint64_t count = countOf(row[1]);
-                                   if (when) {
-                                       counts.days[when->date] += count;
-                                       if (when->hour >= 0 && when->hour < 24) {
-                                           counts.hours.at(static_cast<std::size_t>(when->hour)) += count;
-                                       }
-                                   }
-                               });
-    }
+    status = status.isOk() ? each("SELECT SUBSTR(" + at + ", 1, 13), COUNT(*)" + from + " GROUP BY 1",
+                                  [&counts](const db::Row& row) {
+                                      const std::optional<EnteredAt> when = enteredAtOf(row.text(0));
+                                      const std::uint64_t count = countOf(row.text(1));
+                                      if (when) {
+                                          counts.days[when->date] += count;
+                                          if (when->hour >= 0 && when->hour < 24) {
+                                              counts.hours.at(static_cast<std::size_t>(when->hour)) += count;
+                                          }
+                                      }
+                                  })
+                           : status;
     // Each distinct age answer once, judged by the same rule as in the files.
     const std::string age(columnOf(Field::ageText));
-    if (status.isOk()) {
-        status = database.each(countsBy(age, from), [&counts](std::span<const std::string_view> row) {
-            addAgeAnswers(counts, row[0], countOf(row[1]));
-        });
-    }
+    status = status.isOk() ? each(countsBy(age, from),
+                                  [&counts](const db::Row& row) {
+                                      addAgeAnswers(counts, row.text(0), countOf(row.text(1)));
+                                  })
+                           : status;
     for (std::size_t i = 0; status.isOk() && i < kRankedCount; ++i) {
         const std::string column(columnOf(kRankedFields.at(i)));
         RankedCounts& ranked = counts.ranked.at(i);
         std::string distinct("SELECT COUNT(DISTINCT ");
         distinct.append(column).append(")").append(from);
-        status = database.each(distinct, [&ranked](std::span<const std::string_view> row) {
-            ranked.distinct = countOf(row[0]);
-        });
+        status = each(distinct, [&ranked](const db::Row& row) { ranked.distinct = countOf(row.text(0)); });
         if (status.isOk()) {
             // Most first, ties by their bytes, as in the files.
             std::string top = countsBy(column, from);
-            top.append(" ORDER BY 2 DESC, ").append(column).append(database.bytesOrder());
+            top.append(" ORDER BY 2 DESC, ").append(column).append(database.dialect().bytesOrder);
             top.append(" LIMIT ").append(std::to_string(kTopCount));
-            status = database.each(top, [&ranked](std::span<const std::string_view> row) {
-                ranked.top.push_back({std::string(row[0]), countOf(row[1])});
+            status = each(top, [&ranked](const db::Row& row) {
+                ranked.top.push_back({std::string(row.text(0)), countOf(row.text(1))});
             });
         }
     }
     const std::string source(kColumns.front().name);
-    if (status.isOk()) {
-        status = database.each(countsBy(source, from), [&counts](std::span<const std::string_view> row) {
-            counts.desks[std::string(row[0])] += countOf(row[1]);
-        });
-    }
+    status = status.isOk() ? each(countsBy(source, from),
+                                  [&counts](const db::Row& row) {
+                                      counts.desks[std::string(row.text(0))] += countOf(row.text(1));
+                                  })
+                           : status;
+    database.rollback();  // the read ends
     return status;
 }
 

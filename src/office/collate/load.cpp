@@ -1,0 +1,547 @@
+// The rules of a collate, written once over the database seam for every kind of database:
+//
+// - the run's rows are staged apart from the shared tables, so that a run killed before its end
+//   leaves the database as it was and other runs wait only for each other's final write;
+// - each row is keyed by its content hash and its place among the records of that content in its
+//   file ("<hash>-2" for the second), numbered after the counts kept for the part of the file
+//   collated before; a key already there is skipped, and of two rows with one key, the earlier
+//   file's goes in;
+// - the checkpoints and counts of the files read go in with the rows, all at once, unless
+//   another run moved a checkpoint that this one read after: then nothing is kept.
+//
+// Into a records table of its own making, a run adds the rows first and the unique key's index
+// after them, by one sort: inserting random keys into an index one at a time reads and writes
+// pages all over the file once the index outgrows the cache. Where each file has a name of its
+// own, a PostgreSQL run loads its rows by COPY straight into that table, each keyed as the first
+// of its content in its file, and mends the few keys that are not so once they are in.
+
+#include <algorithm>
+#include <array>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "office/collate/target.hpp"
+#include "office/db/migrate.hpp"
+#include "office/db/schema.hpp"
+
+namespace profiledesk::office {
+
+namespace {
+
+using db::Value;
+
+constexpr std::string_view kNulNote = "a NUL byte, stored as U+FFFD";
+constexpr std::string_view kNameNote = "not UTF-8";
+
+// The run's files, staged beside its rows.
+constexpr std::string_view kRunFilesColumns =
+    "file, source, from_start, keeps, from_offset, from_records, from_tail, to_offset, to_records, to_lines, "
+    "to_tail_length, to_tail";
+constexpr std::size_t kRunFilesCount = 12;
+
+std::string runFilesTable(const db::Dialect& d) {
+    const std::string whole(d.integer);
+    const std::string text(d.text);
+    return d.tempTable("run_files", "file " + whole + " NOT NULL PRIMARY KEY, source " + text +
+                                        " NOT NULL, from_start " + whole + " NOT NULL, keeps " + whole +
+                                        " NOT NULL, from_offset " + whole + ", from_records " + whole +
+                                        ", from_tail " + text + ", to_offset " + whole + ", to_records " +
+                                        whole + ", to_lines " + whole + ", to_tail_length " + whole +
+                                        ", to_tail " + text);
+}
+
+// One row naming a file read after a checkpoint that is no longer the one stored: another run
+// collated it meanwhile.
+constexpr std::string_view kMovedCheckpoint =
+    "SELECT f.source FROM run_files f LEFT JOIN collate_checkpoints c ON c.source = f.source "
+    "WHERE f.from_start = 0 AND (c.source IS NULL OR c.byte_offset <> f.from_offset OR "
+    "c.records <> f.from_records OR c.tail_hash <> f.from_tail) LIMIT 1";
+
+// Adds the staged rows to the records table, each keyed by its content hash and its place among
+// the records of that content in its file; a key already there is skipped where `skipExisting`.
+// Of two rows with one key, the earlier file's goes in first. The last statement adds the rows.
+std::vector<std::string> insertRows(const db::Dialect& d, bool skipExisting) {
+    // A file read from its start is numbered from nothing, whatever its source had before.
+    // Content first: the sort compares the hashes' first bytes alone, where file would tie.
+    const bool sqlite = d.kind == db::Kind::sqlite;
+    const std::string ordinals =
+        "prior + row_number() OVER (PARTITION BY content, file ORDER BY record) AS ordinal FROM (SELECT " +
+        std::string(sqlite ? "i.rowid AS id, i.file, i.content, i.record" : "i.*") +
+        ", CASE WHEN f.from_start = 1 THEN 0 ELSE coalesce(c.times, 0) END AS prior "
+        "FROM incoming i JOIN run_files f ON f.file = i.file "
+        "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content) AS s";
+    const std::string into = "INTO " + std::string(db::kRecordsTable) + " (" + db::recordColumns() + ") ";
+    const std::string skip =
+        skipExisting ? " ON CONFLICT (" + std::string(db::kKeyColumn) + ") DO NOTHING" : "";
+    if (sqlite) {
+        // Numbered in a narrow table of their own, then joined back in file order: sorting the
+        // whole rows by content and back again took longer than the rest of the commit. SQLite
+        // needs a WHERE before ON CONFLICT here.
+        return {"DELETE FROM temp.ordinals", "INSERT INTO temp.ordinals (id, ordinal) SELECT id, " + ordinals,
+                "INSERT " + into + "SELECT " + db::valueColumns() +
+                    ", i.content || '-' || o.ordinal FROM incoming i CROSS JOIN temp.ordinals o "
+                    "ON o.id = i.rowid WHERE true ORDER BY i.rowid" +
+                    skip};
+    }
+    // In the order the numbering left them: sorting the whole rows back into file order took a
+    // third of the statement. Of two rows with one key, the earlier file's still comes first.
+    return {"INSERT " + into + "SELECT " + db::valueColumns() +
+            ", content || '-' || ordinal FROM (SELECT s.*, " + ordinals +
+            ") AS n ORDER BY content, file, record" + skip};
+}
+
+// Keeps the counts of the staged rows' contents for the files read.
+std::vector<std::string> keepCounts(bool countsEmptied) {
+    const std::string counted = "FROM incoming i JOIN run_files f ON f.file = i.file ";
+    const std::string kept = "WHERE f.keeps = 1 AND f.to_offset IS NOT NULL GROUP BY i.content, f.source";
+    return {
+        "DELETE FROM collate_counts WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
+        "from_start = 1)",
+        // Into counts this run emptied, each (source, content) is new: a plain insert, without
+        // looking for an earlier count of each (which took most of a first run's commit).
+        countsEmptied
+            ? "INSERT INTO collate_counts (source, content, times) SELECT f.source, i.content, count(*) " +
+                  counted + kept
+            : "INSERT INTO collate_counts (source, content, times) SELECT f.source, i.content, count(*) + "
+              "coalesce(max(c.times), 0) " +
+                  counted + "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content " +
+                  kept + " ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
+    };
+}
+
+// Then the checkpoints the files reached.
+const std::array<std::string, 2> kKeepCheckpoints{
+    "DELETE FROM collate_checkpoints WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
+    "to_offset IS NULL)",
+    "INSERT INTO collate_checkpoints (source, byte_offset, records, lines, tail_length, tail_hash) "
+    "SELECT source, to_offset, to_records, to_lines, to_tail_length, to_tail FROM run_files "
+    "WHERE keeps = 1 AND to_offset IS NOT NULL ON CONFLICT (source) DO UPDATE SET "
+    "byte_offset = excluded.byte_offset, records = excluded.records, lines = excluded.lines, "
+    "tail_length = excluded.tail_length, tail_hash = excluded.tail_hash",
+};
+
+// For a run that makes the records table anew: the checkpoints and counts describe rows that
+// are gone with the table it replaces, and would have the files read after them into a table
+// that lacks their start.
+const std::array<std::string, 2> kForgetCheckpoints{"DELETE FROM collate_checkpoints",
+                                                    "DELETE FROM collate_counts"};
+
+// Of rows sharing a key in PostgreSQL, all but the first that went in.
+std::string deleteLaterDuplicates() {
+    const std::string table(db::kRecordsTable);
+    const std::string key(db::kKeyColumn);
+    return "DELETE FROM " + table + " later USING " + table + " first WHERE later." + key + " = first." +
+           key + " AND later.ctid > first.ctid";
+}
+
+class DatabaseTarget final : public CollateTarget {
+public:
+    explicit DatabaseTarget(std::unique_ptr<db::Database> db) : db_(std::move(db)) {}
+    ~DatabaseTarget() override {
+        if (load_) {
+            (void)load_->finish();
+        }
+        db_->rollback();
+    }
+    DatabaseTarget(const DatabaseTarget&) = delete;
+    DatabaseTarget& operator=(const DatabaseTarget&) = delete;
+    DatabaseTarget(DatabaseTarget&&) = delete;
+    DatabaseTarget& operator=(DatabaseTarget&&) = delete;
+
+    Status start(const std::vector<std::string>& sources,
+                 std::vector<std::optional<Checkpoint>>& found) override {
+        found.assign(sources.size(), std::nullopt);
+        Status status = Status::ok();
+        bool records = false;
+        bool checkpoints = false;
+        status = db_->tableExists(db::kRecordsTable, records);
+        status = status.isOk() ? db_->tableExists(db::checkpointsTable().name, checkpoints) : status;
+        // A records table made by hand must keep its keys apart, or each run would add every
+        // record again.
+        bool keyed = true;
+        status = status.isOk() && records ? db_->uniqueOn(db::kRecordsTable, db::kKeyColumn, keyed) : status;
+        if (status.isOk() && !keyed) {
+            return Status::failure(db_->name() +
+                                   ": the records table has no UNIQUE constraint on record_key alone; "
+                                   "give it one, or collate into another file");
+        }
+        // Checkpoints without the records table hold for nothing: the files are read whole. Each
+        // is read before the run's transaction: a read inside it would hold SQLite's lock on the
+        // database to the end of the run. A checkpoint moved meanwhile is found at the commit.
+        for (std::size_t i = 0; status.isOk() && records && checkpoints && i < sources.size(); ++i) {
+            const std::string name = db::storedName(sources[i]);
+            const std::array values{Value::of(name)};
+            status = db_->run(
+                "SELECT byte_offset, records, lines, tail_length, tail_hash FROM collate_checkpoints "
+                "WHERE source = " +
+                    db_->dialect().placeholder(1),
+                values, [&](const db::Row& row) {
+                    const auto whole = [&row](std::size_t at) {
+                        return static_cast<std::uint64_t>(row.integer(at));
+                    };
+                    found[i] = Checkpoint{whole(0), whole(1), whole(2), whole(3), std::string(row.text(4))};
+                    return false;
+                });
+        }
+        if (!status.isOk()) {
+            return status;
+        }
+        const db::Dialect& d = db_->dialect();
+        // Into a table of its own, where each file has a name of its own, a PostgreSQL run's
+        // rows go straight in: written once instead of twice.
+        direct_ = d.kind == db::Kind::postgres && !records &&
+                  std::set<std::string>(sources.begin(), sources.end()).size() == sources.size();
+        if (direct_) {
+            // The table is the run's own until it commits: it is made now, under the writer's
+            // lock, which a second first run waits for.
+            status = db_->beginWrite();
+            status = status.isOk() ? db_->tableExists(db::kRecordsTable, records) : status;
+            direct_ = status.isOk() && !records;
+        }
+        if (status.isOk() && direct_) {
+            created_ = true;
+            status = db_->run(db::createTable(d, db::recordsTable(), false));
+            status = status.isOk() ? madeCounts(true) : status;
+            status = status.isOk() ? db::makeSchema(*db_, true) : status;
+            status = status.isOk() ? db_->runAll(kForgetCheckpoints) : status;
+        } else if (status.isOk()) {
+            status = db_->beginStaging();
+            status = status.isOk() ? db_->run(d.tempTable("incoming", stagedDefinitions(d))) : status;
+            if (status.isOk() && d.kind == db::Kind::sqlite) {
+                status =
+                    db_->run("CREATE TEMP TABLE ordinals (id INTEGER PRIMARY KEY, ordinal INTEGER NOT NULL)");
+            }
+        }
+        status = status.isOk() ? db_->run(runFilesTable(d)) : status;
+        if (!status.isOk()) {
+            return status;
+        }
+        // The export's columns, then the file and the content's hash, or the key.
+        std::array<bool, kColumnCount + 2> integers{};
+        std::copy(db::valueIntegers().begin(), db::valueIntegers().end(), integers.begin());
+        integers.at(kColumnCount) = !direct_;
+        auto loading =
+            db_->load(direct_ ? db::kRecordsTable : "incoming",
+                      direct_ ? db::recordColumns() : db::valueColumns() + ", file, content",
+                      std::span<const bool>(integers).first(direct_ ? kColumnCount + 1 : kColumnCount + 2));
+        if (!loading.isOk()) {
+            return loading.status();
+        }
+        load_ = std::move(loading).value();
+        return Status::ok();
+    }
+
+    Status add(const Row& row, std::string_view content, std::uint32_t file) override {
+        notes_.clear();
+        for (std::size_t i = 0; i < kColumnCount; ++i) {
+            const std::string_view value = row.values.at(i);
+            if (kColumns.at(i).kind == ColumnKind::whole) {
+                values_.at(i) = Value::of(static_cast<std::int64_t>(wholeOf(value)));
+            } else if (i == 0) {
+                values_.at(i) = Value::of(nameOf(value));
+            } else if (value.find('\0') != std::string_view::npos) {
+                // Neither kind of database is given a NUL in an answer: PostgreSQL cannot hold one.
+                replaceNuls(replaced_.at(i), value);
+                values_.at(i) = Value::of(replaced_.at(i));
+                notes_.push_back({i, kNulNote});
+            } else {
+                values_.at(i) = Value::of(value);
+            }
+        }
+        if (direct_) {
+            key_.assign(content).append("-1");
+            values_.at(kColumnCount) = Value::of(key_);
+        } else {
+            values_.at(kColumnCount) = Value::of(std::int64_t{file});
+            values_.at(kColumnCount + 1) = Value::of(content);
+        }
+        ++rows_;
+        return load_->add(
+            std::span<const Value>(values_.data(), direct_ ? kColumnCount + 1 : kColumnCount + 2));
+    }
+
+    void endFile(FileRun file) override { files_.push_back(std::move(file)); }
+
+    [[nodiscard]] std::span<const Note> lastNotes() const override { return notes_; }
+
+    Status commit(CollateCounts& counts) override {
+        Status status = load_->finish();
+        load_.reset();
+        status = status.isOk() ? stageFiles() : status;
+        // One run adds at a time: two inserting the same keys in different orders would wait on
+        // each other, and the checkpoints of one would not see the other's.
+        status = status.isOk() && !direct_ ? db_->beginWrite() : status;
+        if (status.isOk() && !direct_) {
+            status = makeTables();
+        }
+        if (status.isOk() && created_ && !direct_) {
+            // Before the check: a file read after a checkpoint now finds it gone, and the run
+            // is refused rather than leave the new table without that file's start.
+            status = db_->runAll(kForgetCheckpoints);
+        }
+        status = status.isOk() ? checkUnmoved() : status;
+        std::uint64_t added = direct_ ? rows_ : 0;
+        if (status.isOk() && direct_) {
+            status = keyDirectRows(added);
+        } else if (status.isOk() && created_) {
+            status = fillNewTable(added);
+        } else if (status.isOk()) {
+            const std::vector<std::string> statements = insertRows(db_->dialect(), true);
+            status = db_->runAll(std::span(statements).first(statements.size() - 1));
+            status = status.isOk() ? db_->run(statements.back(), {}, {}, &added) : status;
+        }
+        if (status.isOk() && !direct_) {
+            const std::vector<std::string> kept = keepCounts(created_);
+            status = db_->runAll(kept);
+        }
+        if (status.isOk() && countsKeyLater_) {
+            status = db_->run(db::addPrimaryKey(db::countsTable()));
+        }
+        if (status.isOk() && created_) {
+            status = db_->run(db::createIndex(db::recordsTable(), db::recordsTable().indexes[1], false));
+        }
+        status = status.isOk() ? db_->runAll(kKeepCheckpoints) : status;
+        status = status.isOk() ? db_->commit() : status;
+        if (!status.isOk()) {
+            db_->rollback();
+            return status;
+        }
+        counts.added = added;
+        counts.present = rows_ - added;
+        return Status::ok();
+    }
+
+    [[nodiscard]] bool made() const override { return db_->made(); }
+    [[nodiscard]] std::string name() const override { return db_->name(); }
+
+private:
+    static std::uint64_t wholeOf(std::string_view text) {
+        std::uint64_t number = 0;
+        for (const char c : text) {
+            number = number * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        return number;
+    }
+
+    // A NUL becomes U+FFFD; the rest is as it was.
+    static void replaceNuls(std::string& out, std::string_view value) {
+        out.clear();
+        for (const char c : value) {
+            if (c == '\0') {
+                out.append("\xEF\xBF\xBD");
+            } else {
+                out += c;
+            }
+        }
+    }
+
+    // The desk's name as stored; worked out once a file, as the rows of a file share it.
+    std::string_view nameOf(std::string_view name) {
+        if (name != lastName_) {
+            lastName_.assign(name);
+            storedName_ = db::storedName(name);
+            nameNoted_ = storedName_ != lastName_;
+        }
+        if (nameNoted_) {
+            notes_.push_back({0, kNameNote});
+        }
+        return storedName_;
+    }
+
+    static std::string stagedDefinitions(const db::Dialect& d) {
+        std::string definitions;
+        for (std::size_t i = 0; i < kColumnCount; ++i) {
+            definitions.append(i == 0 ? "" : ", ").append(kColumns.at(i).name).append(" ");
+            definitions.append(kColumns.at(i).kind == ColumnKind::whole ? d.integer : d.text)
+                .append(" NOT NULL");
+        }
+        return definitions + ", file " + std::string(d.integer) + " NOT NULL, content " +
+               std::string(d.text) + " NOT NULL";
+    }
+
+    // Whether the counts table is the run's own, to be keyed after its rows.
+    Status madeCounts(bool keyLater) {
+        bool counts = false;
+        Status status = db_->tableExists(db::countsTable().name, counts);
+        countsKeyLater_ = status.isOk() && !counts && keyLater && db_->dialect().kind == db::Kind::postgres;
+        return status;
+    }
+
+    // Under the writer's lock, so that no other run makes them meanwhile. A records table that
+    // is missing is made without its indexes, which come after the rows.
+    Status makeTables() {
+        bool records = false;
+        Status status = db_->tableExists(db::kRecordsTable, records);
+        if (status.isOk() && !records) {
+            created_ = true;
+            status = db_->run(db::createTable(db_->dialect(), db::recordsTable(), false));
+            status = status.isOk() ? madeCounts(true) : status;
+        }
+        return status.isOk() ? db::makeSchema(*db_, created_) : status;
+    }
+
+    // The run's files, into the staging.
+    Status stageFiles() {
+        std::string insert = "INSERT INTO run_files (" + std::string(kRunFilesColumns) + ") VALUES (";
+        for (std::size_t i = 1; i <= kRunFilesCount; ++i) {
+            insert.append(i > 1 ? ", " : "").append(db_->dialect().placeholder(static_cast<int>(i)));
+        }
+        insert.append(")");
+        Status status = Status::ok();
+        for (std::size_t i = 0; status.isOk() && i < files_.size(); ++i) {
+            const FileRun& file = files_[i];
+            const bool last =
+                std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
+                             [&file](const FileRun& later) { return later.source == file.source; });
+            const std::string name = db::storedName(file.source);
+            const auto whole = [](std::uint64_t number) {
+                return Value::of(static_cast<std::int64_t>(number));
+            };
+            std::array<Value, kRunFilesCount> values{whole(i), Value::of(name), whole(file.fromStart ? 1 : 0),
+                                                     whole(file.keeps && last ? 1 : 0)};
+            if (file.from) {
+                values[4] = whole(file.from->offset);
+                values[5] = whole(file.from->records);
+                values[6] = Value::of(file.from->tail);
+            }
+            if (file.reached) {
+                values[7] = whole(file.reached->offset);
+                values[8] = whole(file.reached->records);
+                values[9] = whole(file.reached->lines);
+                values[10] = whole(file.reached->tailLength);
+                values[11] = Value::of(file.reached->tail);
+            }
+            status = db_->run(insert, values);
+        }
+        return status;
+    }
+
+    Status checkUnmoved() {
+        std::string moved;
+        Status status = db_->run(kMovedCheckpoint, {}, [&moved](const db::Row& row) {
+            moved.assign(row.text(0));
+            return false;
+        });
+        if (status.isOk() && !moved.empty()) {
+            return Status::failure(
+                Status::Code::conflict,
+                moved + ": collated by another run meanwhile; nothing was added, run again");
+        }
+        return status;
+    }
+
+    // The rows into the table this run made, then its unique index. Without an index to skip
+    // them, a key that the run holds twice (the same record in two files) fails the index: all
+    // but the first row of each such key then go, as skipping would have kept.
+    Status fillNewTable(std::uint64_t& added) {
+        const std::vector<std::string> statements = insertRows(db_->dialect(), false);
+        Status status = db_->runAll(std::span(statements).first(statements.size() - 1));
+        status = status.isOk() ? db_->run(statements.back(), {}, {}, &added) : status;
+        return status.isOk() ? addUnique([&] {
+            if (db_->dialect().kind != db::Kind::sqlite) {
+                std::uint64_t dropped = 0;
+                Status dropping = db_->run(deleteLaterDuplicates(), {}, {}, &dropped);
+                added -= dropped;
+                return dropping;
+            }
+            // Added again, the first of each key only, so that the rowids still follow the
+            // records without a gap.
+            Status again = db_->run("DELETE FROM " + std::string(db::kRecordsTable));
+            again = again.isOk() ? db_->run(
+                                       "DELETE FROM temp.ordinals WHERE id NOT IN (SELECT min(o.id) FROM "
+                                       "temp.ordinals o JOIN temp.incoming i ON i.rowid = o.id "
+                                       "GROUP BY i.content, o.ordinal)")
+                                 : again;
+            return again.isOk() ? db_->run(statements.back(), {}, {}, &added) : again;
+        })
+                             : status;
+    }
+
+    // The rows that went straight in, each keyed as the first of its content in its file: where
+    // every key is then distinct, as in most runs, they are right as they are. Otherwise the
+    // later records of one content in a file are numbered on, and of a record in several files
+    // the earliest file's row is kept. Each file has a source of its own here, and each of its
+    // records a number of its own.
+    Status keyDirectRows(std::uint64_t& added) {
+        const std::string table(db::kRecordsTable);
+        const std::string key(db::kKeyColumn);
+        const std::string content = "split_part(r." + key + ", '-', 1)";
+        const std::string kept = " FROM " + table +
+                                 " r JOIN run_files f ON f.source = r.source WHERE f.keeps = 1 "
+                                 "AND f.to_offset IS NOT NULL";
+        bool distinct = true;
+        Status status = addUnique([&] {
+            distinct = false;
+            // Counted before a row is numbered on or dropped: each file's records of each content.
+            Status mended = db_->run("INSERT INTO collate_counts (source, content, times) SELECT r.source, " +
+                                     content + ", count(*)" + kept + " GROUP BY 2, 1");
+            if (mended.isOk()) {
+                mended = db_->run(
+                    "UPDATE " + table + " r SET " + key + " = " + content +
+                    " || '-' || n.ordinal FROM (SELECT ctid AS at, row_number() OVER (PARTITION BY " + key +
+                    ", source ORDER BY record) AS ordinal FROM " + table +
+                    ") AS n WHERE n.ordinal > 1 AND r.ctid = n.at");
+            }
+            if (!mended.isOk() || files_.size() < 2) {
+                return mended;  // one file has no record in another
+            }
+            std::uint64_t dropped = 0;
+            mended = db_->run(
+                "DELETE FROM " + table + " later USING " + table +
+                    " first, run_files fl, run_files ff WHERE later." + key + " = first." + key +
+                    " AND fl.source = later.source AND ff.source = first.source AND ff.file < fl.file",
+                {}, {}, &dropped);
+            added -= dropped;
+            return mended;
+        });
+        if (status.isOk() && distinct) {
+            status = db_->run("INSERT INTO collate_counts (source, content, times) SELECT r.source, " +
+                              content + ", 1" + kept);
+        }
+        return status;
+    }
+
+    // Adds the unique key's index; where two rows share a key, `mend` makes them right first.
+    template <typename Mend>
+    Status addUnique(Mend mend) {
+        const std::string index = db::createIndex(db::recordsTable(), db::recordsTable().indexes[0], false);
+        Status status = db_->run("SAVEPOINT rows_in");
+        status = status.isOk() ? db_->run(index) : status;
+        if (status.code() == Status::Code::conflict) {
+            status = db_->run("ROLLBACK TO SAVEPOINT rows_in");
+            status = status.isOk() ? mend() : status;
+            status = status.isOk() ? db_->run(index) : status;
+        }
+        return status.isOk() ? db_->run("RELEASE SAVEPOINT rows_in") : status;
+    }
+
+    std::unique_ptr<db::Database> db_;
+    std::unique_ptr<db::BulkLoad> load_;
+    std::array<Value, kColumnCount + 2> values_{};
+    std::array<std::string, kColumnCount> replaced_;
+    std::vector<Note> notes_;
+    std::string lastName_;
+    std::string storedName_;
+    bool nameNoted_ = false;
+    std::string key_;
+    std::uint64_t rows_ = 0;
+    std::vector<FileRun> files_;
+    bool created_ = false;         // the records table is this run's own, not yet seen by others
+    bool direct_ = false;          // its rows go straight in
+    bool countsKeyLater_ = false;  // the counts table is the run's own too, made without its key
+};
+
+}  // namespace
+
+Result<std::unique_ptr<CollateTarget>> openTarget(const std::string& into, int waitSeconds,
+                                                  const db::Teller& tell) {
+    Result<std::unique_ptr<db::Database>> opened =
+        db::openOffice(into, db::Access::write, db::OpenOptions{"--into", waitSeconds}, tell);
+    if (!opened.isOk()) {
+        return opened.status();
+    }
+    return std::unique_ptr<CollateTarget>(std::make_unique<DatabaseTarget>(std::move(opened).value()));
+}
+
+}  // namespace profiledesk::office

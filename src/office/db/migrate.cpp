@@ -1,0 +1,179 @@
+#include "office/db/migrate.hpp"
+
+#include <array>
+#include <vector>
+
+#include "office/db/schema.hpp"
+
+namespace profiledesk::office::db {
+
+namespace {
+
+// Release 1.0.0 left the answers of a PostgreSQL table nullable, where SQLite's were NOT NULL:
+// both are NOT NULL now. A NULL that a hand put there reads as no answer, as an empty one does.
+Status everyColumnNotNull(Database& db) {
+    if (db.dialect().kind != Kind::postgres) {
+        return Status::ok();
+    }
+    std::string fill = "UPDATE " + std::string(kRecordsTable) + " SET ";
+    std::string where;
+    std::string alter = "ALTER TABLE " + std::string(kRecordsTable);
+    for (const ColumnDef& column : recordsTable().columns) {
+        const std::string name(column.name);
+        const bool first = &column == recordsTable().columns.data();
+        fill.append(first ? "" : ", ")
+            .append(name + " = coalesce(" + name + (column.type == Type::integer ? ", 0)" : ", '')"));
+        where.append(first ? " WHERE " : " OR ").append(name + " IS NULL");
+        alter.append(first ? " " : ", ").append("ALTER COLUMN " + name + " SET NOT NULL");
+    }
+    Status status = db.run(fill + where);
+    return status.isOk() ? db.run(alter) : status;
+}
+
+// A desk's name that is not UTF-8 was kept as its bytes by SQLite (PostgreSQL refused it):
+// it is kept as storedName() has it now, in every table, so that the desk's checkpoint is
+// found again under that name.
+Status namesAsStored(Database& db) {
+    if (db.dialect().kind != Kind::sqlite) {
+        return Status::ok();
+    }
+    std::vector<std::string> names;
+    Status status = db.run("SELECT DISTINCT source FROM " + std::string(kRecordsTable) +
+                               " UNION SELECT source FROM collate_checkpoints",
+                           {}, [&names](const Row& row) {
+                               const std::string_view name = row.text(0);
+                               if (storedName(name) != name) {
+                                   names.emplace_back(name);
+                               }
+                               return true;
+                           });
+    for (const std::string& name : names) {
+        const std::string stored = storedName(name);
+        const std::array values{Value::of(stored), Value::of(name)};
+        for (const TableDef* table : tables()) {
+            status = status.isOk()
+                         ? db.run("UPDATE " + std::string(table->name) + " SET source = ? WHERE source = ?",
+                                  values)
+                         : status;
+        }
+    }
+    return status;
+}
+
+// One step from a version to the next.
+struct Migration {
+    int to;
+    Status (*step)(Database&);
+};
+
+Status toVersion2(Database& db) {
+    Status status = everyColumnNotNull(db);
+    return status.isOk() ? namesAsStored(db) : status;
+}
+
+constexpr std::array<Migration, 1> kMigrations{{{2, toVersion2}}};
+
+// The version the database holds: a database that kept none but has the records table is
+// release 1.0.0's.
+Status versionOf(Database& db, int& version, bool& empty) {
+    Status status = db.schemaVersion(version);
+    bool records = false;
+    status = status.isOk() ? db.tableExists(kRecordsTable, records) : status;
+    empty = version == 0 && !records;
+    version = version == 0 && records ? 1 : version;
+    return status;
+}
+
+Status migrate(Database& db, const Teller& tell) {
+    Status status = db.beginWrite();
+    int version = 0;
+    bool empty = false;
+    // Read again under the writer's lock: another run may have carried it forward meanwhile.
+    status = status.isOk() ? versionOf(db, version, empty) : status;
+    const int from = version;
+    for (const Migration& migration : kMigrations) {
+        if (status.isOk() && version < migration.to) {
+            status = migration.step(db);
+            version = migration.to;
+        }
+    }
+    status = status.isOk() ? makeSchema(db) : status;
+    status = status.isOk() ? db.commit() : status;
+    if (!status.isOk()) {
+        db.rollback();
+        return Status::failure(status.code(), "could not carry the database forward from schema version " +
+                                                  std::to_string(from) + " to " +
+                                                  std::to_string(kSchemaVersion) + ": " + status.message());
+    }
+    if (from < kSchemaVersion) {
+        tell(db.name() + ": carried forward from schema version " + std::to_string(from) + " to " +
+             std::to_string(kSchemaVersion));
+    }
+    return Status::ok();
+}
+
+}  // namespace
+
+Status makeSchema(Database& db, bool keyLater) {
+    Status status = Status::ok();
+    for (const TableDef* table : tables()) {
+        bool exists = false;
+        status = status.isOk() ? db.tableExists(table->name, exists) : status;
+        if (!status.isOk() || exists) {
+            continue;
+        }
+        status = db.run(createTable(db.dialect(), *table, false, keyLater));
+        for (const IndexDef& index : table->indexes) {
+            status = status.isOk() ? db.run(createIndex(*table, index, false)) : status;
+        }
+    }
+    int version = 0;
+    status = status.isOk() ? db.schemaVersion(version) : status;
+    // Only where it changes: a clerk may add records without the right to change the schema.
+    return status.isOk() && version != kSchemaVersion ? db.setSchemaVersion(kSchemaVersion) : status;
+}
+
+Result<std::unique_ptr<Database>> openOffice(const std::string& name, Access access,
+                                             const OpenOptions& options, const Teller& tell) {
+    Result<std::unique_ptr<Database>> opened = open(name, access, options);
+    if (!opened.isOk()) {
+        return opened;
+    }
+    int version = 0;
+    bool empty = false;
+    if (Status status = versionOf(*opened.value(), version, empty); !status.isOk()) {
+        return status;
+    }
+    if (version > kSchemaVersion) {
+        return Status::failure(Status::Code::unsupported,
+                               name + ": made by a later release of profiledesk-records (schema version " +
+                                   std::to_string(version) + "; this release knows up to version " +
+                                   std::to_string(kSchemaVersion) + ")");
+    }
+    if (empty && access == Access::read) {
+        return Status::failure(Status::Code::notFound, opened.value()->name() + ": has no " +
+                                                           std::string(kRecordsTable) +
+                                                           " table; collate records into it first");
+    }
+    if (empty || version == kSchemaVersion) {
+        return opened;
+    }
+    if (access == Access::read && opened.value()->dialect().kind == Kind::sqlite) {
+        // Read-only until now: carried forward as a writer would, the file being there.
+        opened = open(name, Access::write, options);
+        if (!opened.isOk()) {
+            return Status::failure(opened.status().code(),
+                                   opened.status().message() +
+                                       "; made by an earlier release (schema version " +
+                                       std::to_string(version) +
+                                       "), it must be carried forward by a run that may "
+                                       "write it");
+        }
+    }
+    if (Status status = migrate(*opened.value(), tell); !status.isOk()) {
+        return status;
+    }
+    return opened;
+}
+
+}  // namespace profiledesk::office::db

@@ -1,0 +1,32 @@
+#pragma once
+
+// Reading the records table back, for every command that reads the office's database instead
+// of the desks' files: the same rows in the same order, whichever kind of database holds them.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "office/columns.hpp"
+#include "office/commands.hpp"
+#include "office/db/database.hpp"
+
+namespace profiledesk::office::db {
+
+// " WHERE entered_at >= ... AND entered_at < ..." for `dates` (empty when open at both ends),
+// its values appended to `values` and numbered after those there: a range over the ISO text,
+// which the day index serves. "2026-12-06U" follows every "2026-12-06T..." and comes before
+// the next day, so the last day is whole.
+std::string dayCondition(const Dialect& dialect, const DateRange& dates, std::vector<std::string>& values,
+                         std::string_view joiner = " WHERE ");
+
+// One row of the table, with the record's number and line; the row's values last until the
+// call returns. Returns whether to read on.
+using RecordReader =
+    std::function<bool(const office::Row& row, std::size_t recordNumber, std::size_t lineNumber)>;
+
+// The rows entered within `dates`, in the order of entered_at, then source and record.
+Status readRecords(Database& db, const DateRange& dates, const RecordReader& read);
+
+}  // namespace profiledesk::office::db
