@@ -15,6 +15,7 @@
 #include "common/day.hpp"
 #include "common/status.hpp"
 #include "office/desks/desk_input.hpp"
+#include "office/output/row_writer.hpp"
 #include "record/record_scanner.hpp"
 
 namespace profiledesk::office {
@@ -41,7 +42,7 @@ struct DateRange {
 int runCheck(const std::vector<DeskInput>& desks, Streams& console);
 
 struct ExportOptions {
-    std::string format = "csv";   // or "jsonl"
+    Format format = Format::csv;
     bool forSpreadsheet = false;  // CSV with a byte-order mark, and no cell read as a formula
     DateRange dates;
     std::string output;  // empty: standard output
@@ -72,8 +73,8 @@ struct FindOptions {
     std::string text;   // found as a part of an answer, case ignored
     std::string field;  // the one column to look in; empty: every answer
     DateRange dates;
-    std::string format = "text";  // as a clerk reads a profile, or "csv" or "jsonl" as export writes rows
-    std::string fromDb;           // a SQLite file or a PostgreSQL connection, read instead of desks
+    Format format = Format::text;  // as a clerk reads a profile, or rows as export writes them
+    std::string fromDb;            // a SQLite file or a PostgreSQL connection, read instead of desks
     std::vector<DeskInput> desks;
 };
 // 0 when a record matched, 1 when none did, 2 on a usage error or a file or database that

@@ -35,6 +35,13 @@ void addAllProblems(CLI::App& command, bool& all) {
     command.add_flag("--all-problems", all, "tell every problem in full, not only the first 10 of each kind");
 }
 
+// --format, in any case, as the row writers name themselves.
+const CLI::Validator kFormat(
+    [](const std::string& name) {
+        return formatNamed(name) ? std::string() : "no format '" + name + "' (" + formatNames() + ")";
+    },
+    "FORMAT");
+
 void addDates(CLI::App& command, std::string& from, std::string& to) {
     command.add_option("--from", from, "keep records entered on this day or later")->check(kDay);
     command.add_option("--to", to, "keep records entered on this day or earlier")->check(kDay);
@@ -149,8 +156,9 @@ int run(int argc, char** argv, Streams& console) {
     std::string exportFrom;
     std::string exportTo;
     CLI::App* exportCommand = app.add_subcommand("export", "one row per whole record, as CSV or JSON Lines");
-    exportCommand->add_option("--format", exported.format, "csv (the default) or jsonl")
-        ->check(CLI::IsMember({"csv", "jsonl"}));
+    std::string exportFormat = "csv";
+    exportCommand->add_option("--format", exportFormat, formatNames() + " (csv when not given)")
+        ->check(kFormat);
     exportCommand->add_flag("--for-spreadsheet", exported.forSpreadsheet,
                             "CSV for opening in a spreadsheet: a byte-order mark, and a ' before any cell "
                             "that would be read as a formula");
@@ -189,8 +197,10 @@ int run(int argc, char** argv, Streams& console) {
     find->add_option("TEXT", found.text, "the text to find in an answer")->required();
     find->add_option("--field", found.field, "look only in this answer, named as export's column (surname)");
     addDates(*find, findFrom, findTo);
-    find->add_option("--format", found.format, "text (the default: as a clerk reads a profile), csv or jsonl")
-        ->check(CLI::IsMember({"text", "csv", "jsonl"}));
+    std::string findFormat = "text";
+    find->add_option("--format", findFormat,
+                     formatNames() + " (text, as a clerk reads a profile, when not given)")
+        ->check(kFormat);
     find->add_option("--from-db", found.fromDb, "read the records from this database (as collate's --into)");
     addDesks(*find, sources);
 
@@ -237,7 +247,8 @@ int run(int argc, char** argv, Streams& console) {
             return 2;
         }
         exported.dates = *dates;
-        if (exported.forSpreadsheet && exported.format != "csv") {
+        exported.format = *formatNamed(exportFormat);
+        if (exported.forSpreadsheet && exported.format != Format::csv) {
             tellError(console, "--for-spreadsheet: only CSV is for spreadsheets");
             return 2;
         }
@@ -250,6 +261,7 @@ int run(int argc, char** argv, Streams& console) {
             return 2;
         }
         found.dates = *dates;
+        found.format = *formatNamed(findFormat);
         found.desks = std::move(read);
         return runFind(found, console);
     }

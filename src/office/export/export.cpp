@@ -2,12 +2,12 @@
 
 #include "common/output_watch.hpp"
 #include "common/utf8.hpp"
-#include "office/commands.hpp"
-#include "office/output/rows.hpp"
 #include "office/columns.hpp"
+#include "office/commands.hpp"
 #include "office/desks/desk_file.hpp"
 #include "office/output/output_file.hpp"
 #include "office/output/progress.hpp"
+#include "office/output/row_writer.hpp"
 
 namespace profiledesk::office {
 
@@ -17,13 +17,13 @@ namespace {
 // file's problems as FILE:LINE: what.
 class Exporter final : public DeskListener {
 public:
-    Exporter(Streams& console, const ExportOptions& options, OutputBuffer& out, Progress& progress)
-        : console_(console), options_(options), out_(out), progress_(progress) {}
+    Exporter(Streams& console, const ExportOptions& options, RowWriter& writer, Progress& progress)
+        : console_(console), options_(options), writer_(writer), progress_(progress) {}
 
     void startFile(const DeskInput& desk) {
         endFile();
         desk_ = &desk;
-        if (options_.format == "jsonl" && !isUtf8(desk.name)) {
+        if (options_.format == Format::jsonl && !isUtf8(desk.name)) {
             tell(0, desk.name == desk.path ? "the file's name is not UTF-8" : "the desk's name is not UTF-8");
         }
     }
@@ -34,11 +34,7 @@ public:
             return true;
         }
         fillRow(desk_->name, record, row_);
-        if (options_.format == "jsonl") {
-            json_.append(out_, row_, record.number, record.firstLine);
-        } else {
-            appendCsvRow(out_, row_.values, options_.forSpreadsheet);
-        }
+        writer_.write(row_, record.number, record.firstLine);
         return true;
     }
 
@@ -57,15 +53,6 @@ public:
         }
     }
 
-    void writeHeader() {
-        if (options_.format == "csv") {
-            if (options_.forSpreadsheet) {
-                out_.append("\xEF\xBB\xBF");  // so that a spreadsheet reads the cells as UTF-8
-            }
-            appendCsvHeader(out_);
-        }
-    }
-
     [[nodiscard]] bool toldProblems() const { return told_; }
 
 private:
@@ -77,11 +64,10 @@ private:
 
     Streams& console_;
     const ExportOptions& options_;
-    OutputBuffer& out_;
+    RowWriter& writer_;
     Progress& progress_;
     const DeskInput* desk_ = nullptr;
     Row row_;
-    JsonRowWriter json_;
     bool told_ = false;
     ProblemTeller teller_{console_.err, console_.allProblems};
 };
@@ -89,9 +75,11 @@ private:
 // Exports every file into `sink`; the status to end with, problems told on the way.
 int exportFiles(const ExportOptions& options, Streams& console, std::ostream& sink, bool showProgress) {
     OutputBuffer out(sink);
+    const std::unique_ptr<RowWriter> writer =
+        makeRowWriter(options.format, out, WriterOptions{options.forSpreadsheet});
     Progress progress(console.err, showProgress, totalSize(options.desks));
-    Exporter exporter(console, options, out, progress);
-    exporter.writeHeader();
+    Exporter exporter(console, options, *writer, progress);
+    writer->begin();
     int status = 0;
     for (const DeskInput& desk : options.desks) {
         exporter.startFile(desk);

@@ -7,20 +7,16 @@
 #include <vector>
 
 #include "common/utf8.hpp"
-#include "common/visible.hpp"
 #include "office/commands.hpp"
 #include "office/db/migrate.hpp"
 #include "office/db/records_read.hpp"
 #include "office/desks/desk_file.hpp"
 #include "office/find/fold.hpp"
-#include "office/output/rows.hpp"
+#include "office/output/row_writer.hpp"
 
 namespace profiledesk::office {
 
 namespace {
-
-// The widest answer's name, and the room after it, for the clerk's view.
-constexpr std::size_t kNameWidth = 20 + 2;
 
 // Whether a row's answers (or the one column asked for) hold the folded text.
 class Matcher {
@@ -44,23 +40,15 @@ private:
     std::vector<std::size_t> columns_;
 };
 
-// Writes each matching row as the format asks.
+// Writes each matching row as the format asks, and counts them.
 class FoundWriter {
 public:
-    FoundWriter(std::ostream& sink, std::string_view format) : out_(sink), format_(format) {
-        if (format_ == "csv") {
-            appendCsvHeader(out_);
-        }
+    FoundWriter(std::ostream& sink, Format format) : out_(sink), writer_(makeRowWriter(format, out_)) {
+        writer_->begin();
     }
 
     void write(const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
-        if (format_ == "csv") {
-            appendCsvRow(out_, row.values);
-        } else if (format_ == "jsonl") {
-            json_.append(out_, row, recordNumber, lineNumber);
-        } else {
-            appendProfile(row);
-        }
+        writer_->write(row, recordNumber, lineNumber);
         ++found_;
     }
 
@@ -68,28 +56,8 @@ public:
     [[nodiscard]] std::size_t found() const { return found_; }
 
 private:
-    // The desk and when, then each answer under its name, controls made visible: the answers
-    // are a desk's typing, shown on a terminal.
-    void appendProfile(const Row& row) {
-        std::string text = found_ > 0 ? "\n" : "";
-        std::string when(row.values.at(3));
-        if (when.size() > 10 && when[10] == 'T') {
-            when[10] = ' ';
-        }
-        text.append(makeVisible(row.values.at(0))).append(", ").append(makeVisible(when)).append("\n");
-        for (std::size_t i = 0; i < kColumnCount; ++i) {
-            const Column& column = kColumns.at(i);
-            if (column.source == ColumnSource::answer) {
-                text.append("  ").append(column.name).append(kNameWidth - column.name.size(), ' ');
-                text.append(makeVisible(row.values.at(i))).append("\n");
-            }
-        }
-        out_.append(text);
-    }
-
     OutputBuffer out_;
-    std::string_view format_;
-    JsonRowWriter json_;
+    std::unique_ptr<RowWriter> writer_;
     std::size_t found_ = 0;
 };
 

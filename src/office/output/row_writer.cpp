@@ -1,0 +1,112 @@
+#include "office/output/row_writer.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "common/visible.hpp"
+
+namespace profiledesk::office {
+
+namespace {
+
+struct FormatName {
+    std::string_view name;
+    Format format;
+};
+
+constexpr std::array<FormatName, 3> kFormats{{
+    {"csv", Format::csv},
+    {"jsonl", Format::jsonl},
+    {"text", Format::text},
+}};
+
+class CsvWriter final : public RowWriter {
+public:
+    CsvWriter(OutputBuffer& out, bool forSpreadsheet) : out_(out), forSpreadsheet_(forSpreadsheet) {}
+    void begin() override {
+        if (forSpreadsheet_) {
+            out_.append("\xEF\xBB\xBF");  // so that a spreadsheet reads the cells as UTF-8
+        }
+        appendCsvHeader(out_);
+    }
+    void write(const Row& row, std::size_t /*recordNumber*/, std::size_t /*lineNumber*/) override {
+        appendCsvRow(out_, row.values, forSpreadsheet_);
+    }
+
+private:
+    OutputBuffer& out_;
+    bool forSpreadsheet_;
+};
+
+class JsonLinesWriter final : public RowWriter {
+public:
+    explicit JsonLinesWriter(OutputBuffer& out) : out_(out) {}
+    void write(const Row& row, std::size_t recordNumber, std::size_t lineNumber) override {
+        json_.append(out_, row, recordNumber, lineNumber);
+    }
+
+private:
+    OutputBuffer& out_;
+    JsonRowWriter json_;
+};
+
+// The desk and when, then each answer under its name, controls made visible: the answers are a
+// desk's typing, shown on a terminal. Profiles are parted by a blank line.
+class ProfileWriter final : public RowWriter {
+public:
+    explicit ProfileWriter(OutputBuffer& out) : out_(out) {}
+    void write(const Row& row, std::size_t /*recordNumber*/, std::size_t /*lineNumber*/) override {
+        // The widest answer's name, and the room after it.
+        constexpr std::size_t kNameWidth = 20 + 2;
+        text_.assign(written_ ? "\n" : "");
+        std::string when(row.values.at(3));
+        if (when.size() > 10 && when[10] == 'T') {
+            when[10] = ' ';
+        }
+        text_.append(makeVisible(row.values.at(0))).append(", ").append(makeVisible(when)).append("\n");
+        for (std::size_t i = 0; i < kColumnCount; ++i) {
+            const Column& column = kColumns.at(i);
+            if (column.source == ColumnSource::answer) {
+                text_.append("  ").append(column.name).append(kNameWidth - column.name.size(), ' ');
+                text_.append(makeVisible(row.values.at(i))).append("\n");
+            }
+        }
+        out_.append(text_);
+        written_ = true;
+    }
+
+private:
+    OutputBuffer& out_;
+    std::string text_;
+    bool written_ = false;
+};
+
+}  // namespace
+
+std::optional<Format> formatNamed(std::string_view name) {
+    const auto* found = std::find_if(kFormats.begin(), kFormats.end(), [name](const FormatName& format) {
+        return std::equal(name.begin(), name.end(), format.name.begin(), format.name.end(),
+                          [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+    });
+    return found != kFormats.end() ? std::optional<Format>(found->format) : std::nullopt;
+}
+
+std::string formatNames() {
+    std::string names;
+    for (std::size_t i = 0; i < kFormats.size(); ++i) {
+        names.append(i == 0 ? "" : i + 1 == kFormats.size() ? " or " : ", ").append(kFormats.at(i).name);
+    }
+    return names;
+}
+
+std::unique_ptr<RowWriter> makeRowWriter(Format format, OutputBuffer& out, const WriterOptions& options) {
+    switch (format) {
+        case Format::csv: return std::make_unique<CsvWriter>(out, options.forSpreadsheet);
+        case Format::jsonl: return std::make_unique<JsonLinesWriter>(out);
+        case Format::text: break;
+    }
+    return std::make_unique<ProfileWriter>(out);
+}
+
+}  // namespace profiledesk::office
