@@ -68,7 +68,7 @@ private:
                 told.emplace_back(0,
                                   note.what == "not UTF-8"
                                       ? std::string(desk_.name == desk_.path ? "the file's" : "the desk's") +
-                                            " name is not UTF-8; its records are kept under " +
+                                            " name is not plain UTF-8 text; its records are kept under " +
                                             db::storedName(desk_.name)
                                       : std::string(note.what));
                 nameTold_ = true;

@@ -145,10 +145,10 @@ Result<std::unique_ptr<Database>> openOffice(const std::string& name, Access acc
         return status;
     }
     if (version > kSchemaVersion) {
-        return Status::failure(Status::Code::unsupported,
-                               name + ": made by a later release of profiledesk-records (schema version " +
-                                   std::to_string(version) + "; this release knows up to version " +
-                                   std::to_string(kSchemaVersion) + ")");
+        return Status::failure(opened.value()->name() +
+                               ": made by a later release of profiledesk-records (schema version " +
+                               std::to_string(version) + "; this release knows up to version " +
+                               std::to_string(kSchemaVersion) + ")");
     }
     if (empty && access == Access::read) {
         return Status::failure(Status::Code::notFound, opened.value()->name() + ": has no " +

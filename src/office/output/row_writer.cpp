@@ -59,7 +59,10 @@ public:
     void write(const Row& row, std::size_t /*recordNumber*/, std::size_t /*lineNumber*/) override {
         // The widest answer's name, and the room after it.
         constexpr std::size_t kNameWidth = 20 + 2;
-        text_.assign(written_ ? "\n" : "");
+        text_.clear();
+        if (written_) {
+            text_ += '\n';
+        }
         std::string when(row.values.at(3));
         if (when.size() > 10 && when[10] == 'T') {
             when[10] = ' ';
@@ -94,8 +97,11 @@ std::optional<Format> formatNamed(std::string_view name) {
 
 std::string formatNames() {
     std::string names;
-    for (std::size_t i = 0; i < kFormats.size(); ++i) {
-        names.append(i == 0 ? "" : i + 1 == kFormats.size() ? " or " : ", ").append(kFormats.at(i).name);
+    for (const FormatName& format : kFormats) {
+        if (!names.empty()) {
+            names += &format == &kFormats.back() ? " or " : ", ";
+        }
+        names += format.name;
     }
     return names;
 }
