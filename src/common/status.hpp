@@ -57,8 +57,11 @@ private:
 template <typename T>
 class [[nodiscard]] Result {
 public:
+    // Implicit both ways, so that a function returns its value or its failure as it is.
+    // cppcheck-suppress noExplicitConstructor
     Result(T value) : value_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
     // Only a failure: a Result that holds no value has a reason.
+    // cppcheck-suppress noExplicitConstructor
     Result(Status status) : status_(std::move(status)) {  // NOLINT(google-explicit-constructor)
         if (status_.isOk()) {
             status_ = Status::failure("no value and no reason");

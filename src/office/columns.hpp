@@ -63,6 +63,10 @@ inline constexpr std::array<Column, kColumnCount> kColumns{{
 }};
 // clang-format on
 
+// The columns that hold a desk's answers: all but the first four.
+inline constexpr std::size_t kFirstAnswer = 4;
+inline constexpr std::size_t kAnswerCount = kColumnCount - kFirstAnswer;
+
 // The values of one row, as text: the answers exactly as stored, the figures as the record
 // writes them. They stay valid while the record and `source` do.
 struct Row {

@@ -95,11 +95,13 @@ class Loading(unittest.TestCase):
                  "library_fee", "shopping_centre", "nearest_school", "years_ahead", "age_after_years"]
         self.assertEqual(columns, [["source", "text", "NO"], ["record", "bigint", "NO"],
                                    ["line", "bigint", "NO"], ["entered_at", "text", "NO"]]
-                         + [[name, "text", "NO"] for name in texts] + [["record_key", "text", "NO"]])
+                         + [[name, "text", "NO"] for name in texts] + [["record_key", "text", "NO"]]
+                         + [["state", "text", "NO"], ["gone", "bigint", "NO"], ["forgotten", "bigint", "NO"],
+                            ["revision", "bigint", "NO"]])
         indexes = [row[0] for row in SERVER.sql("SELECT indexdef FROM pg_indexes WHERE tablename = 'records'",
                                                 "fresh")]
         self.assertEqual(sorted(re.sub(r"INDEX \S+ ON \S+", "INDEX ON", i) for i in indexes),
-                         ["CREATE INDEX ON USING btree (entered_at)",
+                         ["CREATE INDEX ON USING btree (entered_at)", "CREATE INDEX ON USING btree (source, record)",
                           "CREATE UNIQUE INDEX ON USING btree (record_key)"])
         rows = SERVER.sql("SELECT * FROM records ORDER BY record", "fresh")
         self.assertEqual(rows[1][:21], [path, "2", "31", "2026-12-06T15:53", "Ama1", "Doe", "Lagos", "12-03-1990",

@@ -90,11 +90,13 @@ class Collate(unittest.TestCase):
         self.assert_collated(self.collate(self.write("a.dat", self.ann, self.ben)), 2, 0)
         columns = self.query("SELECT name, type, \"notnull\" FROM pragma_table_info('records')").split()
         self.assertEqual(columns[:4], ["source|TEXT|1", "record|INTEGER|1", "line|INTEGER|1", "entered_at|TEXT|1"])
-        self.assertEqual(columns[19:], ["years_ahead|TEXT|1", "age_after_years|TEXT|1", "record_key|TEXT|1"])
-        self.assertEqual(len(columns), 22)
-        # Both indexes of the table this run made, the key's unique.
+        self.assertEqual(columns[19:], ["years_ahead|TEXT|1", "age_after_years|TEXT|1", "record_key|TEXT|1",
+                                        "state|TEXT|1", "gone|INTEGER|1", "forgotten|INTEGER|1", "revision|INTEGER|1"])
+        self.assertEqual(len(columns), 26)
+        # Every index of the table this run made, the key's unique.
         self.assertEqual(self.query("SELECT l.name, l.\"unique\", i.name FROM pragma_index_list('records') AS l, "
-                                    "pragma_index_info(l.name) AS i ORDER BY l.name"),
+                                    "pragma_index_info(l.name) AS i ORDER BY l.name, i.seqno"),
+                         "records_by_desk|0|source\nrecords_by_desk|0|record\n"
                          "records_entered_at|0|entered_at\nrecords_record_key|1|record_key\n")
         self.assertEqual(self.query("SELECT source, record, line, entered_at, first_name, surname, years_ahead, "
                                     "age_after_years, typeof(line) FROM records ORDER BY rowid"),
@@ -266,7 +268,7 @@ class Collate(unittest.TestCase):
     def test_a_records_table_made_elsewhere_needs_a_unique_key_and_its_constraints_fail_the_run(self):
         self.assert_collated(self.collate(self.write("a.dat", self.ann)), 1, 0)
         schema = self.query("SELECT sql FROM sqlite_master WHERE name = 'records'")
-        self.assertIn("record_key TEXT NOT NULL)", schema)
+        self.assertIn("record_key TEXT NOT NULL,", schema)
 
         # The same columns, but nothing keeps a key from coming twice.
         self.query("DROP INDEX records_record_key")
@@ -282,8 +284,7 @@ class Collate(unittest.TestCase):
 
         # A key made unique by an index of its own is enough; a CHECK that a record breaks fails
         # the whole run instead of counting the record as already there.
-        strict = schema.replace("record_key TEXT NOT NULL)",
-                                "record_key TEXT NOT NULL, CHECK (first_name <> 'Ben'))")
+        strict = schema.rstrip()[:-1] + ", CHECK (first_name <> 'Ben'))"
         self.query(f"DROP TABLE records; {strict}; CREATE UNIQUE INDEX keys ON records (record_key)")
         self.write("b.dat", self.ann, self.ben)
         result = self.collate("b.dat")

@@ -177,7 +177,11 @@ class FromSqlite(FiguresFromTheDatabase, unittest.TestCase):
         shutil.copyfile(self.db, db)
         os.chmod(db, 0o644)
         with sqlite3.connect(db) as connection:
-            connection.execute("INSERT INTO records SELECT source, record, line, entered_at, first_name, surname, "
+            connection.execute("INSERT INTO records (source, record, line, entered_at, first_name, surname, "
+                               "place_of_birth, date_of_birth, age, education_centre, street, coordinator, "
+                               "nearby_business, productivity_company, maintenance_company, zonal_library, "
+                               "library_fee, shopping_centre, nearest_school, years_ahead, age_after_years, "
+                               "record_key) SELECT source, record, line, entered_at, first_name, surname, "
                                "printf('%04d', n) || hex(randomblob(2046)), date_of_birth, n, education_centre, "
                                "street, coordinator, nearby_business, productivity_company, maintenance_company, "
                                "zonal_library, library_fee, shopping_centre, nearest_school, years_ahead, "

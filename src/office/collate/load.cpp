@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <set>
 #include <string>
 #include <vector>
@@ -152,10 +153,9 @@ public:
     Status start(const std::vector<std::string>& sources,
                  std::vector<std::optional<Checkpoint>>& found) override {
         found.assign(sources.size(), std::nullopt);
-        Status status = Status::ok();
         bool records = false;
         bool checkpoints = false;
-        status = db_->tableExists(db::kRecordsTable, records);
+        Status status = db_->tableExists(db::kRecordsTable, records);
         status = status.isOk() ? db_->tableExists(db::checkpointsTable().name, checkpoints) : status;
         // A records table made by hand must keep its keys apart, or each run would add every
         // record again.
@@ -170,8 +170,8 @@ public:
         // is read before the run's transaction: a read inside it would hold SQLite's lock on the
         // database to the end of the run. A checkpoint moved meanwhile is found at the commit.
         for (std::size_t i = 0; status.isOk() && records && checkpoints && i < sources.size(); ++i) {
-            const std::string name = db::storedName(sources[i]);
-            const std::array values{Value::of(name)};
+            const std::string stored = db::storedName(sources[i]);
+            const std::array values{Value::of(stored)};
             status = db_->run(
                 "SELECT byte_offset, records, lines, tail_length, tail_hash FROM collate_checkpoints "
                 "WHERE source = " +
@@ -298,8 +298,14 @@ public:
         if (status.isOk() && countsKeyLater_) {
             status = db_->run(db::addPrimaryKey(db::countsTable()));
         }
-        if (status.isOk() && created_) {
-            status = db_->run(db::createIndex(db::recordsTable(), db::recordsTable().indexes[1], false));
+        // The other indexes of a table this run made, after its rows too.
+        for (const db::IndexDef& index : db::recordsTable().indexes) {
+            if (!status.isOk() || !created_) {
+                break;
+            }
+            if (!index.unique) {
+                status = db_->run(db::createIndex(db::recordsTable(), index, false));
+            }
         }
         status = status.isOk() ? db_->runAll(kKeepCheckpoints) : status;
         status = status.isOk() ? db_->commit() : status;
@@ -318,21 +324,17 @@ public:
 private:
     static std::uint64_t wholeOf(std::string_view text) {
         std::uint64_t number = 0;
-        for (const char c : text) {
-            number = number * 10 + static_cast<std::uint64_t>(c - '0');
-        }
+        (void)std::from_chars(text.data(), text.data() + text.size(), number);
         return number;
     }
 
     // A NUL becomes U+FFFD; the rest is as it was.
     static void replaceNuls(std::string& out, std::string_view value) {
         out.clear();
-        for (const char c : value) {
-            if (c == '\0') {
-                out.append("\xEF\xBF\xBD");
-            } else {
-                out += c;
-            }
+        for (std::size_t at = 0; at <= value.size();) {
+            const std::size_t nul = std::min(value.find('\0', at), value.size());
+            out.append(value.substr(at, nul - at)).append(nul < value.size() ? "\xEF\xBF\xBD" : "");
+            at = nul + 1;
         }
     }
 
@@ -394,11 +396,12 @@ private:
             const bool last =
                 std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
                              [&file](const FileRun& later) { return later.source == file.source; });
-            const std::string name = db::storedName(file.source);
+            const std::string stored = db::storedName(file.source);
             const auto whole = [](std::uint64_t number) {
                 return Value::of(static_cast<std::int64_t>(number));
             };
-            std::array<Value, kRunFilesCount> values{whole(i), Value::of(name), whole(file.fromStart ? 1 : 0),
+            std::array<Value, kRunFilesCount> values{whole(i), Value::of(stored),
+                                                     whole(file.fromStart ? 1 : 0),
                                                      whole(file.keeps && last ? 1 : 0)};
             if (file.from) {
                 values[4] = whole(file.from->offset);

@@ -1,5 +1,6 @@
 #include "office/db/database.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 namespace profiledesk::office::db {
@@ -18,6 +19,13 @@ std::string Dialect::tempTable(std::string_view name, std::string_view columns) 
     sql.append(name).append(" (").append(columns).append(")");
     // PostgreSQL's would outlive the transaction, and a second run on the connection.
     return kind == Kind::postgres ? sql.append(" ON COMMIT DROP") : sql;
+}
+
+std::vector<Value> textValues(std::span<const std::string> texts) {
+    std::vector<Value> values(texts.size());
+    std::transform(texts.begin(), texts.end(), values.begin(),
+                   [](const std::string& text) { return Value::of(text); });
+    return values;
 }
 
 std::int64_t Row::integer(std::size_t column) const {

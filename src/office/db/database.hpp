@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/status.hpp"
 
@@ -46,6 +47,9 @@ struct Value {
     static Value of(std::int64_t number) { return {Type::integer, number, {}}; }
     static Value of(std::string_view bytes) { return {Type::text, 0, bytes}; }
 };
+
+// Each text as a value, for as long as the texts last.
+std::vector<Value> textValues(std::span<const std::string> texts);
 
 // One row of a result; its values last until the call that gives it returns.
 class Row {

@@ -1,8 +1,10 @@
 #include "office/db/migrate.hpp"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
+#include "office/columns.hpp"
 #include "office/db/schema.hpp"
 
 namespace profiledesk::office::db {
@@ -18,7 +20,8 @@ Status everyColumnNotNull(Database& db) {
     std::string fill = "UPDATE " + std::string(kRecordsTable) + " SET ";
     std::string where;
     std::string alter = "ALTER TABLE " + std::string(kRecordsTable);
-    for (const ColumnDef& column : recordsTable().columns) {
+    // The columns release 1.0.0 had: the export's and the key.
+    for (const ColumnDef& column : recordsTable().columns.first(kColumnCount + 1)) {
         const std::string name(column.name);
         const bool first = &column == recordsTable().columns.data();
         fill.append(first ? "" : ", ")
@@ -37,27 +40,60 @@ Status namesAsStored(Database& db) {
     if (db.dialect().kind != Kind::sqlite) {
         return Status::ok();
     }
+    // The tables release 1.0.0 kept names in, where this one has them.
+    std::vector<std::string_view> kept{kRecordsTable};
+    Status status = Status::ok();
+    for (const TableDef* table : {&checkpointsTable(), &countsTable()}) {
+        bool exists = false;
+        status = status.isOk() ? db.tableExists(table->name, exists) : status;
+        if (exists) {
+            kept.push_back(table->name);
+        }
+    }
     std::vector<std::string> names;
-    Status status = db.run("SELECT DISTINCT source FROM " + std::string(kRecordsTable) +
-                               " UNION SELECT source FROM collate_checkpoints",
-                           {}, [&names](const Row& row) {
-                               const std::string_view name = row.text(0);
-                               if (storedName(name) != name) {
-                                   names.emplace_back(name);
-                               }
-                               return true;
-                           });
+    for (const std::string_view table : kept) {
+        status = status.isOk() ? db.run("SELECT DISTINCT source FROM " + std::string(table), {},
+                                        [&names](const Row& row) {
+                                            const std::string_view name = row.text(0);
+                                            if (storedName(name) != name &&
+                                                std::find(names.begin(), names.end(), name) == names.end()) {
+                                                names.emplace_back(name);
+                                            }
+                                            return true;
+                                        })
+                               : status;
+    }
     for (const std::string& name : names) {
         const std::string stored = storedName(name);
         const std::array values{Value::of(stored), Value::of(name)};
-        for (const TableDef* table : tables()) {
+        for (const std::string_view table : kept) {
             status = status.isOk()
-                         ? db.run("UPDATE " + std::string(table->name) + " SET source = ? WHERE source = ?",
-                                  values)
+                         ? db.run("UPDATE " + std::string(table) + " SET source = ? WHERE source = ?", values)
                          : status;
         }
     }
     return status;
+}
+
+// The office's own columns of records and checkpoints, and the index by desk, on tables made
+// before them; the tables that are new altogether are made by makeSchema().
+Status officeColumns(Database& db) {
+    Status status = Status::ok();
+    for (const std::string_view column : {"state", "gone", "forgotten", "revision"}) {
+        status = status.isOk() ? db.run(addColumn(db.dialect(), recordsTable(), column)) : status;
+    }
+    status = status.isOk() ? db.run(createIndex(recordsTable(), recordsTable().indexes[2])) : status;
+    bool checkpoints = false;
+    status = status.isOk() ? db.tableExists(checkpointsTable().name, checkpoints) : status;
+    if (!status.isOk() || !checkpoints) {
+        return status;  // made whole by makeSchema()
+    }
+    status = db.run(addColumn(db.dialect(), checkpointsTable(), "kept_rows"));
+    // The rows each desk has now are the rows its checkpoint speaks for.
+    return status.isOk()
+               ? db.run("UPDATE collate_checkpoints SET kept_rows = (SELECT count(*) FROM " +
+                        std::string(kRecordsTable) + " r WHERE r.source = collate_checkpoints.source)")
+               : status;
 }
 
 // One step from a version to the next.
@@ -68,7 +104,8 @@ struct Migration {
 
 Status toVersion2(Database& db) {
     Status status = everyColumnNotNull(db);
-    return status.isOk() ? namesAsStored(db) : status;
+    status = status.isOk() ? namesAsStored(db) : status;
+    return status.isOk() ? officeColumns(db) : status;
 }
 
 constexpr std::array<Migration, 1> kMigrations{{{2, toVersion2}}};

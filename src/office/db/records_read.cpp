@@ -27,10 +27,7 @@ Status readRecords(Database& db, const DateRange& dates, const RecordReader& rea
                             dayCondition(db.dialect(), dates, texts) + " ORDER BY " +
                             std::string(kDayColumn) + ", source" + std::string(db.dialect().bytesOrder) +
                             ", record";
-    std::vector<Value> values;
-    for (const std::string& text : texts) {
-        values.push_back(Value::of(text));
-    }
+    const std::vector<Value> values = textValues(texts);
     office::Row row;
     return db.run(sql, values, [&](const db::Row& found) {
         for (std::size_t i = 0; i < kColumnCount; ++i) {

@@ -1,6 +1,8 @@
 #include "office/db/schema.hpp"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "common/utf8.hpp"
 #include "office/columns.hpp"
@@ -9,14 +11,32 @@ namespace profiledesk::office::db {
 
 namespace {
 
-// The records table's columns: the export's, from the one table of columns, and the key.
-constexpr std::array<ColumnDef, kColumnCount + 1> kRecordColumns = [] {
-    std::array<ColumnDef, kColumnCount + 1> columns{};
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
-        columns.at(i) = {kColumns.at(i).name,
-                         kColumns.at(i).kind == ColumnKind::whole ? Type::integer : Type::text};
+// The records table's columns: the export's, from the one table of columns, the key, and the
+// office's own, which rows already there take by default.
+std::vector<ColumnDef> recordColumnDefs() {
+    std::vector<ColumnDef> columns(kColumns.size());
+    std::transform(kColumns.begin(), kColumns.end(), columns.begin(), [](const Column& column) {
+        return ColumnDef(column.name, column.kind == ColumnKind::whole ? Type::integer : Type::text);
+    });
+    columns.emplace_back(kKeyColumn, Type::text);
+    columns.emplace_back("state", Type::text, "'new'");
+    columns.emplace_back("gone", Type::integer, "0");
+    columns.emplace_back("forgotten", Type::integer, "0");
+    columns.emplace_back("revision", Type::integer, "0");
+    return columns;
+}
+const std::vector<ColumnDef> kRecordColumns = recordColumnDefs();
+
+// The answers as a desk wrote them, keyed by the record.
+constexpr std::array<ColumnDef, 1 + kAnswerCount> kWrittenColumns = [] {
+    std::array<ColumnDef, 1 + kAnswerCount> columns{};
+    columns.at(0) = {kKeyColumn, Type::text};
+    std::size_t at = 1;
+    for (const Column& column : kColumns) {
+        if (column.source == ColumnSource::answer) {
+            columns.at(at++) = {column.name, Type::text};
+        }
     }
-    columns.at(kColumnCount) = {kKeyColumn, Type::text};
     return columns;
 }();
 
@@ -30,18 +50,38 @@ constexpr std::array<bool, kColumnCount> kValueIntegers = [] {
 
 // The unique key's index is made apart from the table, so that a table made by a collate gets
 // it after its rows; release 1.0.0 made the key UNIQUE in the table, which serves the same.
-constexpr std::array<IndexDef, 2> kRecordIndexes{{
+constexpr std::array<IndexDef, 3> kRecordIndexes{{
     {"records_record_key", kKeyColumn, true},
     {"records_entered_at", kDayColumn, false},
+    {"records_by_desk", "source, record", false},
 }};
 
-constexpr std::array<ColumnDef, 6> kCheckpointColumns{{
+constexpr std::array<ColumnDef, 9> kChangeColumns{{
+    {"id", Type::serial},
+    {"record_key", Type::text},
+    {"at", Type::text},  // ISO 8601 in UTC: 2026-12-08T09:30:05Z
+    {"by", Type::text},  // the clerk, or the role on PostgreSQL
+    {"why", Type::text},
+    {"action", Type::text},  // correct, review, forget, reread, gone, back
+    {"field", Type::text},   // the answer or "state"; empty for the record as a whole
+    {"old_value", Type::text},
+    {"new_value", Type::text},
+}};
+constexpr std::array<IndexDef, 1> kChangeIndexes{{{"record_changes_by_record", "record_key, id", false}}};
+
+constexpr std::array<ColumnDef, 2> kDeskColumns{{
+    {"source", Type::text},
+    {"encoding", Type::text},
+}};
+
+constexpr std::array<ColumnDef, 7> kCheckpointColumns{{
     {"source", Type::text},
     {"byte_offset", Type::integer},
     {"records", Type::integer},
     {"lines", Type::integer},
     {"tail_length", Type::integer},
     {"tail_hash", Type::text},
+    {"kept_rows", Type::integer, "0"},
 }};
 
 constexpr std::array<ColumnDef, 3> kCountColumns{{
@@ -51,17 +91,37 @@ constexpr std::array<ColumnDef, 3> kCountColumns{{
 }};
 
 const TableDef kRecords{kRecordsTable, kRecordColumns, "", kRecordIndexes};
+const TableDef kWritten{"records_as_written", kWrittenColumns, kKeyColumn, {}};
+const TableDef kChanges{"record_changes", kChangeColumns, "", kChangeIndexes};
+const TableDef kDesks{"collate_desks", kDeskColumns, "source", {}};
 const TableDef kCheckpoints{"collate_checkpoints", kCheckpointColumns, "source", {}};
 const TableDef kCounts{"collate_counts", kCountColumns, "source, content", {}, true};
-const std::array<const TableDef*, 3> kTables{&kRecords, &kCheckpoints, &kCounts};
+const std::array<const TableDef*, 6> kTables{&kRecords, &kWritten,     &kChanges,
+                                             &kDesks,   &kCheckpoints, &kCounts};
 
-std::string_view typeOf(const Dialect& dialect, Type type) {
-    return type == Type::integer ? dialect.integer : dialect.text;
+// A column's type and constraints.
+std::string definitionOf(const Dialect& dialect, const ColumnDef& column) {
+    std::string definition(column.name);
+    if (column.type == Type::serial) {
+        return definition.append(dialect.kind == Kind::sqlite
+                                     ? " INTEGER NOT NULL PRIMARY KEY"
+                                     : " BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY");
+    }
+    definition.append(" ")
+        .append(column.type == Type::integer ? dialect.integer : dialect.text)
+        .append(" NOT NULL");
+    if (!column.byDefault.empty()) {
+        definition.append(" DEFAULT ").append(column.byDefault);
+    }
+    return definition;
 }
 
 }  // namespace
 
 const TableDef& recordsTable() { return kRecords; }
+const TableDef& writtenTable() { return kWritten; }
+const TableDef& changesTable() { return kChanges; }
+const TableDef& desksTable() { return kDesks; }
 const TableDef& checkpointsTable() { return kCheckpoints; }
 const TableDef& countsTable() { return kCounts; }
 std::span<const TableDef* const> tables() { return kTables; }
@@ -70,8 +130,7 @@ std::string createTable(const Dialect& dialect, const TableDef& table, bool ifMi
     std::string sql = ifMissing ? "CREATE TABLE IF NOT EXISTS " : "CREATE TABLE ";
     sql.append(table.name).append(" (");
     for (const ColumnDef& column : table.columns) {
-        sql.append(&column == table.columns.data() ? "" : ", ").append(column.name).append(" ");
-        sql.append(typeOf(dialect, column.type)).append(" NOT NULL");
+        sql.append(&column == table.columns.data() ? "" : ", ").append(definitionOf(dialect, column));
     }
     const bool keyed =
         !table.primaryKey.empty() && (!keyLater || !table.keyAfterRows || dialect.kind == Kind::sqlite);
@@ -92,6 +151,13 @@ std::string createIndex(const TableDef& table, const IndexDef& index, bool ifMis
     std::string sql(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ");
     sql.append(ifMissing ? "IF NOT EXISTS " : "").append(index.name).append(" ON ").append(table.name);
     return sql.append(" (").append(index.columns).append(")");
+}
+
+std::string addColumn(const Dialect& dialect, const TableDef& table, std::string_view column) {
+    const auto found = std::find_if(table.columns.begin(), table.columns.end(),
+                                    [column](const ColumnDef& def) { return def.name == column; });
+    std::string sql("ALTER TABLE ");
+    return sql.append(table.name).append(" ADD COLUMN ").append(definitionOf(dialect, *found));
 }
 
 std::string valueColumns() {

@@ -5,11 +5,22 @@
 //
 // - records: one row per collated record, the export's columns and a unique record_key (the
 //   record's content hash and its place among the records of that content in its file), with
-//   an index on entered_at. Every column is NOT NULL on every kind of database.
-// - collate_checkpoints: where the last collate of each desk stopped in its file.
+//   indexes on entered_at and on (source, record). Its answers are the office's current
+//   values; `state` is the office's review (new, approved, needs-look, rejected), `gone` marks
+//   a record no longer in its desk's file, `forgotten` one whose answers were erased, and
+//   `revision` counts the changes made to it, so that two clerks never lose one another's.
+// - records_as_written: the answers as the desk wrote them, for each record whose current
+//   answers are not those (a record absent here is as written).
+// - record_changes: every change the office made to a record: who, when, why, what, and the
+//   value before and after.
+// - collate_desks: the encoding each desk was last read with.
+// - collate_checkpoints: where the last collate of each desk stopped in its file, and how many
+//   rows the desk then had, by which a collate notices rows deleted by hand.
 // - collate_counts: how many records of each content each desk's collated part holds, from
 //   which a collate after a checkpoint numbers the records it adds.
+// Every column is NOT NULL on every kind of database: an absent value is empty.
 
+#include <array>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,11 +33,20 @@ namespace profiledesk::office::db {
 // The schema this release makes and reads. 1 is release 1.0.0's, which kept no version.
 inline constexpr int kSchemaVersion = 2;
 
-enum class Type : unsigned char { integer, text };
+enum class Type : unsigned char {
+    integer,
+    text,
+    serial,  // a whole number the database gives each new row, the table's key
+};
 
 struct ColumnDef {
+    constexpr ColumnDef() = default;
+    constexpr ColumnDef(std::string_view named, Type typed, std::string_view defaulting = {})
+        : name(named), type(typed), byDefault(defaulting) {}
+
     std::string_view name;
     Type type = Type::text;
+    std::string_view byDefault;  // an SQL literal, for a column added to rows already there
 };
 
 struct IndexDef {
@@ -48,8 +68,14 @@ inline constexpr std::string_view kKeyColumn = "record_key";
 inline constexpr std::string_view kDayColumn = "entered_at";
 
 const TableDef& recordsTable();
+const TableDef& writtenTable();
+const TableDef& changesTable();
+const TableDef& desksTable();
 const TableDef& checkpointsTable();
 const TableDef& countsTable();
+
+// The review states a record may be in, the first a new record's.
+inline constexpr std::array<std::string_view, 4> kStates{"new", "approved", "needs-look", "rejected"};
 // Every table of the schema, in the order they are made.
 std::span<const TableDef* const> tables();
 
@@ -62,6 +88,8 @@ std::string createTable(const Dialect& dialect, const TableDef& table, bool ifMi
 std::string addPrimaryKey(const TableDef& table);
 // "CREATE [UNIQUE] INDEX [IF NOT EXISTS] name ON table (columns)".
 std::string createIndex(const TableDef& table, const IndexDef& index, bool ifMissing = true);
+// "ALTER TABLE table ADD COLUMN ...", with its default for the rows already there.
+std::string addColumn(const Dialect& dialect, const TableDef& table, std::string_view column);
 
 // "source, record, ..., age_after_years": the export's columns, as the records table names them.
 std::string valueColumns();

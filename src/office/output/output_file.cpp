@@ -64,8 +64,7 @@ Place findPlace(const std::string& path) {
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     const Place place = findPlace(path_);
     if (place.kind == PlaceKind::folder) {
-        opened_ =
-            Status::usage(path_ + ": is a folder; name a file to write");
+        opened_ = Status::usage(path_ + ": is a folder; name a file to write");
         return;
     }
     if (place.kind == PlaceKind::straight) {

@@ -12,7 +12,7 @@ namespace {
 
 struct FormatName {
     std::string_view name;
-    Format format;
+    Format format;  // cppcheck-suppress unusedStructMember
 };
 
 constexpr std::array<FormatName, 3> kFormats{{

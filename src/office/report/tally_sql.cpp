@@ -60,10 +60,7 @@ Status countRecords(db::Database& database, const DateRange& dates, ReportCounts
     std::vector<std::string> texts;
     const std::string from =
         " FROM " + std::string(db::kRecordsTable) + db::dayCondition(database.dialect(), dates, texts);
-    std::vector<db::Value> values;
-    for (const std::string& text : texts) {
-        values.push_back(db::Value::of(text));
-    }
+    const std::vector<db::Value> values = db::textValues(texts);
     const auto each = [&database, &values](const std::string& query, const auto& take) {
         return database.run(query, values, [&take](const db::Row& row) {
             take(row);
