@@ -29,4 +29,11 @@ void keepRunningWhenOutputCloses();
 bool outputIsTerminal();
 bool errorIsTerminal();
 
+// The name the user logged in with, for a record of who did what; empty where there is none.
+std::string loginName();
+
+// Whether standard output is the file `path` names (the same file by another name too), as
+// `cat` asks before it reads a file into itself: a run would then write into its own input.
+bool outputIsFile(const std::string& path);
+
 }  // namespace profiledesk::process

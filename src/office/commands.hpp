@@ -57,6 +57,8 @@ struct CollateOptions {
     // How long a SQLite database that another program holds is waited for: longer than any
     // other collate's final insert of a desk's records, short enough to be told of soon.
     int waitSeconds = 5;
+    std::string by;  // who runs it, for the history of records it marks gone or reads again
+    std::string at;  // now, in UTC
 };
 int runCollate(const CollateOptions& options, Streams& console);
 
@@ -80,6 +82,21 @@ struct FindOptions {
 // 0 when a record matched, 1 when none did, 2 on a usage error or a file or database that
 // could not be read, as grep.
 int runFind(const FindOptions& options, Streams& console);
+
+// The clerk's commands on the office's database: show, correct, review and forget records.
+struct ClerkOptions {
+    std::string db;                      // a SQLite file or a PostgreSQL connection, as collate's --into
+    std::vector<std::string> arguments;  // keys, and FIELD=VALUE or a review state as the command takes
+    std::string why;                     // the reason, kept with each change
+    std::string by;                      // the clerk, where not the login name
+    std::string login;                   // the login name, from the entry point
+    std::string at;                      // now, in UTC, from the entry point
+    int waitSeconds = 5;                 // how long a database another run holds is waited for
+};
+int runShow(const ClerkOptions& options, Streams& console);
+int runCorrect(const ClerkOptions& options, Streams& console);
+int runReview(const ClerkOptions& options, Streams& console);
+int runForget(const ClerkOptions& options, Streams& console);
 
 // "profiledesk-records: " and the message, on a line of its own: the one writer of the
 // tool's own messages.

@@ -185,8 +185,10 @@ class Incremental:
             f.write(edited + second + third)
         result = self.run_collate(into, ["a.dat"])
         self.assertEqual((result.stdout, result.stderr), (b"1 added, 2 already present, 0 problems\n", b""))
+        # Read in full, the record as it was before the edit is no longer in the file: gone.
         result = self.run_collate(into, ["a.dat"], "--full")
-        self.assertEqual((result.stdout, result.stderr), (b"1 added, 2 already present, 0 problems\n", b""))
+        self.assertEqual((result.stdout, result.stderr),
+                         (b"1 added, 2 already present, 1 marked gone from their desk's file, 0 problems\n", b""))
         self.assertEqual(sorted(row[6] for row in self.rows(into)), ["Abuja", "Lagos", "Lagos", "Lagos"])
         # Nothing new: nothing read, and the records there counted as present.
         self.assertEqual(self.run_collate(into, ["a.dat"]).stdout, b"0 added, 3 already present, 0 problems\n")

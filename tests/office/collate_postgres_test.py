@@ -225,7 +225,8 @@ class Loading(unittest.TestCase):
         SERVER.sql(f"CREATE ROLE clerk LOGIN PASSWORD '{PASSWORD}'")
         SERVER.sql("GRANT SELECT, INSERT ON records TO clerk", "shared")
         # Where each desk's last collate stopped is kept, moved on and dropped.
-        SERVER.sql("GRANT SELECT, INSERT, UPDATE, DELETE ON collate_checkpoints, collate_counts TO clerk", "shared")
+        SERVER.sql("GRANT SELECT, INSERT, UPDATE, DELETE ON collate_checkpoints, collate_counts, collate_desks TO clerk",
+                   "shared")
         result = collate(SERVER.uri("clerk", "shared"), write("more.dat", *RECORDS[:4]))
         self.assertEqual((result.returncode, result.stdout, result.stderr),
                          (0, b"2 added, 2 already present, 0 problems\n", b""))

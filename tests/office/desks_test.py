@@ -138,7 +138,7 @@ class Desks(unittest.TestCase):
                                 capture_output=True, timeout=30, check=True).stdout.decode("utf-8")
         self.assertEqual(picked, "José|Zürich—Nord\nJohn|Lagos\nŒdipe|Accra\n")
 
-    def test_encoding_named_late_adds_nothing_and_unnamed_is_told_once_a_file(self):
+    def test_encoding_named_late_reads_the_desk_again_and_unnamed_is_told_once_a_file(self):
         latin = record(first="Zoë".encode("latin-1"), place="Köln".encode("latin-1"))
         self.write("old.dat", latin, record(JOHN), record(first="Aïcha".encode("latin-1"), day=b"9"))
         unnamed = self.collate("old.dat", "old.dat")
@@ -146,8 +146,13 @@ class Desks(unittest.TestCase):
                          (0, b"3 added, 3 already present, 0 problems\n", b"old.dat" + HINT + b"old.dat" + HINT))
         self.assertEqual(self.rows("SELECT first_name, place_of_birth FROM records WHERE record = 1"),
                          [("Zo\ufffd", "K\ufffdln")])
+        # Named later, the desk is read again and its answers decoded anew; nothing is added.
         named = self.collate("--encoding", "ISO-8859-15", "old.dat")
-        self.assertEqual((named.stdout, named.stderr), (b"0 added, 3 already present, 0 problems\n", b""))
+        self.assertEqual((named.stdout, named.stderr),
+                         (b"0 added, 3 already present, 0 problems\n",
+                          b"old.dat: read again as ISO-8859-15 (was UTF-8): 2 records' answers changed\n"))
+        self.assertEqual(self.rows("SELECT first_name, place_of_birth FROM records ORDER BY record"),
+                         [("Zoë", "Köln"), ("John", "Lagos"), ("Aïcha", "Accra")])
         # Named from the start, it is read right.
         os.remove(os.path.join(self.folder, "office.db"))
         self.collate("--encoding", "iso-8859-15", "old.dat")

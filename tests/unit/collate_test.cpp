@@ -21,11 +21,15 @@ class FailingTarget final : public CollateTarget {
 public:
     explicit FailingTarget(std::size_t failAt) : failAt_(failAt) {}
 
-    Status start(const std::vector<std::string>& names,
-                 std::vector<std::optional<Checkpoint>>& found) override {
+    Status start(const std::vector<std::string>& names, std::vector<DeskState>& found) override {
         found.clear();
         for (const std::string& name : names) {
-            found.push_back(name == kept.first ? std::optional<Checkpoint>(kept.second) : std::nullopt);
+            DeskState state;
+            if (name == kept.first) {
+                state.checkpoint = kept.second;
+                state.known = true;
+            }
+            found.push_back(state);
         }
         return Status::ok();
     }

@@ -5,7 +5,9 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <iostream>
 #include <iterator>
@@ -135,7 +137,9 @@ std::string missingCommand(const CLI::App& app, int argc, char** argv) {
            ": the commands are " + names + " (profiledesk-records --help tells more)";
 }
 
-int run(int argc, char** argv, Streams& console) {
+int run(int argc, char** argv, Streams& console, const std::string& now) {
+    namespace process = profiledesk::process;
+    ClerkOptions clerk;
     CLI::App app{
         "Reads the record files (datas.dat) of many desks: checks, exports, collates, reports, finds.",
         "profiledesk-records"};
@@ -208,6 +212,37 @@ int run(int argc, char** argv, Streams& console) {
         addAllProblems(*command, console.allProblems);
     }
 
+    // The clerk's commands, on the database alone.
+    clerk.login = process::loginName();
+    CLI::App* show =
+        app.add_subcommand("show", "a record as written and as it is now, its state and its history");
+    CLI::App* correctCommand =
+        app.add_subcommand("correct", "correct answers of records: KEY... FIELD=VALUE...");
+    CLI::App* reviewCommand =
+        app.add_subcommand("review", "give records a review state: KEY... new|approved|needs-look|rejected");
+    CLI::App* forgetCommand =
+        app.add_subcommand("forget", "erase every answer of records, on request, keeping that it was done");
+    for (CLI::App* command : {show, correctCommand, reviewCommand, forgetCommand}) {
+        command->add_option("--db", clerk.db, "the office's database (a SQLite file, or a postgresql:// URI)")
+            ->required();
+        command
+            ->add_option("KEY", clerk.arguments, "records by their keys, or the first 8 characters or more")
+            ->required();
+        if (command != show) {
+            command->add_option("--by", clerk.by,
+                                "the clerk making the change (the login name when not given)");
+            command
+                ->add_option("--wait", clerk.waitSeconds,
+                             "seconds to wait for a database another run is writing")
+                ->check(CLI::Range(0, 86400))
+                ->capture_default_str();
+            CLI::Option* why = command->add_option("--why", clerk.why, "why, kept with the change");
+            if (command != reviewCommand) {
+                why->required();
+            }
+        }
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
@@ -223,11 +258,13 @@ int run(int argc, char** argv, Streams& console) {
     }
 
     // From a database, no files are read: the records are those collated.
+    const bool clerks =
+        show->parsed() || correctCommand->parsed() || reviewCommand->parsed() || forgetCommand->parsed();
     const bool fromDb =
-        (find->parsed() && !found.fromDb.empty()) || (report->parsed() && !reported.fromDb.empty());
+        clerks || (find->parsed() && !found.fromDb.empty()) || (report->parsed() && !reported.fromDb.empty());
     std::vector<DeskInput> read;
     if (fromDb) {
-        if (!sources.files.empty() || !sources.desksFile.empty()) {
+        if (!clerks && (!sources.files.empty() || !sources.desksFile.empty())) {
             tellError(console, "--from-db replaces FILE and --desks: give one or the other");
             return 2;
         }
@@ -267,7 +304,22 @@ int run(int argc, char** argv, Streams& console) {
     }
     if (collate->parsed()) {
         collated.desks = std::move(read);
+        collated.by = clerk.login;
+        collated.at = now;
         return runCollate(collated, console);
+    }
+    clerk.at = now;
+    if (show->parsed()) {
+        return runShow(clerk, console);
+    }
+    if (correctCommand->parsed()) {
+        return runCorrect(clerk, console);
+    }
+    if (reviewCommand->parsed()) {
+        return runReview(clerk, console);
+    }
+    if (forgetCommand->parsed()) {
+        return runForget(clerk, console);
     }
     const std::optional<DateRange> dates = datesOf(reportFrom, reportTo, console);
     if (!dates) {
@@ -279,6 +331,19 @@ int run(int argc, char** argv, Streams& console) {
 }
 
 }  // namespace
+
+// Now, in UTC, as a change's time is kept: "2026-12-08T09:30:05Z".
+std::string utcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+#ifdef _WIN32
+    (void)gmtime_s(&parts, &now);
+#else
+    (void)gmtime_r(&now, &parts);
+#endif
+    std::array<char, 32> text{};
+    return {text.data(), std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &parts)};
+}
 
 int main(int argc, char** argv) {
     namespace process = profiledesk::process;
@@ -292,7 +357,7 @@ int main(int argc, char** argv) {
         pointers.reserve(arguments.size());
         std::transform(arguments.begin(), arguments.end(), std::back_inserter(pointers),
                        [](std::string& argument) { return argument.data(); });
-        return run(static_cast<int>(pointers.size()), pointers.data(), console);
+        return run(static_cast<int>(pointers.size()), pointers.data(), console, utcNow());
     } catch (const std::exception& error) {
         // Out of memory and the like: said plainly, never an abort.
         tellError(console, error.what());

@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "common/output_watch.hpp"
+#include "common/visible.hpp"
 #include "office/collate/target.hpp"
 #include "office/commands.hpp"
 #include "office/db/database.hpp"
 #include "office/db/schema.hpp"
 #include "office/desks/desk_file.hpp"
+#include "office/desks/encoding.hpp"
 #include "office/output/progress.hpp"
 
 namespace profiledesk::office {
@@ -108,8 +110,9 @@ int runCollate(const CollateOptions& options, Streams& console) {
         tellError(console, options.into + ": is one of the files to collate; name another database");
         return 2;
     }
-    auto opened = openTarget(options.into, options.waitSeconds,
-                             [&console](const std::string& told) { tellError(console, told); });
+    auto opened = openTarget(
+        options.into, options.waitSeconds, [&console](const std::string& told) { tellError(console, told); },
+        options.by, options.at);
     if (!opened.isOk()) {
         return tellFailure(console, opened.status());
     }
@@ -122,8 +125,8 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
     sources.reserve(desks.size());
     std::transform(desks.begin(), desks.end(), std::back_inserter(sources),
                    [](const DeskInput& desk) { return desk.name; });
-    std::vector<std::optional<Checkpoint>> checkpoints;
-    if (const Status started = target.start(sources, checkpoints); !started.isOk()) {
+    std::vector<DeskState> kept;
+    if (const Status started = target.start(sources, kept); !started.isOk()) {
         tellError(console, started.message());
         return 1;
     }
@@ -135,7 +138,19 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
         // A name given to several files of the run (a desk's pattern) has no one place to
         // start from: they are all read from their start, and the name keeps no checkpoint.
         const bool shared = std::count(sources.begin(), sources.end(), desk.name) > 1;
-        const std::optional<Checkpoint> checkpoint = full || shared ? std::nullopt : checkpoints.at(file);
+        const DeskState& state = kept.at(file);
+        const std::string encoding(desk.encoding.empty() ? kUtf8 : std::string_view(desk.encoding));
+        // A desk collated in another encoding is read again in full, its answers decoded anew.
+        // One the database does not know the encoding of was read as UTF-8 unless named.
+        const bool reread = state.known && (state.encoding ? *state.encoding != encoding : encoding != kUtf8);
+        if (state.checkpoint && state.disagrees && !full && !shared) {
+            progress.finish();
+            tellProblem(console.err, desk.path, 0,
+                        "the database no longer holds what its last collate left (rows or counts changed by "
+                        "hand); read in full");
+        }
+        const std::optional<Checkpoint> checkpoint =
+            full || shared || reread || state.disagrees ? std::nullopt : state.checkpoint;
         Collector collector(console, desk, target, file, progress);
         ScanCounts counts;
         ReadFrom how = ReadFrom::start;
@@ -153,7 +168,14 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
             progress.finish();
             tellProblem(console.err, desk.path, 0, "changed before the last collated record; read in full");
         }
-        FileRun run{desk.name, how != ReadFrom::place, std::nullopt, std::nullopt, read.isOk()};
+        FileRun run;
+        run.source = desk.name;
+        run.fromStart = how != ReadFrom::place;
+        run.keeps = read.isOk();
+        run.encoding = encoding;
+        run.reread = reread;
+        run.was = state.encoding.value_or("");
+        run.known = state.known;
         if (how == ReadFrom::place) {
             run.from = checkpoint;
             skipped += checkpoint->records;
@@ -176,8 +198,17 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
         tellError(console, committed.message());
         return 1;
     }
-    console.out << counts.added << " added, " << counts.present + skipped << " already present, " << problems
-                << " problems" << '\n';
+    for (const Reread& again : counts.reread) {
+        tellProblem(console.err, makeVisible(again.source), 0,
+                    "read again as " + again.now + (again.was.empty() ? "" : " (was " + again.was + ")") +
+                        ": " + std::to_string(again.changed) +
+                        (again.changed == 1 ? " record's" : " records'") + " answers changed");
+    }
+    console.out << counts.added << " added, " << counts.present + skipped << " already present, ";
+    if (counts.gone > 0) {
+        console.out << counts.gone << " marked gone from their desk's file, ";
+    }
+    console.out << problems << " problems" << '\n';
     if (tellIfOutputFailed(console)) {
         return 1;  // the records are in; only the summary is lost
     }

@@ -38,18 +38,19 @@ constexpr std::string_view kNameNote = "not UTF-8";
 // The run's files, staged beside its rows.
 constexpr std::string_view kRunFilesColumns =
     "file, source, from_start, keeps, from_offset, from_records, from_tail, to_offset, to_records, to_lines, "
-    "to_tail_length, to_tail";
-constexpr std::size_t kRunFilesCount = 12;
+    "to_tail_length, to_tail, read_whole, encoding, reread";
+constexpr std::size_t kRunFilesCount = 15;
 
 std::string runFilesTable(const db::Dialect& d) {
     const std::string whole(d.integer);
     const std::string text(d.text);
-    return d.tempTable("run_files", "file " + whole + " NOT NULL PRIMARY KEY, source " + text +
-                                        " NOT NULL, from_start " + whole + " NOT NULL, keeps " + whole +
-                                        " NOT NULL, from_offset " + whole + ", from_records " + whole +
-                                        ", from_tail " + text + ", to_offset " + whole + ", to_records " +
-                                        whole + ", to_lines " + whole + ", to_tail_length " + whole +
-                                        ", to_tail " + text);
+    return d.tempTable("run_files",
+                       "file " + whole + " NOT NULL PRIMARY KEY, source " + text + " NOT NULL, from_start " +
+                           whole + " NOT NULL, keeps " + whole + " NOT NULL, from_offset " + whole +
+                           ", from_records " + whole + ", from_tail " + text + ", to_offset " + whole +
+                           ", to_records " + whole + ", to_lines " + whole + ", to_tail_length " + whole +
+                           ", to_tail " + text + ", read_whole " + whole + " NOT NULL, encoding " + text +
+                           " NOT NULL, reread " + whole + " NOT NULL");
 }
 
 // One row naming a file read after a checkpoint that is no longer the one stored: another run
@@ -112,14 +113,22 @@ std::vector<std::string> keepCounts(bool countsEmptied) {
 }
 
 // Then the checkpoints the files reached.
-const std::array<std::string, 2> kKeepCheckpoints{
+// With each the rows its desk has then, by which the next run notices rows deleted by hand; and
+// the encoding each desk was read with.
+const std::array<std::string, 3> kKeepCheckpoints{
     "DELETE FROM collate_checkpoints WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
     "to_offset IS NULL)",
-    "INSERT INTO collate_checkpoints (source, byte_offset, records, lines, tail_length, tail_hash) "
-    "SELECT source, to_offset, to_records, to_lines, to_tail_length, to_tail FROM run_files "
-    "WHERE keeps = 1 AND to_offset IS NOT NULL ON CONFLICT (source) DO UPDATE SET "
-    "byte_offset = excluded.byte_offset, records = excluded.records, lines = excluded.lines, "
-    "tail_length = excluded.tail_length, tail_hash = excluded.tail_hash",
+    "INSERT INTO collate_checkpoints (source, byte_offset, records, lines, tail_length, tail_hash, "
+    "kept_rows) "
+    "SELECT f.source, f.to_offset, f.to_records, f.to_lines, f.to_tail_length, f.to_tail, (SELECT count(*) "
+    "FROM "
+    "records r WHERE r.source = f.source) FROM run_files f WHERE f.keeps = 1 AND f.to_offset IS NOT NULL "
+    "ON CONFLICT (source) DO UPDATE SET byte_offset = excluded.byte_offset, records = excluded.records, "
+    "lines = excluded.lines, tail_length = excluded.tail_length, tail_hash = excluded.tail_hash, "
+    "kept_rows = excluded.kept_rows",
+    "INSERT INTO collate_desks (source, encoding) SELECT source, max(encoding) FROM run_files WHERE keeps = "
+    "1 "
+    "GROUP BY source ON CONFLICT (source) DO UPDATE SET encoding = excluded.encoding",
 };
 
 // For a run that makes the records table anew: the checkpoints and counts describe rows that
@@ -138,7 +147,8 @@ std::string deleteLaterDuplicates() {
 
 class DatabaseTarget final : public CollateTarget {
 public:
-    explicit DatabaseTarget(std::unique_ptr<db::Database> db) : db_(std::move(db)) {}
+    DatabaseTarget(std::unique_ptr<db::Database> db, std::string by, std::string at)
+        : db_(std::move(db)), by_(std::move(by)), at_(std::move(at)) {}
     ~DatabaseTarget() override {
         if (load_) {
             (void)load_->finish();
@@ -150,13 +160,14 @@ public:
     DatabaseTarget(DatabaseTarget&&) = delete;
     DatabaseTarget& operator=(DatabaseTarget&&) = delete;
 
-    Status start(const std::vector<std::string>& sources,
-                 std::vector<std::optional<Checkpoint>>& found) override {
-        found.assign(sources.size(), std::nullopt);
+    Status start(const std::vector<std::string>& sources, std::vector<DeskState>& found) override {
+        found.assign(sources.size(), DeskState{});
         bool records = false;
         bool checkpoints = false;
+        bool desks = false;
         Status status = db_->tableExists(db::kRecordsTable, records);
         status = status.isOk() ? db_->tableExists(db::checkpointsTable().name, checkpoints) : status;
+        status = status.isOk() ? db_->tableExists(db::desksTable().name, desks) : status;
         // A records table made by hand must keep its keys apart, or each run would add every
         // record again.
         bool keyed = true;
@@ -169,20 +180,8 @@ public:
         // Checkpoints without the records table hold for nothing: the files are read whole. Each
         // is read before the run's transaction: a read inside it would hold SQLite's lock on the
         // database to the end of the run. A checkpoint moved meanwhile is found at the commit.
-        for (std::size_t i = 0; status.isOk() && records && checkpoints && i < sources.size(); ++i) {
-            const std::string stored = db::storedName(sources[i]);
-            const std::array values{Value::of(stored)};
-            status = db_->run(
-                "SELECT byte_offset, records, lines, tail_length, tail_hash FROM collate_checkpoints "
-                "WHERE source = " +
-                    db_->dialect().placeholder(1),
-                values, [&](const db::Row& row) {
-                    const auto whole = [&row](std::size_t at) {
-                        return static_cast<std::uint64_t>(row.integer(at));
-                    };
-                    found[i] = Checkpoint{whole(0), whole(1), whole(2), whole(3), std::string(row.text(4))};
-                    return false;
-                });
+        for (std::size_t i = 0; status.isOk() && records && i < sources.size(); ++i) {
+            status = deskState(db::storedName(sources[i]), checkpoints, desks, found[i]);
         }
         if (!status.isOk()) {
             return status;
@@ -291,6 +290,22 @@ public:
             status = db_->runAll(std::span(statements).first(statements.size() - 1));
             status = status.isOk() ? db_->run(statements.back(), {}, {}, &added) : status;
         }
+        const bool wholeRead = std::any_of(files_.begin(), files_.end(),
+                                           [](const FileRun& file) { return file.fromStart && file.keeps; });
+        if (status.isOk() && !created_ && wholeRead) {
+            status = markGone(counts.gone);
+        }
+        for (const FileRun& file : files_) {
+            if (file.reread && file.keeps && !created_ &&
+                std::none_of(counts.reread.begin(), counts.reread.end(), [&file](const Reread& desk) {
+                    return desk.source == db::storedName(file.source);
+                })) {
+                counts.reread.push_back({db::storedName(file.source), file.was, file.encoding, 0});
+            }
+        }
+        if (status.isOk() && !counts.reread.empty()) {
+            status = rereadDesks(counts.reread);
+        }
         if (status.isOk() && !direct_) {
             const std::vector<std::string> kept = keepCounts(created_);
             status = db_->runAll(kept);
@@ -322,6 +337,202 @@ public:
     [[nodiscard]] std::string name() const override { return db_->name(); }
 
 private:
+    // What the database keeps of one desk, and whether its rows and counts are still those its
+    // checkpoint speaks for: a count of each by the desk's indexes, not a read of the rows.
+    Status deskState(const std::string& stored, bool checkpoints, bool desks, DeskState& state) {
+        const std::array values{Value::of(stored)};
+        const std::string where = " WHERE source = " + db_->dialect().placeholder(1);
+        std::uint64_t keptRows = 0;
+        Status status = checkpoints
+                            ? db_->run(
+                                  "SELECT byte_offset, records, lines, tail_length, tail_hash, kept_rows "
+                                  "FROM collate_checkpoints" +
+                                      where,
+                                  values,
+                                  [&](const db::Row& row) {
+                                      const auto whole = [&row](std::size_t at) {
+                                          return static_cast<std::uint64_t>(row.integer(at));
+                                      };
+                                      state.checkpoint = Checkpoint{whole(0), whole(1), whole(2), whole(3),
+                                                                    std::string(row.text(4))};
+                                      keptRows = whole(5);
+                                      return false;
+                                  })
+                            : Status::ok();
+        if (status.isOk() && desks) {
+            status =
+                db_->run("SELECT encoding FROM collate_desks" + where, values, [&state](const db::Row& row) {
+                    state.encoding = std::string(row.text(0));
+                    return false;
+                });
+        }
+        std::int64_t rows = 0;
+        std::int64_t counted = 0;
+        status = status.isOk() ? db_->number("SELECT count(*) FROM " + std::string(db::kRecordsTable) + where,
+                                             rows, 0, values)
+                               : status;
+        if (status.isOk() && state.checkpoint) {
+            status =
+                db_->number("SELECT coalesce(sum(times), 0) FROM collate_counts" + where, counted, 0, values);
+            state.disagrees = static_cast<std::uint64_t>(rows) != keptRows ||
+                              static_cast<std::uint64_t>(counted) != state.checkpoint->records;
+        }
+        state.known = state.checkpoint.has_value() || state.encoding.has_value() || rows > 0;
+        return status;
+    }
+
+    // The keys of the staged rows, as the insert numbered them.
+    [[nodiscard]] std::string stagedKeys() const {
+        if (db_->dialect().kind == db::Kind::sqlite) {
+            return "SELECT f.source, i.content || '-' || o.ordinal AS record_key, i.rowid AS id FROM "
+                   "incoming i "
+                   "JOIN temp.ordinals o ON o.id = i.rowid JOIN run_files f ON f.file = i.file";
+        }
+        return "SELECT f.source, i.content || '-' || (CASE WHEN f.from_start = 1 THEN 0 ELSE "
+               "coalesce(c.times, 0) "
+               "END + row_number() OVER (PARTITION BY i.content, i.file ORDER BY i.record)) AS record_key, "
+               "i.ctid AS id FROM incoming i JOIN run_files f ON f.file = i.file LEFT JOIN collate_counts c "
+               "ON "
+               "c.source = f.source AND c.content = i.content";
+    }
+
+    // The records of desks read whole in this run that are no longer in their files are marked
+    // gone from them, and those that are there again are marked back, each in its history.
+    Status markGone(std::uint64_t& gone) {
+        const db::Dialect& d = db_->dialect();
+        const std::string whole =
+            "source IN (SELECT source FROM run_files GROUP BY source HAVING min(read_whole) = 1)";
+        const std::string run = "record_key IN (SELECT k.record_key FROM (" + stagedKeys() + ") AS k)";
+        const std::array clerk{Value::of(at_), Value::of(by_)};
+        const std::string table(db::kRecordsTable);
+        // Looked for first: a run that changes none needs no right to change them.
+        std::int64_t changing = 0;
+        Status status = db_->number("SELECT count(*) FROM " + table + " WHERE " + whole +
+                                        " AND (gone = 0 AND NOT " + run + " OR gone = 1 AND " + run + ")",
+                                    changing);
+        if (!status.isOk() || changing == 0) {
+            return status;
+        }
+        status = db_->run(
+            "INSERT INTO record_changes (record_key, at, by, why, action, field, old_value, "
+            "new_value) SELECT record_key, " +
+                d.placeholder(1) + ", " + d.placeholder(2) +
+                ", 'no longer in its desk''s file', 'gone', '', '', '' FROM " + table +
+                " WHERE gone = 0 AND " + whole + " AND NOT " + run,
+            clerk);
+        status = status.isOk() ? db_->run("UPDATE " + table +
+                                              " SET gone = 1, revision = revision + 1 WHERE gone = 0 "
+                                              "AND " +
+                                              whole + " AND NOT " + run,
+                                          {}, {}, &gone)
+                               : status;
+        status = status.isOk() ? db_->run(
+                                     "INSERT INTO record_changes (record_key, at, by, why, action, field, "
+                                     "old_value, new_value) SELECT record_key, " +
+                                         d.placeholder(1) + ", " + d.placeholder(2) +
+                                         ", 'in its desk''s file again', 'back', '', '', '' "
+                                         "FROM " +
+                                         table + " WHERE gone = 1 AND " + whole + " AND " + run,
+                                     clerk)
+                               : status;
+        return status.isOk() ? db_->run("UPDATE " + table +
+                                        " SET gone = 0, revision = revision + 1 WHERE gone = 1 AND " + whole +
+                                        " AND " + run)
+                             : status;
+    }
+
+    // The answers of records of desks read again in another encoding, decoded anew: the answers
+    // as written take the new ones, and so does each answer the office has not corrected.
+    Status rereadDesks(std::vector<Reread>& reread) {
+        const db::Dialect& d = db_->dialect();
+        std::string answers;
+        for (std::size_t i = kFirstAnswer; i < kColumnCount; ++i) {
+            answers.append(", i.").append(kColumns.at(i).name);
+        }
+        std::string current;
+        std::string written;
+        for (std::size_t i = kFirstAnswer; i < kColumnCount; ++i) {
+            current.append(", r.").append(kColumns.at(i).name);
+            written.append(", w.").append(kColumns.at(i).name);
+        }
+        struct Found {
+            std::string key;
+            std::array<std::string, kAnswerCount> decoded;
+            std::array<std::string, kAnswerCount> now;
+            std::optional<std::array<std::string, kAnswerCount>> written;
+            std::string source;
+        };
+        std::vector<Found> found;
+        const std::string idColumn = d.kind == db::Kind::sqlite ? "i.rowid" : "i.ctid";
+        Status status = db_->run(
+            "SELECT k.record_key, k.source, w.record_key" + answers + current + written + " FROM (" +
+                stagedKeys() + ") AS k JOIN incoming i ON " + idColumn +
+                " = k.id JOIN run_files f ON f.file = i.file JOIN " + std::string(db::kRecordsTable) +
+                " r ON r.record_key = k.record_key AND r.source = k.source "
+                "LEFT JOIN records_as_written w ON w.record_key = k.record_key WHERE f.reread = 1 AND "
+                "r.forgotten = 0",
+            {}, [&found](const db::Row& row) {
+                Found one{std::string(row.text(0)), {}, {}, std::nullopt, std::string(row.text(1))};
+                for (std::size_t i = 0; i < kAnswerCount; ++i) {
+                    one.decoded.at(i).assign(row.text(3 + i));
+                    one.now.at(i).assign(row.text(3 + kAnswerCount + i));
+                }
+                if (!row.isNull(2)) {
+                    one.written.emplace();
+                    for (std::size_t i = 0; i < kAnswerCount; ++i) {
+                        one.written->at(i).assign(row.text(3 + 2 * kAnswerCount + i));
+                    }
+                }
+                found.push_back(std::move(one));
+                return true;
+            });
+        for (const Found& one : found) {
+            const std::array<std::string, kAnswerCount>& before = one.written ? *one.written : one.now;
+            if (!status.isOk() || before == one.decoded) {
+                continue;
+            }
+            auto at = std::find_if(reread.begin(), reread.end(),
+                                   [&one](const Reread& desk) { return desk.source == one.source; });
+            ++at->changed;
+            const std::string why = "read again as " + at->now;
+            for (std::size_t i = 0; status.isOk() && i < kAnswerCount; ++i) {
+                if (before.at(i) == one.decoded.at(i)) {
+                    continue;
+                }
+                const std::string column(kColumns.at(kFirstAnswer + i).name);
+                const std::array set{Value::of(one.decoded.at(i)), Value::of(one.key)};
+                const std::string where = " WHERE record_key = " + d.placeholder(2);
+                if (one.written) {
+                    status = db_->run(
+                        "UPDATE records_as_written SET " + column + " = " + d.placeholder(1) + where, set);
+                }
+                // An answer the office corrected stays as the office has it.
+                if (status.isOk() && one.now.at(i) == before.at(i)) {
+                    status = db_->run("UPDATE " + std::string(db::kRecordsTable) + " SET " + column + " = " +
+                                          d.placeholder(1) + ", revision = revision + 1" + where,
+                                      set);
+                }
+                const std::array history{Value::of(one.key),
+                                         Value::of(at_),
+                                         Value::of(by_),
+                                         Value::of(why),
+                                         Value::of(column),
+                                         Value::of(before.at(i)),
+                                         Value::of(one.decoded.at(i))};
+                status = status.isOk()
+                             ? db_->run(
+                                   "INSERT INTO record_changes (record_key, at, by, why, action, field, "
+                                   "old_value, new_value) VALUES (" +
+                                       d.placeholder(1) + ", " + d.placeholder(2) + ", " + d.placeholder(3) +
+                                       ", " + d.placeholder(4) + ", 'reread', " + d.placeholder(5) + ", " +
+                                       d.placeholder(6) + ", " + d.placeholder(7) + ")",
+                                   history)
+                             : status;
+            }
+        }
+        return status;
+    }
+
     static std::uint64_t wholeOf(std::string_view text) {
         std::uint64_t number = 0;
         (void)std::from_chars(text.data(), text.data() + text.size(), number);
@@ -415,6 +626,9 @@ private:
                 values[10] = whole(file.reached->tailLength);
                 values[11] = Value::of(file.reached->tail);
             }
+            values[12] = whole(file.fromStart && file.keeps && file.known ? 1 : 0);
+            values[13] = Value::of(file.encoding);
+            values[14] = whole(file.reread ? 1 : 0);
             status = db_->run(insert, values);
         }
         return status;
@@ -520,6 +734,8 @@ private:
     }
 
     std::unique_ptr<db::Database> db_;
+    std::string by_;  // for the history of the changes the run makes to records already there
+    std::string at_;
     std::unique_ptr<db::BulkLoad> load_;
     std::array<Value, kColumnCount + 2> values_{};
     std::array<std::string, kColumnCount> replaced_;
@@ -538,13 +754,15 @@ private:
 }  // namespace
 
 Result<std::unique_ptr<CollateTarget>> openTarget(const std::string& into, int waitSeconds,
-                                                  const db::Teller& tell) {
+                                                  const db::Teller& tell, const std::string& by,
+                                                  const std::string& at) {
     Result<std::unique_ptr<db::Database>> opened =
         db::openOffice(into, db::Access::write, db::OpenOptions{"--into", waitSeconds}, tell);
     if (!opened.isOk()) {
         return opened.status();
     }
-    return std::unique_ptr<CollateTarget>(std::make_unique<DatabaseTarget>(std::move(opened).value()));
+    return std::unique_ptr<CollateTarget>(
+        std::make_unique<DatabaseTarget>(std::move(opened).value(), by, at));
 }
 
 }  // namespace profiledesk::office

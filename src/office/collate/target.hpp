@@ -18,9 +18,19 @@
 
 namespace profiledesk::office {
 
+// A desk read again in another encoding than the one it was collated in, and what changed.
+struct Reread {
+    std::string source;
+    std::string was;  // empty where the database did not know
+    std::string now;
+    std::uint64_t changed = 0;  // records whose answers changed
+};
+
 struct CollateCounts {
     std::uint64_t added = 0;
     std::uint64_t present = 0;  // already there, by their key
+    std::uint64_t gone = 0;     // marked gone from their desk's file
+    std::vector<Reread> reread;
 };
 
 // Where the last collate of a source stopped: just after its last whole record.
@@ -32,13 +42,26 @@ struct Checkpoint {
     std::string tail;              // its content hash
 };
 
+// What the database keeps of a desk before a run.
+struct DeskState {
+    std::optional<Checkpoint> checkpoint;
+    // Its rows or counts are not those its checkpoint speaks for: deleted or changed by hand.
+    bool disagrees = false;
+    std::optional<std::string> encoding;  // the one it was last read with, where known
+    bool known = false;                   // the database has collated it before
+};
+
 // One file of a run, told to the target once its rows have all been added.
 struct FileRun {
     std::string source;
     bool fromStart = true;              // read from its start, so it depends on nothing stored
     std::optional<Checkpoint> from;     // otherwise, the checkpoint it was read after
     std::optional<Checkpoint> reached;  // where the next run may start; none for a pipe or an empty file
-    bool keeps = true;  // keeps its checkpoint and counts: not after a read that failed part-way
+    bool keeps = true;     // keeps its checkpoint and counts: not after a read that failed part-way
+    std::string encoding;  // the one it was read with
+    bool reread = false;   // read again in another encoding: its records' answers are replaced
+    std::string was;       // the encoding it was read with before, where known
+    bool known = false;    // its desk has records in the database from before
 };
 
 // The key of a row is its content hash and its place among the records of the same content
@@ -55,10 +78,9 @@ public:
     CollateTarget(CollateTarget&&) = delete;
     CollateTarget& operator=(CollateTarget&&) = delete;
 
-    // Reads the checkpoints kept for these sources (missing where there is none), then makes
-    // ready for the rows. Called once, before anything else.
-    virtual Status start(const std::vector<std::string>& sources,
-                         std::vector<std::optional<Checkpoint>>& found) = 0;
+    // Reads what is kept of these sources, then makes ready for the rows. Called once, before
+    // anything else.
+    virtual Status start(const std::vector<std::string>& sources, std::vector<DeskState>& found) = 0;
     // Takes one row of the `file`-th file of the run (from 0), with the hash of its content,
     // to be kept unless a row with its key is there.
     virtual Status add(const Row& row, std::string_view content, std::uint32_t file) = 0;
@@ -84,8 +106,11 @@ public:
 // The office's database that `into` names, as collate's --into takes it, opened to collate into
 // and carried forward to this release's schema (told through `tell`). A SQLite file is made
 // where it is missing; one that another program holds is waited for up to waitSeconds.
+// Changes the run makes to records already there (gone, read again) are kept in their history
+// under `by` at `at`.
 Result<std::unique_ptr<CollateTarget>> openTarget(const std::string& into, int waitSeconds,
-                                                  const db::Teller& tell);
+                                                  const db::Teller& tell, const std::string& by,
+                                                  const std::string& at);
 
 // Collates every file into an opened target and commits: the command's exit status. Each is
 // read after its desk's checkpoint unless `full`. The run ends at the first failure of the

@@ -163,6 +163,10 @@ Status makeSchema(Database& db, bool keyLater) {
         for (const IndexDef& index : table->indexes) {
             status = status.isOk() ? db.run(createIndex(*table, index, false)) : status;
         }
+        bool granted = false;
+        status =
+            status.isOk() && !table->rightsAs.empty() ? db.tableExists(table->rightsAs, granted) : status;
+        status = status.isOk() && granted ? db.grantAsOn(table->rightsAs, table->name) : status;
     }
     int version = 0;
     status = status.isOk() ? db.schemaVersion(version) : status;

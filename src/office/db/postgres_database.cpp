@@ -192,6 +192,22 @@ public:
         unique = found > 0;
         return status;
     }
+    Status grantAsOn(std::string_view from, std::string_view to) override {
+        std::vector<std::pair<std::string, std::string>> grants;
+        const std::array values{Value::of(from)};
+        Status status =
+            run("SELECT quote_ident(grantee), privilege_type FROM information_schema.role_table_grants WHERE "
+                "table_schema = current_schema() AND table_name = $1 AND grantee <> current_user",
+                values, [&grants](const Row& row) {
+                    grants.emplace_back(row.text(0), row.text(1));
+                    return true;
+                });
+        for (const auto& [grantee, privilege] : grants) {
+            status = status.isOk() ? run("GRANT " + privilege + " ON " + std::string(to) + " TO " + grantee)
+                                   : status;
+        }
+        return status;
+    }
     Status schemaVersion(int& version) override {
         bool kept = false;
         Status status = tableExists("profiledesk_schema", kept);

@@ -90,12 +90,12 @@ constexpr std::array<ColumnDef, 3> kCountColumns{{
     {"times", Type::integer},
 }};
 
-const TableDef kRecords{kRecordsTable, kRecordColumns, "", kRecordIndexes};
-const TableDef kWritten{"records_as_written", kWrittenColumns, kKeyColumn, {}};
-const TableDef kChanges{"record_changes", kChangeColumns, "", kChangeIndexes};
-const TableDef kDesks{"collate_desks", kDeskColumns, "source", {}};
-const TableDef kCheckpoints{"collate_checkpoints", kCheckpointColumns, "source", {}};
-const TableDef kCounts{"collate_counts", kCountColumns, "source, content", {}, true};
+const TableDef kRecords{kRecordsTable, kRecordColumns, "", kRecordIndexes, false, ""};
+const TableDef kWritten{"records_as_written", kWrittenColumns, kKeyColumn, {}, false, kRecordsTable};
+const TableDef kChanges{"record_changes", kChangeColumns, "", kChangeIndexes, false, kRecordsTable};
+const TableDef kDesks{"collate_desks", kDeskColumns, "source", {}, false, "collate_checkpoints"};
+const TableDef kCheckpoints{"collate_checkpoints", kCheckpointColumns, "source", {}, false, ""};
+const TableDef kCounts{"collate_counts", kCountColumns, "source, content", {}, true, ""};
 const std::array<const TableDef*, 6> kTables{&kRecords, &kWritten,     &kChanges,
                                              &kDesks,   &kCheckpoints, &kCounts};
 

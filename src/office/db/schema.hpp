@@ -61,6 +61,9 @@ struct TableDef {
     std::string_view primaryKey;  // its columns, or empty for none
     std::span<const IndexDef> indexes;
     bool keyAfterRows = false;  // a table made by a collate may get its key after its first rows
+    // Made in a database that has the records table already, it gets the rights the office
+    // gave on this one: those who could use the database then still can.
+    std::string_view rightsAs;
 };
 
 inline constexpr std::string_view kRecordsTable = "records";
