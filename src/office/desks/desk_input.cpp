@@ -29,7 +29,7 @@ Status at(const std::string& file, std::size_t line, std::string_view what) {
 
 // One [[desk]] table, or the mistake in it.
 Result<DeskInput> deskOf(const toml::table& table, const std::string& file,
-                                            const std::filesystem::path& folder) {
+                         const std::filesystem::path& folder) {
     const std::size_t line = table.source().begin.line;
     DeskInput desk;
     for (const auto& [key, value] : table) {
@@ -77,7 +77,8 @@ Result<DeskInput> deskFromArgument(std::string_view argument) {
 Result<std::vector<DeskInput>> readDesksFile(const std::string& file) {
     std::error_code ignored;
     if (std::filesystem::is_directory(nativePath(file), ignored)) {
-        return Status::usage(file + ": " + std::strerror(EISDIR));  // Windows would say only "Permission denied"
+        return Status::usage(file + ": " +
+                             std::strerror(EISDIR));  // Windows would say only "Permission denied"
     }
     errno = 0;
     std::ifstream in(nativePath(file), std::ios::binary);
