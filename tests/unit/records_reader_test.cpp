@@ -552,7 +552,7 @@ std::vector<std::string> told(const Collected& read) {
                             " " + record.enteredAt.date.text() + " " + std::to_string(record.enteredAt.hour) +
                             ":" + std::to_string(record.enteredAt.minute) + " " + std::string(record.text);
         for (std::size_t i = 1; i < kFieldCount; ++i) {
-            facts += "|" + std::string(record.field(static_cast<Field>(i)));
+            facts.append("|").append(record.field(static_cast<Field>(i)));
         }
         all.push_back(facts);
     }
