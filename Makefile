@@ -9,8 +9,8 @@ TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl strac
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
-.PHONY: run build test test-linux test-asan test-windows test-fallbacks lint fuzz fuzz-build fuzz-smoke bench package \
-        deps test-deps clean
+.PHONY: run build test test-linux test-asan test-tsan test-windows test-fallbacks test-plain-builds lint fuzz \
+        fuzz-build fuzz-smoke bench package deps test-deps clean
 
 run: build
 	./build/release/profiledesk
@@ -26,9 +26,11 @@ test-deps: deps
 	@scripts/deps.sh $(TEST_PACKAGES)
 
 # Everything CI checks: the suite on Linux, under the sanitizers, with the portable
-# fallbacks and on Windows (under wine), the static checks, and a short run of the fuzzer.
+# fallbacks and on Windows (under wine), plain CMake builds as a distribution makes them, the
+# static checks, and a short run of the fuzzer.
 test: test-deps
-	$(MAKE) --no-print-directory lint build fuzz-smoke test-windows test-asan test-fallbacks test-linux
+	$(MAKE) --no-print-directory lint build fuzz-smoke test-windows test-asan test-tsan test-fallbacks \
+	    test-plain-builds test-linux
 
 test-linux:
 	cmake --preset dev > /dev/null
@@ -39,6 +41,13 @@ test-asan:
 	cmake --preset asan > /dev/null
 	cmake --build --preset asan
 	ctest --preset asan
+
+# The reading thread under ThreadSanitizer: the reader's unit tests and the cases of the built
+# tool that run it (ctest label `threads`), a few minutes.
+test-tsan:
+	cmake --preset tsan > /dev/null
+	cmake --build --preset tsan
+	ctest --preset tsan
 
 # The code paths of platforms without sendfile or fdatasync, taken here on purpose.
 test-fallbacks:
@@ -54,6 +63,12 @@ test-windows:
 	cmake --preset windows > /dev/null
 	cmake --build --preset windows
 	ctest --preset windows
+
+# Plain CMake builds, no preset, in Release, as a distribution makes them: with g++, Debian's
+# own commands, and with clang++; both with their tests, and neither may warn.
+test-plain-builds:
+	tests/plain_build/plain_build.sh $(CURDIR) $(CURDIR)/build/plain-g++ g++
+	tests/plain_build/plain_build.sh $(CURDIR) $(CURDIR)/build/plain-clang++ clang++
 
 lint:
 	cmake --preset dev > /dev/null

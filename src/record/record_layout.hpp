@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace profiledesk {
 
@@ -87,47 +86,16 @@ struct FieldSpan {
 };
 using FieldSpans = std::array<FieldSpan, kFieldCount>;
 
-// Reads line `index` (0-based, without its line end) of a record. The line is
+// Reads line `index` (0-based, without its line end) of a record by trying each way the
+// line's values could be read: the plain reading, which the faster ones
+// (record_match_fast.hpp) must agree with on every line. The line is
 // `text.substr(lineStart)`; the earlier lines of the record stand before it in `text`, and
 // a value seen on them must repeat exactly. On a match the line's values are added to
 // `spans`; otherwise `spans` is left as it was.
-bool matchRecordLine(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans);
-
-// The same by trying each way the line's values could be read, where matchRecordLine() reads
-// most lines straight through: the two must agree on every line.
 bool matchRecordLineByTrying(std::size_t index, std::string_view text, std::size_t lineStart,
                              FieldSpans& spans);
 
-// Matches the lines of records read one after another, as matchRecordLine() does, where a
-// line's end is not known yet: the text runs on past it.
-class RecordLineMatcher {
-public:
-    // Returns where line `index`'s '\n' stands in `text`, or npos when the line does not
-    // match or does not end within `text`.
-    std::size_t matchAt(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans);
-    // Matches the whole record that `text` starts with, if all of it is there with LF ends and
-    // no line longer than `maxLineBytes`: returns its length, or 0.
-    std::size_t matchRecord(std::string_view text, std::size_t maxLineBytes, FieldSpans& spans);
-    // Whether every byte of the record matchRecord() matched last is ASCII: told on the way,
-    // from the values' bytes alone on the lines read straight through (their fixed text is).
-    [[nodiscard]] bool matchedAscii() const { return ascii_; }
-
-private:
-    // `ascii` becomes false where the line is not ASCII.
-    std::size_t matchOther(std::size_t index, std::string_view text, std::size_t lineStart, FieldSpans& spans,
-                           bool& ascii);
-
-    // A desk writes its maker's details and the collector's trailer the same in every record:
-    // a line whose values stand on no other line is known again by its bytes, unmatched.
-    static constexpr std::size_t kLongestRemembered = 4096;
-    struct Remembered {
-        std::string line;  // with its '\n'; empty when none is remembered
-        std::array<std::pair<Field, FieldSpan>, kMaxLineParts> values{};  // from the line's start
-        std::size_t count = 0;                                            // of values
-        bool ascii = false;
-    };
-    std::array<Remembered, kRecordLines> remembered_;
-    bool ascii_ = false;
-};
+// The parts line `index` uses: its unused ones are empty text at its end.
+std::size_t partsUsed(std::size_t index);
 
 }  // namespace profiledesk

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "common/day.hpp"
-#include "record/record_layout.hpp"
+#include "record/record_match_fast.hpp"
 
 namespace profiledesk {
 

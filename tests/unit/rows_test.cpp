@@ -1,5 +1,6 @@
-// The export's JSON Lines: rows copied straight into the output where every value is written
-// as it stands must read exactly as the library writes the same object.
+// The export's rows. CSV: quoted where a field needs it, and guarded where a spreadsheet would
+// run a cell as a formula. JSON Lines: rows copied straight into the output where every value
+// is written as it stands must read exactly as the library writes the same object.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <initializer_list>
 #include <random>
 #include <sstream>
 #include <string>
@@ -16,6 +18,32 @@
 
 namespace profiledesk::office {
 namespace {
+
+// One CSV row of the export's columns: `first` and then empty values.
+std::string csvRow(std::initializer_list<std::string_view> first, bool forSpreadsheet) {
+    std::array<std::string_view, kColumnCount> values{};
+    std::copy(first.begin(), first.end(), values.begin());
+    std::ostringstream written;
+    OutputBuffer out(written);
+    appendCsvRow(out, values, forSpreadsheet);
+    out.flush();
+    return written.str();
+}
+
+TEST(CsvRows, QuoteAFieldWithACommaAQuoteOrALineEndAndDoubleItsQuotes) {
+    EXPECT_EQ(csvRow({"plain", "a,b", "say \"hi\"", "two\nlines", "cr\r", "", "=1+1", "tab\there"}, false),
+              "plain,\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",\"cr\r\",,=1+1,tab\there" +
+                  std::string(kColumnCount - 8, ',') + "\r\n");
+}
+
+TEST(CsvRows, ForASpreadsheetACellThatWouldRunAsAFormulaStartsWithAnApostrophe) {
+    EXPECT_EQ(csvRow({"=HYPERLINK(\"x\")", "+A1", "-2+3", "@SUM(A1)", "\tx", "\rx", "-", "a=b"}, true),
+              "\"'=HYPERLINK(\"\"x\"\")\",'+A1,'-2+3,'@SUM(A1),'\tx,\"'\rx\",'-,a=b" +
+                  std::string(kColumnCount - 8, ',') + "\r\n");
+    // A number stays one, whatever its sign.
+    EXPECT_EQ(csvRow({"-0.5", "+5", "1.52416e+12", "-7e-05", "35"}, true),
+              "-0.5,+5,1.52416e+12,-7e-05,35" + std::string(kColumnCount - 5, ',') + "\r\n");
+}
 
 TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
     // Figures written as their digits and ".0", and ones the library must write itself: an

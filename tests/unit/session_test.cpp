@@ -1,5 +1,6 @@
-// What a run tells when something fails: on the error stream, after its last line of output,
-// so that a message never runs into the text of the run, and before the wait for a key.
+// A whole run of the desk: the menu's choices, and what a run tells when something fails: on
+// the error stream, after its last line of output, so that a message never runs into the text
+// of the run, and before the wait for a key.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,9 @@
 namespace profiledesk {
 namespace {
 
+using testing::linesOf;
 using testing::ScratchFolder;
+using testing::ScriptedRun;
 
 constexpr std::string_view kClosing = " \n ........> Kindly Press Any Key To Continue <........ \n";
 
@@ -70,6 +73,60 @@ TEST(Failures, ARunThatFailsNothingEndsWithStatusZeroAndTellsNothing) {
     EXPECT_EQ(screen.status, 0);
     EXPECT_TRUE(
         screen.shown.ends_with("Unable to open the stored(saved) 'data.dat' file" + std::string(kClosing)));
+}
+
+TEST(Failures, AFailedSaveEndsTheRunWithStatusOneAndAMessage) {
+    testing::ScriptedRun run("1 John Doe\n");
+    std::filesystem::create_directory(run.folder.file("datas.dat"));  // a folder where the file should be
+    EXPECT_EQ(run.run(), 1);
+    EXPECT_EQ(run.err.str(), "profiledesk: could not save the record to '" + run.folder.file("datas.dat") +
+                                 "': Is a directory\n");
+    EXPECT_TRUE(run.out.str().ends_with(" ........> Kindly Press Any Key To Continue <........ \n"));
+    EXPECT_EQ(run.keyWaits, 1);
+}
+
+TEST(Failures, AFileThatCannotBeReadEndsTheRunWithStatusOne) {
+    testing::ScriptedRun run("2\n");
+    std::filesystem::create_directory(run.folder.file("datas.dat"));
+    EXPECT_EQ(run.run(), 1);
+    EXPECT_EQ(run.err.str(),
+              "profiledesk: could not read '" + run.folder.file("datas.dat") + "': Is a directory\n");
+}
+
+TEST(Menu, OptionsOutsideOneToFourDoNothing) {
+    for (const char* typed : {"7\n", "0\n", "-1\n", "x\n", "", "99999999999\n"}) {
+        ScriptedRun run(typed);
+        EXPECT_EQ(run.run(), 0) << typed;
+        const auto lines = linesOf(run.out.str());
+        ASSERT_EQ(lines.size(), 14U) << typed;
+        EXPECT_EQ(lines[12], " ");
+        EXPECT_EQ(lines[13], " ........> Kindly Press Any Key To Continue <........ ");
+        EXPECT_EQ(run.keyWaits, 1);
+        EXPECT_FALSE(std::filesystem::exists(run.folder.file("datas.dat")));
+    }
+}
+
+TEST(Menu, OutputThatCannotBeWrittenEndsTheRunWithStatusOne) {
+    ScriptedRun run("3\n");
+    run.out.setstate(std::ios::badbit);
+    EXPECT_EQ(run.run(), 1);
+    EXPECT_EQ(run.err.str(), "profiledesk: could not write to standard output\n");
+    EXPECT_EQ(run.keyWaits, 1);
+}
+
+TEST(Menu, GuidanceAReadsNothingFromInput) {
+    ScriptedRun run("3\nleft alone\n");
+    run.run();
+    std::string rest;
+    run.in >> rest;
+    EXPECT_EQ(rest, "left");
+}
+
+TEST(Menu, FollowUpThatIsNotANumberSelectsNothing) {
+    ScriptedRun run("4\nnope\n");
+    run.run();
+    EXPECT_EQ(run.out.str().find("Enter Your Firstname"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(run.folder.file("datas.dat")));
 }
 
 }  // namespace

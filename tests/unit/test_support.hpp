@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "record/candidate_record.hpp"
 #include "run/flows.hpp"
 #include "run/session.hpp"
 
@@ -51,6 +52,19 @@ inline std::vector<std::string> linesOf(const std::string& text) {
 inline ClockSnapshot sixthOfDecember() {
     return ClockSnapshot{
         .dayOfMonth = 6, .month = 11, .year = 2026, .timeText = "The Time Now Is :: 03:53PM."};
+}
+
+// A record with a name, a date of birth, an age, the years ahead and a fee; the rest empty.
+inline CandidateRecord sampleRecord() {
+    CandidateRecord record;
+    record.firstName = "John";
+    record.surname = "Doe";
+    record.dateOfBirth = "12-03-1990";
+    record.ageText = "36";
+    record.ageValue = 30;
+    record.yearsAhead = 5;
+    record.libraryFee = "1500";
+    return record;
 }
 
 // One whole run on in-memory streams and a record file in a scratch folder.

@@ -1,5 +1,6 @@
-// The UTF-8 check that decides which answers the office's outputs take as text: every
-// ill-formed sequence is refused, at its own start and inside longer text.
+// UTF-8: the check that decides which answers the office's outputs take as text, where every
+// ill-formed sequence is refused, at its own start and inside longer text; and the one way
+// bytes that are not UTF-8 become U+FFFD.
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 
 #include "common/utf8.hpp"
 
-namespace profiledesk::office {
+namespace profiledesk {
 namespace {
 
 struct Case {
@@ -82,5 +83,55 @@ TEST(Utf8Check, FindsEachByteAfterALongAsciiStretchWhereverItStands) {
     }
 }
 
+std::string replaced(std::string_view text) {
+    std::string out = "[";
+    (void)replaceNotUtf8(out, text);
+    return out + "]";
+}
+
+TEST(Utf8, EachBrokenPieceBecomesOneReplacementCharacter) {
+    const std::string fffd(kReplacementCharacter);
+    EXPECT_EQ(replaced("K\xc3\xb6ln \xe2\x82\xac \xf0\x9f\x98\x80"),
+              "[K\xc3\xb6ln \xe2\x82\xac \xf0\x9f\x98\x80]");
+    EXPECT_EQ(replaced("\xff\xfeX"), "[" + fffd + fffd + "X]");                 // no character starts there
+    EXPECT_EQ(replaced("K\xf6ln"), "[K" + fffd + "ln]");                        // Latin-1
+    EXPECT_EQ(replaced("\xe2\x82X"), "[" + fffd + "X]");                        // a start cut short
+    EXPECT_EQ(replaced("\xe2\x82\xe2\x82\xac"), "[" + fffd + "\xe2\x82\xac]");  // then a whole one
+    EXPECT_EQ(replaced("a\xf0\x9f\x98"), "[a" + fffd + "]");                    // cut at the end
+    EXPECT_EQ(replaced("\x80\xbf"), "[" + fffd + fffd + "]");                   // stray continuations
+    EXPECT_EQ(replaced("\xc0\xaf"), "[" + fffd + fffd + "]");                   // overlong
+    EXPECT_EQ(replaced("\xe0\x80\xaf"), "[" + fffd + fffd + fffd + "]");        // overlong
+    EXPECT_EQ(replaced("\xed\xa0\x80"), "[" + fffd + fffd + fffd + "]");        // a surrogate
+    EXPECT_EQ(replaced("\xf4\x90\x80\x80"), "[" + fffd + fffd + fffd + fffd + "]");  // past U+10FFFF
+    EXPECT_EQ(replaced("\xf4\x8f\xbf\xbf"), "[\xf4\x8f\xbf\xbf]");                   // U+10FFFF itself
+    EXPECT_TRUE(isUtf8("K\xc3\xb6ln"));
+    EXPECT_TRUE(isUtf8(""));
+    EXPECT_FALSE(isUtf8("K\xf6ln"));
+    EXPECT_FALSE(isUtf8("\xe2\x82"));
+}
+
+TEST(Utf8, RefusedCharactersAreReplacedAndBytesMayBeKept) {
+    const auto nul = [](std::string_view character) { return character.front() == '\0'; };
+    const std::string text("a\0b\xff\xc3\xa9", 6);
+    const std::string fffd(kReplacementCharacter);
+
+    std::string strict;
+    Replaced what = replaceNotUtf8(strict, text, nul);
+    EXPECT_EQ(strict, "a" + fffd + "b" + fffd + "\xc3\xa9");
+    EXPECT_TRUE(what.notUtf8);
+    EXPECT_TRUE(what.unwanted);
+
+    std::string kept;
+    what = replaceNotUtf8(kept, text, nul, true);
+    EXPECT_EQ(kept, "a" + fffd + "b\xff\xc3\xa9");
+    EXPECT_FALSE(what.notUtf8);
+    EXPECT_TRUE(what.unwanted);
+
+    std::string clean;
+    what = replaceNotUtf8(clean, "plain", nul);
+    EXPECT_EQ(clean, "plain");
+    EXPECT_FALSE(what.notUtf8 || what.unwanted);
+}
+
 }  // namespace
-}  // namespace profiledesk::office
+}  // namespace profiledesk

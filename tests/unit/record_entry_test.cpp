@@ -120,41 +120,5 @@ TEST(RecordEntry, TheNoAnswerPromptIsFollowedAtOnceByTheFeePrompt) {
     EXPECT_NE(out.find(kFirstPrompt), std::string::npos);
 }
 
-TEST(Menu, OptionsOutsideOneToFourDoNothing) {
-    for (const char* typed : {"7\n", "0\n", "-1\n", "x\n", "", "99999999999\n"}) {
-        ScriptedRun run(typed);
-        EXPECT_EQ(run.run(), 0) << typed;
-        const auto lines = linesOf(run.out.str());
-        ASSERT_EQ(lines.size(), 14U) << typed;
-        EXPECT_EQ(lines[12], " ");
-        EXPECT_EQ(lines[13], " ........> Kindly Press Any Key To Continue <........ ");
-        EXPECT_EQ(run.keyWaits, 1);
-        EXPECT_FALSE(std::filesystem::exists(run.folder.file("datas.dat")));
-    }
-}
-
-TEST(Menu, OutputThatCannotBeWrittenEndsTheRunWithStatusOne) {
-    ScriptedRun run("3\n");
-    run.out.setstate(std::ios::badbit);
-    EXPECT_EQ(run.run(), 1);
-    EXPECT_EQ(run.err.str(), "profiledesk: could not write to standard output\n");
-    EXPECT_EQ(run.keyWaits, 1);
-}
-
-TEST(Menu, GuidanceAReadsNothingFromInput) {
-    ScriptedRun run("3\nleft alone\n");
-    run.run();
-    std::string rest;
-    run.in >> rest;
-    EXPECT_EQ(rest, "left");
-}
-
-TEST(Menu, FollowUpThatIsNotANumberSelectsNothing) {
-    ScriptedRun run("4\nnope\n");
-    run.run();
-    EXPECT_EQ(run.out.str().find("Enter Your Firstname"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(run.folder.file("datas.dat")));
-}
-
 }  // namespace
 }  // namespace profiledesk

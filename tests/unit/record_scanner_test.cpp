@@ -14,13 +14,19 @@
 #include <vector>
 
 #include "common/utf8.hpp"
-#include "common/visible.hpp"
 #include "record/record_format.hpp"
 #include "record/record_scanner.hpp"
+#include "record_samples.hpp"
 #include "test_support.hpp"
 
 namespace profiledesk {
 namespace {
+
+using testing::crlf;
+using testing::kOtherMaker;
+using testing::randomClock;
+using testing::randomRecord;
+using testing::seeded;
 
 struct Collected {
     std::vector<StoredRecord> records;
@@ -68,91 +74,6 @@ Collected scanWhole(const std::string& bytes) {
     scanner.finish();
     return collected;
 }
-
-// A fixed seed, so that a failing round can be run again as it was.
-std::mt19937 seeded(std::uint32_t seed) {
-    return std::mt19937(seed);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
-}
-
-std::string crlf(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        out += c == '\n' ? "\r\n" : std::string(1, c);
-    }
-    return out;
-}
-
-// Any bytes a typed word can hold: everything but white space.
-std::string randomWord(std::mt19937& random) {
-    std::string word(std::uniform_int_distribution<std::size_t>(1, 12)(random), 'x');
-    for (char& c : word) {
-        do {
-            c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
-        } while (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r');
-    }
-    return word;
-}
-
-// Figures that a stream writes with six digits and reads back as the same double.
-constexpr std::array<double, 9> kFigures{-0.0, 0.0, 1.52416e+12, 4e-320, -2.5, -0.125, 35, 1e+300, -7.25e-05};
-
-CandidateRecord randomRecord(std::mt19937& random) {
-    CandidateRecord record;
-    std::array<std::string*, 15> words{&record.firstName,
-                                       &record.surname,
-                                       &record.placeOfBirth,
-                                       &record.dateOfBirth,
-                                       &record.ageText,
-                                       &record.educationCentre,
-                                       &record.streetName,
-                                       &record.coordinatorName,
-                                       &record.nearbyBusiness,
-                                       &record.productivityCompany,
-                                       &record.maintenanceCompany,
-                                       &record.zonalLibrary,
-                                       &record.libraryFee,
-                                       &record.shoppingCentre,
-                                       &record.nearestSchool};
-    // A failed read leaves that answer and every later one empty.
-    const std::size_t failedAt = std::uniform_int_distribution<std::size_t>(0, words.size() + 5)(random);
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        *words.at(i) = i < failedAt ? randomWord(random) : std::string();
-    }
-    std::uniform_int_distribution<std::size_t> pick(0, kFigures.size() - 1);
-    record.ageValue = kFigures.at(pick(random));
-    record.yearsAhead = kFigures.at(pick(random));
-    return record;
-}
-
-ClockSnapshot randomClock(std::mt19937& random) {
-    const int hour = std::uniform_int_distribution<int>(1, 12)(random);
-    const int minute = std::uniform_int_distribution<int>(0, 59)(random);
-    std::array<char, 64> time{};
-    (void)std::snprintf(time.data(), time.size(), "The Time Now Is :: %02d:%02d%s.", hour, minute,
-                        minute % 2 == 0 ? "AM" : "PM");
-    // Days every month has: a later day of a short month is no date.
-    return ClockSnapshot{.dayOfMonth = std::uniform_int_distribution<int>(1, 28)(random),
-                         .month = std::uniform_int_distribution<int>(0, 11)(random),
-                         .year = std::uniform_int_distribution<int>(1970, 2400)(random),
-                         .timeText = time.data()};
-}
-
-// A build with other maker details, with the fixed text's own marks inside them.
-constexpr MakerDetails kOtherMaker{
-    .makerName = "Desk [7] !!! of the North",
-    .makerInitials = "N] !!!",
-    .noticeText = "(C) 2031  -->  Today's Date Is  !!!",
-    .postalAddress = "",
-    .contactEmail = "",
-    .contactPhone = "!!! !!!",
-    .greetingTag = "",
-    .defaultLocation1 = " ",
-    .defaultLocation2 = "Zip :: 1 ",
-    .collectionWebAddress = "x] -> End Of Collection(y",
-    .collatorTag = "<->Collated Datas) <-> z",
-    .collectionPhone = "<-- <--",
-    .departmentLabel = "> Dept <",
-};
 
 void expectSameValues(const StoredRecord& read, const FieldValues& written) {
     for (std::size_t i = 1; i < kFieldCount; ++i) {
@@ -292,16 +213,6 @@ TEST(RecordScanner, QuotesAFigureWithItsControlsShownVisibly) {
     const Collected read = scan(file, random);
     ASSERT_EQ(read.problems.size(), 1U);
     EXPECT_EQ(read.problems[0].what, "a figure that is not a number ('^[]0;PWNED^G<U+009B>2J^?')");
-}
-
-TEST(Visible, ShowsEveryControlAndKeepsOtherBytesAndLineEndsWhenAsked) {
-    EXPECT_EQ(makeVisible("a\tb\nc\r\x01"), "a^Ib^Jc^M^A");
-    EXPECT_EQ(makeVisible("a\tb\nc\r", true), "a\tb\nc^M");
-    // U+0080 and U+009F are controls; U+00A0 and U+00E9 are not, nor a Latin-1 byte alone.
-    EXPECT_EQ(makeVisible("\xc2\x80\xc2\x9f\xc2\xa0\xc3\xa9\x9b\xc2"),
-              "<U+0080><U+009F>\xc2\xa0\xc3\xa9\x9b\xc2");
-    EXPECT_EQ(unfinishedControl("ab\xc2"), 1U);
-    EXPECT_EQ(unfinishedControl("ab\xc3"), 0U);
 }
 
 TEST(RecordScanner, SkipsAByteOrderMarkAtTheStartOfTheFileOnly) {
@@ -552,7 +463,7 @@ std::vector<std::string> told(const Collected& read) {
                             " " + record.enteredAt.date.text() + " " + std::to_string(record.enteredAt.hour) +
                             ":" + std::to_string(record.enteredAt.minute) + " " + std::string(record.text);
         for (std::size_t i = 1; i < kFieldCount; ++i) {
-            facts += "|" + std::string(record.field(static_cast<Field>(i)));
+            facts.append("|").append(record.field(static_cast<Field>(i)));
         }
         all.push_back(facts);
     }
@@ -621,12 +532,6 @@ TEST(RecordScanner, AListenerThatStopsTheScanHearsNothingMoreOfTheFile) {
     }
 }
 
-}  // namespace
-}  // namespace profiledesk
-
-namespace profiledesk {
-namespace {
-
 // A figure is whole when the C library reads all of it as a number, as a stream reads it
 // back; the figures a desk writes are checked without converting them, and must agree.
 TEST(RecordScanner, TakesAFigureWhenTheCLibraryReadsAllOfItAsANumber) {
@@ -688,38 +593,6 @@ TEST(RecordScanner, ReadsEachRecordsOwnMakerDetailsWhenTheyChangeFromOneRecordTo
     EXPECT_EQ(read.problems.at(0).line, 31U);
 }
 
-// The answers that end where white space stands are found sixteen bytes at a time: only ' ',
-// '\t', '\v', '\f' and '\r' end one, wherever in a long answer they fall, and no other byte.
-TEST(RecordLayout, OnlyWhiteSpaceEndsAnAnswerWhereverItFallsInALongOne) {
-    constexpr std::string_view kLead = " Candidate Name :: ";
-    for (int byte = 0; byte < 256; ++byte) {
-        const char c = static_cast<char>(byte);
-        if (c == '\n') {
-            continue;
-        }
-        const bool blank = c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
-        for (std::size_t at = 0; at < 34; ++at) {
-            std::string name(34, 'n');
-            name[at] = c;
-            const std::string line = std::string(kLead) + name + " Surname";
-            FieldSpans spans{};
-            const bool matched = matchRecordLine(6, line, 0, spans);
-            EXPECT_EQ(matched, !blank) << "byte " << byte << " at " << at;
-            if (matched) {
-                EXPECT_EQ(line.substr(spans[static_cast<std::size_t>(Field::firstName)].offset,
-                                      spans[static_cast<std::size_t>(Field::firstName)].length),
-                          name);
-            }
-            // The same line read where its end is not known yet, with more bytes after it.
-            FieldSpans open{};
-            RecordLineMatcher lines;
-            const std::string followed = line + "\n" + std::string(40, 'z');
-            EXPECT_EQ(lines.matchAt(6, followed, 0, open), blank ? std::string::npos : line.size())
-                << "byte " << byte << " at " << at;
-        }
-    }
-}
-
 // Every byte of a line's fixed text counts, at every place of the sixteen-byte compares: one
 // byte changed anywhere in it breaks the record off, read whole or in pieces.
 TEST(RecordScanner, OneByteChangedInAnyFixedTextBreaksTheRecordOff) {
@@ -749,12 +622,6 @@ TEST(RecordScanner, OneByteChangedInAnyFixedTextBreaksTheRecordOff) {
         }
     }
 }
-
-}  // namespace
-}  // namespace profiledesk
-
-namespace profiledesk {
-namespace {
 
 // Records found whole ahead of the scanner, on the reading thread, from any place in a piece
 // on, are taken only where the scan itself comes to a record's start: a file reads the same
@@ -841,53 +708,6 @@ TEST(RecordScanner, TellsARecordAsciiOnlyWhenEveryByteIs) {
     scanner.feed(file, found);
     scanner.finish();
     expectTold(ahead, "found ahead");
-}
-
-}  // namespace
-}  // namespace profiledesk
-
-namespace profiledesk {
-namespace {
-
-// Most lines are read straight through, each value to the first white space; trying every way
-// the values could be read must give the same on every line, however it was spoilt: a blank
-// put in anywhere, a byte taken out, bytes after its end.
-TEST(RecordLayout, ReadsEveryLineStraightThroughAsTryingEveryWayDoes) {
-    std::mt19937 random = seeded(25);
-    for (const MakerDetails* maker : {&kMakerDetails, &kOtherMaker}) {
-        const std::string record = formatRecord(randomRecord(random), randomClock(random), *maker);
-        FieldSpans before{};  // the values of the lines before the one spoilt
-        std::size_t lineStart = 0;
-        for (std::size_t index = 0; index < kRecordLines; ++index) {
-            const std::size_t lineEnd = record.find('\n', lineStart);
-            const std::string line = record.substr(lineStart, lineEnd - lineStart);
-            std::vector<std::string> spoilt{line, line + "x", line + "\r", line + " "};
-            for (std::size_t at = 0; at <= line.size(); ++at) {
-                for (const char blank : {' ', '\t', '\v', '\f', '\r'}) {
-                    spoilt.push_back(line.substr(0, at) + blank + line.substr(at));
-                }
-                if (at < line.size()) {
-                    spoilt.push_back(line.substr(0, at) + line.substr(at + 1));
-                }
-            }
-            for (const std::string& version : spoilt) {
-                const std::string text = record.substr(0, lineStart) + version;
-                FieldSpans straight = before;
-                FieldSpans tried = before;
-                const bool read = matchRecordLine(index, text, lineStart, straight);
-                ASSERT_EQ(read, matchRecordLineByTrying(index, text, lineStart, tried))
-                    << "line " << index + 1 << ": " << makeVisible(version);
-                for (std::size_t field = 0; field < kFieldCount; ++field) {
-                    EXPECT_EQ(std::tie(straight.at(field).found, straight.at(field).offset,
-                                       straight.at(field).length),
-                              std::tie(tried.at(field).found, tried.at(field).offset, tried.at(field).length))
-                        << "line " << index + 1 << ", field " << field << ": " << makeVisible(version);
-                }
-            }
-            ASSERT_TRUE(matchRecordLineByTrying(index, record.substr(0, lineEnd), lineStart, before));
-            lineStart = lineEnd + 1;
-        }
-    }
 }
 
 }  // namespace

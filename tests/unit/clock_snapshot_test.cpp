@@ -1,11 +1,11 @@
-// The clock line and the time sentence: 12-hour clock with AM or PM, day without a
-// leading zero, hour and minutes with one.
+// The moment a run starts, as a record shows it: the time sentence on the 12-hour clock with
+// AM or PM, hour and minutes with a leading zero, and the month's name.
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <ctime>
 
-#include "run/clock_line.hpp"
+#include "record/clock_snapshot.hpp"
 
 namespace profiledesk {
 namespace {
@@ -20,27 +20,21 @@ std::tm at(int year, int month, int day, int hour, int minute) {
     return local;
 }
 
-TEST(Clock, TimeSentenceUsesTheTwelveHourClock) {
+TEST(ClockSnapshot, TimeSentenceUsesTheTwelveHourClock) {
     EXPECT_EQ(snapshotFrom(at(2026, 11, 6, 15, 53)).timeText, "The Time Now Is :: 03:53PM.");
     EXPECT_EQ(snapshotFrom(at(2026, 0, 1, 0, 5)).timeText, "The Time Now Is :: 12:05AM.");
     EXPECT_EQ(snapshotFrom(at(2026, 0, 1, 12, 30)).timeText, "The Time Now Is :: 12:30PM.");
     EXPECT_EQ(snapshotFrom(at(2026, 0, 1, 11, 59)).timeText, "The Time Now Is :: 11:59AM.");
 }
 
-TEST(Clock, ClockLineShowsTheDayWithoutLeadingZero) {
-    std::ostringstream out;
-    writeClockLine(out, snapshotFrom(at(2026, 11, 6, 15, 53)));
-    EXPECT_EQ(out.str(), "          Today's date is 6 December  2026    ,  The Time Now Is :: 03:53PM.\n");
-}
-
-TEST(Clock, MonthNamesFromJanuary) {
+TEST(ClockSnapshot, MonthNamesFromJanuary) {
     EXPECT_EQ(monthName(0), "January");
     EXPECT_EQ(monthName(8), "September");
     EXPECT_EQ(monthName(11), "December");
     EXPECT_EQ(monthName(12), "");
 }
 
-TEST(Clock, WithoutALocalTimeTheClockShowsTheEpoch) {
+TEST(ClockSnapshot, WithoutALocalTimeTheClockShowsTheEpoch) {
     const ClockSnapshot clock = fallbackSnapshot();
     EXPECT_EQ(clock.dayOfMonth, 1);
     EXPECT_EQ(clock.month, 0);
