@@ -1,6 +1,6 @@
 """Makes record files shaped like a real office's, for the benchmarks.
 
-Usage: make_records.py DESK_PROGRAM OUT SIZE_BYTES (varied | distinct) [SEED]
+Usage: make_records.py DESK_PROGRAM OUT SIZE_BYTES (varied | distinct | distinct-long) [SEED]
 
 varied:   answers drawn from realistic pools with a skew (a few names are common, most are
           rare), ages and years ahead spread as people's are, entry times spread over three
@@ -8,6 +8,7 @@ varied:   answers drawn from realistic pools with a skew (a few names are common
           and Öztürk (0.2%, a twentieth of them typed with combining diaeresis).
 distinct: every answer of every record differs from every other, so that nothing a reader
           or a tally remembers from one record helps with the next.
+distinct-long: the same with every answer four times as long, for what a tally keeps of each.
 
 The fixed text of a record comes from a record the desk program itself writes, so the files
 follow the program's layout exactly; only the answers, figures and times are put in here.
@@ -130,11 +131,19 @@ def distinct(rng, n, start, total):
     return answers
 
 
+def distinct_long(rng, n, start, total):
+    answers = distinct(rng, n, start, total)
+    for key in ("first", "surname", "place", "centre", "street", "coordinator", "business", "company",
+                "maintenance", "library", "shop", "school", "born", "ageText"):
+        answers[key] *= 4
+    return answers
+
+
 def main():
     desk, out, size, kind = os.path.abspath(sys.argv[1]), sys.argv[2], int(sys.argv[3]), sys.argv[4]
     rng = random.Random(int(sys.argv[5]) if len(sys.argv) > 5 else 2026)
     shape = template(desk)
-    make = {"varied": varied, "distinct": distinct}[kind]
+    make = {"varied": varied, "distinct": distinct, "distinct-long": distinct_long}[kind]
     start = datetime.datetime(2024, 1, 1)
     total = max(1, size // 2400)  # about the records the file will hold
     written, n = 0, 0
