@@ -32,11 +32,15 @@ std::string when(const std::optional<EnteredAt>& at) {
 
 // "12,345".
 std::string withCommas(std::uint64_t value) {
-    std::string digits = std::to_string(value);
-    for (std::size_t at = digits.size(); at > 3; at -= 3) {
-        digits.insert(at - 3, ",");
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (std::size_t at = 0; at < digits.size(); ++at) {
+        if (at > 0 && (digits.size() - at) % 3 == 0) {
+            text += ',';
+        }
+        text += digits[at];
     }
-    return digits;
+    return text;
 }
 
 // One row for every answer not given: a database can tell NULL from '', the page does not.
