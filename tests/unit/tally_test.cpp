@@ -50,8 +50,8 @@ TEST(AnswerCounts, EveryAnswerKeepsItsOwnCountThroughGrowthHoweverItsSlotsAreSha
         const auto every = ranked(all);
         ASSERT_EQ(every.size(), std::size_t{kAnswers});
         EXPECT_EQ(every.back(), (std::pair<std::string, std::uint64_t>{"answer 994", 1}));
-        for (std::size_t i = 0; i < every.size(); ++i) {
-            EXPECT_EQ(every[i].second, std::stoul(every[i].first.substr(7)) % 7 + 1) << every[i].first;
+        for (const auto& [answer, count] : every) {
+            EXPECT_EQ(count, std::stoul(answer.substr(7)) % 7 + 1) << answer;
         }
     }
 }

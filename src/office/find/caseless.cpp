@@ -1,5 +1,9 @@
 #include "office/find/caseless.hpp"
 
+#include <algorithm>
+#include <iterator>
+#include <numeric>
+
 #include "common/utf8.hpp"
 #include "office/find/fold.hpp"
 
@@ -41,11 +45,8 @@ void removeByte(std::array<std::uint64_t, 2>& set, char c) { wordOf(set, c) &= ~
 
 // A character of at most four bytes as one number: the memo's key.
 char32_t keyOf(std::string_view character) {
-    char32_t key = 0;
-    for (const char c : character) {
-        key = (key << 8U) | static_cast<unsigned char>(c);
-    }
-    return key;
+    return std::accumulate(character.begin(), character.end(), char32_t{0},
+                           [](char32_t key, char c) { return (key << 8U) | static_cast<unsigned char>(c); });
 }
 
 }  // namespace
@@ -58,10 +59,8 @@ CaselessSearch::CaselessSearch(std::string_view text) : folded_(foldCase(text)) 
             asciiText_ = false;
         }
     }
-    caseBits_.reserve(folded_.size());
-    for (const char c : folded_) {
-        caseBits_.push_back(isSmallLetter(c) ? kCaseBit : 0);
-    }
+    std::transform(folded_.begin(), folded_.end(), std::back_inserter(caseBits_),
+                   [](char c) { return isSmallLetter(c) ? kCaseBit : char{0}; });
 }
 
 bool CaselessSearch::foundInAscii(std::string_view answer) const {

@@ -189,11 +189,11 @@ void AnswerCounts::follow(std::string_view answer, Hash hash, std::uint64_t coun
 }
 
 std::vector<AnswerCount> AnswerCounts::top() const {
-    std::vector<AnswerCount> top;
-    top.reserve(leaders_.size());
-    for (const Leader& leader : leaders_) {
-        top.push_back({leader.start, leader.count, leader.length > leader.start.size() ? leader.length : 0});
-    }
+    std::vector<AnswerCount> top(leaders_.size());
+    std::transform(leaders_.begin(), leaders_.end(), top.begin(), [](const Leader& leader) {
+        return AnswerCount{leader.start, leader.count,
+                           leader.length > leader.start.size() ? leader.length : 0};
+    });
     return top;
 }
 
