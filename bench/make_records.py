@@ -1,12 +1,14 @@
 """Makes record files shaped like a real office's, for the benchmarks.
 
-Usage: make_records.py DESK_PROGRAM OUT SIZE_BYTES (varied | distinct) [SEED]
+Usage: make_records.py DESK_PROGRAM OUT SIZE_BYTES (varied | distinct | distinct-long) [SEED]
 
 varied:   answers drawn from realistic pools with a skew (a few names are common, most are
           rare), ages and years ahead spread as people's are, entry times spread over three
-          years of office hours.
+          years of office hours; two rare surnames for the searches, Kowalczyk (0.1% of records)
+          and Öztürk (0.2%, a twentieth of them typed with combining diaeresis).
 distinct: every answer of every record differs from every other, so that nothing a reader
           or a tally remembers from one record helps with the next.
+distinct-long: the same with every answer four times as long, for what a tally keeps of each.
 
 The fixed text of a record comes from a record the desk program itself writes, so the files
 follow the program's layout exactly; only the answers, figures and times are put in here.
@@ -29,7 +31,7 @@ FIRST = ["John", "Mary", "Ama", "Kofi", "Chinedu", "Ngozi", "Fatima", "Ibrahim",
          "Zoë", "Łukasz", "Müller", "Siobhán", "Nguyễn", "Ayşe", "Ольга"]
 SURNAMES = ["Okafor", "Mensah", "Adeyemi", "Bello", "Osei", "Abubakar", "Eze", "Boateng", "Okonkwo", "Danjuma",
             "Asante", "Nwosu", "Owusu", "Ibrahim", "Afolabi", "Appiah", "Chukwu", "Yakubu", "Agyeman", "Olawale",
-            "Doe", "Roe", "Smith", "García", "Kowalski", "O'Brien", "Öztürk", "Иванова"]
+            "Doe", "Roe", "Smith", "García", "Kowalski", "O'Brien", "Dąbrowska", "Иванова"]
 PLACES = ["Lagos", "Accra", "Kumasi", "Abuja", "Ibadan", "Kano", "Tamale", "Enugu", "Cape-Coast", "Port-Harcourt",
           "Takoradi", "Jos", "Benin-City", "Ho", "Sunyani", "Owerri", "London", "Kraków", "Zürich"]
 CENTRES = ["City-College", "Tech-Institute", "Open-University", "Harbour-Academy", "St-Mary's", "Polytechnic",
@@ -44,6 +46,17 @@ MAINTENANCE = ["Fix-It", "Repairs", "Build-Right", "Sparks-Electric", "Pipe-Mast
 LIBRARIES = ["Central-Library", "West-Library", "East-Library", "North-Library", "Harbour-Library"]
 SHOPS = ["Grand-Plaza", "Accra-Mall", "Palms-Mall", "Market-Square", "City-Centre", "Junction-Mall"]
 SCHOOLS = ["Hill-School", "Park-School", "River-School", "Central-Primary", "St-John's", "Model-School"]
+
+
+def surname(rng):
+    """A surname from the pool, or one of the two rare ones a clerk's search looks for."""
+    pick = rng.random()
+    if pick < 0.001:
+        return "Kowalczyk"
+    if pick < 0.003:
+        # Some keyboards type the diaeresis as a mark of its own after the letter.
+        return "O\u0308ztu\u0308rk" if rng.random() < 0.05 else "Öztürk"
+    return skewed(rng, SURNAMES)
 
 
 def skewed(rng, pool):
@@ -97,7 +110,7 @@ def varied(rng, n, start, total):
     moment = start + datetime.timedelta(days=n * 3 * 365 // total, hours=rng.randrange(8, 18),
                                         minutes=rng.randrange(60))
     return {
-        "first": skewed(rng, FIRST), "surname": skewed(rng, SURNAMES), "place": skewed(rng, PLACES),
+        "first": skewed(rng, FIRST), "surname": surname(rng), "place": skewed(rng, PLACES),
         "born": f"{rng.randrange(1, 29):02d}-{rng.randrange(1, 13):02d}-{born}", "age": str(age),
         "ageText": str(age), "years": years, "centre": skewed(rng, CENTRES), "street": skewed(rng, STREETS),
         "coordinator": skewed(rng, COORDINATORS), "business": skewed(rng, BUSINESSES),
@@ -118,11 +131,19 @@ def distinct(rng, n, start, total):
     return answers
 
 
+def distinct_long(rng, n, start, total):
+    answers = distinct(rng, n, start, total)
+    for key in ("first", "surname", "place", "centre", "street", "coordinator", "business", "company",
+                "maintenance", "library", "shop", "school", "born", "ageText"):
+        answers[key] *= 4
+    return answers
+
+
 def main():
     desk, out, size, kind = os.path.abspath(sys.argv[1]), sys.argv[2], int(sys.argv[3]), sys.argv[4]
     rng = random.Random(int(sys.argv[5]) if len(sys.argv) > 5 else 2026)
     shape = template(desk)
-    make = {"varied": varied, "distinct": distinct}[kind]
+    make = {"varied": varied, "distinct": distinct, "distinct-long": distinct_long}[kind]
     start = datetime.datetime(2024, 1, 1)
     total = max(1, size // 2400)  # about the records the file will hold
     written, n = 0, 0

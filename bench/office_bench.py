@@ -192,6 +192,9 @@ class OfficeBench:
             self.rows.memory("report, peak memory", mib, 96, "report <= 96 MiB (distinct)")
         self.remove(folder, "page.html")
 
+        if label.startswith("varied"):
+            self.find_rows(folder, goals)
+
         self.collate_sqlite(label, folder, goals)
         self.collate_postgres(label, folder, goals)
 
@@ -212,6 +215,18 @@ class OfficeBench:
                      goal=1.0 if goals else None, goal_text="desk listing > a file <= 1.0x cat > a file (varied)",
                      prepare=no_shown_file)
         self.remove(folder, "shown")
+
+    def find_rows(self, folder, goals):
+        """A clerk's search for a rare surname, ASCII and not, against grep -i counting its lines.
+        grep writes its count to a file: into /dev/null it would stop at the first match."""
+        tool = q(self.tool)
+        for text, goal in (("kowalczyk", 2.0), ("öztürk", 3.0)):
+            self.compare(f"find {text} > /dev/null, against grep -i -c",
+                         self.sh(f"{tool} find {text} datas.dat > /dev/null", folder),
+                         self.sh(f"LC_ALL=C.UTF-8 grep -i -c {text} datas.dat > counted", folder), folder,
+                         [self.tool, "find", text, "datas.dat"], goal=goal if goals else None,
+                         goal_text=f"find {text} <= {goal:g}x grep -i -c (varied)")
+        self.remove(folder, "counted")
 
     def collate_sqlite(self, label, folder, goals):
         def fresh():

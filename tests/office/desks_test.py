@@ -99,8 +99,8 @@ class Desks(unittest.TestCase):
         self.assertEqual(desks, [("north", "monday/datas.dat"), ("south", "usb/datas.dat")])
 
         checked = self.run_tool("check", "north=monday/datas.dat", "usb/datas.dat")
-        self.assertEqual(checked.stdout, b"monday/datas.dat: 1 whole records (desk north)\n"
-                                         b"usb/datas.dat: 1 whole records\n")
+        self.assertEqual(checked.stdout, b"monday/datas.dat: 1 whole record (desk north)\n"
+                                         b"usb/datas.dat: 1 whole record\n")
 
     def test_names_and_paths_on_the_command_line(self):
         self.write("a=b.dat", JANE)
@@ -222,10 +222,10 @@ path = "west/datas.dat"
                          [("north", "Ama"), ("north", "Kojo"), ("south", "Zoë"), ("west", "Łukasz")])
         checked = self.run_tool("check", "--encoding", "CP1250", "--desks", "office/desks.toml")
         self.assertEqual(checked.stdout.decode().splitlines(), [
-            "office/north/monday.dat: 1 whole records (desk north)",
-            "office/north/tuesday.dat: 1 whole records (desk north)",
-            "office/south/datas.dat: 1 whole records (desk south)",
-            "office/west/datas.dat: 1 whole records (desk west)"])
+            "office/north/monday.dat: 1 whole record (desk north)",
+            "office/north/tuesday.dat: 1 whole record (desk north)",
+            "office/south/datas.dat: 1 whole record (desk south)",
+            "office/west/datas.dat: 1 whole record (desk west)"])
         both = self.run_tool("check", "--desks", "office/desks.toml", "office/west/datas.dat")
         self.assertEqual((both.returncode, both.stderr.count(b"\n")), (2, 1))
 

@@ -125,7 +125,7 @@ class Export(unittest.TestCase):
         whole = tool_status([RECORDS, "check", "datas.dat"], self.folder)
         self.assertEqual(whole, (0, b"datas.dat: 2 whole records\n", b""))
         both = tool_status([RECORDS, "check", "cut.dat", "datas.dat"], self.folder)
-        self.assertEqual(both, (1, b"cut.dat:31: a record cut short (7 of 30 lines)\ncut.dat: 1 whole records\n"
+        self.assertEqual(both, (1, b"cut.dat:31: a record cut short (7 of 30 lines)\ncut.dat: 1 whole record\n"
                                    b"datas.dat: 2 whole records\n", b""))
 
     def test_file_names_with_line_ends_are_quoted_and_names_not_utf8_told_once(self):

@@ -79,7 +79,7 @@ class FiguresFromTheDatabase:
         self.assertEqual(by_db.rows("table0")[0], ["Records", "12"])
         self.assertEqual(by_db.rows("ages-table"), AGE_BANDS)
         self.assertEqual(by_files.rows("ages-table"), [[band, str(2 * int(n))] for band, n in AGE_BANDS])
-        self.assertIn(f"{AGES_NOT_NUMBERS} age answers were not whole numbers", by_db.text)
+        self.assertIn(f"{AGES_NOT_NUMBERS} age answer was not a whole number", by_db.text)
         self.assertIn("Drawn from the record files.", by_files.text)
         self.assertIn(f"Drawn from the database {self.shown_name}.", by_db.text)
         # Ties in the order of their bytes: " & K T {.
@@ -109,7 +109,8 @@ class FiguresFromTheDatabase:
                                    f"ORDER BY 2 DESC, {column} {self.bytes_order} LIMIT 10")
                     self.assertEqual([row[1:3] for row in page.rows(table)], top, table)
                     [[distinct]] = self.sql(f"SELECT count(DISTINCT {column}) FROM records{where}")
-                    self.assertIn(f"{heading}: {distinct} distinct answers", page.text)
+                    noun = "answer" if str(distinct) == "1" else "answers"
+                    self.assertIn(f"{heading}: {distinct} distinct {noun}\n", page.text)
                 desks = self.sql(f"SELECT source, count(*) FROM records{where} GROUP BY 1 ORDER BY 1")
                 self.assertEqual(page.rows("desks"), desks)
 

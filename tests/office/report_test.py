@@ -78,14 +78,19 @@ class Page(html.parser.HTMLParser):
     def __init__(self, text):
         super().__init__(convert_charrefs=True)
         self.tables, self.elements, self.title, self.text = {}, [], "", ""
-        self._table, self._cell, self._in_title, self._in_svg = None, None, False, 0
+        self.boxes = {}  # each table's id to the classes of the boxes around it
+        self._table, self._cell, self._in_title, self._in_svg, self._divs = None, None, False, 0, []
         self.feed(text)
 
     def handle_starttag(self, tag, attrs):
         self.elements.append((tag, dict(attrs)))
         self._in_svg += tag == "svg"
+        if tag == "div":
+            self._divs.append(dict(attrs).get("class", ""))
         if tag == "table":
-            self._table = self.tables.setdefault(dict(attrs).get("id", f"table{len(self.tables)}"), [])
+            name = dict(attrs).get("id", f"table{len(self.tables)}")
+            self._table = self.tables.setdefault(name, [])
+            self.boxes[name] = list(self._divs)
         elif tag == "tr" and self._table is not None:
             self._table.append([])
         elif tag in ("td", "th") and self._table is not None:
@@ -94,6 +99,8 @@ class Page(html.parser.HTMLParser):
             self._in_title = True
 
     def handle_endtag(self, tag):
+        if tag == "div":
+            self._divs.pop()
         if tag in ("td", "th") and self._cell is not None:
             self._table[-1].append(self._cell)
             self._cell = None
@@ -158,6 +165,9 @@ class ReportTest(unittest.TestCase):
             ["20\u201324", "1"], ["25\u201329", "0"], ["30\u201334", "0"], ["35\u201339", "1"],
             ["40\u201344", "4"], ["45\u201349", "1"]])
         self.assertIn("2 age answers were not whole numbers", self.page.text)
+        # A table of a day's hours or fewer rows shows whole: no box to scroll.
+        for table in ("days-table", "hours-table", "ages-table"):
+            self.assertNotIn("scroll", self.page.boxes[table], table)
         # Each table's figures are drawn: one bar a row.
         self.assertEqual(sum(1 for tag, _ in self.page.elements if tag == "rect"), 6 + 24 + 11)
 
@@ -174,6 +184,12 @@ class ReportTest(unittest.TestCase):
         self.assertEqual(self.page.rows("nearest-school"), [
             ["1", "City-School", "10", "76.9 %"], ["2", IMG, "2", "15.4 %"], ["3", CANARY, "1", "7.7 %"]])
         self.assertEqual(self.page.rows("shopping-centre"), [["1", "Accra-Mall", "13", "100.0 %"]])
+        captions = re.findall(r"<caption>([^<]*)</caption>", self.html)
+        self.assertIn("Shopping centre: 1 distinct answer", captions)
+
+    def test_headings_stay_with_what_follows_them_in_print(self):
+        printed = re.search(r"@media print \{(.*?)\n\}", self.html, re.S).group(1)
+        self.assertRegex(printed, r"\bh2\b[^{]*\{[^}]*break-after: avoid")
 
     def test_answers_and_title_stay_text(self):
         self.assertEqual(self.page.title, "Intake <b>week</b> & {{records}}")
@@ -276,15 +292,19 @@ class ReportTest(unittest.TestCase):
     def test_unreadable_file_is_told_and_the_page_still_written(self):
         out = os.path.join(self.folder, "missing.html")
         missing = os.path.join(self.folder, "no-such.dat")
-        run = report("-o", out, missing, self.file_b)
+        run = report("-o", out, missing, self.file_b, self.broken)
         self.assertEqual(run.returncode, 1)
-        self.assertEqual(run.stderr.decode(),
-                         f"profiledesk-records: {missing}: No such file or directory\n{self.not_utf8}")
+        self.assertRegex(run.stderr.decode(),
+                         rf"^profiledesk-records: {re.escape(missing)}: No such file or directory\n"
+                         rf"{re.escape(self.not_utf8)}{re.escape(self.broken)}:1: ")
         with open(out, encoding="utf-8") as f:
             page = Page(f.read())
-        self.assertEqual(page.rows("files")[0], [missing, missing, "0", "0", f"{missing}: No such file or directory"])
+        self.assertEqual(page.rows("files"), [[missing, missing, "0", "0", f"{missing}: No such file or directory"],
+                                              [self.file_b, self.file_b, "6", "0", ""],
+                                              [self.broken, self.broken, "0", "1", ""]])
+        # The totals add up the column; a file not read is counted apart.
         self.assertEqual(page.tables["table0"][0], ["Records", "6"])
-        self.assertEqual(page.tables["table0"][4], ["Problems", "1"])
+        self.assertEqual(page.tables["table0"][4:], [["Problems", "1"], ["Files not read", "1"]])
 
     def test_unwritable_output_fails_and_leaves_nothing(self):
         folder = os.path.join(self.folder, "not-a-folder")

@@ -223,7 +223,7 @@ class LongLines(Scratch):
                                    '"$0" check /dev/stdin', RECORDS],
             cwd=self.folder, capture_output=True, timeout=120, start_new_session=True, check=False)
         self.assertEqual((done.returncode, done.stderr), (1, b""))
-        self.assertEqual(done.stdout, b"/dev/stdin:1: a line of more than 65536 bytes\n/dev/stdin: 1 whole records\n")
+        self.assertEqual(done.stdout, b"/dev/stdin:1: a line of more than 65536 bytes\n/dev/stdin: 1 whole record\n")
 
     def test_a_fifo_fed_from_dev_zero_stays_within_bounded_memory(self):
         os.mkfifo(self.path("zeros"))
@@ -252,15 +252,15 @@ class LongLines(Scratch):
             f.write(b"y" * 70000 + b"\r\n" + self.read("datas.dat"))
         default = run(self.folder, "check", "long.dat")
         self.assertEqual((default.returncode, default.stdout),
-                         (1, b"long.dat:1: a line of more than 65536 bytes\nlong.dat: 1 whole records\n"))
+                         (1, b"long.dat:1: a line of more than 65536 bytes\nlong.dat: 1 whole record\n"))
         raised = run(self.folder, "check", "--max-line-bytes", "70000", "long.dat")
-        self.assertEqual(raised.stdout, b"long.dat:1: 1 line that belongs to no record\nlong.dat: 1 whole records\n")
+        self.assertEqual(raised.stdout, b"long.dat:1: 1 line that belongs to no record\nlong.dat: 1 whole record\n")
 
     def test_a_byte_order_mark_is_skipped(self):
         with open(self.path("notepad.dat"), "wb") as f:
             f.write(codecs.BOM_UTF8 + self.read("datas.dat").replace(b"\n", b"\r\n"))
         done = run(self.folder, "check", "notepad.dat")
-        self.assertEqual((done.returncode, done.stdout), (0, b"notepad.dat: 1 whole records\n"))
+        self.assertEqual((done.returncode, done.stdout), (0, b"notepad.dat: 1 whole record\n"))
 
 
 class Spreadsheet(Scratch):

@@ -34,20 +34,20 @@ run() { status=0; timeout 120 setsid -w wine "$program" "$@" > out 2> err || sta
 
 run check '*\datas.dat'
 expect "every folder's file, in the order of their names" \
-    $'north\\datas.dat: 1 whole records\nsouth\\datas.dat: 1 whole records\nSão\\datas.dat: 1 whole records\nŁódź\\datas.dat: 2 whole records' \
+    $'north\\datas.dat: 1 whole record\nsouth\\datas.dat: 1 whole record\nSão\\datas.dat: 1 whole record\nŁódź\\datas.dat: 2 whole records' \
     "$(cat out)"
 expect "wildcards: status" 0 "$status"
 
 run check 'north\*.dat' 'none\*.dat' 'south\datas.dat'
 expect "a pattern in the last part" \
-    $'north\\datas.dat: 1 whole records\nnorth\\old.dat: 1 whole records\nsouth\\datas.dat: 1 whole records' \
+    $'north\\datas.dat: 1 whole record\nnorth\\old.dat: 1 whole record\nsouth\\datas.dat: 1 whole record' \
     "$(cat out)"
 expect "a pattern that matches nothing" 'profiledesk-records: none\*.dat: No such file or directory' "$(cat err)"
 expect "a pattern that matches nothing: status" 1 "$status"
 
 run check --desks desks.toml
 expect "a desks file's pattern" \
-    $'north\\datas.dat: 1 whole records (desk north)\nnorth\\old.dat: 1 whole records (desk north)' "$(cat out)"
+    $'north\\datas.dat: 1 whole record (desk north)\nnorth\\old.dat: 1 whole record (desk north)' "$(cat out)"
 
 run export -o 'Zürich – all.csv' 'Łódź\datas.dat'
 expect "export to a name outside the code page: status" 0 "$status"
@@ -66,7 +66,7 @@ expect "a code page read into UTF-8" '"source":"São\\cp1252.dat" "first_name":"
 
 run check north 'south\datas.dat'
 expect "a folder as FILE" 'profiledesk-records: north: Is a directory' "$(cat err)"
-expect "a folder as FILE: the rest" 'south\datas.dat: 1 whole records' "$(cat out)"
+expect "a folder as FILE: the rest" 'south\datas.dat: 1 whole record' "$(cat out)"
 expect "a folder as FILE: status" 1 "$status"
 run export -o north 'south\datas.dat'
 expect "a folder as OUTPUT" 'profiledesk-records: north: is a folder; name a file to write' "$(cat err)"

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "office/report/page_model.hpp"
@@ -158,7 +160,8 @@ TEST(PageModel, ThePageFromTheCounts) {
     EXPECT_EQ(page.title, "Desk \xef\xbf\xbd");
     EXPECT_EQ(page.records, 3U);
     EXPECT_EQ(page.fileCount, 2U);
-    EXPECT_EQ(page.problems, 3U);  // two told in a.dat, and b.dat not read
+    EXPECT_EQ(page.problems, 2U);  // the files' column: two told in a.dat
+    EXPECT_EQ(page.unread, 1U);    // b.dat
     EXPECT_EQ(page.first, "2026-12-01 23:59");
     EXPECT_EQ(page.last, "2026-12-03 12:00");
     ASSERT_EQ(page.files.size(), 2U);
@@ -172,7 +175,7 @@ TEST(PageModel, ThePageFromTheCounts) {
     EXPECT_EQ(page.charts[1].bars.size(), 24U);
     EXPECT_EQ(page.charts[1].bars[12].count, 1U);
     EXPECT_EQ(page.charts[2].note,
-              "Whole-number age answers, in bands of five years; 1 age answers were not whole numbers.");
+              "Whole-number age answers, in bands of five years; 1 age answer was not a whole number.");
     EXPECT_EQ(page.charts[2].bars.size(), 1U);  // 40 to 44
     EXPECT_EQ(page.charts[2].bars[0].count, 2U);
 
@@ -187,9 +190,44 @@ TEST(PageModel, ThePageFromTheCounts) {
     EXPECT_EQ(places.rows[1].rank, 2U);
     EXPECT_EQ(places.rows[1].answer, "Lagos\xef\xbf\xbd");
     const RankedTable& streets = page.ranked[2];
+    EXPECT_EQ(streets.caption, "Street: 1 distinct answer");
     ASSERT_EQ(streets.rows.size(), 1U);
     EXPECT_TRUE(streets.rows[0].empty);
     EXPECT_EQ(streets.rows[0].answer, "");
+}
+
+TEST(PageModel, AnswersNotGivenShowAsOneRow) {
+    // A database tells NULL from '': both are no answer.
+    ReportCounts counts;
+    counts.records = 11;
+    counts.ranked[0].top = {{"Accra", 4}, {"", 3}, {"Lagos", 2}, {"", 2}};
+    const PageModel page = pageModel(ReportInput{"T", {}, {}, counts, "office.db"});
+    const std::vector<RankedRow>& rows = page.ranked[0].rows;
+    ASSERT_EQ(rows.size(), 3U);
+    EXPECT_EQ(std::tuple(rows[0].rank, rows[0].answer, rows[0].empty, rows[0].count),
+              std::tuple(1U, "", true, 5U));
+    EXPECT_EQ(std::tuple(rows[1].rank, rows[1].answer, rows[1].count), std::tuple(2U, "Accra", 4U));
+    EXPECT_EQ(std::tuple(rows[2].rank, rows[2].answer, rows[2].count), std::tuple(3U, "Lagos", 2U));
+}
+
+TEST(PageModel, LongAnswersShowTheirFirstTwoHundredCharactersAndTheirLength) {
+    std::string e200;
+    for (int i = 0; i < 200; ++i) {
+        e200 += "\u00E9";
+    }
+    ReportCounts counts;
+    counts.records = 4;
+    counts.ranked[0].top = {{std::string(200, 'x'), 1},
+                            {e200 + "\u00E9", 1},
+                            {std::string(12345, 'y'), 1},
+                            {std::string(kKeptBytes, 'z'), 1, 1000000}};  // only its start kept
+    const PageModel page = pageModel(ReportInput{"T", {}, {}, counts, "office.db"});
+    const std::vector<RankedRow>& rows = page.ranked[0].rows;
+    ASSERT_EQ(rows.size(), 4U);
+    EXPECT_EQ(rows[0].answer, std::string(200, 'x'));        // whole
+    EXPECT_EQ(rows[1].answer, e200 + "\u2026 (402 bytes)");  // cut between characters, not bytes
+    EXPECT_EQ(rows[2].answer, std::string(200, 'y') + "\u2026 (12,345 bytes)");
+    EXPECT_EQ(rows[3].answer, std::string(200, 'z') + "\u2026 (1,000,000 bytes)");
 }
 
 TEST(PageModel, NoRecordsDrawNoBars) {

@@ -1,9 +1,11 @@
-// The report's table of answers: every answer counted apart from every other whatever their
-// hashes, through many growths, and the ten most frequent ranked with ties by their bytes.
+// The report's table of answers: every answer counted apart from every other however its
+// slots are shared, through many growths, the most frequent followed with ties by their bytes,
+// and of a long answer only its start kept.
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "office/report/tally.hpp"
@@ -11,43 +13,51 @@
 namespace profiledesk::office {
 namespace {
 
-std::uint64_t sameForAll(std::string_view /*text*/) { return 0x1234'5678'9ABC'DEF0; }
-// Equal tags, different places: only the bytes tell these answers apart.
-std::uint64_t lengthOnly(std::string_view text) { return 0xFFFF'FFFF'0000'0000 | text.size(); }
+// Every answer's run of slots starts at the last slot, and wraps round.
+AnswerCounts::Hash sameStart(std::string_view text) {
+    const AnswerCounts::Hash hash = AnswerCounts::xxh3(text);
+    return {0xFFFF'FFFF'0000'0000 | (hash.low & 0xFFFF'FFFF), hash.high};
+}
 
-std::vector<std::pair<std::string, std::uint64_t>> ranked(const AnswerCounts& counts,
-                                                          std::size_t count = 10) {
+std::vector<std::pair<std::string, std::uint64_t>> ranked(const AnswerCounts& counts) {
     std::vector<std::pair<std::string, std::uint64_t>> got;
-    for (const AnswerCount& answer : counts.top(count)) {
+    for (const AnswerCount& answer : counts.top()) {
         got.emplace_back(answer.answer, answer.count);
     }
     return got;
 }
 
-TEST(AnswerCounts, EveryAnswerKeepsItsOwnCountThroughGrowthWhateverTheHash) {
-    for (const AnswerCounts::HashFunction hash : {&AnswerCounts::xxh3, &sameForAll, &lengthOnly}) {
-        AnswerCounts counts(hash);
+TEST(AnswerCounts, EveryAnswerKeepsItsOwnCountThroughGrowthHoweverItsSlotsAreShared) {
+    for (const AnswerCounts::HashFunction hash : {&AnswerCounts::xxh3, &sameStart}) {
+        AnswerCounts counts(3, hash);
+        AnswerCounts all(1500, hash);
         // Answer n is given n % 7 + 1 times, spread out, so that the table grows in between.
         constexpr int kAnswers = 1500;
         for (int round = 0; round < 7; ++round) {
             for (int n = 0; n < kAnswers; ++n) {
                 if (round <= n % 7) {
                     counts.add("answer " + std::to_string(n));
+                    all.add("answer " + std::to_string(n));
                 }
             }
         }
         EXPECT_EQ(counts.size(), std::size_t{kAnswers});
-        const auto top = ranked(counts, 3);
+        const auto top = ranked(counts);
         // Seven times: 6, 13, 20, ...; ties in byte order, so "answer 1000" before "answer 1007".
         const std::vector<std::pair<std::string, std::uint64_t>> expected{
             {"answer 1000", 7}, {"answer 1007", 7}, {"answer 1014", 7}};
         EXPECT_EQ(top, expected);
-        EXPECT_EQ(ranked(counts, kAnswers).back(), (std::pair<std::string, std::uint64_t>{"answer 994", 1}));
+        const auto every = ranked(all);
+        ASSERT_EQ(every.size(), std::size_t{kAnswers});
+        EXPECT_EQ(every.back(), (std::pair<std::string, std::uint64_t>{"answer 994", 1}));
+        for (const auto& [answer, count] : every) {
+            EXPECT_EQ(count, std::stoul(answer.substr(7)) % 7 + 1) << answer;
+        }
     }
 }
 
 TEST(AnswerCounts, EmptyAnswersAndPrefixesAreDistinct) {
-    AnswerCounts counts(&sameForAll);
+    AnswerCounts counts(10, &sameStart);
     for (const std::string_view answer : {"", "a", "ab", "", "a", ""}) {
         counts.add(answer);
     }
@@ -64,9 +74,31 @@ TEST(AnswerCounts, TopTenBreaksTiesByBytesWithHighBytesLast) {
     const std::vector<std::pair<std::string, std::uint64_t>> expected{
         {"Zoe", 2}, {"b", 2}, {"B", 1}, {"a", 1}, {"c", 1}, {"d", 1}, {"e", 1}, {"f", 1}, {"g", 1}, {"h", 1}};
     EXPECT_EQ(ranked(counts), expected);
-    EXPECT_EQ(ranked(counts, 16).back(), (std::pair<std::string, std::uint64_t>{"\xC3\x89mile", 1}));
-    EXPECT_TRUE(counts.top(0).empty());
-    EXPECT_TRUE(AnswerCounts().top(10).empty());
+    AnswerCounts sixteen(16);
+    for (const std::string_view answer : {"\xC3\x89mile", "a", "b"}) {
+        sixteen.add(answer);
+    }
+    EXPECT_EQ(ranked(sixteen).back(), (std::pair<std::string, std::uint64_t>{"\xC3\x89mile", 1}));
+    EXPECT_TRUE(AnswerCounts(0).top().empty());
+    EXPECT_TRUE(AnswerCounts().top().empty());
+}
+
+TEST(AnswerCounts, OfALongAnswerOnlyItsStartIsKeptWithItsLength) {
+    AnswerCounts counts(3);
+    const std::string start(kKeptBytes, 'x');
+    const std::string shorter = start + "b";
+    const std::string longer = start + "aa";  // after `shorter`, though its bytes come first
+    for (const std::string& answer : {longer, shorter, longer, shorter, start, std::string("y")}) {
+        counts.add(answer);
+    }
+    EXPECT_EQ(counts.size(), 4U);
+    const std::vector<AnswerCount> top = counts.top();
+    ASSERT_EQ(top.size(), 3U);
+    EXPECT_EQ(std::tuple(top[0].answer, top[0].count, top[0].length), std::tuple(start, 2U, kKeptBytes + 1));
+    EXPECT_EQ(std::tuple(top[1].answer, top[1].count, top[1].length), std::tuple(start, 2U, kKeptBytes + 2));
+    // An answer no longer than what is kept is whole.
+    EXPECT_EQ(std::tuple(top[2].answer, top[2].count, top[2].length),
+              std::tuple(start, 1U, std::uint64_t{0}));
 }
 
 }  // namespace

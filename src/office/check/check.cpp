@@ -40,7 +40,8 @@ int runCheck(const std::vector<DeskInput>& desks, Streams& console) {
             status = 1;
             continue;
         }
-        console.out << path << ": " << counts.records << " whole records";
+        console.out << path << ": " << counts.records
+                    << (counts.records == 1 ? " whole record" : " whole records");
         if (desk.name != path) {
             console.out << " (desk " << desk.name << ")";
         }

@@ -11,17 +11,17 @@
 #include "office/db/migrate.hpp"
 #include "office/db/records_read.hpp"
 #include "office/desks/desk_file.hpp"
-#include "office/find/fold.hpp"
+#include "office/find/caseless.hpp"
 #include "office/output/row_writer.hpp"
 
 namespace profiledesk::office {
 
 namespace {
 
-// Whether a row's answers (or the one column asked for) hold the folded text.
+// Whether a row's answers (or the one column asked for) hold the text.
 class Matcher {
 public:
-    Matcher(std::string_view text, std::optional<std::size_t> column) : folded_(foldCase(text)) {
+    Matcher(std::string_view text, std::optional<std::size_t> column) : search_(text) {
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             if (column ? i == *column : kColumns.at(i).source == ColumnSource::answer) {
                 columns_.push_back(i);
@@ -29,14 +29,27 @@ public:
         }
     }
 
-    [[nodiscard]] bool matches(const Row& row) const {
-        return std::ranges::any_of(columns_, [&](std::size_t column) {
-            return foldCase(row.values.at(column)).find(folded_) != std::string::npos;
-        });
+    [[nodiscard]] const CaselessSearch& search() const { return search_; }
+
+    [[nodiscard]] bool matches(const Row& row) {
+        return std::ranges::any_of(
+            columns_, [&](std::size_t column) { return search_.foundIn(row.values.at(column)); });
+    }
+
+    // Looked for in the record's answers as read, before any row is made of it: most records
+    // match nothing. Every answer of an ASCII record is ASCII, and none is looked at twice.
+    [[nodiscard]] bool matches(const StoredRecord& record) {
+        const auto value = [&record](std::size_t column) { return record.field(kColumns.at(column).field); };
+        if (record.ascii) {
+            return std::ranges::any_of(
+                columns_, [&](std::size_t column) { return search_.foundInAscii(value(column)); });
+        }
+        return std::ranges::any_of(columns_,
+                                   [&](std::size_t column) { return search_.foundIn(value(column)); });
     }
 
 private:
-    std::string folded_;
+    CaselessSearch search_;
     std::vector<std::size_t> columns_;
 };
 
@@ -65,17 +78,15 @@ private:
 // that match.
 class Finder final : public DeskListener {
 public:
-    Finder(Streams& console, const FindOptions& options, const Matcher& matcher, FoundWriter& writer)
+    Finder(Streams& console, const FindOptions& options, Matcher& matcher, FoundWriter& writer)
         : console_(console), options_(options), matcher_(matcher), writer_(writer) {}
 
     void startFile(const DeskInput& desk) { desk_ = &desk; }
 
     bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
-        if (options_.dates.contains(record.enteredAt)) {
+        if (options_.dates.contains(record.enteredAt) && matcher_.matches(record)) {
             fillRow(desk_->name, record, row_);
-            if (matcher_.matches(row_)) {
-                writer_.write(row_, record.number, record.firstLine);
-            }
+            writer_.write(row_, record.number, record.firstLine);
         }
         return true;
     }
@@ -89,7 +100,7 @@ public:
 private:
     Streams& console_;
     const FindOptions& options_;
-    const Matcher& matcher_;
+    Matcher& matcher_;
     FoundWriter& writer_;
     const DeskInput* desk_ = nullptr;
     Row row_;
@@ -123,7 +134,15 @@ int runFind(const FindOptions& options, Streams& console) {
         tellError(console, "TEXT is not UTF-8");
         return 2;
     }
-    const Matcher matcher(options.text, column);
+    Matcher matcher(options.text, column);
+    if (matcher.search().folded().empty()) {
+        // Folding drops such characters, and every answer holds the empty text that remains.
+        tellError(console, options.text.empty()
+                               ? "TEXT is empty: name a text to find"
+                               : "TEXT holds only characters that are not seen (such as U+200B or "
+                                 "U+00AD): name a text to find");
+        return 2;
+    }
     FoundWriter writer(console.out, options.format);
     bool unread = false;
     if (!options.fromDb.empty()) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 
+#include "common/utf8.hpp"
 #include "office/columns.hpp"
 
 namespace profiledesk::office {
@@ -17,6 +18,8 @@ constexpr double kBottom = 224;  // the bars' foot; their labels stand below
 constexpr std::size_t kMostLabels = 8;
 constexpr long long kMostDays = 400;  // days with no records are drawn only up to this span
 constexpr long long kMostBands = 60;
+// A table beside its chart shows whole up to a day's hours; a longer one scrolls on screen.
+constexpr std::size_t kWholeTableRows = 24;
 
 std::string when(const std::optional<EnteredAt>& at) {
     if (!at) {
@@ -25,6 +28,38 @@ std::string when(const std::optional<EnteredAt>& at) {
     std::string text = isoLocalTime(*at);
     std::replace(text.begin(), text.end(), 'T', ' ');
     return text;
+}
+
+// "12,345".
+std::string withCommas(std::uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (std::size_t at = 0; at < digits.size(); ++at) {
+        if (at > 0 && (digits.size() - at) % 3 == 0) {
+            text += ',';
+        }
+        text += digits[at];
+    }
+    return text;
+}
+
+// One row for every answer not given: a database can tell NULL from '', the page does not.
+std::vector<AnswerCount> oneEmptyRow(const std::vector<AnswerCount>& top) {
+    std::vector<AnswerCount> rows;
+    for (const AnswerCount& answer : top) {
+        const auto empty =
+            std::find_if(rows.begin(), rows.end(), [](const AnswerCount& row) { return row.answer.empty(); });
+        if (answer.answer.empty() && empty != rows.end()) {
+            empty->count += answer.count;
+        } else {
+            rows.push_back(answer);
+        }
+    }
+    // Most first again, ties by their bytes as before; the empty answer's bytes come first.
+    std::stable_sort(rows.begin(), rows.end(), [](const AnswerCount& a, const AnswerCount& b) {
+        return a.count > b.count || (a.count == b.count && a.answer.empty() && !b.answer.empty());
+    });
+    return rows;
 }
 
 }  // namespace
@@ -123,6 +158,24 @@ std::string share(std::uint64_t count, std::uint64_t total) {
     return {text.data(), static_cast<std::size_t>(std::max(length, 0))};
 }
 
+std::string counted(std::uint64_t count, std::string_view one, std::string_view many) {
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+std::string shownAnswer(const AnswerCount& answer) {
+    std::string shown = displayable(answer.answer);
+    std::size_t at = 0;
+    for (std::size_t characters = 0; at < shown.size() && characters < kShownCharacters; ++characters) {
+        at += utf8PieceAt(std::string_view(shown).substr(at)).length;
+    }
+    const std::uint64_t whole = std::max<std::uint64_t>(answer.answer.size(), answer.length);
+    if (at == shown.size() && whole == answer.answer.size()) {
+        return shown;
+    }
+    shown.resize(at);
+    return shown + "\u2026 (" + withCommas(whole) + (whole == 1 ? " byte)" : " bytes)");
+}
+
 std::string scopeOf(const DateRange& dates, bool database) {
     if (!dates.from && !dates.to) {
         return database ? "Every record of the database, each once as collated."
@@ -153,7 +206,8 @@ PageModel pageModel(const ReportInput& input) {
     for (const FileTally& file : input.files) {
         page.files.push_back({displayable(file.desk), displayable(file.path), file.records, file.problems,
                               displayable(file.failure)});
-        page.problems += file.problems + (file.failure.empty() ? 0 : 1);
+        page.problems += file.problems;
+        page.unread += file.failure.empty() ? 0U : 1U;
     }
     for (const auto& [desk, records] : counts.desks) {
         page.desks.push_back({displayable(desk), records});
@@ -166,8 +220,12 @@ PageModel pageModel(const ReportInput& input) {
     page.charts.push_back(chart("days", "Records per day", "Day", dayBars(counts.days)));
     page.charts.push_back(chart("hours", "Records per hour of the day", "Hour", hours));
     Chart& ages = page.charts.emplace_back(chart("ages", "Age answers", "Age", ageBars(counts.ageBands)));
-    ages.note = "Whole-number age answers, in bands of five years; " + std::to_string(counts.agesNotNumbers) +
-                " age answers were not whole numbers.";
+    ages.note = "Whole-number age answers, in bands of five years; " +
+                counted(counts.agesNotNumbers, "age answer was not a whole number.",
+                        "age answers were not whole numbers.");
+    for (Chart& drawn : page.charts) {
+        drawn.scrolls = drawn.bars.size() > kWholeTableRows;
+    }
 
     static constexpr std::array<std::string_view, kRankedCount> kIds{
         "place-of-birth", "education-centre", "street", "nearest-school", "shopping-centre"};
@@ -176,8 +234,9 @@ PageModel pageModel(const ReportInput& input) {
         table.id = kIds.at(i);
         table.heading = kRankedHeadings.at(i);
         table.distinct = counts.ranked.at(i).distinct;
-        for (const AnswerCount& answer : counts.ranked.at(i).top) {
-            table.rows.push_back({table.rows.size() + 1, displayable(answer.answer), answer.answer.empty(),
+        table.caption = table.heading + ": " + counted(table.distinct, "distinct answer", "distinct answers");
+        for (const AnswerCount& answer : oneEmptyRow(counts.ranked.at(i).top)) {
+            table.rows.push_back({table.rows.size() + 1, shownAnswer(answer), answer.answer.empty(),
                                   answer.count, share(answer.count, counts.records)});
         }
     }

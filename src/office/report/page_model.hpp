@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/day.hpp"
@@ -57,6 +58,7 @@ struct Chart {
     std::vector<BarShape> bars;
     std::vector<AxisLabel> labels;
     std::vector<Tick> ticks;
+    bool scrolls = false;  // a table too long to show whole beside its chart
 };
 
 struct FileRow {
@@ -83,6 +85,7 @@ struct RankedRow {
 struct RankedTable {
     std::string id;
     std::string heading;
+    std::string caption;  // "Street: 12 distinct answers"
     std::uint64_t distinct = 0;
     std::vector<RankedRow> rows;
 };
@@ -96,7 +99,8 @@ struct PageModel {
     std::size_t fileCount = 0;
     std::string first;  // "2026-12-06 15:53", or "none"
     std::string last;
-    std::uint64_t problems = 0;  // told in the files, and files not read
+    std::uint64_t problems = 0;  // told in the files: the sum of the files' column
+    std::size_t unread = 0;      // files that could not be read
     std::vector<FileRow> files;
     std::vector<DeskRow> desks;  // by name
     std::vector<Chart> charts;   // days, hours, ages
@@ -121,6 +125,11 @@ std::vector<Bar> dayBars(const std::map<Day, std::uint64_t>& days);
 std::vector<Bar> ageBars(const std::map<long long, std::uint64_t>& bands);
 // "41.2 %".
 std::string share(std::uint64_t count, std::uint64_t total);
+// "1 distinct answer", "2 distinct answers": `one` and, past one, `many`.
+std::string counted(std::uint64_t count, std::string_view one, std::string_view many);
+// An answer as the page shows it: whole up to kShownCharacters characters, else that many and
+// its whole length ("… (12,345 bytes)"), so that no answer can make a page slow to open.
+std::string shownAnswer(const AnswerCount& answer);
 // Which records the page counts: of the files, or of a database.
 std::string scopeOf(const DateRange& dates, bool database = false);
 

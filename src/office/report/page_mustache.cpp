@@ -49,6 +49,7 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 @media (max-width: 40em) { .figure { grid-template-columns: 1fr; } }
 @media print {
   body { margin: 0; max-width: none; font-size: 10pt; }
+  h2, .note { break-after: avoid; }
   .figure, .ranked section, table { break-inside: avoid; }
   .scroll { max-height: none; overflow: visible; }
   svg .bar { fill: #555; }
@@ -68,7 +69,8 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 <tr><th>First entry</th><td>{{first}}</td></tr>
 <tr><th>Last entry</th><td>{{last}}</td></tr>
 <tr><th>Problems</th><td class="n">{{problems}}</td></tr>
-</tbody>
+{{#unread}}<tr><th>Files not read</th><td class="n">{{unread}}</td></tr>
+{{/unread}}</tbody>
 </table>
 <table id="files">
 <caption>Records and problems per file</caption>
@@ -87,7 +89,7 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 
 {{#charts}}
 <h2 id="{{id}}">{{heading}}</h2>
-{{#note}}<p>{{note}}</p>{{/note}}
+{{#note}}<p class="note">{{note}}</p>{{/note}}
 <div class="figure">
 {{#hasBars}}<svg viewBox="0 0 {{width}} {{height}}" width="100%" role="img" aria-label="{{heading}}">
 <title>{{heading}}</title>
@@ -97,7 +99,7 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 {{/labels}}</svg>
 
 {{/hasBars}}{{^hasBars}}<p class="none">No records.</p>
-{{/hasBars}}<div class="scroll">
+{{/hasBars}}<div class="{{box}}">
 <table id="{{id}}-table">
 <thead><tr><th>{{column}}</th><th class="n">Records</th></tr></thead>
 <tbody>
@@ -112,7 +114,7 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 <div class="ranked">
 {{#ranked}}<section>
 <table id="{{id}}">
-<caption>{{heading}}: {{distinct}} distinct answers</caption>
+<caption>{{caption}}</caption>
 <thead><tr><th class="n">#</th><th>Answer</th><th class="n">Records</th><th class="n">Share</th></tr></thead>
 <tbody>
 {{#rows}}<tr><td class="n">{{rank}}</td><td class="answer">{{#empty}}<span class="none">no answer</span>{{/empty}}{{answer}}</td><td class="n">{{count}}</td><td class="n">{{share}}</td></tr>
@@ -166,6 +168,7 @@ mustache::object chartMap(const Chart& chart) {
         {"heading", chart.heading},
         {"column", chart.column},
         {"hasBars", !chart.bars.empty()},
+        {"box", chart.scrolls ? "scroll" : "whole"},
         {"width", std::to_string(kChartWidth)},
         {"height", std::to_string(kChartHeight)},
         {"bars", arrayOf(chart.bars,
@@ -194,8 +197,7 @@ mustache::object chartMap(const Chart& chart) {
 
 mustache::object rankedMap(const RankedTable& table) {
     return mustache::object{{"id", table.id},
-                            {"heading", table.heading},
-                            {"distinct", std::to_string(table.distinct)},
+                            {"caption", table.caption},
                             {"rows", arrayOf(table.rows, [](const RankedRow& row) {
                                  return mustache::object{{"rank", std::to_string(row.rank)},
                                                          {"answer", row.answer},
@@ -209,7 +211,7 @@ mustache::object rankedMap(const RankedTable& table) {
 
 std::string renderReportPage(const ReportInput& input) {
     const PageModel model = pageModel(input);
-    const mustache::object page{
+    mustache::object page{
         {"title", model.title},
         {"scope", model.scope},
         {"drawnFrom", model.drawnFrom},
@@ -234,6 +236,9 @@ std::string renderReportPage(const ReportInput& input) {
         {"charts", arrayOf(model.charts, chartMap)},
         {"ranked", arrayOf(model.ranked, rankedMap)},
     };
+    if (model.unread > 0) {
+        page.emplace("unread", std::to_string(model.unread));
+    }
     mustache::mustache engine{std::string(kTemplate)};
     engine.set_custom_escape(escaped);
     std::string drawn = engine.render(page);

@@ -8,18 +8,10 @@
 #include "office/output/progress.hpp"
 #include "office/report/page.hpp"
 #include "office/report/tally_sql.hpp"
-#include "record/record_layout.hpp"
 
 namespace profiledesk::office {
 
 namespace {
-
-// No record is shorter than the layout's fixed text and line ends: its values empty.
-std::uint64_t fewestRecordBytes() {
-    std::string empty;
-    renderRecord(FieldValues{}, empty);
-    return empty.size();
-}
 
 // Counts the records of one file that fall in the dates asked for, and tells each problem
 // as FILE:LINE: what, as check and export do.
@@ -89,9 +81,7 @@ int runReport(const ReportOptions& options, Streams& console) {
         input.database = opened.value()->name();
     } else {
         ReportTally tally;
-        const std::uint64_t size = totalSize(options.desks);
-        tally.expectRecords(size / fewestRecordBytes());
-        Progress progress(console.err, console.errIsTerminal, size);
+        Progress progress(console.err, console.errIsTerminal, totalSize(options.desks));
         for (const DeskInput& desk : options.desks) {
             ReportListener listener(console, desk.path, options.dates, tally, progress);
             ScanCounts counts;

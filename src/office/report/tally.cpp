@@ -7,31 +7,27 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
-#include <limits>
 #include <stdexcept>
+#include <tuple>
 
 namespace profiledesk::office {
 
 namespace {
 
 constexpr std::size_t kFirstSlots = 64;
-constexpr std::uint64_t kTagBits = ~std::uint64_t{0} << 32;
-
-// Where an answer's run of slots starts: the top bits of its hash's upper half, which its
+constexpr int kCountBits = 40;
+constexpr std::uint64_t kCountMask = (std::uint64_t{1} << kCountBits) - 1;
+// Where an answer's run of slots starts: the top bits of its hash's lower half, which its
 // slot keeps, so that a larger table is filled again from the slots alone.
-std::size_t startOf(std::uint64_t hash, std::size_t slotCount) {
+std::size_t startOf(std::uint64_t low, std::size_t slotCount) {
     const int bits = std::countr_zero(slotCount);
-    return static_cast<std::size_t>((hash & kTagBits) >> (64 - bits));
+    return static_cast<std::size_t>(low >> (64 - bits));
 }
 
-// An answer's index and one must fit in the lower half of its slot.
-constexpr std::size_t kMaxAnswers = std::numeric_limits<std::uint32_t>::max() - 1;
-
-// Room made ahead for at most this many answers a question (about 30 MiB of address space
-// each, untouched until used); beyond, the lists grow as they fill.
-constexpr std::size_t kMostReserved = std::size_t{1} << 20;
-// Bytes made room for an answer: most are a word or two.
-constexpr std::size_t kAnswerBytes = 12;
+// The 88 bits of the hash that tell an answer: a slot has room for no more beside its count.
+bool sameAnswer(const AnswerCounts::Hash& a, const AnswerCounts::Hash& b) {
+    return a.low == b.low && ((a.high ^ b.high) & ~kCountMask) == 0;
+}
 
 // C0 and C1 controls and DEL: HTML does not take them as text.
 bool isControl(std::string_view character) {
@@ -70,7 +66,7 @@ void ReportTally::addRecord(const StoredRecord& record) {
     addAgeAnswers(counts_, record.field(Field::ageText), 1);
     // With many distinct answers the tables outgrow the caches: each answer's slot is fetched
     // while the next answers are hashed, rather than waited for one after another.
-    std::array<std::uint64_t, kRankedCount> hashes{};
+    std::array<AnswerCounts::Hash, kRankedCount> hashes{};
     for (std::size_t i = 0; i < kRankedCount; ++i) {
         hashes.at(i) = answers_.at(i).hashOf(record.field(kRankedFields.at(i)));
     }
@@ -79,120 +75,125 @@ void ReportTally::addRecord(const StoredRecord& record) {
     }
 }
 
-void ReportTally::expectRecords(std::uint64_t records) {
-    for (AnswerCounts& answers : answers_) {
-        answers.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(records, kMostReserved)));
-    }
-}
-
 ReportCounts ReportTally::counts() const {
     ReportCounts worked = counts_;
     for (std::size_t i = 0; i < kRankedCount; ++i) {
         RankedCounts& ranked = worked.ranked.at(i);
         ranked.distinct = answers_.at(i).size();
-        ranked.top = answers_.at(i).top(kTopCount);
+        ranked.top = answers_.at(i).top();
     }
     return worked;
 }
 
-AnswerCounts::AnswerCounts(HashFunction hash) : hash_(hash), ends_{0}, slots_(kFirstSlots, 0) {}
-
-void AnswerCounts::reserve(std::size_t answers) {
-    arena_.reserve(answers * kAnswerBytes);
-    ends_.reserve(answers + 1);
-    counts_.reserve(answers);
+AnswerCounts::AnswerCounts(std::size_t kept, HashFunction hash)
+    : kept_(kept), hash_(hash), slots_(kFirstSlots) {
+    leaders_.reserve(kept_ + 1);
 }
 
-std::uint64_t AnswerCounts::xxh3(std::string_view text) { return XXH3_64bits(text.data(), text.size()); }
-
-std::string_view AnswerCounts::answer(std::size_t index) const {
-    return std::string_view(arena_).substr(ends_[index], ends_[index + 1] - ends_[index]);
+AnswerCounts::Hash AnswerCounts::xxh3(std::string_view text) {
+    const XXH128_hash_t hash = XXH3_128bits(text.data(), text.size());
+    return {hash.low64, hash.high64};
 }
 
-std::uint64_t AnswerCounts::hashOf(std::string_view answer) const {
-    const std::uint64_t hash = hash_(answer);
-    __builtin_prefetch(&slots_[startOf(hash, slots_.size())]);
+AnswerCounts::Hash AnswerCounts::hashOf(std::string_view answer) const {
+    const Hash hash = hash_(answer);
+    __builtin_prefetch(&slots_[startOf(hash.low, slots_.size())]);
     return hash;
 }
 
 void AnswerCounts::add(std::string_view answer) { add(answer, hash_(answer)); }
 
-void AnswerCounts::add(std::string_view answer, std::uint64_t hash) {
-    const std::uint64_t tag = hash & kTagBits;
+void AnswerCounts::add(std::string_view answer, Hash hash) {
+    const std::uint64_t high = hash.high & ~kCountMask;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = startOf(hash, slots_.size());; at = (at + 1) & mask) {
-        const std::uint64_t slot = slots_[at];
-        if (slot == 0) {
+    for (std::size_t at = startOf(hash.low, slots_.size());; at = (at + 1) & mask) {
+        Slot& slot = slots_[at];
+        if ((slot.highAndCount & kCountMask) == 0) {
             break;
         }
-        if ((slot & kTagBits) == tag) {
-            const std::size_t index = (slot & ~kTagBits) - 1;
-            if (this->answer(index) == answer) {
-                ++counts_[index];
-                return;
+        if (sameAnswer({slot.low, slot.highAndCount}, hash)) {
+            if ((slot.highAndCount & kCountMask) == kCountMask) {
+                throw std::length_error("an answer given more often than a report can count");
             }
+            follow(answer, hash, ++slot.highAndCount & kCountMask);
+            return;
         }
     }
     // A new answer; the table stays at most seven eighths full, its runs short.
-    if ((counts_.size() + 1) * 8 > slots_.size() * 7) {
+    if ((size_ + 1) * 8 > slots_.size() * 7) {
         grow();
     }
-    if (counts_.size() >= kMaxAnswers) {
-        throw std::length_error("more distinct answers than a report can count");
-    }
-    arena_.append(answer);
-    ends_.push_back(arena_.size());
-    counts_.push_back(1);
-    placeIn(slots_, hash, counts_.size() - 1);
+    placeIn(slots_, Slot{hash.low, high | 1});
+    ++size_;
+    follow(answer, hash, 1);
 }
 
-void AnswerCounts::placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash, std::size_t index) {
+void AnswerCounts::placeIn(std::vector<Slot>& slots, const Slot& slot) {
     const std::size_t mask = slots.size() - 1;
-    std::size_t at = startOf(hash, slots.size());
-    while (slots[at] != 0) {
+    std::size_t at = startOf(slot.low, slots.size());
+    while ((slots[at].highAndCount & kCountMask) != 0) {
         at = (at + 1) & mask;
     }
-    slots[at] = (hash & kTagBits) | (index + 1);
+    slots[at] = slot;
 }
 
 void AnswerCounts::grow() {
     // Each slot keeps what its place in the larger table is worked out from: no answer is
-    // read or hashed again.
-    std::vector<std::uint64_t> larger(slots_.size() * 2, 0);
-    for (const std::uint64_t slot : slots_) {
-        if (slot != 0) {
-            placeIn(larger, slot & kTagBits, (slot & ~kTagBits) - 1);
+    // needed again.
+    std::vector<Slot> larger(slots_.size() * 2);
+    for (const Slot& slot : slots_) {
+        if ((slot.highAndCount & kCountMask) != 0) {
+            placeIn(larger, slot);
         }
     }
     slots_ = std::move(larger);
 }
 
-std::vector<AnswerCount> AnswerCounts::top(std::size_t count) const {
-    // A heap of the best seen so far, its worst on top: one pass, whatever the number of answers.
-    using Seen = std::pair<std::string_view, std::uint64_t>;
-    const auto before = [](const Seen& a, const Seen& b) {
-        return a.second != b.second ? a.second > b.second : a.first < b.first;
-    };
-    std::vector<Seen> best;
-    best.reserve(std::min(count, counts_.size()) + 1);
-    for (std::size_t index = 0; index < counts_.size() && count > 0; ++index) {
-        const Seen candidate{answer(index), counts_[index]};
-        if (best.size() == count && !before(candidate, best.front())) {
-            continue;
-        }
-        best.push_back(candidate);
-        std::push_heap(best.begin(), best.end(), before);
-        if (best.size() > count) {
-            std::pop_heap(best.begin(), best.end(), before);
-            best.pop_back();
-        }
+bool AnswerCounts::before(const Standing& a, const Standing& b) {
+    if (a.count != b.count) {
+        return a.count > b.count;
     }
-    std::sort_heap(best.begin(), best.end(), before);
-    std::vector<AnswerCount> top;
-    top.reserve(best.size());
-    for (const auto& [text, times] : best) {
-        top.push_back({std::string(text), times});
+    // Starts that differ order their answers as the whole bytes would: a start shorter than
+    // the other's is its whole answer.
+    if (a.start != b.start) {
+        return a.start < b.start;
     }
+    return std::tuple(a.length, a.hash.low, a.hash.high & ~kCountMask) <
+           std::tuple(b.length, b.hash.low, b.hash.high & ~kCountMask);
+}
+
+void AnswerCounts::follow(std::string_view answer, Hash hash, std::uint64_t count) {
+    if (kept_ == 0) {
+        return;
+    }
+    const Standing standing{count, answer.substr(0, kKeptBytes), answer.size(), hash};
+    // A leader's count only grows, which puts it before the last; any other answer must
+    // pass the last to be kept.
+    if (leaders_.size() == kept_ && !before(standing, leaders_.back().standing())) {
+        return;
+    }
+    auto at = std::find_if(leaders_.begin(), leaders_.end(),
+                           [&hash](const Leader& leader) { return sameAnswer(leader.hash, hash); });
+    if (at != leaders_.end()) {
+        at->count = count;
+    } else {
+        if (leaders_.size() == kept_) {
+            leaders_.pop_back();
+        }
+        leaders_.push_back({count, std::string(standing.start), standing.length, hash});
+        at = leaders_.end() - 1;
+    }
+    for (; at != leaders_.begin() && before(at->standing(), (at - 1)->standing()); --at) {
+        std::iter_swap(at, at - 1);
+    }
+}
+
+std::vector<AnswerCount> AnswerCounts::top() const {
+    std::vector<AnswerCount> top(leaders_.size());
+    std::transform(leaders_.begin(), leaders_.end(), top.begin(), [](const Leader& leader) {
+        return AnswerCount{leader.start, leader.count,
+                           leader.length > leader.start.size() ? leader.length : 0};
+    });
     return top;
 }
 

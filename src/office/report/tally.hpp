@@ -2,7 +2,7 @@
 
 // The counts a report is drawn from. Records are added one at a time and only counts are
 // kept, so a report of any number of records takes the same room; the one thing that grows
-// is the tables of answers, by the number of distinct answers seen.
+// is the tables of answers, by the number of distinct answers seen (not by their length).
 
 #include <array>
 #include <cstdint>
@@ -28,46 +28,76 @@ inline constexpr std::array<std::string_view, kRankedCount> kRankedHeadings{
 inline constexpr std::size_t kTopCount = 10;
 inline constexpr long long kAgeBand = 5;
 
+// How much of a long answer the page shows, and so how much of it the counts keep: as many
+// characters, each of at most four bytes.
+inline constexpr std::size_t kShownCharacters = 200;
+inline constexpr std::size_t kKeptBytes = 4 * kShownCharacters;
+
 struct AnswerCount {
-    std::string answer;
+    std::string answer;  // at most its first kKeptBytes bytes, when counted from files
     std::uint64_t count = 0;
+    std::uint64_t length = 0;  // the whole answer's bytes, where `answer` holds only its start
 };
 
-// The distinct answers to one question and how often each was given. Each answer's bytes are
-// stored once, end to end in one arena, and found through an open-addressing table keyed by
-// their 64-bit hash: nothing is allocated for each answer.
+// The distinct answers to one question and how often each was given. Each answer is known by
+// 88 bits of its XXH3-128 hash and counted in one open-addressing table, so that the room
+// taken grows with the number of distinct answers, never with their length. The `kept` given
+// most often are followed as the counts change, each with the start of its bytes: an answer's
+// bytes are at hand only while it is being added.
 class AnswerCounts {
 public:
-    using HashFunction = std::uint64_t (*)(std::string_view text);
+    struct Hash {
+        std::uint64_t low = 0;  // where an answer's run of slots starts, and most of what tells it
+        std::uint64_t high = 0;
+    };
+    using HashFunction = Hash (*)(std::string_view text);
 
-    // `hash` is XXH3 but for tests, which give weak ones to make answers collide.
-    explicit AnswerCounts(HashFunction hash = &xxh3);
+    // `hash` is XXH3 but for tests, which give weak ones to make answers share their slots.
+    explicit AnswerCounts(std::size_t kept = kTopCount, HashFunction hash = &xxh3);
 
     void add(std::string_view answer);
     // The same, with the answer's hash from hashOf(), which also starts fetching its slot.
-    void add(std::string_view answer, std::uint64_t hash);
-    [[nodiscard]] std::uint64_t hashOf(std::string_view answer) const;
-    [[nodiscard]] std::size_t size() const { return counts_.size(); }
-    // Makes room for this many distinct answers at once, where the input tells how many there
-    // may be: grown a doubling at a time, each list is copied, and its pages touched, again.
-    void reserve(std::size_t answers);
-    // The `count` answers given most often, most first, ties by their bytes.
-    [[nodiscard]] std::vector<AnswerCount> top(std::size_t count) const;
+    void add(std::string_view answer, Hash hash);
+    [[nodiscard]] Hash hashOf(std::string_view answer) const;
+    [[nodiscard]] std::size_t size() const { return size_; }
+    // The `kept` answers given most often, most first, ties by their bytes. Answers that share
+    // their first kKeptBytes bytes are ordered by their length, then by their hash.
+    [[nodiscard]] std::vector<AnswerCount> top() const;
 
-    static std::uint64_t xxh3(std::string_view text);
+    static Hash xxh3(std::string_view text);
 
 private:
-    [[nodiscard]] std::string_view answer(std::size_t index) const;
-    static void placeIn(std::vector<std::uint64_t>& slots, std::uint64_t hash, std::size_t index);
-    void grow();
+    // A free slot has a count of 0.
+    struct Slot {
+        std::uint64_t low = 0;
+        std::uint64_t highAndCount = 0;  // 24 bits of the hash's upper half, then 40 of count
+    };
+    // What an answer is ranked by.
+    struct Standing {
+        std::uint64_t count = 0;
+        std::string_view start;  // the first kKeptBytes bytes
+        std::uint64_t length = 0;
+        Hash hash;
+    };
+    struct Leader {
+        std::uint64_t count = 0;
+        std::string start;
+        std::uint64_t length = 0;
+        Hash hash;
+        [[nodiscard]] Standing standing() const { return {count, start, length, hash}; }
+    };
 
+    static bool before(const Standing& a, const Standing& b);
+    static void placeIn(std::vector<Slot>& slots, const Slot& slot);
+    void grow();
+    // Keeps the leaders right after `answer` was counted `count` times.
+    void follow(std::string_view answer, Hash hash, std::uint64_t count);
+
+    std::size_t kept_;
     HashFunction hash_;
-    std::string arena_;
-    std::vector<std::size_t> ends_;  // where each answer ends in the arena, and the next starts
-    std::vector<std::uint64_t> counts_;
-    // 0 for a free slot, else the hash's upper half (to pass over most others without
-    // reading their bytes) and the answer's index plus one in the lower.
-    std::vector<std::uint64_t> slots_;
+    std::size_t size_ = 0;
+    std::vector<Slot> slots_;
+    std::vector<Leader> leaders_;  // in order, at most kept_
 };
 
 // One of kRankedFields: how many distinct answers it had, and the kTopCount given most
@@ -106,8 +136,6 @@ struct FileTally {
 
 class ReportTally {
 public:
-    // Up to how many records the input holds, where its size tells.
-    void expectRecords(std::uint64_t records);
     void addRecord(const StoredRecord& record);
 
     // What was counted, with the top answers of each ranked question worked out; the desks
