@@ -43,15 +43,42 @@ std::string withCrlf(std::string_view bytes) {
     return converted;
 }
 
+// Opens the record file for appending, making it where there is none. Another desk may make
+// it between our open and our make, and then the second open finds it; a name that neither
+// opens nor can be made is a symbolic link to nothing, refused rather than tried for ever.
+SystemError openOrCreate(FilePrimitives& files, const std::string& path, int& handle, bool& created) {
+    created = false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (SystemError opened = files.openForAppend(path, handle); opened.code != Status::Code::notFound) {
+            return opened;
+        }
+        SystemError made = files.createForAppend(path, handle);
+        if (made.code != Status::Code::conflict) {
+            created = !made.failed();
+            return made;
+        }
+    }
+    return SystemError{Status::Code::notFound, "a symbolic link to a missing file"};
+}
+
 }  // namespace
 
 Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitives& files) {
     int handle = -1;
     bool created = false;
-    if (const SystemError error = files.openForAppend(path, handle, created); error.failed()) {
+    if (const SystemError error = openOrCreate(files, path, handle, created); error.failed()) {
         return failure(kCouldNotSave, path, error);
     }
     const OpenFile file(files, handle);
+    // A device or a FIFO would take the record and keep nothing (/dev/null), or never end.
+    FileInfo opened;
+    if (const SystemError error = files.describe(handle, opened); error.failed()) {
+        return failure(kCouldNotSave, path, error);
+    }
+    if (opened.kind != FileKind::regular) {
+        return Status::failure(Status::Code::notRegularFile, kCouldNotSave, path,
+                               opened.kind == FileKind::folder ? "Is a directory" : "not a regular file");
+    }
     if (created) {
         if (const SystemError error = files.syncFolderOf(path); error.failed()) {
             return failure(kCouldNotSave, path, error);
