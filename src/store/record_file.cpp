@@ -210,7 +210,7 @@ bool RecordReader::skip(std::uint64_t bytes) {
     return true;
 }
 
-bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
+bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline, std::string& writeFailure) {
     std::uint64_t offset = 0;
     if (!sized_ || !files_.copiesToDescriptors() || files_.position(file_.get(), offset).failed()) {
         return false;
@@ -237,9 +237,12 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
         if (outcome == CopyOutcome::unsupported && first) {
             return false;  // this kind of output takes no such copies
         }
+        if (outcome == CopyOutcome::writeFailed) {
+            writeFailure = error.reason;
+            break;
+        }
         if (outcome != CopyOutcome::copied) {
-            status_ =
-                failure(outcome == CopyOutcome::readFailed ? kCouldNotRead : "could not list", path_, error);
+            status_ = failure(kCouldNotRead, path_, error);
             break;
         }
         if (copied == 0) {

@@ -59,8 +59,9 @@ public:
     // Copies the rest of the file to `outputDescriptor` (inside the kernel where the platform
     // can). Returns false, having copied nothing, where this kind of output takes no such
     // copy; then use read(). On success `endsWithNewline` tells whether the last byte copied
-    // was '\n' (true for an empty rest). A failed write ends the copy (see status()).
-    bool copyRestTo(int outputDescriptor, bool& endsWithNewline);
+    // was '\n' (true for an empty rest). A failed read ends the copy (see status()); so does a
+    // failed write, the output's fault and not the file's, whose reason is `writeFailure`.
+    bool copyRestTo(int outputDescriptor, bool& endsWithNewline, std::string& writeFailure);
 
 private:
     FilePrimitives& files_;
