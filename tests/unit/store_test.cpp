@@ -199,8 +199,9 @@ TEST(RecordStore, AFailedSaveEndsTheRunWithStatusOneAndAMessage) {
     testing::ScriptedRun run("1 John Doe\n");
     std::filesystem::create_directory(run.folder.file("datas.dat"));  // a folder where the file should be
     EXPECT_EQ(run.run(), 1);
-    EXPECT_EQ(run.err.str(), "profiledesk: could not save the record to '" + run.folder.file("datas.dat") +
-                                 "': Is a directory\n");
+    EXPECT_EQ(run.err.str(),
+              "profiledesk: the answers ended after 2 of 17\nprofiledesk: could not save the record to '" +
+                  run.folder.file("datas.dat") + "': Is a directory\n");
     EXPECT_TRUE(run.out.str().ends_with(" ........> Kindly Press Any Key To Continue <........ \n"));
     EXPECT_EQ(run.keyWaits, 1);
 }
