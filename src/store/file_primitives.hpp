@@ -46,7 +46,8 @@ public:
     // Makes the file, for appending, where nothing has its name yet, so that every desk sharing
     // its folder may append; Code::conflict where something has, a symbolic link to nothing too.
     virtual SystemError createForAppend(const std::string& path, int& handle) = 0;
-    virtual SystemError openForRead(const std::string& path, int& handle) = 0;
+    // Opens for reading; a FIFO at once, without waiting for a writer, unless `waitForWriter`.
+    virtual SystemError openForRead(const std::string& path, int& handle, bool waitForWriter) = 0;
     virtual void close(int handle) = 0;
     virtual SystemError describe(int handle, FileInfo& info) = 0;
     // Waits for a lock on the whole file; `supported` is false, with no error, where the file

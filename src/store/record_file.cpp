@@ -116,10 +116,11 @@ Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitiv
     return error.failed() ? failure(kCouldNotSave, path, error) : Status::ok();
 }
 
-RecordReader::RecordReader(const std::string& path, FilePrimitives& files, LineEnds ends)
+RecordReader::RecordReader(const std::string& path, FilePrimitives& files, LineEnds ends, Takes takes)
     : files_(files), file_(files), path_(path), ends_(ends) {
     int handle = -1;
-    if (const SystemError error = files_.openForRead(path, handle); error.failed()) {
+    if (const SystemError error = files_.openForRead(path, handle, takes == Takes::fileOrFifo);
+        error.failed()) {
         status_ = failure(kCouldNotRead, path_, error);
         return;
     }
@@ -129,7 +130,8 @@ RecordReader::RecordReader(const std::string& path, FilePrimitives& files, LineE
         status_ = failure(kCouldNotRead, path_, error);
     } else if (info.kind == FileKind::folder) {
         status_ = Status::failure(Status::Code::notRegularFile, kCouldNotRead, path_, "Is a directory");
-    } else if (info.kind == FileKind::other) {
+    } else if (info.kind == FileKind::other ||
+               (info.kind == FileKind::fifo && takes == Takes::regularFileOnly)) {
         // A device reads on for ever; a pipe (a FIFO) ends when its writer does.
         status_ = Status::failure(Status::Code::notRegularFile, kCouldNotRead, path_, "not a regular file");
     }

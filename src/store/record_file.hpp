@@ -29,9 +29,12 @@ public:
     // How line ends are read back: as '\n' whatever the platform stores, or as they are in
     // the file (for a reader that counts the file's own bytes).
     enum class LineEnds : unsigned char { asText, asStored };
+    // What is read: a regular file or a FIFO, waiting for the FIFO's writer as any program
+    // does; or a regular file alone, anything else refused without waiting.
+    enum class Takes : unsigned char { fileOrFifo, regularFileOnly };
 
     explicit RecordReader(const std::string& path, FilePrimitives& files = platformFiles(),
-                          LineEnds ends = LineEnds::asText);
+                          LineEnds ends = LineEnds::asText, Takes takes = Takes::fileOrFifo);
     ~RecordReader();
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;

@@ -114,10 +114,13 @@ public:
                                               : SystemError{Status::Code::conflict, std::strerror(EEXIST)};
     }
 
-    SystemError openForRead(const std::string& path, int& handle) override {
+    SystemError openForRead(const std::string& path, int& handle, bool waitForWriter) override {
         // No controlling terminal from a device named datas.dat, even for the moment it is open.
-        handle = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
-        return errorUnless(handle >= 0);
+        handle = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | (waitForWriter ? 0 : O_NONBLOCK));
+        if (handle < 0 && errno == ENXIO) {
+            return SystemError{Status::Code::notRegularFile, "not a regular file"};  // a socket
+        }
+        return handle < 0 ? lastError() : waitForWriter ? SystemError{} : blocking(handle);
     }
 
     void close(int handle) override { (void)::close(handle); }

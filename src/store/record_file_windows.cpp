@@ -93,7 +93,8 @@ public:
         return openWith(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_EXCL, handle);
     }
 
-    SystemError openForRead(const std::string& path, int& handle) override {
+    // Opening a pipe never waits here: it is there to connect to, or refused at once.
+    SystemError openForRead(const std::string& path, int& handle, bool /*waitForWriter*/) override {
         return openWith(path, _O_RDONLY, handle);
     }
 

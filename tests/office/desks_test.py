@@ -224,6 +224,21 @@ path = "west/datas.dat"
         both = self.run_tool("check", "--desks", "office/desks.toml", "office/west/datas.dat")
         self.assertEqual((both.returncode, both.stderr.count(b"\n")), (2, 1))
 
+    def test_what_a_pattern_matches_that_is_no_regular_file_is_told_and_skipped_never_waited_on(self):
+        # A FIFO nobody writes to once stalled every command: anyone who may write in a
+        # desk's folder could hold up the office's daily collate.
+        self.write("north/a.dat", record(first=b"Ama"))
+        os.mkfifo(os.path.join(self.folder, "north", "b.dat"))
+        os.mkdir(os.path.join(self.folder, "north", "c.dat"))
+        self.write("desks.toml", b'[[desk]]\nname = "north"\npath = "north/*.dat"\n')
+        told = b"north/b.dat: not a regular file; skipped\nnorth/c.dat: not a regular file; skipped\n"
+        checked = self.run_tool("check", "--desks", "desks.toml")
+        self.assertEqual((checked.returncode, checked.stdout, checked.stderr),
+                         (0, b"north/a.dat: 1 whole records (desk north)\n" + told, b""))
+        for command in (["export"], ["report"], ["find", "Ama"], ["collate", "--into", "office.db"]):
+            done = self.run_tool(*command, "--desks", "desks.toml")
+            self.assertEqual((done.returncode, done.stderr), (0, told), command)
+
     def test_mistakes_in_a_desks_file_are_one_line_at_their_place(self):
         cases = [
             (b'[[desk]]\nname = "north"\npath = "a.dat\n', 3, "Error while parsing string"),

@@ -60,7 +60,7 @@ public:
         calls.emplace_back("create");
         return openHandle(path, handle);
     }
-    SystemError openForRead(const std::string& path, int& handle) override {
+    SystemError openForRead(const std::string& path, int& handle, bool /*waitForWriter*/) override {
         if (!files.contains(path)) {
             return SystemError{Status::Code::notFound, "no such file"};
         }

@@ -40,6 +40,9 @@ int runCheck(const std::vector<DeskInput>& desks, Streams& console) {
             status = 1;
             continue;
         }
+        if (counts.skipped) {
+            continue;
+        }
         console.out << path << ": " << counts.records << " whole records";
         if (desk.name != path) {
             console.out << " (desk " << desk.name << ")";

@@ -228,10 +228,10 @@ Result<std::vector<DeskInput>> readDesksFile(const std::string& file) {
     std::vector<DeskInput> desks;
     for (const DeskInput& desk : named.value()) {
         const std::vector<std::string> paths = expandPattern(desk.path);
-        std::transform(paths.begin(), paths.end(), std::back_inserter(desks),
-                       [&desk](const std::string& path) {
-                           return DeskInput{desk.name, path, desk.encoding};
-                       });
+        const bool matched = paths.size() != 1 || paths.front() != desk.path;
+        std::transform(paths.begin(), paths.end(), std::back_inserter(desks), [&](const std::string& path) {
+            return DeskInput{desk.name, path, desk.encoding, matched};
+        });
     }
     return desks;
 }

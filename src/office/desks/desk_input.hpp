@@ -17,6 +17,9 @@ struct DeskInput {
     std::string name;      // the records' source: the path as typed when no name is given
     std::string path;      // the record file
     std::string encoding;  // as knownEncoding() spells it; empty when not named (UTF-8)
+    // One of the files a desks file's pattern matched: read only if it is a regular file. A
+    // path named on its own is read whatever it is, a FIFO too, as a shell would.
+    bool fromPattern = false;
 };
 
 // A FILE argument: NAME=PATH, or a PATH alone, which names itself. A NAME holds no '/'
