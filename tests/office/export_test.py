@@ -141,7 +141,7 @@ class Export(unittest.TestCase):
         os.rename(self.path("datas.dat").encode(), self.path("K\xf6ln.dat").encode("latin-1"))
         done = export(self.folder, "--format", "jsonl", b"K\xf6ln.dat")
         self.assertEqual(done.returncode, 1)
-        self.assertEqual(done.stderr, b"K\xf6ln.dat: the file's name is not UTF-8\n")
+        self.assertEqual(done.stderr, b"K<0xF6>ln.dat: the file's name is not UTF-8\n")
         self.assertEqual([json.loads(line)["source"] for line in done.stdout.splitlines()], ["K\ufffdln.dat"] * 2)
 
     def test_lines_with_answers_not_utf8_are_told_once_each_in_file_order(self):

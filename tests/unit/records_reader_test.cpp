@@ -304,6 +304,12 @@ TEST(Visible, ShowsEveryControlAndKeepsOtherBytesAndLineEndsWhenAsked) {
     EXPECT_EQ(unfinishedControl("ab\xc3"), 0U);
 }
 
+// For names in messages: UTF-8 throughout, each stray byte shown, so that names still differ.
+TEST(Visible, TextForMessagesIsUtf8WithEachStrayByteShown) {
+    EXPECT_EQ(visibleText("K\xf6ln\t\xc3\xa9\xc2\x9b\x9b\xe2\x82\n"),
+              "K<0xF6>ln^I\xc3\xa9<U+009B><0x9B><0xE2><0x82>^J");
+}
+
 TEST(RecordScanner, SkipsAByteOrderMarkAtTheStartOfTheFileOnly) {
     std::mt19937 random = seeded(8);
     const std::string record = formatRecord(randomRecord(random), randomClock(random), kMakerDetails);

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "common/output_watch.hpp"
+#include "common/visible.hpp"
 #include "office/commands.hpp"
 #include "office/desks/desk_file.hpp"
 
@@ -43,9 +44,9 @@ int runCheck(const std::vector<DeskInput>& desks, Streams& console) {
         if (counts.skipped) {
             continue;
         }
-        console.out << path << ": " << counts.records << " whole records";
+        console.out << visibleText(path) << ": " << counts.records << " whole records";
         if (desk.name != path) {
-            console.out << " (desk " << desk.name << ")";
+            console.out << " (desk " << visibleText(desk.name) << ")";
         }
         console.out << '\n';
         if (counts.problems > 0) {

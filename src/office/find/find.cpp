@@ -10,9 +10,9 @@
 #include "common/visible.hpp"
 #include "office/commands.hpp"
 #include "office/db/db_reader.hpp"
-#include "office/output/rows.hpp"
-#include "office/find/fold.hpp"
 #include "office/desks/desk_file.hpp"
+#include "office/find/fold.hpp"
+#include "office/output/rows.hpp"
 
 namespace profiledesk::office {
 
@@ -67,20 +67,20 @@ public:
     [[nodiscard]] std::size_t found() const { return found_; }
 
 private:
-    // The desk and when, then each answer under its name, controls made visible: the answers
-    // are a desk's typing, shown on a terminal.
+    // The desk and when, then each answer under its name, controls made visible and the text
+    // made UTF-8: the answers are a desk's typing, shown on a terminal.
     void appendProfile(const Row& row) {
         std::string text = found_ > 0 ? "\n" : "";
         std::string when(row.values.at(3));
         if (when.size() > 10 && when[10] == 'T') {
             when[10] = ' ';
         }
-        text.append(makeVisible(row.values.at(0))).append(", ").append(makeVisible(when)).append("\n");
+        text.append(visibleText(row.values.at(0))).append(", ").append(visibleText(when)).append("\n");
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             const Column& column = kColumns.at(i);
             if (column.source == ColumnSource::answer) {
                 text.append("  ").append(column.name).append(kNameWidth - column.name.size(), ' ');
-                text.append(makeVisible(row.values.at(i))).append("\n");
+                text.append(visibleText(row.values.at(i))).append("\n");
             }
         }
         out_.append(text);
