@@ -89,7 +89,7 @@ SystemError blocking(int& fd) {
     if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
         return {};
     }
-    const SystemError error = lastError();
+    SystemError error = lastError();
     (void)::close(fd);
     fd = -1;
     return error;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <vector>
 
 #include "record/record_format.hpp"
 #include "store/record_file.hpp"
@@ -91,17 +92,17 @@ TEST(RecordStore, OnlyARegularFileOrALinkToOneIsAppendedTo) {
     ScratchFolder folder;
     const std::string fifo = folder.file("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::pair<std::string, std::string> refused[] = {
+    const std::string path = folder.file("datas.dat");
+    const std::vector<std::pair<std::string, std::string>> refused = {
         {"/dev/null", "not a regular file"},
         {fifo, "not a regular file"},
         {folder.file("missing"), "a symbolic link to a missing file"},
         {folder.file("missing-folder/datas.dat"), "a symbolic link to a missing file"},
     };
     for (const auto& [target, reason] : refused) {
-        const std::string path = folder.file("datas.dat");
         std::filesystem::create_symlink(target, path);
         EXPECT_EQ(appendWhole(path, "a line\n").message(),
-                  "could not save the record to '" + path + "': " + reason);
+                  std::string("could not save the record to '").append(path).append("': ").append(reason));
         std::filesystem::remove(path);
     }
     writeFile(folder.file("records"), "earlier\n");

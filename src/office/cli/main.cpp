@@ -230,11 +230,12 @@ int run(int argc, char** argv, Streams& console) {
         return 2;
     }
 
-    for (const CLI::Option* output : {exportOutput, reportOutput}) {
-        if (output->count() > 0 && output->as<std::string>().empty()) {
-            tellError(console, std::string("--output: ") + kNameAnOutput);
-            return 2;
-        }
+    const auto emptyOutput = [](const CLI::Option* output) {
+        return output->count() > 0 && output->as<std::string>().empty();
+    };
+    if (emptyOutput(exportOutput) || emptyOutput(reportOutput)) {
+        tellError(console, std::string("--output: ") + kNameAnOutput);
+        return 2;
     }
 
     // From a database, no files are read: the records are those collated.
