@@ -60,7 +60,9 @@ TEST(Failures, OptionFourTellsAFailedSaveAfterItsClosingNotice) {
     EXPECT_EQ(screen.status, 1);
     const std::string message =
         "profiledesk: could not save the record to '" + path + "': No such file or directory\n";
-    EXPECT_TRUE(screen.shown.ends_with(std::string(kClosing) + message)) << screen.shown;
+    EXPECT_TRUE(screen.shown.ends_with(std::string(kClosing) +
+                                       "profiledesk: the answers ended after 2 of 17\n" + message))
+        << screen.shown;
     EXPECT_EQ(screen.shown.find(message), screen.shown.size() - message.size()) << "told more than once";
 }
 
