@@ -138,16 +138,10 @@ class SaveFailures(unittest.TestCase):
                          f"profiledesk: could not save the record to 'datas.dat': {reason}\n")
         self.assertTrue(result.stdout.rstrip().endswith(PAUSE_PROMPT + b" <........"))
 
-    def test_a_device_or_a_link_to_nothing_is_refused_at_once(self):
-        # /dev/null would say saved and keep nothing; a link to nothing once looped for ever.
-        for target, reason in (("/dev/null", "not a regular file"),
-                               ("gone/datas.dat", "a symbolic link to a missing file")):
-            with self.subTest(target=target):
-                os.symlink(target, self.path)
-                result = run_piped(PROGRAM, self.folder.name, "1 " + ANSWERS)
-                self.assert_reported(result, reason)
-                self.assertEqual(os.listdir(self.folder.name), ["datas.dat"])
-                os.unlink(self.path)
+    def test_a_link_to_nothing_is_refused_at_once(self):
+        os.symlink("gone/datas.dat", self.path)  # once tried for ever, at full speed
+        result = run_piped(PROGRAM, self.folder.name, "1 " + ANSWERS)
+        self.assert_reported(result, "a symbolic link to a missing file")
 
     def test_file_size_limit_inside_the_record(self):
         with open(self.path, "wb") as f:

@@ -35,10 +35,9 @@ TEST(DesksFile, KeysAndHeadersNestedTooDeepAreRefusedBeforeParsing) {
 }
 
 TEST(DesksFile, AFileOfMoreThanOneMebibyteIsRefusedAtTheLineThatPassesIt) {
-    const std::string line = "# " + std::string(1021, '-') + "\n";  // 1 KiB
     std::string text;
     for (int kib = 0; kib < 1024; ++kib) {
-        text += line;
+        text += "# " + std::string(1021, '-') + "\n";  // 1 KiB a line
     }
     EXPECT_TRUE(parseDesks(text, "desks.toml").status().message().ends_with("no [[desk]] table"));
     EXPECT_EQ(mistake(text + "x"),

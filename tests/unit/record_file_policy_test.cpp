@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <limits>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -26,9 +25,6 @@ public:
 
     std::map<std::string, File> files;
     std::vector<std::string> calls;
-    std::set<std::string> danglingLinks;
-    std::set<std::string> madeMeanwhile;
-    int creates = 0;
     bool locksSupported = true;
     bool crlf = false;
     bool syncFails = false;
@@ -43,19 +39,7 @@ public:
         calls.emplace_back("open");
         return openHandle(path, handle);
     }
-    // A name in `danglingLinks` is taken, but leads nowhere; one in `madeMeanwhile` is made by
-    // another desk just before this call would.
     SystemError createForAppend(const std::string& path, int& handle) override {
-        if (++creates > 10) {
-            return SystemError{Status::Code::ioError, "made over and over"};
-        }
-        if (danglingLinks.contains(path)) {
-            return SystemError{Status::Code::conflict, "File exists"};
-        }
-        if (madeMeanwhile.erase(path) > 0) {
-            files[path];
-            return SystemError{Status::Code::conflict, "File exists"};
-        }
         files[path];
         calls.emplace_back("create");
         return openHandle(path, handle);
@@ -184,32 +168,6 @@ TEST(RecordFilePolicy, WithoutLocksAFailureCutsNothingBackAndSaysPartMayRemain) 
               "of the record may remain)");
     EXPECT_EQ(fake.files["datas.dat"].bytes, "earlier\na rec");
     EXPECT_EQ(fake.calls, (Calls{"open", "no lock", "write", "write"}));
-}
-
-TEST(RecordFilePolicy, AFileMadeByAnotherDeskMeanwhileIsOpenedButALinkToNothingIsRefused) {
-    FakeFiles fake;
-    fake.madeMeanwhile.insert("datas.dat");
-    ASSERT_TRUE(appendWhole("datas.dat", "one\n", fake).isOk());
-    EXPECT_EQ(fake.calls, (Calls{"open", "lock", "write", "sync", "unlock"}));
-
-    fake.danglingLinks.insert("link.dat");
-    const Status status = appendWhole("link.dat", "one\n", fake);
-    EXPECT_EQ(status.code(), Status::Code::notFound);
-    EXPECT_EQ(status.message(), "could not save the record to 'link.dat': a symbolic link to a missing file");
-}
-
-// /dev/null would take the record and keep nothing; a FIFO or a device is never written to.
-TEST(RecordFilePolicy, OnlyARegularFileIsAppendedTo) {
-    for (const auto& [kind, reason] :
-         {std::pair{FileKind::other, "not a regular file"}, std::pair{FileKind::fifo, "not a regular file"},
-          std::pair{FileKind::folder, "Is a directory"}}) {
-        FakeFiles fake;
-        fake.files["datas.dat"].kind = kind;
-        const Status status = appendWhole("datas.dat", "a record\n", fake);
-        EXPECT_EQ(status.code(), Status::Code::notRegularFile);
-        EXPECT_EQ(status.message(), std::string("could not save the record to 'datas.dat': ") + reason);
-        EXPECT_EQ(fake.calls, (Calls{"open"}));
-    }
 }
 
 TEST(RecordFilePolicy, ALockThatFailsStopsTheSaveAndTheReader) {
