@@ -83,16 +83,18 @@ lint:
 FUZZ_RUN := ./build/fuzz/profiledesk_fuzzer -artifact_prefix=build/fuzz/
 RECORDS_FUZZ_RUN := ./build/fuzz/records_fuzzer -artifact_prefix=build/fuzz/ -rss_limit_mb=512
 FIND_FUZZ_RUN := ./build/fuzz/find_fuzzer -artifact_prefix=build/fuzz/ -rss_limit_mb=512
+DESKS_FUZZ_RUN := ./build/fuzz/desks_fuzzer -artifact_prefix=build/fuzz/ -rss_limit_mb=512
 
 fuzz: fuzz-build
 	$(FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus tests/fuzz_corpus
 	$(RECORDS_FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) build/fuzz/records_corpus tests/fuzz_corpus_records
 	$(FIND_FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) build/fuzz/find_corpus tests/fuzz_corpus_find
+	$(DESKS_FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) build/fuzz/desks_corpus tests/fuzz_corpus_desks
 
 fuzz-build:
 	cmake --preset fuzz > /dev/null
 	cmake --build --preset fuzz
-	mkdir -p build/fuzz/corpus build/fuzz/records_corpus build/fuzz/find_corpus
+	mkdir -p build/fuzz/corpus build/fuzz/records_corpus build/fuzz/find_corpus build/fuzz/desks_corpus
 
 # A short run for every change, with a /dev/shm and /tmp of its own that it must leave
 # empty; its log is shown in full only when it finds something.
@@ -108,6 +110,10 @@ fuzz-smoke: fuzz-build
 	    build/fuzz/find_corpus tests/fuzz_corpus_find > build/fuzz/find_smoke.log 2>&1 || \
 	    { tail -n 40 build/fuzz/find_smoke.log; exit 1; }
 	@tail -n 1 build/fuzz/find_smoke.log
+	tests/leftovers/leaves_nothing.sh --run-anyway $(DESKS_FUZZ_RUN) -max_total_time=10 \
+	    build/fuzz/desks_corpus tests/fuzz_corpus_desks > build/fuzz/desks_smoke.log 2>&1 || \
+	    { tail -n 40 build/fuzz/desks_smoke.log; exit 1; }
+	@tail -n 1 build/fuzz/desks_smoke.log
 
 # Ratios against reference runs measured side by side, on record files made in build/bench on
 # the first run (varied, all-distinct and repeated records of 1 GiB, varied of 128 MiB: about

@@ -63,4 +63,11 @@ std::string outputFailure(const std::ostream& out) {
     return message;
 }
 
+void markOutputFailed(std::ostream& out, const std::string& reason) {
+    if (auto* kept = dynamic_cast<ReasonKeepingBuffer*>(out.rdbuf()); kept != nullptr) {
+        kept->keep(reason);
+    }
+    out.setstate(std::ios::badbit);
+}
+
 }  // namespace profiledesk

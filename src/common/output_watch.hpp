@@ -15,6 +15,12 @@ public:
     [[nodiscard]] std::streambuf& next() const { return next_; }
     // Empty until a write fails.
     [[nodiscard]] const std::string& failure() const { return failure_; }
+    // Keeps the reason of a write that failed past this buffer, straight to its descriptor.
+    void keep(const std::string& reason) {
+        if (failure_.empty()) {
+            failure_ = reason;
+        }
+    }
 
 protected:
     int_type overflow(int_type c) override;
@@ -46,5 +52,9 @@ private:
 
 // "could not write to standard output", and the system's reason where `out` kept one.
 std::string outputFailure(const std::ostream& out);
+
+// Fails `out` as a failed write through it would, keeping `reason` where it keeps reasons: a
+// write straight to its descriptor failed. Nothing more is written through it.
+void markOutputFailed(std::ostream& out, const std::string& reason);
 
 }  // namespace profiledesk

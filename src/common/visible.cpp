@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "common/utf8.hpp"
+
 namespace profiledesk {
 
 namespace {
@@ -32,6 +34,31 @@ std::string makeVisible(std::string_view bytes, bool keepLineEnds) {
         } else {
             shown += static_cast<char>(byte);
         }
+    }
+    return shown;
+}
+
+std::string visibleText(std::string_view bytes) {
+    std::string shown;
+    shown.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+        if (const std::size_t ascii = asciiPrefix(bytes.substr(at)); ascii > 0) {
+            shown += makeVisible(bytes.substr(at, ascii));
+            at += ascii;
+            continue;
+        }
+        const Utf8Piece piece = utf8PieceAt(bytes.substr(at));
+        if (piece.whole) {
+            shown += makeVisible(bytes.substr(at, piece.length));  // a C1 control as <U+009B>
+        } else {
+            for (std::size_t i = 0; i < piece.length; ++i) {
+                std::array<char, 8> code{};
+                (void)std::snprintf(code.data(), code.size(), "<0x%02X>",
+                                    static_cast<unsigned int>(static_cast<unsigned char>(bytes[at + i])));
+                shown += code.data();
+            }
+        }
+        at += piece.length;
     }
     return shown;
 }

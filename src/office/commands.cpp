@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/output_watch.hpp"
+#include "common/visible.hpp"
 
 namespace profiledesk::office {
 
@@ -19,11 +20,11 @@ void writeLine(std::ostream& out, const std::string& line) {
 }  // namespace
 
 void tellProblem(std::ostream& out, std::string_view file, std::size_t line, std::string_view what) {
-    std::string text(file);
+    std::string text = visibleText(file);
     if (line > 0) {
         text.append(":").append(std::to_string(line));
     }
-    text.append(": ").append(what).append("\n");
+    text.append(": ").append(visibleText(what)).append("\n");
     writeLine(out, text);
 }
 
@@ -62,7 +63,7 @@ std::size_t lineOf(const StoredRecord& record, std::string_view value) {
 }
 
 void tellError(Streams& console, const std::string& message) {
-    writeLine(console.err, "profiledesk-records: " + message + "\n");
+    writeLine(console.err, "profiledesk-records: " + visibleText(message) + "\n");
 }
 
 int exitStatus(const Status& status) {

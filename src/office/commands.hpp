@@ -99,7 +99,8 @@ int runReview(const ClerkOptions& options, Streams& console);
 int runForget(const ClerkOptions& options, Streams& console);
 
 // "profiledesk-records: " and the message, on a line of its own: the one writer of the
-// tool's own messages.
+// tool's own messages. Every message and problem is shown through visibleText(): the names
+// and bytes it quotes come from outside, and must not drive a terminal.
 void tellError(Streams& console, const std::string& message);
 inline void tellError(Streams& console, const Status& status) { tellError(console, status.message()); }
 

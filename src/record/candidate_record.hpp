@@ -28,9 +28,12 @@ struct CandidateRecord {
     std::string nearestSchool;
 };
 
+inline constexpr int kAnswerCount = 17;
+
 // Asks the questions one after the other and stores each answer. A failed read is not
-// reported: the text answer is left empty, the number left as it was.
-void enterRecord(std::istream& in, std::ostream& out, CandidateRecord& record);
+// reported: the text answer is left empty, the number left as it was. Returns how many
+// answers were read, kAnswerCount unless a read failed; every read after one fails too.
+int enterRecord(std::istream& in, std::ostream& out, CandidateRecord& record);
 
 // Prints the answers back with the figures computed from the two numbers.
 void writeEntryReport(std::ostream& out, const CandidateRecord& record);

@@ -21,8 +21,9 @@ struct RunContext {
     std::string recordFile;
     int outputDescriptor = -1;  // the descriptor behind `out`, if there is one
     bool outputIsTerminal = false;
-    CandidateRecord record;          // the run's one record, filled by data entry
-    std::vector<Status> failures{};  // what the user relies on that did not happen: exit status 1
+    CandidateRecord record;              // the run's one record, filled by data entry
+    std::vector<Status> failures{};      // what the user relies on that did not happen: exit status 1
+    std::vector<std::string> notices{};  // worth a word on the error stream, but no failure
 };
 
 // Asks the questions, shows the report and saves the record (option 1).
@@ -31,8 +32,8 @@ void runDataEntry(RunContext& run);
 // Shows every line of the record file (option 2).
 void runListing(RunContext& run);
 
-// Tells each failure on the error stream, one line each, after the run's last line of
-// output so that no message runs into the text of the run.
+// Tells each notice, then each failure, on the error stream, one line each, after the run's
+// last line of output so that no message runs into the text of the run.
 void tellFailures(const RunContext& run);
 
 }  // namespace profiledesk

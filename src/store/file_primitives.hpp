@@ -40,10 +40,14 @@ public:
     FilePrimitives(FilePrimitives&&) = delete;
     FilePrimitives& operator=(FilePrimitives&&) = delete;
 
-    // Opens for appending, creating the file if needed, so that every desk sharing its folder
-    // may append; `created` tells whether this call made it.
-    virtual SystemError openForAppend(const std::string& path, int& handle, bool& created) = 0;
-    virtual SystemError openForRead(const std::string& path, int& handle) = 0;
+    // Opens the file that is there for appending, never waiting on a FIFO that nobody reads
+    // (refused as Code::notRegularFile); Code::notFound where nothing of that name leads to one.
+    virtual SystemError openForAppend(const std::string& path, int& handle) = 0;
+    // Makes the file, for appending, where nothing has its name yet, so that every desk sharing
+    // its folder may append; Code::conflict where something has, a symbolic link to nothing too.
+    virtual SystemError createForAppend(const std::string& path, int& handle) = 0;
+    // Opens for reading; a FIFO at once, without waiting for a writer, unless `waitForWriter`.
+    virtual SystemError openForRead(const std::string& path, int& handle, bool waitForWriter) = 0;
     virtual void close(int handle) = 0;
     virtual SystemError describe(int handle, FileInfo& info) = 0;
     // Waits for a lock on the whole file; `supported` is false, with no error, where the file

@@ -43,15 +43,42 @@ std::string withCrlf(std::string_view bytes) {
     return converted;
 }
 
+// Opens the record file for appending, making it where there is none. Another desk may make
+// it between our open and our make, and then the second open finds it; a name that neither
+// opens nor can be made is a symbolic link to nothing, refused rather than tried for ever.
+SystemError openOrCreate(FilePrimitives& files, const std::string& path, int& handle, bool& created) {
+    created = false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (SystemError opened = files.openForAppend(path, handle); opened.code != Status::Code::notFound) {
+            return opened;
+        }
+        SystemError made = files.createForAppend(path, handle);
+        if (made.code != Status::Code::conflict) {
+            created = !made.failed();
+            return made;
+        }
+    }
+    return SystemError{Status::Code::notFound, "a symbolic link to a missing file"};
+}
+
 }  // namespace
 
 Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitives& files) {
     int handle = -1;
     bool created = false;
-    if (const SystemError error = files.openForAppend(path, handle, created); error.failed()) {
+    if (const SystemError error = openOrCreate(files, path, handle, created); error.failed()) {
         return failure(kCouldNotSave, path, error);
     }
     const OpenFile file(files, handle);
+    // A device or a FIFO would take the record and keep nothing (/dev/null), or never end.
+    FileInfo opened;
+    if (const SystemError error = files.describe(handle, opened); error.failed()) {
+        return failure(kCouldNotSave, path, error);
+    }
+    if (opened.kind != FileKind::regular) {
+        return Status::failure(Status::Code::notRegularFile, kCouldNotSave, path,
+                               opened.kind == FileKind::folder ? "Is a directory" : "not a regular file");
+    }
     if (created) {
         if (const SystemError error = files.syncFolderOf(path); error.failed()) {
             return failure(kCouldNotSave, path, error);
@@ -89,10 +116,11 @@ Status appendWhole(const std::string& path, std::string_view bytes, FilePrimitiv
     return error.failed() ? failure(kCouldNotSave, path, error) : Status::ok();
 }
 
-RecordReader::RecordReader(const std::string& path, FilePrimitives& files, LineEnds ends)
+RecordReader::RecordReader(const std::string& path, FilePrimitives& files, LineEnds ends, Takes takes)
     : files_(files), file_(files), path_(path), ends_(ends) {
     int handle = -1;
-    if (const SystemError error = files_.openForRead(path, handle); error.failed()) {
+    if (const SystemError error = files_.openForRead(path, handle, takes == Takes::fileOrFifo);
+        error.failed()) {
         status_ = failure(kCouldNotRead, path_, error);
         return;
     }
@@ -102,7 +130,8 @@ RecordReader::RecordReader(const std::string& path, FilePrimitives& files, LineE
         status_ = failure(kCouldNotRead, path_, error);
     } else if (info.kind == FileKind::folder) {
         status_ = Status::failure(Status::Code::notRegularFile, kCouldNotRead, path_, "Is a directory");
-    } else if (info.kind == FileKind::other) {
+    } else if (info.kind == FileKind::other ||
+               (info.kind == FileKind::fifo && takes == Takes::regularFileOnly)) {
         // A device reads on for ever; a pipe (a FIFO) ends when its writer does.
         status_ = Status::failure(Status::Code::notRegularFile, kCouldNotRead, path_, "not a regular file");
     }
@@ -183,7 +212,7 @@ bool RecordReader::skip(std::uint64_t bytes) {
     return true;
 }
 
-bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
+bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline, std::string& writeFailure) {
     std::uint64_t offset = 0;
     if (!sized_ || !files_.copiesToDescriptors() || files_.position(file_.get(), offset).failed()) {
         return false;
@@ -210,9 +239,12 @@ bool RecordReader::copyRestTo(int outputDescriptor, bool& endsWithNewline) {
         if (outcome == CopyOutcome::unsupported && first) {
             return false;  // this kind of output takes no such copies
         }
+        if (outcome == CopyOutcome::writeFailed) {
+            writeFailure = error.reason;
+            break;
+        }
         if (outcome != CopyOutcome::copied) {
-            status_ =
-                failure(outcome == CopyOutcome::readFailed ? kCouldNotRead : "could not list", path_, error);
+            status_ = failure(kCouldNotRead, path_, error);
             break;
         }
         if (copied == 0) {

@@ -29,9 +29,12 @@ public:
     // How line ends are read back: as '\n' whatever the platform stores, or as they are in
     // the file (for a reader that counts the file's own bytes).
     enum class LineEnds : unsigned char { asText, asStored };
+    // What is read: a regular file or a FIFO, waiting for the FIFO's writer as any program
+    // does; or a regular file alone, anything else refused without waiting.
+    enum class Takes : unsigned char { fileOrFifo, regularFileOnly };
 
     explicit RecordReader(const std::string& path, FilePrimitives& files = platformFiles(),
-                          LineEnds ends = LineEnds::asText);
+                          LineEnds ends = LineEnds::asText, Takes takes = Takes::fileOrFifo);
     ~RecordReader();
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
@@ -59,8 +62,9 @@ public:
     // Copies the rest of the file to `outputDescriptor` (inside the kernel where the platform
     // can). Returns false, having copied nothing, where this kind of output takes no such
     // copy; then use read(). On success `endsWithNewline` tells whether the last byte copied
-    // was '\n' (true for an empty rest). A failed write ends the copy (see status()).
-    bool copyRestTo(int outputDescriptor, bool& endsWithNewline);
+    // was '\n' (true for an empty rest). A failed read ends the copy (see status()); so does a
+    // failed write, the output's fault and not the file's, whose reason is `writeFailure`.
+    bool copyRestTo(int outputDescriptor, bool& endsWithNewline, std::string& writeFailure);
 
 private:
     FilePrimitives& files_;

@@ -83,30 +83,44 @@ int lockWholeFile(int fd, short type) {
     return result;
 }
 
+// Clears O_NONBLOCK from a descriptor opened with it, closing it if that fails.
+SystemError blocking(int& fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+        return {};
+    }
+    SystemError error = lastError();
+    (void)::close(fd);
+    fd = -1;
+    return error;
+}
+
 class PosixFiles final : public FilePrimitives {
 public:
-    SystemError openForAppend(const std::string& path, int& handle, bool& created) override {
-        constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
-        for (;;) {
-            handle = ::open(path.c_str(), kFlags);
-            created = false;
-            if (handle >= 0 || errno != ENOENT) {
-                return errorUnless(handle >= 0);
-            }
-            // Mode 0666 less the umask, so that desks sharing a folder can all append.
-            handle = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
-            created = handle >= 0;
-            if (handle >= 0 || errno != EEXIST) {
-                return errorUnless(handle >= 0);
-            }
-            // Another desk made it between the two calls: open theirs.
+    // O_NONBLOCK, so that a FIFO nobody reads fails at once (ENXIO) instead of waiting for a
+    // reader; the record file's own writes then block as any write does.
+    SystemError openForAppend(const std::string& path, int& handle) override {
+        handle = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (handle < 0 && errno == ENXIO) {
+            return SystemError{Status::Code::notRegularFile, "not a regular file"};
         }
+        return handle >= 0 ? blocking(handle) : lastError();
     }
 
-    SystemError openForRead(const std::string& path, int& handle) override {
+    // Mode 0666 less the umask, so that desks sharing a folder can all append.
+    SystemError createForAppend(const std::string& path, int& handle) override {
+        handle = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return handle >= 0 || errno != EEXIST ? errorUnless(handle >= 0)
+                                              : SystemError{Status::Code::conflict, std::strerror(EEXIST)};
+    }
+
+    SystemError openForRead(const std::string& path, int& handle, bool waitForWriter) override {
         // No controlling terminal from a device named datas.dat, even for the moment it is open.
-        handle = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
-        return errorUnless(handle >= 0);
+        handle = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | (waitForWriter ? 0 : O_NONBLOCK));
+        if (handle < 0 && errno == ENXIO) {
+            return SystemError{Status::Code::notRegularFile, "not a regular file"};  // a socket
+        }
+        return handle < 0 ? lastError() : waitForWriter ? SystemError{} : blocking(handle);
     }
 
     void close(int handle) override { (void)::close(handle); }

@@ -26,6 +26,8 @@ SystemError errnoError(int error) {
         code = Status::Code::notFound;
     } else if (error == EACCES || error == EPERM) {
         code = Status::Code::accessDenied;
+    } else if (error == EEXIST) {
+        code = Status::Code::conflict;  // made meanwhile, or a symbolic link to nothing
     }
     return SystemError{code, std::strerror(error)};
 }
@@ -83,13 +85,16 @@ SystemError openWith(const std::string& path, int flags, int& handle) {
 
 class WindowsFiles final : public FilePrimitives {
 public:
-    // The C runtime does not say whether it made the file; nor is there a folder to sync.
-    SystemError openForAppend(const std::string& path, int& handle, bool& created) override {
-        created = false;
-        return openWith(path, _O_WRONLY | _O_APPEND | _O_CREAT, handle);
+    SystemError openForAppend(const std::string& path, int& handle) override {
+        return openWith(path, _O_WRONLY | _O_APPEND, handle);
     }
 
-    SystemError openForRead(const std::string& path, int& handle) override {
+    SystemError createForAppend(const std::string& path, int& handle) override {
+        return openWith(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_EXCL, handle);
+    }
+
+    // Opening a pipe never waits here: it is there to connect to, or refused at once.
+    SystemError openForRead(const std::string& path, int& handle, bool /*waitForWriter*/) override {
         return openWith(path, _O_RDONLY, handle);
     }
 

@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/output_watch.hpp"
 #include "common/visible.hpp"
 #include "store/record_file.hpp"
 #include "store/record_store.hpp"
@@ -27,8 +28,11 @@ Status listRecords(const std::string& path, const ListingTarget& target) {
     bool endsWithNewline = true;
     if (target.descriptor >= 0 && !target.isTerminal) {
         target.out.flush();  // what was written before the listing must come before it
-        if (reader.copyRestTo(target.descriptor, endsWithNewline)) {
-            if (!endsWithNewline) {
+        if (std::string writeFailure; reader.copyRestTo(target.descriptor, endsWithNewline, writeFailure)) {
+            if (!writeFailure.empty()) {
+                // Told as any failed write to the reader is ("Broken pipe" when it went away).
+                markOutputFailed(target.out, writeFailure);
+            } else if (!endsWithNewline) {
                 target.out << '\n';
             }
             return reader.status();

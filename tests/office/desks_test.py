@@ -229,6 +229,59 @@ path = "west/datas.dat"
         both = self.run_tool("check", "--desks", "office/desks.toml", "office/west/datas.dat")
         self.assertEqual((both.returncode, both.stderr.count(b"\n")), (2, 1))
 
+    def test_what_a_pattern_matches_that_is_no_regular_file_is_told_and_skipped_never_waited_on(self):
+        # A FIFO nobody writes to once stalled every command: anyone who may write in a
+        # desk's folder could hold up the office's daily collate.
+        self.write("north/a.dat", record(first=b"Ama"))
+        os.mkfifo(os.path.join(self.folder, "north", "b.dat"))
+        os.mkdir(os.path.join(self.folder, "north", "c.dat"))
+        self.write("desks.toml", b'[[desk]]\nname = "north"\npath = "north/*.dat"\n')
+        told = b"north/b.dat: not a regular file; skipped\nnorth/c.dat: not a regular file; skipped\n"
+        checked = self.run_tool("check", "--desks", "desks.toml")
+        self.assertEqual((checked.returncode, checked.stdout, checked.stderr),
+                         (0, b"north/a.dat: 1 whole record (desk north)\n" + told, b""))
+        for command in (["export"], ["report"], ["find", "Ama"], ["collate", "--into", "office.db"]):
+            done = self.run_tool(*command, "--desks", "desks.toml")
+            self.assertEqual((done.returncode, done.stderr), (0, told), command)
+
+    def test_a_hostile_name_reaches_no_output_raw_and_every_output_is_utf8(self):
+        # A file named so, matched by a pattern, once set the terminal's title and cleared it.
+        hostile = b"x\x1b]0;PWNED\x07\x1b[2J\xc2\x9b\xff\n"
+        shown = "x^[]0;PWNED^G^[[2J<U+009B><0xFF>^J"
+        path = b"hostile/" + hostile + b".dat"
+        self.write(os.fsdecode(path), JANE, b"\n".join(JANE.split(b"\n")[:3]) + b"\n")  # one whole, one cut short
+        desk = '"d\\u001b]0;PWNED\\u0007\\u009b\\n"'
+        self.write("desks.toml", f'[[desk]]\nname = {desk}\npath = "hostile/*.dat"\n'.encode())
+        self.write("twice.toml", f'[[desk]]\nname = {desk}\npath = "a"\n[[desk]]\nname = {desk}\npath = "b"\n'.encode())
+        named = b"n\x1b[2J\xc2\x9b\xff=" + path
+
+        checked = self.run_tool("check", "--desks", "desks.toml")
+        self.assertEqual(checked.stdout.decode().splitlines(), [
+            f"hostile/{shown}.dat:31: a record cut short (3 of 30 lines)",
+            f"hostile/{shown}.dat: 1 whole record (desk d^[]0;PWNED^G<U+009B>^J)"])
+        runs = [checked, self.run_tool("check", named), self.run_tool("check", "--desks", "twice.toml"),
+                self.run_tool("export", "--format", "jsonl", named), self.run_tool("export", "--desks", "desks.toml"),
+                self.run_tool("export", named), self.run_tool("report", named), self.run_tool("find", "jane", named),
+                self.run_tool("find", "--format", "csv", "jane", path),
+                self.run_tool("collate", "--into", os.path.join(self.folder, "office.db"), named)]
+        for run in runs:
+            # Rows for programs keep a C1 control as the character it is (JSON escapes the rest).
+            rows = run.args[1] == "export" or "--format" in run.args
+            for stream, allowed in ((run.stdout, "\r\n" + "\x9b" * rows), (run.stderr, "\n")):
+                text = stream.decode()  # UTF-8, or it fails here
+                if text.startswith("source,"):
+                    # CSV is exact data: each name in its cell as given, but in UTF-8.
+                    sources = {row[0] for row in list(csv.reader(io.StringIO(text, newline="")))[1:]}
+                    self.assertLessEqual(sources, {"n\x1b[2J\x9b\ufffd", "d\x1b]0;PWNED\x07\x9b\n",
+                                                   "hostile/x\x1b]0;PWNED\x07\x1b[2J\x9b\ufffd\n.dat"})
+                    for source in sources:
+                        text = text.replace('"' + source + '"', "").replace(source, "")
+                raw = [c for c in text if (ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F) and c not in allowed]
+                self.assertEqual(raw, [], (run.args, stream))
+            for line in run.stderr.decode().splitlines():
+                self.assertTrue(line.startswith(("profiledesk-records: ", "hostile/x^[")), (run.args, line))
+        self.assertIn(b"a second desk named 'd^[]0;PWNED^G<U+009B>^J'", runs[2].stderr)
+
     def test_mistakes_in_a_desks_file_are_one_line_at_their_place(self):
         cases = [
             (b'[[desk]]\nname = "north"\npath = "a.dat\n', 3, "Error while parsing string"),

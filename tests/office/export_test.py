@@ -141,7 +141,7 @@ class Export(unittest.TestCase):
         os.rename(self.path("datas.dat").encode(), self.path("K\xf6ln.dat").encode("latin-1"))
         done = export(self.folder, "--format", "jsonl", b"K\xf6ln.dat")
         self.assertEqual(done.returncode, 1)
-        self.assertEqual(done.stderr, b"K\xf6ln.dat: the file's name is not UTF-8\n")
+        self.assertEqual(done.stderr, b"K<0xF6>ln.dat: the file's name is not UTF-8\n")
         self.assertEqual([json.loads(line)["source"] for line in done.stdout.splitlines()], ["K\ufffdln.dat"] * 2)
 
     def test_lines_with_answers_not_utf8_are_told_once_each_in_file_order(self):
@@ -297,6 +297,23 @@ class Export(unittest.TestCase):
         missing = export(self.folder, "-o", "no/such/folder/out.csv", "datas.dat")
         self.assertEqual(missing.returncode, 1)
         self.assertEqual(missing.stderr, b"profiledesk-records: no/such/folder/out.csv: No such file or directory\n")
+
+    def test_an_empty_or_missing_output_or_field_is_a_usage_error(self):
+        # Each once did the default without a word: standard output, or every answer searched.
+        told = b"profiledesk-records: --output: name the FILE to write to (without -o, the output goes to " \
+               b"standard output)\n"
+        for args in (["export", "-o", "", "datas.dat"], ["export", "datas.dat", "-o"], ["report", "-o", "", "datas.dat"]):
+            self.assertEqual(tool_status([RECORDS, *args], self.folder), (2, b"", told), args)
+        self.assertEqual(tool_status([RECORDS, "find", "--field", "", "Ada", "datas.dat"], self.folder),
+                         (2, b"", b"profiledesk-records: --field: name an answer (surname), or leave --field out "
+                                  b"to look in every answer\n"))
+
+    @unittest.skipUnless(os.path.ismount("/sys"), "needs /sys, where no one may make a file")
+    def test_an_output_whose_folder_refuses_it_names_the_folder(self):
+        done = export(self.folder, "-o", "/sys/out.csv", "datas.dat")
+        self.assertEqual(done.returncode, 1)
+        self.assertRegex(done.stderr, rb"^profiledesk-records: /sys: (Permission denied|Read-only file system) "
+                                      rb"\(the folder of /sys/out.csv\)\n$")
 
     def test_json_rows_escape_every_kind_of_answer_and_keep_each_figure_exact(self):
         with open(self.path("datas.dat"), "rb") as f:

@@ -313,7 +313,7 @@ class ReportTest(unittest.TestCase):
         run = report("-o", os.path.join(folder, "page.html"), self.file_b)
         self.assertEqual(run.returncode, 1)
         self.assertRegex(run.stderr.decode(), rf"^{re.escape(self.not_utf8)}profiledesk-records: "
-                                              r".*not-a-folder/page\.html: Not a directory\n$")
+                                              r".*not-a-folder: Not a directory \(the folder of .*not-a-folder/page\.html\)\n$")
 
     def test_tidy_finds_no_errors(self):
         if not shutil.which("tidy"):

@@ -73,6 +73,22 @@ TEST(RecordEntry, EndOfInputPartWayLeavesTheRestEmptyAndStillSaves) {
     ASSERT_EQ(stored.size(), 30U);
     EXPECT_EQ(stored[6], " Candidate Name :: Ada ");
     EXPECT_EQ(run.keyWaits, 1);
+    EXPECT_EQ(run.err.str(),
+              "profiledesk: the answers ended after 1 of 17; the record was saved with the rest empty\n");
+}
+
+// Said only when the input ended: not after seventeen answers, the last without a line end,
+// nor after a number that is not one, which stops the reading as documented.
+TEST(RecordEntry, NothingIsSaidOfAnInputThatDidNotEndEarly) {
+    for (const char* typed : {"1 a b c d e 36 5 f g h i j k l m n o", "1 a b c d e 36 x f g\n"}) {
+        ScriptedRun run(typed);
+        EXPECT_EQ(run.run(), 0);
+        EXPECT_EQ(run.err.str(), "") << typed;
+    }
+    ScriptedRun ended("4\n1\n");
+    EXPECT_EQ(ended.run(), 0);
+    EXPECT_EQ(ended.err.str(),
+              "profiledesk: the answers ended after 0 of 17; the record was saved with the rest empty\n");
 }
 
 TEST(RecordEntry, OutOfRangeNumberCountsAsFailedAndStaysZero) {

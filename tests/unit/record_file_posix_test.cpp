@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <vector>
 
 #include "record/record_format.hpp"
 #include "store/record_file.hpp"
@@ -53,14 +55,31 @@ TEST(RecordStore, AFileThatCannotBeOpenedIsReportedWithItsNameAndReason) {
     EXPECT_EQ(status.message(), "could not save the record to '" + path + "': No such file or directory");
 }
 
-TEST(RecordStore, AFullDeviceLeavesNoPartOfTheRecord) {
+// Each at once: the system's own open would wait for a FIFO's reader, and a link to nothing
+// once went round between open and create for ever.
+TEST(RecordStore, OnlyARegularFileOrALinkToOneIsAppendedTo) {
+    ::alarm(10);  // a wait or a loop ends the tests instead of holding them up
     ScratchFolder folder;
+    const std::string fifo = folder.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string path = folder.file("datas.dat");
-    std::filesystem::create_symlink("/dev/full", path);
-    const Status status = appendWhole(path, "a line\n");
-    ASSERT_FALSE(status.isOk());
-    EXPECT_NE(status.message().find("No space left on device"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"/dev/null", "not a regular file"},
+        {fifo, "not a regular file"},
+        {folder.file("missing"), "a symbolic link to a missing file"},
+        {folder.file("missing-folder/datas.dat"), "a symbolic link to a missing file"},
+    };
+    for (const auto& [target, reason] : refused) {
+        std::filesystem::create_symlink(target, path);
+        EXPECT_EQ(appendWhole(path, "a line\n").message(),
+                  std::string("could not save the record to '").append(path).append("': ").append(reason));
+        std::filesystem::remove(path);
+    }
+    writeFile(folder.file("records"), "earlier\n");
+    std::filesystem::create_symlink("records", folder.file("datas.dat"));
+    ASSERT_TRUE(appendWhole(folder.file("datas.dat"), "a line\n").isOk());
+    EXPECT_EQ(readFile(folder.file("records")), "earlier\na line\n");
+    ::alarm(0);
 }
 
 // Runs `action` with the file size limited to `limit` bytes, surviving the writes past it.

@@ -63,7 +63,9 @@ TEST(Failures, OptionFourTellsAFailedSaveAfterItsClosingNotice) {
     EXPECT_EQ(screen.status, 1);
     const std::string message =
         "profiledesk: could not save the record to '" + path + "': No such file or directory\n";
-    EXPECT_TRUE(screen.shown.ends_with(std::string(kClosing) + message)) << screen.shown;
+    EXPECT_TRUE(screen.shown.ends_with(std::string(kClosing) +
+                                       "profiledesk: the answers ended after 2 of 17\n" + message))
+        << screen.shown;
     EXPECT_EQ(screen.shown.find(message), screen.shown.size() - message.size()) << "told more than once";
 }
 
@@ -79,8 +81,9 @@ TEST(Failures, AFailedSaveEndsTheRunWithStatusOneAndAMessage) {
     testing::ScriptedRun run("1 John Doe\n");
     std::filesystem::create_directory(run.folder.file("datas.dat"));  // a folder where the file should be
     EXPECT_EQ(run.run(), 1);
-    EXPECT_EQ(run.err.str(), "profiledesk: could not save the record to '" + run.folder.file("datas.dat") +
-                                 "': Is a directory\n");
+    EXPECT_EQ(run.err.str(),
+              "profiledesk: the answers ended after 2 of 17\nprofiledesk: could not save the record to '" +
+                  run.folder.file("datas.dat") + "': Is a directory\n");
     EXPECT_TRUE(run.out.str().ends_with(" ........> Kindly Press Any Key To Continue <........ \n"));
     EXPECT_EQ(run.keyWaits, 1);
 }

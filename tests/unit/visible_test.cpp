@@ -19,4 +19,10 @@ TEST(Visible, ShowsEveryControlAndKeepsOtherBytesAndLineEndsWhenAsked) {
 }
 
 }  // namespace
+// For names in messages: UTF-8 throughout, each stray byte shown, so that names still differ.
+TEST(Visible, TextForMessagesIsUtf8WithEachStrayByteShown) {
+    EXPECT_EQ(visibleText("K\xf6ln\t\xc3\xa9\xc2\x9b\x9b\xe2\x82\n"),
+              "K<0xF6>ln^I\xc3\xa9<U+009B><0x9B><0xE2><0x82>^J");
+}
+
 }  // namespace profiledesk

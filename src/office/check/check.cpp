@@ -1,6 +1,7 @@
 #include <string>
 
 #include "common/output_watch.hpp"
+#include "common/visible.hpp"
 #include "office/commands.hpp"
 #include "office/desks/desk_file.hpp"
 
@@ -40,10 +41,13 @@ int runCheck(const std::vector<DeskInput>& desks, Streams& console) {
             status = 1;
             continue;
         }
-        console.out << path << ": " << counts.records
+        if (counts.skipped) {
+            continue;
+        }
+        console.out << visibleText(path) << ": " << counts.records
                     << (counts.records == 1 ? " whole record" : " whole records");
         if (desk.name != path) {
-            console.out << " (desk " << desk.name << ")";
+            console.out << " (desk " << visibleText(desk.name) << ")";
         }
         console.out << '\n';
         if (counts.problems > 0) {

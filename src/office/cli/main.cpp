@@ -32,6 +32,23 @@ const CLI::Validator kDay(
     },
     "YYYY-MM-DD");
 
+// A value that must name something: an empty one would do the default without a word
+// (-o "" writing to standard output, --field "" searching every answer).
+CLI::Validator notEmpty(const std::string& what) {
+    return {[what](const std::string& text) { return text.empty() ? what : std::string(); }, ""};
+}
+
+constexpr const char* kNameAnOutput =
+    "name the FILE to write to (without -o, the output goes to standard output)";
+
+// -o FILE. Given alone, or empty, it is told after parsing (rather than as CLI11's "1
+// required TEXT missing").
+CLI::Option* addOutput(CLI::App& command, std::string& output) {
+    return command.add_option("-o,--output", output, "write to FILE instead of standard output")
+        ->type_name("FILE")
+        ->expected(0, 1);
+}
+
 // Every command reads files, so every command takes this.
 void addAllProblems(CLI::App& command, bool& all) {
     command.add_flag("--all-problems", all, "tell every problem in full, not only the first 10 of each kind");
@@ -167,7 +184,7 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
                             "CSV for opening in a spreadsheet: a byte-order mark, and a ' before any cell "
                             "that would be read as a formula");
     addDates(*exportCommand, exportFrom, exportTo);
-    exportCommand->add_option("-o,--output", exported.output, "write here instead of standard output");
+    CLI::Option* exportOutput = addOutput(*exportCommand, exported.output);
     addDesks(*exportCommand, sources);
 
     CollateOptions collated;
@@ -186,7 +203,7 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     std::string reportFrom;
     std::string reportTo;
     CLI::App* report = app.add_subcommand("report", "one self-contained HTML page about the records");
-    report->add_option("-o,--output", reported.output, "write here instead of standard output");
+    CLI::Option* reportOutput = addOutput(*report, reported.output);
     addDates(*report, reportFrom, reportTo);
     report->add_option("--title", reported.title, "the page's title");
     report->add_option("--from-db", reported.fromDb,
@@ -199,7 +216,8 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     std::string findTo;
     CLI::App* find = app.add_subcommand("find", "the profiles whose answers hold a text, case ignored");
     find->add_option("TEXT", found.text, "the text to find in an answer")->required();
-    find->add_option("--field", found.field, "look only in this answer, named as export's column (surname)");
+    find->add_option("--field", found.field, "look only in this answer, named as export's column (surname)")
+        ->check(notEmpty("name an answer (surname), or leave --field out to look in every answer"));
     addDates(*find, findFrom, findTo);
     std::string findFormat = "text";
     find->add_option("--format", findFormat,
@@ -254,6 +272,14 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     } catch (const CLI::ParseError& error) {
         // One line, as for any command-line tool; --help tells the rest.
         tellError(console, app.get_subcommands().empty() ? missingCommand(app, argc, argv) : error.what());
+        return 2;
+    }
+
+    const auto emptyOutput = [](const CLI::Option* output) {
+        return output->count() > 0 && output->as<std::string>().empty();
+    };
+    if (emptyOutput(exportOutput) || emptyOutput(reportOutput)) {
+        tellError(console, std::string("--output: ") + kNameAnOutput);
         return 2;
     }
 

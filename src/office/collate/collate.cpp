@@ -199,7 +199,7 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
         return 1;
     }
     for (const Reread& again : counts.reread) {
-        tellProblem(console.err, makeVisible(again.source), 0,
+        tellProblem(console.err, visibleText(again.source), 0,
                     "read again as " + again.now + (again.was.empty() ? "" : " (was " + again.was + ")") +
                         ": " + std::to_string(again.changed) +
                         (again.changed == 1 ? " record's" : " records'") + " answers changed");

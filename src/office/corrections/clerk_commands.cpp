@@ -30,12 +30,12 @@ std::string shownTime(std::string_view iso) {
     if (shown.size() > 10 && shown[10] == 'T') {
         shown[10] = ' ';
     }
-    return makeVisible(shown);
+    return visibleText(shown);
 }
 
 void showRecord(const OfficeRecord& record, std::string& out) {
     out.append("record ").append(record.key).append("\n");
-    out.append("  desk ").append(makeVisible(record.now.at(0))).append(", record ").append(record.now.at(1));
+    out.append("  desk ").append(visibleText(record.now.at(0))).append(", record ").append(record.now.at(1));
     out.append(" at line ").append(record.now.at(2)).append(", entered ").append(shownTime(record.now.at(3)));
     out.append("\n  state ").append(record.state);
     out.append(record.gone ? "; gone from its desk's file" : "");
@@ -45,8 +45,8 @@ void showRecord(const OfficeRecord& record, std::string& out) {
     out.append("as written").append(kValueWidth - 10, ' ').append("now\n");
     for (std::size_t i = 0; i < kAnswerCount; ++i) {
         const std::string_view name = kColumns.at(kFirstAnswer + i).name;
-        const std::string written = makeVisible(record.written.at(i));
-        const std::string now = makeVisible(record.now.at(kFirstAnswer + i));
+        const std::string written = visibleText(record.written.at(i));
+        const std::string now = visibleText(record.now.at(kFirstAnswer + i));
         out.append("  ").append(name).append(kNameWidth - name.size(), ' ').append(written);
         if (now != written) {
             out.append(written.size() < kValueWidth ? kValueWidth - written.size() : 1, ' ').append(now);
@@ -56,14 +56,14 @@ void showRecord(const OfficeRecord& record, std::string& out) {
     out.append("  history");
     out.append(record.history.empty() ? ": none\n" : "\n");
     for (const Change& change : record.history) {
-        out.append("    ").append(shownTime(change.at)).append("  ").append(makeVisible(change.by));
+        out.append("    ").append(shownTime(change.at)).append("  ").append(visibleText(change.by));
         out.append("  ").append(change.action);
         if (!change.field.empty()) {
-            out.append(" ").append(change.field).append(": ").append(makeVisible(change.oldValue));
-            out.append(" -> ").append(makeVisible(change.newValue));
+            out.append(" ").append(change.field).append(": ").append(visibleText(change.oldValue));
+            out.append(" -> ").append(visibleText(change.newValue));
         }
         if (!change.why.empty()) {
-            out.append("  (").append(makeVisible(change.why)).append(")");
+            out.append("  (").append(visibleText(change.why)).append(")");
         }
         out.append("\n");
     }
@@ -210,7 +210,7 @@ int runForget(const ClerkOptions& options, Streams& console) {
     }
     std::string named;
     for (const std::string& desk : desks) {
-        named.append(named.empty() ? "" : ", ").append(makeVisible(desk));
+        named.append(named.empty() ? "" : ", ").append(visibleText(desk));
     }
     return said(console, "erased the answers of " + recordsText(keys.size()) +
                              " in the database; the desk's own file still holds them (" + named + ")");

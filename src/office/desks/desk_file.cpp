@@ -123,6 +123,25 @@ private:
     std::vector<std::size_t> badLines_;
 };
 
+// The desk's file opened as its reading takes it: a pattern's match only if it is a regular
+// file, never waiting on a FIFO (anyone who may write in the folder could stall the office's
+// collate with one), and a path named on its own whatever it is, as a shell would.
+std::unique_ptr<RecordReader> openDeskFile(const DeskInput& desk, RecordReader::LineEnds ends) {
+    return std::make_unique<RecordReader>(
+        desk.path, platformFiles(), ends,
+        desk.fromPattern ? RecordReader::Takes::regularFileOnly : RecordReader::Takes::fileOrFifo);
+}
+
+// Whether the file is a pattern's match that is no regular file: told, and read no further.
+bool skipped(const DeskInput& desk, const RecordReader& reader, DeskListener& listener, ScanCounts& counts) {
+    if (!desk.fromPattern || reader.status().code() != Status::Code::notRegularFile) {
+        return false;
+    }
+    listener.onNote({0, "not a regular file; skipped", {}});
+    counts.skipped = true;
+    return true;
+}
+
 // "PATH: REASON", as this tool names a file; the whole message where the system gave no reason.
 Status namedByPath(const std::string& path, const Status& status) {
     return Status::failure(status.code(),
@@ -189,14 +208,14 @@ std::string contentHash(std::string_view text) {
 
 Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
                     std::size_t maxLineBytes, const ReadObserver& observer) {
-    const std::string& path = desk.path;
     // Shares the desk's own rules: only regular files and pipes, and a regular file only up to
     // the size it had under the desk's lock, so that a record being saved is not read half done.
-    RecordReader reader(path);
-    if (!reader.isOpen()) {
-        return namedByPath(path, reader.status());
+    const std::unique_ptr<RecordReader> reader = openDeskFile(desk, RecordReader::LineEnds::asText);
+    if (!reader->isOpen()) {
+        return skipped(desk, *reader, listener, counts) ? Status::ok()
+                                                        : namedByPath(desk.path, reader->status());
     }
-    return scanFrom(desk, reader, ScanStart{}, listener, counts, maxLineBytes, observer);
+    return scanFrom(desk, *reader, ScanStart{}, listener, counts, maxLineBytes, observer);
 }
 
 Status resumeDeskFile(const DeskInput& desk, const std::optional<DeskFilePlace>& place,
@@ -204,9 +223,9 @@ Status resumeDeskFile(const DeskInput& desk, const std::optional<DeskFilePlace>&
                       const ReadObserver& observer, ReadFrom& how, bool& sized) {
     const std::string& path = desk.path;
     // The file's own bytes, whatever its line ends: places count them.
-    auto reader = std::make_unique<RecordReader>(path, platformFiles(), RecordReader::LineEnds::asStored);
+    auto reader = openDeskFile(desk, RecordReader::LineEnds::asStored);
     if (!reader->isOpen()) {
-        return namedByPath(path, reader->status());
+        return skipped(desk, *reader, listener, counts) ? Status::ok() : namedByPath(path, reader->status());
     }
     sized = reader->sized();
     how = ReadFrom::start;
@@ -222,7 +241,7 @@ Status resumeDeskFile(const DeskInput& desk, const std::optional<DeskFilePlace>&
             return namedByPath(path, reader->status());
         }
         how = ReadFrom::startChanged;
-        reader = std::make_unique<RecordReader>(path, platformFiles(), RecordReader::LineEnds::asStored);
+        reader = openDeskFile(desk, RecordReader::LineEnds::asStored);
         if (!reader->isOpen()) {
             return namedByPath(path, reader->status());
         }

@@ -21,6 +21,7 @@ using ReadObserver = std::function<void(std::size_t)>;
 struct ScanCounts {
     std::size_t records = 0;   // whole records
     std::size_t problems = 0;  // stretches that are not
+    bool skipped = false;      // a pattern's match that is no regular file: told, and not read
 };
 
 // Receives what a desk's file holds, in file order, its answers turned into UTF-8.
@@ -73,9 +74,10 @@ Status resumeDeskFile(const DeskInput& desk, const std::optional<DeskFilePlace>&
 
 // Reads a desk's record file from start to end through a scanner, in a fixed buffer, and
 // never writes to it; a listener that stops the scan ends the reading there. Only regular
-// files and pipes are read: a device would never end. A failure's message names the file
-// and the system's reason. A line longer than `maxLineBytes` is told as a problem and
-// skipped, never held whole.
+// files and pipes are read: a device would never end. A pattern's match that is not a
+// regular file (a FIFO, which could stall the run for ever) is told as a note and skipped.
+// A failure's message names the file and the system's reason. A line longer than `maxLineBytes` is told as a
+// problem and skipped, never held whole.
 Status scanDeskFile(const DeskInput& desk, DeskListener& listener, ScanCounts& counts,
                     std::size_t maxLineBytes, const ReadObserver& observer = {});
 

@@ -81,6 +81,15 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     (void)std::snprintf(suffix.data(), suffix.size(), ".partial-%08x%08x", random(), random());
     // Personal data: only the owner may read what replaces a file until it has that file's mode.
     const Status created = createEmpty(target_ + suffix.data(), place.kind == PlaceKind::regular);
+    if (!created.isOk() && created.code() != Status::Code::notFound) {
+        // The new file is made beside the output: it is the folder that refuses it (read-only,
+        // or not the user's), whatever the output itself would allow.
+        const fs::path folder = nativePath(target_).parent_path();
+        opened_ =
+            Status::failure(created.code(), (folder.empty() ? std::string(".") : utf8Path(folder)) + ": " +
+                                                created.reason() + " (the folder of " + path_ + ")");
+        return;
+    }
     if (!created.isOk()) {
         opened_ = Status::failure(created.code(), path_ + ": " + created.reason());
         return;

@@ -67,12 +67,12 @@ public:
         if (when.size() > 10 && when[10] == 'T') {
             when[10] = ' ';
         }
-        text_.append(makeVisible(row.values.at(0))).append(", ").append(makeVisible(when)).append("\n");
+        text_.append(visibleText(row.values.at(0))).append(", ").append(visibleText(when)).append("\n");
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             const Column& column = kColumns.at(i);
             if (column.source == ColumnSource::answer) {
                 text_.append("  ").append(column.name).append(kNameWidth - column.name.size(), ' ');
-                text_.append(makeVisible(row.values.at(i))).append("\n");
+                text_.append(visibleText(row.values.at(i))).append("\n");
             }
         }
         out_.append(text_);

@@ -33,14 +33,23 @@ constexpr std::array<bool, 256> kJsonPlain = [] {
 }();
 
 // RFC 4180: a field is quoted when it holds a comma, a quote or a line end, and a quote
-// inside is doubled. Writes at `to`, which has room for twice the field and its quotes.
+// inside is doubled. Bytes that are not UTF-8 (in a desk's name, or a value a database kept)
+// become U+FFFD, as JSON Lines writes them. Writes at `to`, which has room for three times
+// the field and its quotes.
 char* putCsvField(char* to, std::string_view value) {
     // Copied on the guess that it needs no quotes, which holds for nearly every field.
     bool special = false;
+    unsigned char high = 0;
     char* const start = to;
     for (const char c : value) {
         special |= kNeedsQuotes[static_cast<unsigned char>(c)];
+        high |= static_cast<unsigned char>(c);
         *to++ = c;
+    }
+    if (high >= 0x80 && !isUtf8(value)) {
+        std::string mended;
+        (void)replaceNotUtf8(mended, value);
+        return putCsvField(start, mended);
     }
     if (!special) {
         return to;
@@ -117,7 +126,7 @@ void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnC
                   bool forSpreadsheet) {
     const std::size_t room =
         std::accumulate(values.begin(), values.end(), kColumnCount * 4 + 2,
-                        [](std::size_t sum, std::string_view value) { return sum + 2 * value.size(); });
+                        [](std::size_t sum, std::string_view value) { return sum + 3 * value.size(); });
     std::vector<char> large;
     char* const start = out.reserve(room, large);
     char* to = start;

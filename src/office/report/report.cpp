@@ -88,6 +88,9 @@ int runReport(const ReportOptions& options, Streams& console) {
             const Status read = scanDeskFile(desk, listener, counts, console.maxLineBytes,
                                              [&progress](std::size_t bytes) { progress.addBytes(bytes); });
             listener.endFile();
+            if (counts.skipped) {
+                continue;  // no desk's file, and told so
+            }
             FileTally& file = input.files.emplace_back();
             file.desk = desk.name;
             file.path = desk.path;
