@@ -97,7 +97,7 @@ class Loading(unittest.TestCase):
                                    ["line", "bigint", "NO"], ["entered_at", "text", "NO"]]
                          + [[name, "text", "NO"] for name in texts] + [["record_key", "text", "NO"]]
                          + [["state", "text", "NO"], ["gone", "bigint", "NO"], ["forgotten", "bigint", "NO"],
-                            ["revision", "bigint", "NO"]])
+                            ["revision", "bigint", "NO"], ["looks", "text", "NO"]])
         indexes = [row[0] for row in SERVER.sql("SELECT indexdef FROM pg_indexes WHERE tablename = 'records'",
                                                 "fresh")]
         self.assertEqual(sorted(re.sub(r"INDEX \S+ ON \S+", "INDEX ON", i) for i in indexes),

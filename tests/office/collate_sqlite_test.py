@@ -91,8 +91,9 @@ class Collate(unittest.TestCase):
         columns = self.query("SELECT name, type, \"notnull\" FROM pragma_table_info('records')").split()
         self.assertEqual(columns[:4], ["source|TEXT|1", "record|INTEGER|1", "line|INTEGER|1", "entered_at|TEXT|1"])
         self.assertEqual(columns[19:], ["years_ahead|TEXT|1", "age_after_years|TEXT|1", "record_key|TEXT|1",
-                                        "state|TEXT|1", "gone|INTEGER|1", "forgotten|INTEGER|1", "revision|INTEGER|1"])
-        self.assertEqual(len(columns), 26)
+                                        "state|TEXT|1", "gone|INTEGER|1", "forgotten|INTEGER|1", "revision|INTEGER|1",
+                                        "looks|TEXT|1"])
+        self.assertEqual(len(columns), 27)
         # Every index of the table this run made, the key's unique.
         self.assertEqual(self.query("SELECT l.name, l.\"unique\", i.name FROM pragma_index_list('records') AS l, "
                                     "pragma_index_info(l.name) AS i ORDER BY l.name, i.seqno"),

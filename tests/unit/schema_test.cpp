@@ -23,7 +23,8 @@ TEST(Schema, EveryKindGetsEveryColumnNotNullAndTheKeyAsItCanHaveIt) {
     // The office's own columns take their defaults in rows that a collate adds.
     EXPECT_TRUE(
         records.ends_with(", state TEXT NOT NULL DEFAULT 'new', gone INTEGER NOT NULL DEFAULT 0, "
-                          "forgotten INTEGER NOT NULL DEFAULT 0, revision INTEGER NOT NULL DEFAULT 0)"))
+                          "forgotten INTEGER NOT NULL DEFAULT 0, revision INTEGER NOT NULL DEFAULT 0, "
+                          "looks TEXT NOT NULL DEFAULT '')"))
         << records;
     EXPECT_EQ(addColumn(kPostgresLike, checkpointsTable(), "kept_rows"),
               "ALTER TABLE collate_checkpoints ADD COLUMN kept_rows BIGINT NOT NULL DEFAULT 0");

@@ -25,6 +25,7 @@
 #include "office/collate/target.hpp"
 #include "office/db/migrate.hpp"
 #include "office/db/schema.hpp"
+#include "office/quality.hpp"
 
 namespace profiledesk::office {
 
@@ -73,7 +74,8 @@ std::vector<std::string> insertRows(const db::Dialect& d, bool skipExisting) {
         ", CASE WHEN f.from_start = 1 THEN 0 ELSE coalesce(c.times, 0) END AS prior "
         "FROM incoming i JOIN run_files f ON f.file = i.file "
         "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content) AS s";
-    const std::string into = "INTO " + std::string(db::kRecordsTable) + " (" + db::recordColumns() + ") ";
+    const std::string into = "INTO " + std::string(db::kRecordsTable) + " (" + db::valueColumns() +
+                             ", looks, " + std::string(db::kKeyColumn) + ") ";
     const std::string skip =
         skipExisting ? " ON CONFLICT (" + std::string(db::kKeyColumn) + ") DO NOTHING" : "";
     if (sqlite) {
@@ -82,14 +84,14 @@ std::vector<std::string> insertRows(const db::Dialect& d, bool skipExisting) {
         // needs a WHERE before ON CONFLICT here.
         return {"DELETE FROM temp.ordinals", "INSERT INTO temp.ordinals (id, ordinal) SELECT id, " + ordinals,
                 "INSERT " + into + "SELECT " + db::valueColumns() +
-                    ", i.content || '-' || o.ordinal FROM incoming i CROSS JOIN temp.ordinals o "
+                    ", i.looks, i.content || '-' || o.ordinal FROM incoming i CROSS JOIN temp.ordinals o "
                     "ON o.id = i.rowid WHERE true ORDER BY i.rowid" +
                     skip};
     }
     // In the order the numbering left them: sorting the whole rows back into file order took a
     // third of the statement. Of two rows with one key, the earlier file's still comes first.
     return {"INSERT " + into + "SELECT " + db::valueColumns() +
-            ", content || '-' || ordinal FROM (SELECT s.*, " + ordinals +
+            ", looks, content || '-' || ordinal FROM (SELECT s.*, " + ordinals +
             ") AS n ORDER BY content, file, record" + skip};
 }
 
@@ -216,14 +218,15 @@ public:
         if (!status.isOk()) {
             return status;
         }
-        // The export's columns, then the file and the content's hash, or the key.
-        std::array<bool, kColumnCount + 2> integers{};
+        // The export's columns and what needs a look, then the file and the content's hash, or
+        // the key.
+        std::array<bool, kLoaded> integers{};
         std::copy(db::valueIntegers().begin(), db::valueIntegers().end(), integers.begin());
-        integers.at(kColumnCount) = !direct_;
-        auto loading =
-            db_->load(direct_ ? db::kRecordsTable : "incoming",
-                      direct_ ? db::recordColumns() : db::valueColumns() + ", file, content",
-                      std::span<const bool>(integers).first(direct_ ? kColumnCount + 1 : kColumnCount + 2));
+        integers.at(kColumnCount + 1) = !direct_;
+        auto loading = db_->load(direct_ ? db::kRecordsTable : "incoming",
+                                 db::valueColumns() + (direct_ ? ", looks, " + std::string(db::kKeyColumn)
+                                                               : ", looks, file, content"),
+                                 std::span<const bool>(integers).first(direct_ ? kLoaded - 1 : kLoaded));
         if (!loading.isOk()) {
             return loading.status();
         }
@@ -248,16 +251,22 @@ public:
                 values_.at(i) = Value::of(value);
             }
         }
+        // What needs a look is worked out once, as the record goes in, and kept with it.
+        std::array<std::string_view, kColumnCount> decoded{};
+        for (std::size_t i = 0; i < kColumnCount; ++i) {
+            decoded.at(i) = values_.at(i).text;
+        }
+        looks_ = ruleList(lookAt(decoded));
+        values_.at(kColumnCount) = Value::of(looks_);
         if (direct_) {
             key_.assign(content).append("-1");
-            values_.at(kColumnCount) = Value::of(key_);
+            values_.at(kColumnCount + 1) = Value::of(key_);
         } else {
-            values_.at(kColumnCount) = Value::of(std::int64_t{file});
-            values_.at(kColumnCount + 1) = Value::of(content);
+            values_.at(kColumnCount + 1) = Value::of(std::int64_t{file});
+            values_.at(kColumnCount + 2) = Value::of(content);
         }
         ++rows_;
-        return load_->add(
-            std::span<const Value>(values_.data(), direct_ ? kColumnCount + 1 : kColumnCount + 2));
+        return load_->add(std::span<const Value>(values_.data(), direct_ ? kLoaded - 1 : kLoaded));
     }
 
     void endFile(FileRun file) override { files_.push_back(std::move(file)); }
@@ -504,12 +513,13 @@ private:
                 const std::string where = " WHERE record_key = " + d.placeholder(2);
                 if (one.written) {
                     status = db_->run(
-                        "UPDATE records_as_written SET " + column + " = " + d.placeholder(1) + where, set);
+                        db::sqlOf({"UPDATE records_as_written SET ", column, " = ", d.placeholder(1), where}),
+                        set);
                 }
                 // An answer the office corrected stays as the office has it.
                 if (status.isOk() && one.now.at(i) == before.at(i)) {
-                    status = db_->run("UPDATE " + std::string(db::kRecordsTable) + " SET " + column + " = " +
-                                          d.placeholder(1) + ", revision = revision + 1" + where,
+                    status = db_->run(db::sqlOf({"UPDATE ", db::kRecordsTable, " SET ", column, " = ",
+                                                 d.placeholder(1), ", revision = revision + 1", where}),
                                       set);
                 }
                 const std::array history{Value::of(one.key),
@@ -569,8 +579,8 @@ private:
             definitions.append(kColumns.at(i).kind == ColumnKind::whole ? d.integer : d.text)
                 .append(" NOT NULL");
         }
-        return definitions + ", file " + std::string(d.integer) + " NOT NULL, content " +
-               std::string(d.text) + " NOT NULL";
+        return db::sqlOf({definitions, ", looks ", d.text, " NOT NULL, file ", d.integer,
+                          " NOT NULL, content ", d.text, " NOT NULL"});
     }
 
     // Whether the counts table is the run's own, to be keyed after its rows.
@@ -737,7 +747,10 @@ private:
     std::string by_;  // for the history of the changes the run makes to records already there
     std::string at_;
     std::unique_ptr<db::BulkLoad> load_;
-    std::array<Value, kColumnCount + 2> values_{};
+    // The export's columns, what needs a look, and the file and content, or the key.
+    static constexpr std::size_t kLoaded = kColumnCount + 3;
+    std::array<Value, kLoaded> values_{};
+    std::string looks_;
     std::array<std::string, kColumnCount> replaced_;
     std::vector<Note> notes_;
     std::string lastName_;

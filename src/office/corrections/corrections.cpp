@@ -5,6 +5,7 @@
 
 #include "common/utf8.hpp"
 #include "office/db/schema.hpp"
+#include "office/quality.hpp"
 
 namespace profiledesk::office {
 
@@ -65,13 +66,6 @@ Status inOneTransaction(db::Database& db, std::span<const std::string> keys,
         db.rollback();
     }
     return status;
-}
-
-Status bumpRevision(db::Database& db, const std::string& key) {
-    const std::array values{Value::of(key)};
-    return db.run("UPDATE " + std::string(db::kRecordsTable) +
-                      " SET revision = revision + 1 WHERE record_key = " + db.dialect().placeholder(1),
-                  values);
 }
 
 // A text a clerk gives for an answer or a reason: UTF-8, without control characters.
@@ -261,9 +255,9 @@ Status correct(db::Database& db, std::span<const std::string> keys, std::span<co
                     selected.append(", ").append(kColumns.at(a).name);
                 }
                 const std::array key{Value::of(record.key)};
-                done = db.run(sql + ") " + selected + " FROM " + std::string(db::kRecordsTable) +
-                                  " WHERE record_key = " + db.dialect().placeholder(1) +
-                                  " ON CONFLICT (record_key) DO NOTHING",
+                done = db.run(db::sqlOf({sql, ") ", selected, " FROM ", db::kRecordsTable,
+                                         " WHERE record_key = ", db.dialect().placeholder(1),
+                                         " ON CONFLICT (record_key) DO NOTHING"}),
                               key);
             }
             any = true;
@@ -279,7 +273,22 @@ Status correct(db::Database& db, std::span<const std::string> keys, std::span<co
                                : done;
         }
         records += any ? 1 : 0;
-        return any && done.isOk() ? bumpRevision(db, record.key) : done;
+        if (any && done.isOk()) {
+            // What needs a look, worked out again from the answers as they are now.
+            std::array<std::string_view, kColumnCount> now{};
+            std::transform(record.now.begin(), record.now.end(), now.begin(),
+                           [](const std::string& value) { return std::string_view(value); });
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                now.at(columns[i]) = values[i].value;
+            }
+            const std::string rules = ruleList(lookAt(now));
+            const std::array set{Value::of(rules), Value::of(record.key)};
+            done = db.run(
+                db::sqlOf({"UPDATE ", db::kRecordsTable, " SET looks = ", db.dialect().placeholder(1),
+                           ", revision = revision + 1 WHERE record_key = ", db.dialect().placeholder(2)}),
+                set);
+        }
+        return done;
     });
     if (changed != nullptr) {
         *changed = status.isOk() ? records : 0;

@@ -21,6 +21,19 @@ std::string Dialect::tempTable(std::string_view name, std::string_view columns) 
     return kind == Kind::postgres ? sql.append(" ON COMMIT DROP") : sql;
 }
 
+std::string sqlOf(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (const std::string_view part : parts) {
+        size += part.size();
+    }
+    std::string sql;
+    sql.reserve(size);
+    for (const std::string_view part : parts) {
+        sql.append(part);
+    }
+    return sql;
+}
+
 std::vector<Value> textValues(std::span<const std::string> texts) {
     std::vector<Value> values(texts.size());
     std::transform(texts.begin(), texts.end(), values.begin(),

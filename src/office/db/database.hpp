@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <span>
 #include <string>
@@ -47,6 +48,9 @@ struct Value {
     static Value of(std::int64_t number) { return {Type::integer, number, {}}; }
     static Value of(std::string_view bytes) { return {Type::text, 0, bytes}; }
 };
+
+// A statement put together from its parts, in one allocation.
+std::string sqlOf(std::initializer_list<std::string_view> parts);
 
 // Each text as a value, for as long as the texts last.
 std::vector<Value> textValues(std::span<const std::string> texts);

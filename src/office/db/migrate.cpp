@@ -6,6 +6,7 @@
 
 #include "office/columns.hpp"
 #include "office/db/schema.hpp"
+#include "office/quality.hpp"
 
 namespace profiledesk::office::db {
 
@@ -24,10 +25,10 @@ Status everyColumnNotNull(Database& db) {
     for (const ColumnDef& column : recordsTable().columns.first(kColumnCount + 1)) {
         const std::string name(column.name);
         const bool first = &column == recordsTable().columns.data();
-        fill.append(first ? "" : ", ")
-            .append(name + " = coalesce(" + name + (column.type == Type::integer ? ", 0)" : ", '')"));
-        where.append(first ? " WHERE " : " OR ").append(name + " IS NULL");
-        alter.append(first ? " " : ", ").append("ALTER COLUMN " + name + " SET NOT NULL");
+        fill.append(first ? "" : ", ").append(name).append(" = coalesce(").append(name);
+        fill.append(column.type == Type::integer ? ", 0)" : ", '')");
+        where.append(first ? " WHERE " : " OR ").append(name).append(" IS NULL");
+        alter.append(first ? " " : ", ").append("ALTER COLUMN ").append(name).append(" SET NOT NULL");
     }
     Status status = db.run(fill + where);
     return status.isOk() ? db.run(alter) : status;
@@ -75,14 +76,41 @@ Status namesAsStored(Database& db) {
     return status;
 }
 
+// What needs a look in each record there, as a collate finds it in the records it adds.
+Status lookAtEveryRecord(Database& db) {
+    std::vector<std::pair<std::string, std::string>> looks;
+    Status status = db.run("SELECT " + valueColumns() + ", record_key FROM " + std::string(kRecordsTable), {},
+                           [&looks](const Row& row) {
+                               std::array<std::string_view, kColumnCount> values{};
+                               for (std::size_t i = 0; i < kColumnCount; ++i) {
+                                   values.at(i) = row.text(i);
+                               }
+                               std::string rules = ruleList(lookAt(values));
+                               if (!rules.empty()) {
+                                   looks.emplace_back(row.text(kColumnCount), std::move(rules));
+                               }
+                               return true;
+                           });
+    for (const auto& [key, rules] : looks) {
+        const std::array values{Value::of(rules), Value::of(key)};
+        status = status.isOk()
+                     ? db.run(sqlOf({"UPDATE ", kRecordsTable, " SET looks = ", db.dialect().placeholder(1),
+                                     " WHERE record_key = ", db.dialect().placeholder(2)}),
+                              values)
+                     : status;
+    }
+    return status;
+}
+
 // The office's own columns of records and checkpoints, and the index by desk, on tables made
 // before them; the tables that are new altogether are made by makeSchema().
 Status officeColumns(Database& db) {
     Status status = Status::ok();
-    for (const std::string_view column : {"state", "gone", "forgotten", "revision"}) {
+    for (const std::string_view column : {"state", "gone", "forgotten", "revision", "looks"}) {
         status = status.isOk() ? db.run(addColumn(db.dialect(), recordsTable(), column)) : status;
     }
     status = status.isOk() ? db.run(createIndex(recordsTable(), recordsTable().indexes[2])) : status;
+    status = status.isOk() ? lookAtEveryRecord(db) : status;
     bool checkpoints = false;
     status = status.isOk() ? db.tableExists(checkpointsTable().name, checkpoints) : status;
     if (!status.isOk() || !checkpoints) {

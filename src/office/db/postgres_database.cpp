@@ -203,8 +203,7 @@ public:
                     return true;
                 });
         for (const auto& [grantee, privilege] : grants) {
-            status = status.isOk() ? run("GRANT " + privilege + " ON " + std::string(to) + " TO " + grantee)
-                                   : status;
+            status = status.isOk() ? run(sqlOf({"GRANT ", privilege, " ON ", to, " TO ", grantee})) : status;
         }
         return status;
     }

@@ -23,6 +23,7 @@ std::vector<ColumnDef> recordColumnDefs() {
     columns.emplace_back("gone", Type::integer, "0");
     columns.emplace_back("forgotten", Type::integer, "0");
     columns.emplace_back("revision", Type::integer, "0");
+    columns.emplace_back("looks", Type::text, "''");
     return columns;
 }
 const std::vector<ColumnDef> kRecordColumns = recordColumnDefs();

@@ -8,7 +8,8 @@
 //   indexes on entered_at and on (source, record). Its answers are the office's current
 //   values; `state` is the office's review (new, approved, needs-look, rejected), `gone` marks
 //   a record no longer in its desk's file, `forgotten` one whose answers were erased, and
-//   `revision` counts the changes made to it, so that two clerks never lose one another's.
+//   `revision` counts the changes made to it, so that two clerks never lose one another's;
+//   `looks` names the rules of quality.hpp its answers break, if any: a record that needs a look.
 // - records_as_written: the answers as the desk wrote them, for each record whose current
 //   answers are not those (a record absent here is as written).
 // - record_changes: every change the office made to a record: who, when, why, what, and the
