@@ -184,6 +184,12 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
                             "CSV for opening in a spreadsheet: a byte-order mark, and a ' before any cell "
                             "that would be read as a formula");
     addDates(*exportCommand, exportFrom, exportTo);
+    exportCommand->add_flag("--with-keys", exported.withKeys,
+                            "add each record's record_key (and, from a database, its review state)");
+    exportCommand->add_option("--from-db", exported.fromDb,
+                              "export the records of this database (as collate's --into) as they are now");
+    exportCommand->add_flag("--all-records", exported.everyRecord,
+                            "from a database, the rejected, erased and gone records too");
     CLI::Option* exportOutput = addOutput(*exportCommand, exported.output);
     addDesks(*exportCommand, sources);
 
@@ -206,6 +212,8 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     CLI::Option* reportOutput = addOutput(*report, reported.output);
     addDates(*report, reportFrom, reportTo);
     report->add_option("--title", reported.title, "the page's title");
+    report->add_flag("--all-records", reported.everyRecord,
+                     "from a database, the rejected, erased and gone records too");
     report->add_option("--from-db", reported.fromDb,
                        "draw the page from a database collate made (a SQLite file, or a postgresql:// URI) "
                        "instead of record files");
@@ -224,6 +232,7 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
                      formatNames() + " (text, as a clerk reads a profile, when not given)")
         ->check(kFormat);
     find->add_option("--from-db", found.fromDb, "read the records from this database (as collate's --into)");
+    find->add_flag("--all-records", found.everyRecord, "from a database, the rejected, erased and gone records too");
     addDesks(*find, sources);
 
     for (CLI::App* command : {check, exportCommand, collate, report, find}) {
@@ -286,8 +295,9 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     // From a database, no files are read: the records are those collated.
     const bool clerks =
         show->parsed() || correctCommand->parsed() || reviewCommand->parsed() || forgetCommand->parsed();
-    const bool fromDb =
-        clerks || (find->parsed() && !found.fromDb.empty()) || (report->parsed() && !reported.fromDb.empty());
+    const bool fromDb = clerks || (find->parsed() && !found.fromDb.empty()) ||
+                        (report->parsed() && !reported.fromDb.empty()) ||
+                        (exportCommand->parsed() && !exported.fromDb.empty());
     std::vector<DeskInput> read;
     if (fromDb) {
         if (!clerks && (!sources.files.empty() || !sources.desksFile.empty())) {
