@@ -40,6 +40,8 @@ struct DateRange {
 };
 
 int runCheck(const std::vector<DeskInput>& desks, Streams& console);
+// The records a database holds, desk by desk, and those that need a look.
+int runCheckDatabase(const std::string& database, Streams& console);
 
 struct ExportOptions {
     Format format = Format::csv;

@@ -172,6 +172,11 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     CLI::App* check =
         app.add_subcommand("check", "count the whole records of each file and tell what is not");
     addDesks(*check, sources);
+    std::string checkDb;
+    check->add_option(
+        "--from-db", checkDb,
+        "count the records of this database (as collate's --into) desk by desk, and list those that "
+        "need a look");
 
     ExportOptions exported;
     std::string exportFrom;
@@ -232,7 +237,8 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
                      formatNames() + " (text, as a clerk reads a profile, when not given)")
         ->check(kFormat);
     find->add_option("--from-db", found.fromDb, "read the records from this database (as collate's --into)");
-    find->add_flag("--all-records", found.everyRecord, "from a database, the rejected, erased and gone records too");
+    find->add_flag("--all-records", found.everyRecord,
+                   "from a database, the rejected, erased and gone records too");
     addDesks(*find, sources);
 
     for (CLI::App* command : {check, exportCommand, collate, report, find}) {
@@ -297,7 +303,8 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
         show->parsed() || correctCommand->parsed() || reviewCommand->parsed() || forgetCommand->parsed();
     const bool fromDb = clerks || (find->parsed() && !found.fromDb.empty()) ||
                         (report->parsed() && !reported.fromDb.empty()) ||
-                        (exportCommand->parsed() && !exported.fromDb.empty());
+                        (exportCommand->parsed() && !exported.fromDb.empty()) ||
+                        (check->parsed() && !checkDb.empty());
     std::vector<DeskInput> read;
     if (fromDb) {
         if (!clerks && (!sources.files.empty() || !sources.desksFile.empty())) {
@@ -312,7 +319,7 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
         read = std::move(desks).value();
     }
     if (check->parsed()) {
-        return runCheck(read, console);
+        return checkDb.empty() ? runCheck(read, console) : runCheckDatabase(checkDb, console);
     }
     if (exportCommand->parsed()) {
         const std::optional<DateRange> dates = datesOf(exportFrom, exportTo, console);
