@@ -30,8 +30,9 @@ constexpr std::array<CodePage, kEncodingNames.size() - 1> kCodePages{{
 }  // namespace
 
 std::optional<std::string_view> knownEncoding(std::string_view name) {
-    const auto* known = std::find_if(kEncodingNames.begin(), kEncodingNames.end(),
-                                     [name](std::string_view offered) { return sameIgnoringCase(name, offered); });
+    const auto* known =
+        std::find_if(kEncodingNames.begin(), kEncodingNames.end(),
+                     [name](std::string_view offered) { return sameIgnoringCase(name, offered); });
     return known == kEncodingNames.end() ? std::nullopt : std::optional<std::string_view>(*known);
 }
 
