@@ -177,7 +177,7 @@ class Desks(unittest.TestCase):
         self.assertEqual((as_utf8.returncode, as_utf8.stdout),
                          (0, b"odd.dat:7: not UTF-8\nodd.dat:8: not UTF-8\nodd.dat:37: not UTF-8\n"
                              b"odd.dat: 2 whole records\n"))
-        # CP1255 holds a letter back for a mark that may follow; a byte not valid comes after it.
+        # A Hebrew letter, a byte CP1255 leaves undefined, and another letter.
         self.write("hebrew.dat", record(first=b"\xe0\xfc\xe9"))
         done = self.run_tool("export", "--format", "jsonl", "--encoding", "CP1255", "hebrew.dat")
         self.assertEqual(done.stderr, b"hebrew.dat:7: not CP1255\n")

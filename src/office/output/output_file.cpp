@@ -29,7 +29,7 @@ struct Place {
 // Names for descriptors the process already has (/dev/stdout is a link to /proc/self/fd/1):
 // written to, never replaced, even when they lead to a regular file.
 bool isDescriptorName(const fs::path& path) {
-    const std::string text = path.generic_string();
+    const std::string text = utf8Path(path);
     return text == "/dev/stdout" || text == "/dev/stderr" || text.starts_with("/dev/fd/") ||
            text.starts_with("/proc/");
 }
