@@ -14,6 +14,7 @@ import sqlite3
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 RECORDS, FRAGMENTS, WORK = (os.path.abspath(p) for p in sys.argv[1:4])
@@ -181,6 +182,25 @@ class Database:
         self.assertEqual(office.collate(koeln).stdout, b"1 added, 1 already present, 0 problems\n")
         self.assertEqual(office.collate("--full", koeln).stdout, b"0 added, 2 already present, 0 problems\n")
         self.assertEqual(office.sql("SELECT count(*) FROM records"), [["6"]])
+
+
+    def test_collates_of_one_desk_at_once_all_succeed_and_add_each_record_once(self):
+        office = self.office()
+        office.write(b"north.dat", JANE)
+        office.collate(b"north=north.dat")
+        office.write(b"north.dat", JOHN, JOAN, mode="ab")
+        results = [None] * 8
+        runs = [threading.Thread(target=lambda n=n: results.__setitem__(n, office.collate(
+            "--wait", "60", b"north=north.dat"))) for n in range(len(results))]
+        for run in runs:
+            run.start()
+        for run in runs:
+            run.join()
+        self.assertEqual([(r.returncode, r.stderr) for r in results], [(0, b"")] * len(results))
+        # Each waited for the one before and read on from where it stopped.
+        added = sorted(int(r.stdout.split()[0]) for r in results)
+        self.assertEqual(added, [0] * (len(results) - 1) + [2])
+        self.assertEqual(office.sql("SELECT count(*) FROM records"), [["3"]])
 
 
 class OnSqlite(Database, unittest.TestCase):
