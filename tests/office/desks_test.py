@@ -19,7 +19,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from looks import without_looks  # noqa: E402
+from quiet import without_looks, without_made  # noqa: E402
 
 RECORDS, FRAGMENTS, WORK = (os.path.abspath(p) for p in sys.argv[1:4])
 HINT = b": not UTF-8 (a Windows desk? try --encoding CP1252)\n"
@@ -67,6 +67,7 @@ class Desks(unittest.TestCase):
                               start_new_session=True, preexec_fn=bounded, check=False)
         if args[0] == "check":
             done.stdout = without_looks(done.stdout)
+        done.stderr = without_made(done.stderr)
         return done
 
     def collate(self, *args):

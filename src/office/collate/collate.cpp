@@ -205,6 +205,10 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
         tellError(console, committed.message());
         return 1;
     }
+    if (target.made()) {
+        // A name mistyped makes a new database: said, so that it is seen.
+        tellError(console, "made a new database " + target.name());
+    }
     for (const Reread& again : counts.reread) {
         tellProblem(console.err, visibleText(again.source), 0,
                     "read again as " + again.now + (again.was.empty() ? "" : " (was " + again.was + ")") +

@@ -182,8 +182,14 @@ public:
         // Checkpoints without the records table hold for nothing: the files are read whole. Each
         // is read before the run's transaction: a read inside it would hold SQLite's lock on the
         // database to the end of the run. A checkpoint moved meanwhile is found at the commit.
+        // In one read, so that a collate committing meanwhile is seen whole or not at all: its
+        // checkpoint and its rows must not be told apart as rows deleted by hand.
+        status = status.isOk() && records ? db_->beginRead() : status;
         for (std::size_t i = 0; status.isOk() && records && i < sources.size(); ++i) {
             status = deskState(db::storedName(sources[i]), checkpoints, desks, found[i]);
+        }
+        if (records) {
+            db_->rollback();  // the read ends
         }
         if (!status.isOk()) {
             return status;
