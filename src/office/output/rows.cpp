@@ -149,12 +149,13 @@ void appendCsvRow(OutputBuffer& out, std::span<const std::string_view> values, b
 }
 
 void appendCsvHeader(OutputBuffer& out, bool withKeys) {
-    std::array<std::string_view, kColumnCount + 2> names;
+    std::vector<std::string_view> names(kColumns.size());
     std::transform(kColumns.begin(), kColumns.end(), names.begin(),
                    [](const Column& column) { return column.name; });
-    names.at(kColumnCount) = "record_key";
-    names.at(kColumnCount + 1) = "state";
-    appendCsvRow(out, std::span<const std::string_view>(names).first(withKeys ? names.size() : kColumnCount));
+    if (withKeys) {
+        names.insert(names.end(), {"record_key", "state"});
+    }
+    appendCsvRow(out, names);
 }
 
 JsonRowWriter::JsonRowWriter(bool withKeys) : withKeys_(withKeys) {
