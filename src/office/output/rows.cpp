@@ -180,10 +180,10 @@ bool JsonRowWriter::keysPlain(const Row& row) const {
 
 void JsonRowWriter::appendKeys(OutputBuffer& out, const Row& row) {
     if (withKeys_) {
-        out.append(",\"record_key\":");
+        out.append(R"(,"record_key":)");
         text_.get_ref<std::string&>().assign(row.key);
         writer_.dump(text_, false, false, 0);
-        out.append(",\"state\":");
+        out.append(R"(,"state":)");
         text_.get_ref<std::string&>().assign(row.state);
         writer_.dump(text_, false, false, 0);
     }
@@ -234,9 +234,9 @@ bool JsonRowWriter::appendPlain(OutputBuffer& out, const Row& row, std::size_t r
     }
     put(joints_.back());
     if (withKeys_) {
-        put(",\"record_key\":\"");
+        put(R"(,"record_key":")");
         put(row.key);
-        put("\",\"state\":\"");
+        put(R"(","state":")");
         put(row.state);
         put("\"");
     }
