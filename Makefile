@@ -73,6 +73,7 @@ test-plain-builds:
 
 lint:
 	cmake --preset dev > /dev/null
+	cmake --build --preset dev --target generated_sources
 	clang-format --dry-run -Werror $(SOURCES)
 	cppcheck --enable=warning,style,performance,portability --std=c++20 --error-exitcode=1 \
 	    --inline-suppr --quiet -I src --suppress=missingIncludeSystem --suppress=missingInclude \
