@@ -77,6 +77,11 @@ class FiguresFromTheDatabase:
         self.assertEqual(by_db.rows("desks"), [["north", "7"], ["south", "5"]])
         self.assertEqual(by_files.rows("table0")[0], ["Records", "24"])
         self.assertEqual(by_db.rows("table0")[0], ["Records", "12"])
+        # Desks stand where the files and their problems would.
+        self.assertEqual([row[0] for row in by_db.rows("table0")], ["Records", "Desks", "First entry", "Last entry"])
+        self.assertEqual(by_db.rows("table0")[1], ["Desks", "2"])
+        self.assertNotIn("files", by_db.tables)
+        self.assertIn("files", by_files.tables)
         self.assertEqual(by_db.rows("ages-table"), AGE_BANDS)
         self.assertEqual(by_files.rows("ages-table"), [[band, str(2 * int(n))] for band, n in AGE_BANDS])
         self.assertIn(f"{AGES_NOT_NUMBERS} age answer was not a whole number", by_db.text)
