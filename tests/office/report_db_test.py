@@ -208,6 +208,24 @@ class FromSqlite(FiguresFromTheDatabase, unittest.TestCase):
         self.assertEqual(page.rows("table0")[0], ["Records", "20012"])
         os.remove(db)
 
+    def test_answers_of_megabytes_make_a_small_page(self):
+        db = os.path.join(self.folder, "huge.db")
+        shutil.copyfile(self.db, db)
+        os.chmod(db, 0o644)
+        huge = 4 << 20
+        with sqlite3.connect(db) as connection:
+            connection.execute("UPDATE records SET age = ?, street = ?, looks = 'age-not-number' WHERE rowid = "
+                               "(SELECT min(rowid) FROM records)", ("4" * (huge - 1) + "x", "S" * huge))
+        connection.close()
+        result = run("report", "--from-db", db, env=dict(os.environ, SQLITE_TMPDIR=self.folder))
+        os.remove(db)
+        self.assertEqual(result.returncode, 0, result.stderr[-500:])
+        self.assertLess(len(result.stdout), 100_000)
+        page = page_of(result)
+        self.assertIn(f"{'S' * 200}\u2026 (4,194,304 bytes)", [row[1] for row in page.rows("street")])
+        quoted = f"the age '{'4' * 200}\u2026 ({huge} bytes)' is not a number;"
+        self.assertTrue(any(row[3].startswith(quoted) for row in page.rows("look-records")))
+
 
 @unittest.skipUnless(STATE_FILE, "no PostgreSQL server")
 class FromPostgres(FiguresFromTheDatabase, unittest.TestCase):
