@@ -73,6 +73,20 @@ std::optional<Day> birthDay(std::string_view text) {
     return year >= 1000 && year <= 9999 ? Day::parse(iso) : std::nullopt;
 }
 
+// An answer as a finding quotes it: whole up to kQuotedBytes bytes, else its start cut on a
+// character's first byte and its whole length, so that a huge answer makes no huge message.
+std::string quoted(std::string_view answer) {
+    constexpr std::size_t kQuotedBytes = 200;
+    if (answer.size() <= kQuotedBytes) {
+        return std::string(answer);
+    }
+    std::size_t cut = kQuotedBytes;
+    while (cut > 0 && (static_cast<unsigned char>(answer[cut]) & 0xC0U) == 0x80U) {
+        --cut;
+    }
+    return std::string(answer.substr(0, cut)) + "\u2026 (" + std::to_string(answer.size()) + " bytes)";
+}
+
 }  // namespace
 
 namespace {
@@ -130,9 +144,9 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     const bool hasAge = figure && std::isfinite(*figure);
     const double age = hasAge ? *figure : 0.0;
     if (!ageText.empty() && !hasAge) {
-        findings.push_back({kAgeNotNumber, "the age '" + std::string(ageText) + "' is not a number"});
+        findings.push_back({kAgeNotNumber, "the age '" + quoted(ageText) + "' is not a number"});
     } else if (hasAge && (age < 0 || age > kOldest)) {
-        findings.push_back({kAgeOutOfRange, "the age " + std::string(ageText) + " is not from 0 to 130"});
+        findings.push_back({kAgeOutOfRange, "the age " + quoted(ageText) + " is not from 0 to 130"});
     }
     // The figures hold the age given again and the years ahead: where the answers reached past
     // them, both were read.
@@ -140,13 +154,13 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     const std::optional<double> years = parseFigure(values.at(kYearsAhead));
     const std::optional<double> after = parseFigure(values.at(kAgeAfterYears));
     if (numbersRead && years && (*years < 0 || *years > kOldest)) {
-        findings.push_back({kYearsOutOfRange, "the years ahead " + std::string(values.at(kYearsAhead)) +
+        findings.push_back({kYearsOutOfRange, "the years ahead " + quoted(values.at(kYearsAhead)) +
                                                   " are not from 0 to 130"});
     }
     if (numbersRead && hasAge && years && after) {
         const double again = *after - *years;
         if (std::fabs(again - age) > 0.5) {
-            findings.push_back({kAgesDisagree, "the two age answers disagree: " + std::string(ageText) +
+            findings.push_back({kAgesDisagree, "the two age answers disagree: " + quoted(ageText) +
                                                    " and " + shown(again)});
         }
     }
@@ -156,7 +170,7 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
         const std::optional<Day> birth = birthDay(born);
         if (!birth) {
             findings.push_back(
-                {kBirthNotDate, "the date of birth '" + std::string(born) + "' is not a date"});
+                {kBirthNotDate, "the date of birth '" + quoted(born) + "' is not a date"});
         } else if (hasAge && entered && *birth <= *entered) {
             long long yearsOld = entered->year() - birth->year();
             if (entered->month() < birth->month() ||
@@ -165,13 +179,13 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
             }
             // A day and month that could be either way round may make a year's difference.
             if (std::fabs(static_cast<double>(yearsOld) - age) > 1) {
-                findings.push_back({kBirthAgeDisagree, "the age " + std::string(ageText) +
+                findings.push_back({kBirthAgeDisagree, "the age " + quoted(ageText) +
                                                            " does not agree with the date of birth " +
-                                                           std::string(born) + " (" +
+                                                           quoted(born) + " (" +
                                                            std::to_string(yearsOld) + " when entered)"});
             }
         } else if (entered && *birth > *entered) {
-            findings.push_back({kBirthAgeDisagree, "the date of birth " + std::string(born) +
+            findings.push_back({kBirthAgeDisagree, "the date of birth " + quoted(born) +
                                                        " is after the day the record was entered"});
         }
     }

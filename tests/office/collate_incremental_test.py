@@ -200,20 +200,12 @@ class Incremental:
         self.drop_database(into)
         shutil.rmtree(self.folder)
 
-    def test_a_checkpoint_moved_by_another_run_meanwhile_is_read_on_from(self):
-        self.folder = tempfile.mkdtemp(dir=self.root)
-        into = self.new_database("moved")
-        path = os.path.join(self.folder, "a.dat")
-        with open(path, "wb") as f:
-            f.write(POOL[0])
-        self.run_collate(into, ["a.dat"])
-        with open(path, "ab") as f:
-            f.write(POOL[1])
-        # The first run has read the checkpoints and waits for a pipe's writer, while another
-        # run collates the appended record.
+    def collate_while_another_runs(self, into, files, meanwhile, piped):
+        """Runs `collate pipe FILES...` until it has read the checkpoints and waits for the pipe's
+        writer, runs `meanwhile`, then writes `piped` into the pipe; gives the first run's result."""
         pipe = os.path.join(self.folder, "pipe")
         os.mkfifo(pipe)
-        waiting = subprocess.Popen([TOOL, "collate", "--into", into, "pipe", "a.dat"], cwd=self.folder,
+        waiting = subprocess.Popen([TOOL, "collate", "--into", into, "pipe", *files], cwd=self.folder,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env(),
                                    start_new_session=True, preexec_fn=limited)
         try:
@@ -227,22 +219,61 @@ class Incremental:
                 except OSError:
                     time.sleep(0.1)
             self.assertIsNotNone(writer, "the first run never opened the pipe")
-            self.assertEqual(self.run_collate(into, ["a.dat"]).stdout, b"1 added, 1 already present, 0 problems\n")
+            meanwhile()
             os.set_blocking(writer, True)
             with open(writer, "wb") as f:
-                f.write(POOL[2])
+                f.write(piped)
             out, err = waiting.communicate(timeout=60)
         finally:
             if waiting.poll() is None:
                 os.killpg(waiting.pid, 9)
                 waiting.wait()
+        os.remove(pipe)
+        return waiting.returncode, out, err
+
+    def test_a_checkpoint_moved_by_another_run_meanwhile_is_read_on_from(self):
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        into = self.new_database("moved")
+        path = os.path.join(self.folder, "a.dat")
+        with open(path, "wb") as f:
+            f.write(POOL[0])
+        self.run_collate(into, ["a.dat"])
+        with open(path, "ab") as f:
+            f.write(POOL[1])
+        meanwhile = lambda: self.assertEqual(self.run_collate(into, ["a.dat"]).stdout,  # noqa: E731
+                                             b"1 added, 1 already present, 0 problems\n")
         # The first run waited for the other's write, then read a.dat again from where that one
         # stopped: the pipe's record is added, a.dat's two counted as there.
-        self.assertEqual((waiting.returncode, out, err), (0, b"1 added, 2 already present, 0 problems\n", b""))
+        self.assertEqual(self.collate_while_another_runs(into, ["a.dat"], meanwhile, POOL[2]),
+                         (0, b"1 added, 2 already present, 0 problems\n", b""))
         self.assertEqual(len(self.rows(into)), 3)
         result = self.run_collate(into, ["a.dat"])
         self.assertEqual((result.stdout, result.stderr), (b"0 added, 2 already present, 0 problems\n", b""))
         self.drop_database(into)
+        shutil.rmtree(self.folder)
+
+    def test_a_checkpoint_moved_to_another_last_record_of_the_same_length_is_seen(self):
+        # The other run leaves the desk's checkpoint at the same byte and record, after another
+        # last record: only its hash tells that the first run's start no longer holds.
+        self.folder = tempfile.mkdtemp(dir=self.root)
+        into, serial = self.new_database("moved_tail"), self.new_database("serial")
+        for name, record in (("a.dat", POOL[0]), ("b.dat", POOL[0].replace(b"Lagos", b"Abuja"))):
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(record)
+        for database in (into, serial):
+            self.run_collate(database, ["a.dat"])
+        meanwhile = lambda: self.run_collate(into, ["a.dat=b.dat"])  # noqa: E731
+        run = self.collate_while_another_runs(into, ["a.dat"], meanwhile, POOL[2])
+        # The same as the two runs one after the other.
+        self.run_collate(serial, ["a.dat=b.dat"])
+        with open(os.path.join(self.folder, "pipe"), "wb") as f:
+            f.write(POOL[2])
+        after = self.run_collate(serial, ["pipe", "a.dat"])
+        self.assertEqual(run, (after.returncode, after.stdout, after.stderr))
+        self.assertIn(b"a.dat: changed before the last collated record; read in full", run[2])
+        self.assertEqual(sorted(self.rows(into)), sorted(self.rows(serial)))
+        self.drop_database(into)
+        self.drop_database(serial)
         shutil.rmtree(self.folder)
 
     def test_a_record_entered_again_after_the_checkpoint_is_numbered_on(self):
@@ -295,9 +326,9 @@ class Incremental:
         self.run_collate(into, ["a.dat", "b.dat"])
         self.drop_records(into)
         with open(os.path.join(self.folder, "a.dat"), "ab") as f:
-            f.write(kofi)
-        # b.dat's checkpoint is gone too: read again, its records are a.dat's, there already.
-        for name, told in (("a.dat", b"3 added, 0 already present"), ("b.dat", b"0 added, 2 already present")):
+            f.write(muller)
+        # b.dat's checkpoint is gone too: read again, its record that a.dat lacks is added.
+        for name, told in (("a.dat", b"3 added, 0 already present"), ("b.dat", b"1 added, 1 already present")):
             result = self.run_collate(into, [name])
             self.assertEqual((result.stdout, result.stderr), (told + b", 0 problems\n", b""), name)
         self.run_collate(fresh, ["a.dat", "b.dat"])

@@ -236,6 +236,20 @@ path = "west/datas.dat"
         both = self.run_tool("check", "--desks", "office/desks.toml", "office/west/datas.dat")
         self.assertEqual((both.returncode, both.stderr.count(b"\n")), (2, 1))
 
+    def test_an_output_a_pattern_names_is_refused_whether_or_not_it_is_there(self):
+        # Written there today, it would be read back as the desk's file tomorrow.
+        self.write("north/a.dat", record(first=b"Ama"))
+        self.write("desks.toml", b'[[desk]]\nname = "north"\npath = "north/*.dat"\n')
+        told = b"profiledesk-records: ./north/out.dat: the desks file's north/*.dat names it, so it would be read as desk north; "
+        for command, last in ((["export"], b"output file"), (["report"], b"page"), (["collate"], b"database")):
+            option = "--into" if command == ["collate"] else "-o"
+            done = self.run_tool(*command, "--desks", "desks.toml", option, "./north/out.dat")
+            self.assertEqual((done.returncode, done.stderr), (2, told + b"name another " + last + b"\n"))
+        self.assertEqual(sorted(os.listdir(os.path.join(self.folder, "north"))), ["a.dat"])
+        # Beside the pattern, or past a '.' its wildcard does not match, is no desk's file.
+        for output in ("north/out.csv", "north/.out.dat", "out.dat"):
+            self.assertEqual(self.run_tool("export", "--desks", "desks.toml", "-o", output).returncode, 0, output)
+
     def test_what_a_pattern_matches_that_is_no_regular_file_is_told_and_skipped_never_waited_on(self):
         # A FIFO nobody writes to once stalled every command: anyone who may write in a
         # desk's folder could hold up the office's daily collate.

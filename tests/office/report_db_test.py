@@ -77,6 +77,11 @@ class FiguresFromTheDatabase:
         self.assertEqual(by_db.rows("desks"), [["north", "7"], ["south", "5"]])
         self.assertEqual(by_files.rows("table0")[0], ["Records", "24"])
         self.assertEqual(by_db.rows("table0")[0], ["Records", "12"])
+        # Desks stand where the files and their problems would.
+        self.assertEqual([row[0] for row in by_db.rows("table0")], ["Records", "Desks", "First entry", "Last entry"])
+        self.assertEqual(by_db.rows("table0")[1], ["Desks", "2"])
+        self.assertNotIn("files", by_db.tables)
+        self.assertIn("files", by_files.tables)
         self.assertEqual(by_db.rows("ages-table"), AGE_BANDS)
         self.assertEqual(by_files.rows("ages-table"), [[band, str(2 * int(n))] for band, n in AGE_BANDS])
         self.assertIn(f"{AGES_NOT_NUMBERS} age answer was not a whole number", by_db.text)
@@ -203,6 +208,24 @@ class FromSqlite(FiguresFromTheDatabase, unittest.TestCase):
         self.assertEqual(page.rows("table0")[0], ["Records", "20012"])
         os.remove(db)
 
+    def test_answers_of_megabytes_make_a_small_page(self):
+        db = os.path.join(self.folder, "huge.db")
+        shutil.copyfile(self.db, db)
+        os.chmod(db, 0o644)
+        huge = 4 << 20
+        with sqlite3.connect(db) as connection:
+            connection.execute("UPDATE records SET age = ?, street = ?, looks = 'age-not-number' WHERE rowid = "
+                               "(SELECT min(rowid) FROM records)", ("4" * (huge - 1) + "x", "S" * huge))
+        connection.close()
+        result = run("report", "--from-db", db, env=dict(os.environ, SQLITE_TMPDIR=self.folder))
+        os.remove(db)
+        self.assertEqual(result.returncode, 0, result.stderr[-500:])
+        self.assertLess(len(result.stdout), 100_000)
+        page = page_of(result)
+        self.assertIn(f"{'S' * 200}\u2026 (4,194,304 bytes)", [row[1] for row in page.rows("street")])
+        quoted = f"the age '{'4' * 200}\u2026 ({huge} bytes)' is not a number;"
+        self.assertTrue(any(row[3].startswith(quoted) for row in page.rows("look-records")))
+
 
 @unittest.skipUnless(STATE_FILE, "no PostgreSQL server")
 class FromPostgres(FiguresFromTheDatabase, unittest.TestCase):
@@ -218,12 +241,19 @@ class FromPostgres(FiguresFromTheDatabase, unittest.TestCase):
         cls.server.sql("DROP DATABASE IF EXISTS report_office")
         cls.server.sql("DROP ROLE IF EXISTS reporter")
         cls.server.sql(f"CREATE ROLE reporter LOGIN PASSWORD '{PASSWORD}'")
-        cls.server.sql("CREATE DATABASE report_office OWNER reporter ENCODING 'UTF8' TEMPLATE template0")
+        # A linguistic collation, as an office's server may have, under which '{' comes before 'K':
+        # the page's ties must still be in the order of their bytes.
+        cls.server.sql("CREATE DATABASE report_office OWNER reporter ENCODING 'UTF8' TEMPLATE template0 "
+                       "LOCALE_PROVIDER icu ICU_LOCALE 'en' LOCALE 'C'")
+        assert cls.server.sql("SELECT '{' < 'K'", "report_office") == [["t"]]
         cls.db = cls.shown_name = cls.server.uri("reporter", "report_office")
         cls.env = cls.server.env(PASSWORD)
         cls.desks = Desks(cls.folder)
         collated = run("collate", "--into", cls.db, *cls.desks.arguments, env=cls.server.env(PASSWORD))
         assert collated.stdout == b"12 added, 12 already present, 0 problems\n", collated
+        # An answer column in the database's own collation, as release 1.0.0 made them.
+        cls.server.sql('ALTER TABLE records ALTER COLUMN place_of_birth TYPE text COLLATE "default"',
+                       "report_office")
 
     def sql(self, query):
         return self.server.sql(query, "report_office")

@@ -183,5 +183,15 @@ TEST(DeskFile, AnAsciiOrUtf8RecordIsPassedOnAsItIs) {
     EXPECT_EQ(utf8.records.at(0).field(Field::firstName), "Zo\xC3\xAB");
 }
 
+TEST(DeskFile, ARecordInANamedCodePageIsDecodedThoughItReadsAsUtf8) {
+    // 53 C3 A9 6F: "Séo" in UTF-8, and "SÃ©o" in CP1252, as the desk wrote it.
+    CandidateRecord both = testing::sampleRecord();
+    both.firstName = "S\xC3\xA9o";
+    const Heard heard = readDesk(formatRecord(both, testing::sixthOfDecember(), kMakerDetails), "CP1252");
+    ASSERT_EQ(heard.records.size(), 1U);
+    EXPECT_EQ(heard.records.at(0).field(Field::firstName), "S\xC3\x83\xC2\xA9o");
+    EXPECT_EQ(heard.notes, std::vector<std::string>{"0 looks like UTF-8; read as CP1252 as asked"});
+}
+
 }  // namespace
 }  // namespace profiledesk::office

@@ -251,6 +251,9 @@ TEST(RecordScanner, TellsALineOverTheLimitOnItsOwnLineAndReadsOn) {
         }
         scanner.feed(windows ? "\r\n" : "\n");
         scanner.feed(std::string(200, 'y') + (windows ? "\r\n" : "\n"));  // at the limit: no problem
+        // Nor where a read ends between its CR and LF.
+        scanner.feed(std::string(200, 'w') + (windows ? "\r" : ""));
+        scanner.feed("\n");
         scanner.feed(windows ? crlf(record) : record);
         scanner.feed(std::string(201, 'x'));  // past it, without a line end
         scanner.finish();
@@ -260,11 +263,11 @@ TEST(RecordScanner, TellsALineOverTheLimitOnItsOwnLineAndReadsOn) {
         EXPECT_EQ(read.problems[1].line, 12U);
         EXPECT_EQ(read.problems[1].what, "a line of more than 200 bytes");
         EXPECT_EQ(read.problems[2].line, 13U);
-        EXPECT_EQ(read.problems[2].what, "1 line that belongs to no record");
-        EXPECT_EQ(read.problems[3].line, 44U);
+        EXPECT_EQ(read.problems[2].what, "2 lines that belong to no record");
+        EXPECT_EQ(read.problems[3].line, 45U);
         EXPECT_EQ(read.problems[3].what, "a line of more than 200 bytes");
         ASSERT_EQ(read.records.size(), 1U);
-        EXPECT_EQ(read.records[0].firstLine, 14U);
+        EXPECT_EQ(read.records[0].firstLine, 15U);
     }
 }
 

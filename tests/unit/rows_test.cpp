@@ -123,5 +123,42 @@ TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
     EXPECT_FALSE(std::getline(got, gotLine));
 }
 
+// A database's NULL reads as a view without a pointer: written as nothing, in every format.
+TEST(Rows, AValueWithoutAPointerIsWrittenAsEmpty) {
+    EXPECT_EQ(csvRow({"a", std::string_view(), "b"}, true), "a,,b" + std::string(kColumnCount - 3, ',') + "\r\n");
+    std::ostringstream written;
+    OutputBuffer out(written);
+    out.append("x");
+    out.append(std::string_view());
+    out.flush();
+    EXPECT_EQ(written.str(), "x");
+}
+
+// One row through the JSON Lines writer, its text answers `answer` and its figures `figure`,
+// read back by the library: invalid JSON throws.
+nlohmann::json jsonRow(std::string_view answer, std::string_view figure) {
+    Row row;
+    for (std::size_t i = 0; i < kColumnCount; ++i) {
+        row.values.at(i) = kColumns.at(i).kind == ColumnKind::figure ? figure : answer;
+    }
+    std::ostringstream written;
+    OutputBuffer out(written);
+    JsonRowWriter writer;
+    writer.append(out, row, 1, 1);
+    out.flush();
+    return nlohmann::json::parse(written.str());
+}
+
+TEST(JsonRows, EveryControlIsEscapedAndAFigureWithALeadingZeroIsANumber) {
+    const std::string_view text = kColumns.at(kFirstAnswer).name;
+    const auto figure = std::find_if(kColumns.begin(), kColumns.end(),
+                                     [](const Column& column) { return column.kind == ColumnKind::figure; });
+    ASSERT_NE(figure, kColumns.end());
+    // 0x1F, the highest control, with nothing else to escape in the row.
+    EXPECT_EQ(jsonRow("a\x1F", "5").at(text), "a\x1F");
+    EXPECT_EQ(jsonRow("a", "035").at(figure->name), 35.0);
+    EXPECT_EQ(jsonRow("a", "-035").at(figure->name), -35.0);
+}
+
 }  // namespace
 }  // namespace profiledesk::office

@@ -273,4 +273,11 @@ bool isOneOf(const std::string& path, const std::vector<DeskInput>& desks) {
     });
 }
 
+const DeskInput* namedByPattern(const std::string& path, const std::vector<DeskInput>& desks) {
+    const auto found = std::find_if(desks.begin(), desks.end(), [&path](const DeskInput& desk) {
+        return !desk.pattern.empty() && patternNames(desk.pattern, path);
+    });
+    return found != desks.end() ? &*found : nullptr;
+}
+
 }  // namespace profiledesk::office

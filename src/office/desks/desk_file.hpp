@@ -88,4 +88,8 @@ std::uint64_t totalSize(const std::vector<DeskInput>& desks);
 // there would change a desk's file.
 bool isOneOf(const std::string& path, const std::vector<DeskInput>& desks);
 
+// The desk whose desks file's path (a pattern) names `path`, though nothing may be there yet:
+// an output there would be read as that desk's file another day. None: nullptr.
+const DeskInput* namedByPattern(const std::string& path, const std::vector<DeskInput>& desks);
+
 }  // namespace profiledesk::office

@@ -230,7 +230,7 @@ Result<std::vector<DeskInput>> readDesksFile(const std::string& file) {
         const std::vector<std::string> paths = expandPattern(desk.path);
         const bool matched = paths.size() != 1 || paths.front() != desk.path;
         std::transform(paths.begin(), paths.end(), std::back_inserter(desks), [&](const std::string& path) {
-            return DeskInput{desk.name, path, desk.encoding, matched};
+            return DeskInput{desk.name, path, desk.encoding, matched, desk.path};
         });
     }
     return desks;

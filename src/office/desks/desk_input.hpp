@@ -20,6 +20,9 @@ struct DeskInput {
     // One of the files a desks file's pattern matched: read only if it is a regular file. A
     // path named on its own is read whatever it is, a FIFO too, as a shell would.
     bool fromPattern = false;
+    // The path as a desks file gives it, wildcards and all: a file made there later would be
+    // read as this desk's.
+    std::string pattern{};
 };
 
 // A FILE argument: NAME=PATH, or a PATH alone, which names itself. A NAME holds no '/'
@@ -44,6 +47,10 @@ Result<std::vector<DeskInput>> parseDesks(std::string_view text, const std::stri
 // The files a desks file's path names: those its wildcards match (one source file per
 // platform), or the path itself when it has none or none match.
 std::vector<std::string> expandPattern(const std::string& pattern);
+
+// Whether `path` is one that `pattern` (a desks file's path, with any wildcards) names, matched
+// as the platform matches names (one source file per platform), whether or not it is there.
+bool patternNames(const std::string& pattern, const std::string& path);
 
 // The files a FILE argument's path names. A POSIX shell has expanded its wildcards already,
 // so there it is the path itself; on Windows, where the program expands them, expandPattern.

@@ -1,5 +1,7 @@
+#include <fnmatch.h>
 #include <glob.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "office/desks/desk_input.hpp"
@@ -18,6 +20,16 @@ std::vector<std::string> expandPattern(const std::string& pattern) {
         paths.emplace_back(found.gl_pathv[i]);  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
     }
     return paths;
+}
+
+bool patternNames(const std::string& pattern, const std::string& path) {
+    // Both made whole and plain first, as glob would reach them from here; its rules then: no
+    // wildcard matches a '/' or a leading '.'.
+    const auto whole = [](const std::string& text) {
+        std::error_code ignored;
+        return std::filesystem::absolute(text, ignored).lexically_normal().string();
+    };
+    return ::fnmatch(whole(pattern).c_str(), whole(path).c_str(), FNM_PATHNAME | FNM_PERIOD) == 0;
 }
 
 std::vector<std::string> expandArgument(const std::string& path) { return {path}; }

@@ -1,6 +1,8 @@
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <memory>
 #include <string_view>
@@ -78,6 +80,25 @@ std::vector<std::string> expandPattern(const std::string& pattern) {
         return ::CompareStringOrdinal(wideOf(a).c_str(), -1, wideOf(b).c_str(), -1, TRUE) == CSTR_LESS_THAN;
     });
     return paths;
+}
+
+bool patternNames(const std::string& pattern, const std::string& path) {
+    // Both made whole and plain, then matched a part at a time by the shell's own matching,
+    // as FindFirstFile expands a part: no wildcard matches a separator.
+    const auto parts = [](const std::string& text) {
+        std::vector<std::wstring> split;
+        std::error_code ignored;
+        for (const auto& part : std::filesystem::absolute(nativePath(text), ignored).lexically_normal()) {
+            split.push_back(part.wstring());
+        }
+        return split;
+    };
+    const std::vector<std::wstring> wanted = parts(pattern);
+    const std::vector<std::wstring> given = parts(path);
+    return wanted.size() == given.size() &&
+           std::equal(wanted.begin(), wanted.end(), given.begin(), [](const std::wstring& spec, const std::wstring& name) {
+               return ::PathMatchSpecExW(name.c_str(), spec.c_str(), PMSF_NORMAL) == S_OK;
+           });
 }
 
 std::vector<std::string> expandArgument(const std::string& path) { return expandPattern(path); }

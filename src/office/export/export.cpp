@@ -133,6 +133,11 @@ int exportToFile(const ExportOptions& options, Streams& console) {
         tellError(console, output + ": is one of the files to export; name another output file");
         return 2;
     }
+    if (const DeskInput* desk = namedByPattern(output, options.desks)) {
+        tellError(console, output + ": the desks file's " + desk->pattern + " names it, so it would be read as desk " +
+                               desk->name + "; name another output file");
+        return 2;
+    }
     OutputFile file(output);
     if (!file.opened().isOk()) {
         return tellFailure(console, file.opened());

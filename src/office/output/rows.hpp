@@ -34,6 +34,10 @@ public:
     OutputBuffer& operator=(OutputBuffer&&) = delete;
 
     void append(std::string_view bytes) {
+        // An empty view may hold no pointer at all (a database's NULL), which memcpy may not take.
+        if (bytes.empty()) {
+            return;
+        }
         if (bytes.size() > data_.size() - used_) {
             flush();
             if (bytes.size() > data_.size()) {

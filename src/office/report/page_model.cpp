@@ -200,6 +200,7 @@ PageModel pageModel(const ReportInput& input) {
     page.drawnFrom =
         input.database.empty() ? "the record files" : "the database " + displayable(input.database);
     page.records = counts.records;
+    page.fromDatabase = !input.database.empty();
     page.fileCount = input.files.size();
     page.first = when(counts.first);
     page.last = when(counts.last);

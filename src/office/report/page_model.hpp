@@ -108,6 +108,7 @@ struct PageModel {
     std::string scope;
     std::string drawnFrom;  // "the record files", or "the database office.db"
     std::uint64_t records = 0;
+    bool fromDatabase = false;  // then desks stand where files and their problems would
     std::size_t fileCount = 0;
     std::string first;  // "2026-12-06 15:53", or "none"
     std::string last;

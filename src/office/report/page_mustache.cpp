@@ -65,21 +65,22 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 <table>
 <tbody>
 <tr><th>Records</th><td class="n">{{records}}</td></tr>
-<tr><th>Files</th><td class="n">{{fileCount}}</td></tr>
-<tr><th>First entry</th><td>{{first}}</td></tr>
+{{#fromFiles}}<tr><th>Files</th><td class="n">{{fileCount}}</td></tr>
+{{/fromFiles}}{{^fromFiles}}<tr><th>Desks</th><td class="n">{{deskCount}}</td></tr>
+{{/fromFiles}}<tr><th>First entry</th><td>{{first}}</td></tr>
 <tr><th>Last entry</th><td>{{last}}</td></tr>
-<tr><th>Problems</th><td class="n">{{problems}}</td></tr>
-{{#unread}}<tr><th>Files not read</th><td class="n">{{unread}}</td></tr>
+{{#fromFiles}}<tr><th>Problems</th><td class="n">{{problems}}</td></tr>
+{{/fromFiles}}{{#unread}}<tr><th>Files not read</th><td class="n">{{unread}}</td></tr>
 {{/unread}}</tbody>
 </table>
-<table id="files">
+{{#fromFiles}}<table id="files">
 <caption>Records and problems per file</caption>
 <thead><tr><th>Desk</th><th>File</th><th class="n">Records</th><th class="n">Problems</th><th>Not read</th></tr></thead>
 <tbody>
 {{#files}}<tr><td class="answer">{{desk}}</td><td class="answer">{{path}}</td><td class="n">{{records}}</td><td class="n">{{problems}}</td><td>{{failure}}</td></tr>
 {{/files}}</tbody>
 </table>
-<table id="desks">
+{{/fromFiles}}<table id="desks">
 <caption>Records per desk</caption>
 <thead><tr><th>Desk</th><th class="n">Records</th></tr></thead>
 <tbody>
@@ -236,7 +237,9 @@ std::string renderReportPage(const ReportInput& input) {
         {"scope", model.scope},
         {"drawnFrom", model.drawnFrom},
         {"records", std::to_string(model.records)},
+        {"fromFiles", !model.fromDatabase},
         {"fileCount", std::to_string(model.fileCount)},
+        {"deskCount", std::to_string(model.desks.size())},
         {"first", model.first},
         {"last", model.last},
         {"problems", std::to_string(model.problems)},

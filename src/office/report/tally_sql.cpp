@@ -111,12 +111,16 @@ Status countRecords(db::Database& database, const db::RecordFilter& filter, Repo
         distinct.append(column).append(")").append(from);
         status = each(distinct, [&ranked](const db::Row& row) { ranked.distinct = countOf(row.text(0)); });
         if (status.isOk()) {
-            // Most first, ties by their bytes, as in the files.
-            std::string top = countsBy(column, from);
-            top.append(" ORDER BY 2 DESC, ").append(column).append(database.dialect().bytesOrder);
-            top.append(" LIMIT ").append(std::to_string(kTopCount));
+            // Most first, ties by their bytes, as in the files; of each answer only its start
+            // and its length in bytes are fetched, whatever it holds.
+            const bool sqlite = database.dialect().kind == db::Kind::sqlite;
+            std::string top = db::sqlOf({"SELECT SUBSTR(", column, ", 1, ", std::to_string(kKeptBytes),
+                                         "), COUNT(*), ", sqlite ? "LENGTH(CAST(" : "OCTET_LENGTH((", column,
+                                         sqlite ? " AS BLOB))" : "))", from, " GROUP BY ", column,
+                                         " ORDER BY 2 DESC, ", column, database.dialect().bytesOrder, " LIMIT ",
+                                         std::to_string(kTopCount)});
             status = each(top, [&ranked](const db::Row& row) {
-                ranked.top.push_back({std::string(row.text(0)), countOf(row.text(1))});
+                ranked.top.push_back({std::string(row.text(0)), countOf(row.text(1)), countOf(row.text(2))});
             });
         }
     }
