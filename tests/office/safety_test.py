@@ -263,6 +263,7 @@ class LongLines(Scratch):
                          (1, b"long.dat:1: a line of more than 65536 bytes\nlong.dat: 1 whole record\n"))
         raised = run(self.folder, "check", "--max-line-bytes", "70000", "long.dat")
         self.assertEqual(raised.stdout, b"long.dat:1: 1 line that belongs to no record\nlong.dat: 1 whole record\n")
+        self.assertEqual(run(self.folder, "check", "--max-line-bytes", "0", "long.dat").returncode, 2)
 
     def test_a_byte_order_mark_is_skipped(self):
         with open(self.path("notepad.dat"), "wb") as f:
