@@ -164,6 +164,8 @@ class FromSqlite(FiguresFromTheDatabase, unittest.TestCase):
             before = f.read()
         for args, message in ((("--from-db", self.db, self.desks.arguments[0]),
                                "--from-db replaces FILE and --desks: give one or the other"),
+                              (("--from-db", self.db, "--desks", "desks.toml"),
+                               "--from-db replaces FILE and --desks: give one or the other"),
                               (("--from-db", self.db, "-o", self.db),
                                f"{self.db}: is the database to report on; name another page")):
             with self.subTest(args=args):
