@@ -1,5 +1,7 @@
-#include <shellapi.h>
 #include <windows.h>
+
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "common/native_path.hpp"
 #include "office/serve/browser.hpp"

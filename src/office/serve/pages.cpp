@@ -341,12 +341,15 @@ std::string desksBody(const std::vector<DeskSummary>& desks) {
     for (const DeskSummary& desk : desks) {
         rows.emplace_back(mustache::object{
             {"desk", shown(desk.desk)},
-            {"link", "/" + queryString({{"desk", desk.desk}})},
+            {"link", linkTo("/", {{"desk", desk.desk}})},
             {"records", std::to_string(desk.records)},
             {"encoding", desk.encoding.empty() ? std::string("UTF-8") : shown(desk.encoding)},
             {"collated", desk.collatedTo < 0 ? std::string("none kept")
-                                             : "up to record " + std::to_string(desk.collatedTo) + " (line " +
-                                                   std::to_string(desk.collatedLines) + ")"},
+                                             : std::string("up to record ")
+                                                   .append(std::to_string(desk.collatedTo))
+                                                   .append(" (line ")
+                                                   .append(std::to_string(desk.collatedLines))
+                                                   .append(")")},
             {"lastEntry", shownTime(desk.lastEntry)},
             {"needsLook", std::to_string(desk.needsLook)},
             {"rejected", std::to_string(desk.rejected)},
@@ -383,11 +386,13 @@ std::string messageBody(const std::string& message) {
     return render(kMessage, mustache::object{{"message", shown(message)}});
 }
 
-std::string queryString(const std::vector<std::pair<std::string, std::string>>& parameters) {
+std::string linkTo(std::string path, const std::vector<std::pair<std::string, std::string>>& parameters) {
     constexpr std::string_view kHex = "0123456789ABCDEF";
-    std::string query;
+    std::string& query = path;
+    bool first = true;
     for (const auto& [name, value] : parameters) {
-        query.append(query.empty() ? "?" : "&").append(name).append("=");
+        query.append(first ? "?" : "&").append(name).append("=");
+        first = false;
         for (const char c : value) {
             const auto byte = static_cast<unsigned char>(c);
             if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||

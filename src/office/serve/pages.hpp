@@ -52,7 +52,7 @@ std::string signInBody(bool postgres, const std::string& user);
 // A page that says only why it is refused, or what to do instead.
 std::string messageBody(const std::string& message);
 
-// "?q=...&page=2": a query string, each value percent-encoded.
-std::string queryString(const std::vector<std::pair<std::string, std::string>>& parameters);
+// "/?q=...&page=2": a path and its query, each value percent-encoded.
+std::string linkTo(std::string path, const std::vector<std::pair<std::string, std::string>>& parameters);
 
 }  // namespace profiledesk::office::serve

@@ -280,7 +280,7 @@ private:
                     request.path.find_first_not_of(
                         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/-_.") ==
                     std::string::npos;
-                response.set_redirect((plain ? request.path : std::string("/")) + queryString(kept), 303);
+                response.set_redirect(linkTo(plain ? request.path : std::string("/"), kept), 303);
                 return;
             }
             if (!visit.session || !visit.session->keyShown) {
@@ -370,7 +370,7 @@ private:
                                 std::vector<std::pair<std::string, std::string>> parameters,
                                 std::size_t page) {
         parameters.emplace_back("page", std::to_string(page));
-        return path + queryString(parameters);
+        return linkTo(path, parameters);
     }
 
     void search(const Request& request, Response& response, Visit& visit) {
@@ -506,7 +506,7 @@ private:
             return Status::failure(Status::Code::notFound, "no such change: " + action);
         });
         if (status.isOk()) {
-            return response.set_redirect("/record/" + resolved + queryString({{"done", done}}), 303);
+            return response.set_redirect(linkTo("/record/" + resolved, {{"done", done}}), 303);
         }
         Frame frame = frameFor(visit, "Record");
         frame.error = status.message();
