@@ -42,6 +42,21 @@ void fillRow(std::string_view source, const StoredRecord& record, Row& row) {
     }
 }
 
+Result<std::size_t> answerColumn(std::string_view name) {
+    std::string names;
+    for (std::size_t i = kFirstAnswer; i < kColumnCount; ++i) {
+        if (kColumns.at(i).name == name) {
+            return i;
+        }
+        names.append(i == kFirstAnswer ? "" : ", ").append(kColumns.at(i).name);
+    }
+    return Status::usage("no answer named '" + std::string(name) + "' (the answers: " + names + ")");
+}
+
+std::string recordKey(std::string_view contentHash, std::size_t place) {
+    return std::string(contentHash).append("-").append(std::to_string(place));
+}
+
 std::size_t wholeValue(const Column& column, const StoredRecord& record) {
     return column.source == ColumnSource::record ? record.number : record.firstLine;
 }

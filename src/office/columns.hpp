@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
+#include "common/status.hpp"
 #include "record/record_scanner.hpp"
 
 namespace profiledesk::office {
@@ -74,7 +76,31 @@ struct Row {
     std::string recordNumber;
     std::string lineNumber;
     std::string enteredAt;  // 2026-12-06T15:53
+    // Where known: the record's key, as collate keys it, and the office's review of it.
+    std::string_view key;
+    std::string_view state;
 };
+
+// A record's key from its content hash and its place among the records of that content in its
+// file: "<hash>-2" for the second.
+std::string recordKey(std::string_view contentHash, std::size_t place);
+
+// Counts the records of each content met in one file, for their keys. Only the records a
+// command shows need counting: a record is shown or not by its content alone, so every earlier
+// record of the same content was shown, and counted, too.
+class KeyCounter {
+public:
+    std::string keyOf(std::string_view contentHash) {
+        return recordKey(contentHash, ++places_[std::string(contentHash)]);
+    }
+    void clear() { places_.clear(); }
+
+private:
+    std::unordered_map<std::string, std::size_t> places_;
+};
+
+// The column an answer is named by (surname), or the usage error that lists those there are.
+Result<std::size_t> answerColumn(std::string_view name);
 
 // Fills `row` from a record of the file named `source`.
 void fillRow(std::string_view source, const StoredRecord& record, Row& row);

@@ -40,10 +40,15 @@ struct DateRange {
 };
 
 int runCheck(const std::vector<DeskInput>& desks, Streams& console);
+// The records a database holds, desk by desk, and those that need a look.
+int runCheckDatabase(const std::string& database, Streams& console);
 
 struct ExportOptions {
     Format format = Format::csv;
     bool forSpreadsheet = false;  // CSV with a byte-order mark, and no cell read as a formula
+    bool withKeys = false;        // each row's record_key, and from a database its state
+    std::string fromDb;           // a SQLite file or a PostgreSQL connection, read instead of desks
+    bool everyRecord = false;     // from a database, the rejected, erased and gone records too
     DateRange dates;
     std::string output;  // empty: standard output
     std::vector<DeskInput> desks;
@@ -68,6 +73,7 @@ struct ReportOptions {
     std::string title;
     std::vector<DeskInput> desks;
     std::string fromDb;  // instead of the desks: a SQLite file, or a PostgreSQL connection URI or string
+    bool everyRecord = false;  // from a database, the rejected, erased and gone records too
 };
 int runReport(const ReportOptions& options, Streams& console);
 
@@ -77,6 +83,7 @@ struct FindOptions {
     DateRange dates;
     Format format = Format::text;  // as a clerk reads a profile, or rows as export writes them
     std::string fromDb;            // a SQLite file or a PostgreSQL connection, read instead of desks
+    bool everyRecord = false;      // from a database, the rejected, erased and gone records too
     std::vector<DeskInput> desks;
 };
 // 0 when a record matched, 1 when none did, 2 on a usage error or a file or database that

@@ -75,7 +75,29 @@ std::optional<Day> birthDay(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values,
+                            std::optional<Day> entered);
+
+}  // namespace
+
 std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values) {
+    return lookAt(values, Day::parse(values.at(3).substr(0, 10)));
+}
+
+std::vector<Finding> lookAt(const StoredRecord& record) {
+    std::array<std::string_view, kColumnCount> values{};
+    for (std::size_t i = kFirstAnswer; i < kColumnCount; ++i) {
+        values.at(i) = record.field(kColumns.at(i).field);
+    }
+    return lookAt(values, record.enteredAt.date);
+}
+
+namespace {
+
+std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values,
+                            std::optional<Day> entered) {
     std::vector<Finding> findings;
     // A desk reads one word a question: an empty answer means the reading stopped there, and
     // every answer after it is empty too. Empty among given ones, a hand made it so.
@@ -129,7 +151,6 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     const std::string_view born = values.at(kDateOfBirth);
     if (!born.empty()) {
         const std::optional<Day> birth = birthDay(born);
-        const std::optional<Day> entered = Day::parse(values.at(3).substr(0, 10));
         if (!birth) {
             findings.push_back(
                 {kBirthNotDate, "the date of birth '" + std::string(born) + "' is not a date"});
@@ -153,6 +174,8 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     }
     return findings;
 }
+
+}  // namespace
 
 std::string ruleList(const std::vector<Finding>& findings) {
     std::string list;

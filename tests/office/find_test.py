@@ -10,6 +10,7 @@ import json
 import os
 import resource
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -109,10 +110,19 @@ class Matching(unittest.TestCase):
 
 
 class Showing(unittest.TestCase):
-    def test_a_profile_shows_its_desk_its_time_and_its_answers_aligned(self):
+    def test_a_profile_shows_its_desk_its_time_its_key_and_its_answers_aligned(self):
         done = run("find", "ankara", *FILES)
         self.assertEqual((done.returncode, done.stderr), (0, b""))
+        # The key a collate gives the record, by which the clerk's other commands name it.
+        into = os.path.join(FOLDER, "keys.db")
+        self.assertEqual(run("collate", "--into", into, *FILES).returncode, 0)
+        with sqlite3.connect(into) as db:
+            key = [row[0] for row in db.execute("SELECT record_key FROM records WHERE place_of_birth = 'Ankara'")]
+        db.close()
+        os.remove(into)
+        self.assertEqual(len(key), 1)
         self.assertEqual(done.stdout.decode(), f"""north, 2026-12-07 09:10
+  record_key            {key[0]}
   first_name            Eva
   surname               M{DECOMPOSED_U}ller
   place_of_birth        Ankara
@@ -136,7 +146,7 @@ class Showing(unittest.TestCase):
         done = run("find", "müller", "--field", "surname", *FILES)
         profiles = done.stdout.decode().split("\n\n")
         self.assertEqual([p.splitlines()[0] for p in profiles], ["north, 2026-12-06 15:53", "north, 2026-12-07 09:10"])
-        self.assertEqual([len(p.splitlines()) for p in profiles], [18, 18])
+        self.assertEqual([len(p.splitlines()) for p in profiles], [19, 19])
 
     def test_csv_and_jsonl_are_the_export_rows_of_the_records_found(self):
         for form in ("csv", "jsonl"):

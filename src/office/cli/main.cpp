@@ -175,6 +175,11 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     CLI::App* check =
         app.add_subcommand("check", "count the whole records of each file and tell what is not");
     addDesks(*check, sources);
+    std::string checkDb;
+    check->add_option(
+        "--from-db", checkDb,
+        "count the records of this database (as collate's --into) desk by desk, and list those that "
+        "need a look");
 
     ExportOptions exported;
     std::string exportFrom;
@@ -187,6 +192,12 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
                             "CSV for opening in a spreadsheet: a byte-order mark, and a ' before any cell "
                             "that would be read as a formula");
     addDates(*exportCommand, exportFrom, exportTo);
+    exportCommand->add_flag("--with-keys", exported.withKeys,
+                            "add each record's record_key (and, from a database, its review state)");
+    exportCommand->add_option("--from-db", exported.fromDb,
+                              "export the records of this database (as collate's --into) as they are now");
+    exportCommand->add_flag("--all-records", exported.everyRecord,
+                            "from a database, the rejected, erased and gone records too");
     CLI::Option* exportOutput = addOutput(*exportCommand, exported.output);
     addDesks(*exportCommand, sources);
 
@@ -209,6 +220,8 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     CLI::Option* reportOutput = addOutput(*report, reported.output);
     addDates(*report, reportFrom, reportTo);
     report->add_option("--title", reported.title, "the page's title");
+    report->add_flag("--all-records", reported.everyRecord,
+                     "from a database, the rejected, erased and gone records too");
     report->add_option("--from-db", reported.fromDb,
                        "draw the page from a database collate made (a SQLite file, or a postgresql:// URI) "
                        "instead of record files");
@@ -227,6 +240,8 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
                      formatNames() + " (text, as a clerk reads a profile, when not given)")
         ->check(kFormat);
     find->add_option("--from-db", found.fromDb, "read the records from this database (as collate's --into)");
+    find->add_flag("--all-records", found.everyRecord,
+                   "from a database, the rejected, erased and gone records too");
     addDesks(*find, sources);
 
     for (CLI::App* command : {check, exportCommand, collate, report, find}) {
@@ -308,8 +323,10 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     // From a database, no files are read: the records are those collated.
     const bool clerks = serve->parsed() || show->parsed() || correctCommand->parsed() ||
                         reviewCommand->parsed() || forgetCommand->parsed();
-    const bool fromDb =
-        clerks || (find->parsed() && !found.fromDb.empty()) || (report->parsed() && !reported.fromDb.empty());
+    const bool fromDb = clerks || (find->parsed() && !found.fromDb.empty()) ||
+                        (report->parsed() && !reported.fromDb.empty()) ||
+                        (exportCommand->parsed() && !exported.fromDb.empty()) ||
+                        (check->parsed() && !checkDb.empty());
     std::vector<DeskInput> read;
     if (fromDb) {
         if (!clerks && (!sources.files.empty() || !sources.desksFile.empty())) {
@@ -324,7 +341,7 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
         read = std::move(desks).value();
     }
     if (check->parsed()) {
-        return runCheck(read, console);
+        return checkDb.empty() ? runCheck(read, console) : runCheckDatabase(checkDb, console);
     }
     if (exportCommand->parsed()) {
         const std::optional<DateRange> dates = datesOf(exportFrom, exportTo, console);

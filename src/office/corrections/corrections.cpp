@@ -15,14 +15,6 @@ using db::Value;
 
 constexpr std::size_t kShortestPrefix = 8;
 
-std::string answerList() {
-    std::string list;
-    for (std::size_t i = kFirstAnswer; i < kColumnCount; ++i) {
-        list.append(i == kFirstAnswer ? "" : ", ").append(kColumns.at(i).name);
-    }
-    return list;
-}
-
 // "?"s or "$n"s for `count` values from the n-th on.
 std::string placeholders(const db::Dialect& dialect, int from, int count) {
     std::string marks;
@@ -79,15 +71,6 @@ Status checkText(std::string_view what, const std::string& text) {
 }
 
 }  // namespace
-
-Result<std::size_t> answerColumn(const std::string& name) {
-    for (std::size_t i = kFirstAnswer; i < kColumnCount; ++i) {
-        if (kColumns.at(i).name == name) {
-            return i;
-        }
-    }
-    return Status::usage("no answer named '" + name + "' (the answers: " + answerList() + ")");
-}
 
 Result<std::string> clerkName(db::Database& db, const std::string& given, const std::string& login) {
     if (db.dialect().kind == db::Kind::postgres) {

@@ -77,7 +77,5 @@ Status review(db::Database& db, std::span<const std::string> keys, const std::st
 Status forget(db::Database& db, std::span<const std::string> keys, const Clerk& clerk,
               const std::string& why);
 
-// The column an answer is named by, or the usage error that lists those there are.
-Result<std::size_t> answerColumn(const std::string& name);
 
 }  // namespace profiledesk::office

@@ -21,20 +21,31 @@ std::string dayCondition(const Dialect& dialect, const DateRange& dates, std::ve
     return condition;
 }
 
-Status readRecords(Database& db, const DateRange& dates, const RecordReader& read) {
+std::string recordsWhere(const Dialect& dialect, const RecordFilter& filter, std::vector<std::string>& values) {
+    std::string where = dayCondition(dialect, filter.dates, values);
+    if (!filter.everyRecord) {
+        where.append(where.empty() ? " WHERE " : " AND ").append("state <> 'rejected' AND forgotten = 0 AND gone = 0");
+    }
+    if (filter.needingALook) {
+        where.append(where.empty() ? " WHERE " : " AND ").append("looks <> ''");
+    }
+    return where;
+}
+
+Status readRecords(Database& db, const RecordFilter& filter, const RecordReader& read) {
     std::vector<std::string> texts;
-    const std::string sql = "SELECT " + valueColumns() + " FROM " + std::string(kRecordsTable) +
-                            dayCondition(db.dialect(), dates, texts) + " ORDER BY " +
-                            std::string(kDayColumn) + ", source" + std::string(db.dialect().bytesOrder) +
-                            ", record";
+    const std::string sql = sqlOf({"SELECT ", valueColumns(), ", record_key, state FROM ", kRecordsTable,
+                                   recordsWhere(db.dialect(), filter, texts), " ORDER BY ", kDayColumn, ", source",
+                                   db.dialect().bytesOrder, ", record"});
     const std::vector<Value> values = textValues(texts);
     office::Row row;
     return db.run(sql, values, [&](const db::Row& found) {
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             row.values.at(i) = found.text(i);
         }
-        return read(row, static_cast<std::size_t>(found.integer(1)),
-                    static_cast<std::size_t>(found.integer(2)));
+        row.key = found.text(kColumnCount);
+        row.state = found.text(kColumnCount + 1);
+        return read(row, static_cast<std::size_t>(found.integer(1)), static_cast<std::size_t>(found.integer(2)));
     });
 }
 

@@ -21,12 +21,24 @@ namespace profiledesk::office::db {
 std::string dayCondition(const Dialect& dialect, const DateRange& dates, std::vector<std::string>& values,
                          std::string_view joiner = " WHERE ");
 
-// One row of the table, with the record's number and line; the row's values last until the
-// call returns. Returns whether to read on.
+// Which records a reader of the database takes. By default those the office holds as current:
+// not rejected, not erased on request, not gone from their desk's file.
+struct RecordFilter {
+    DateRange dates;
+    bool everyRecord = false;   // the rejected, erased and gone too
+    bool needingALook = false;  // only those some rule of quality.hpp finds fault with
+};
+
+// " WHERE ..." for `filter` (the day condition first, so that the day index serves it), its
+// values appended to `values` and numbered after those there; empty when it takes every row.
+std::string recordsWhere(const Dialect& dialect, const RecordFilter& filter, std::vector<std::string>& values);
+
+// One row of the table, with the record's number and line, and its key and state; its values
+// last until the call returns. Returns whether to read on.
 using RecordReader =
     std::function<bool(const office::Row& row, std::size_t recordNumber, std::size_t lineNumber)>;
 
-// The rows entered within `dates`, in the order of entered_at, then source and record.
-Status readRecords(Database& db, const DateRange& dates, const RecordReader& read);
+// The rows `filter` takes, in the order of entered_at, then source and record.
+Status readRecords(Database& db, const RecordFilter& filter, const RecordReader& read);
 
 }  // namespace profiledesk::office::db

@@ -7,6 +7,8 @@
 #include "office/desks/desk_file.hpp"
 #include "office/output/output_file.hpp"
 #include "office/output/progress.hpp"
+#include "office/db/migrate.hpp"
+#include "office/db/records_read.hpp"
 #include "office/output/row_writer.hpp"
 
 namespace profiledesk::office {
@@ -28,12 +30,16 @@ public:
         }
     }
 
-    bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
+    bool onRecord(const StoredRecord& record, std::string_view stored) override {
         progress_.addRecords(1);
         if (!options_.dates.contains(record.enteredAt)) {
             return true;
         }
         fillRow(desk_->name, record, row_);
+        if (options_.withKeys) {
+            key_ = keys_.keyOf(contentHash(stored));
+            row_.key = key_;
+        }
         writer_.write(row_, record.number, record.firstLine);
         return true;
     }
@@ -68,6 +74,8 @@ private:
     Progress& progress_;
     const DeskInput* desk_ = nullptr;
     Row row_;
+    KeyCounter keys_;  // every record's, when keys are asked for
+    std::string key_;
     bool told_ = false;
     ProblemTeller teller_{console_.err, console_.allProblems};
 };
@@ -76,7 +84,7 @@ private:
 int exportFiles(const ExportOptions& options, Streams& console, std::ostream& sink, bool showProgress) {
     OutputBuffer out(sink);
     const std::unique_ptr<RowWriter> writer =
-        makeRowWriter(options.format, out, WriterOptions{options.forSpreadsheet});
+        makeRowWriter(options.format, out, WriterOptions{options.forSpreadsheet, options.withKeys});
     Progress progress(console.err, showProgress, totalSize(options.desks));
     Exporter exporter(console, options, *writer, progress);
     writer->begin();
@@ -98,6 +106,26 @@ int exportFiles(const ExportOptions& options, Streams& console, std::ostream& si
     return exporter.toldProblems() ? 1 : status;
 }
 
+// The records the database holds, as they are now.
+int exportDatabase(const ExportOptions& options, Streams& console, std::ostream& sink) {
+    OutputBuffer out(sink);
+    const std::unique_ptr<RowWriter> writer =
+        makeRowWriter(options.format, out, WriterOptions{options.forSpreadsheet, options.withKeys});
+    auto opened = db::openOffice(options.fromDb, db::Access::read, db::OpenOptions{"--from-db"},
+                                 [&console](const std::string& told) { tellError(console, told); });
+    if (!opened.isOk()) {
+        return tellFailure(console, opened.status());
+    }
+    writer->begin();
+    const Status read = db::readRecords(*opened.value(), db::RecordFilter{options.dates, options.everyRecord, false},
+                                        [&writer](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
+                                            writer->write(row, recordNumber, lineNumber);
+                                            return true;
+                                        });
+    out.flush();
+    return tellFailure(console, read);
+}
+
 int exportToFile(const ExportOptions& options, Streams& console) {
     const std::string& output = options.output;
     if (isOneOf(output, options.desks)) {
@@ -108,7 +136,8 @@ int exportToFile(const ExportOptions& options, Streams& console) {
     if (!file.opened().isOk()) {
         return tellFailure(console, file.opened());
     }
-    const int status = exportFiles(options, console, file.stream(), console.errIsTerminal);
+    const int status = options.fromDb.empty() ? exportFiles(options, console, file.stream(), console.errIsTerminal)
+                                              : exportDatabase(options, console, file.stream());
     const Status committed = file.commit();
     if (!committed.isOk()) {
         tellError(console, committed.message());
@@ -123,7 +152,8 @@ int runExport(const ExportOptions& options, Streams& console) {
     if (!options.output.empty()) {
         return exportToFile(options, console);
     }
-    const int status = exportFiles(options, console, console.out, false);
+    const int status = options.fromDb.empty() ? exportFiles(options, console, console.out, false)
+                                              : exportDatabase(options, console, console.out);
     return tellIfOutputFailed(console) ? 1 : status;
 }
 

@@ -81,11 +81,17 @@ public:
     Finder(Streams& console, const FindOptions& options, Matcher& matcher, FoundWriter& writer)
         : console_(console), options_(options), matcher_(matcher), writer_(writer) {}
 
-    void startFile(const DeskInput& desk) { desk_ = &desk; }
+    void startFile(const DeskInput& desk) {
+        desk_ = &desk;
+        keys_.clear();
+    }
 
-    bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
+    bool onRecord(const StoredRecord& record, std::string_view stored) override {
         if (options_.dates.contains(record.enteredAt) && matcher_.matches(record)) {
             fillRow(desk_->name, record, row_);
+            // Its key as a collate of this file keys it, for the clerk's other commands.
+            key_ = keys_.keyOf(contentHash(stored));
+            row_.key = key_;
             writer_.write(row_, record.number, record.firstLine);
         }
         return true;
@@ -104,31 +110,21 @@ private:
     FoundWriter& writer_;
     const DeskInput* desk_ = nullptr;
     Row row_;
+    KeyCounter keys_;
+    std::string key_;
     ProblemTeller teller_{console_.err, console_.allProblems};
 };
-
-// The column --field names, or the usage error that lists those there are.
-std::optional<std::size_t> columnNamed(std::string_view name, Streams& console) {
-    std::string names;
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
-        if (kColumns.at(i).source != ColumnSource::answer) {
-            continue;
-        }
-        if (kColumns.at(i).name == name) {
-            return i;
-        }
-        names.append(names.empty() ? "" : ", ").append(kColumns.at(i).name);
-    }
-    tellError(console, "--field: no answer named '" + std::string(name) + "' (the answers: " + names + ")");
-    return std::nullopt;
-}
 
 }  // namespace
 
 int runFind(const FindOptions& options, Streams& console) {
     std::optional<std::size_t> column;
-    if (!options.field.empty() && !(column = columnNamed(options.field, console))) {
-        return 2;
+    if (!options.field.empty()) {
+        const Result<std::size_t> named = answerColumn(options.field);
+        if (!named.isOk()) {
+            return tellFailure(console, Status::usage("--field: " + named.status().message()));
+        }
+        column = named.value();
     }
     if (!isUtf8(options.text)) {
         tellError(console, "TEXT is not UTF-8");
@@ -150,7 +146,7 @@ int runFind(const FindOptions& options, Streams& console) {
                                      [&console](const std::string& told) { tellError(console, told); });
         const Status read =
             opened.isOk()
-                ? db::readRecords(*opened.value(), options.dates,
+                ? db::readRecords(*opened.value(), db::RecordFilter{options.dates, options.everyRecord, false},
                                   [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
                                       if (matcher.matches(row)) {
                                           writer.write(row, recordNumber, lineNumber);

@@ -23,25 +23,33 @@ constexpr std::array<FormatName, 3> kFormats{{
 
 class CsvWriter final : public RowWriter {
 public:
-    CsvWriter(OutputBuffer& out, bool forSpreadsheet) : out_(out), forSpreadsheet_(forSpreadsheet) {}
+    CsvWriter(OutputBuffer& out, const WriterOptions& options) : out_(out), options_(options) {}
     void begin() override {
-        if (forSpreadsheet_) {
+        if (options_.forSpreadsheet) {
             out_.append("\xEF\xBB\xBF");  // so that a spreadsheet reads the cells as UTF-8
         }
-        appendCsvHeader(out_);
+        appendCsvHeader(out_, options_.withKeys);
     }
     void write(const Row& row, std::size_t /*recordNumber*/, std::size_t /*lineNumber*/) override {
-        appendCsvRow(out_, row.values, forSpreadsheet_);
+        if (!options_.withKeys) {
+            appendCsvRow(out_, row.values, options_.forSpreadsheet);
+            return;
+        }
+        std::copy(row.values.begin(), row.values.end(), withKeys_.begin());
+        withKeys_.at(kColumnCount) = row.key;
+        withKeys_.at(kColumnCount + 1) = row.state;
+        appendCsvRow(out_, withKeys_, options_.forSpreadsheet);
     }
 
 private:
     OutputBuffer& out_;
-    bool forSpreadsheet_;
+    WriterOptions options_;
+    std::array<std::string_view, kColumnCount + 2> withKeys_{};
 };
 
 class JsonLinesWriter final : public RowWriter {
 public:
-    explicit JsonLinesWriter(OutputBuffer& out) : out_(out) {}
+    JsonLinesWriter(OutputBuffer& out, bool withKeys) : out_(out), json_(withKeys) {}
     void write(const Row& row, std::size_t recordNumber, std::size_t lineNumber) override {
         json_.append(out_, row, recordNumber, lineNumber);
     }
@@ -68,6 +76,13 @@ public:
             when[10] = ' ';
         }
         text_.append(visibleText(row.values.at(0))).append(", ").append(visibleText(when)).append("\n");
+        if (!row.key.empty()) {
+            // The key names the record to the clerk's other commands.
+            constexpr std::string_view kKey = "record_key";
+            text_.append("  ").append(kKey).append(kNameWidth - kKey.size(), ' ').append(visibleText(row.key));
+            text_.append(row.state.empty() || row.state == "new" ? "" : " (" + visibleText(row.state) + ")");
+            text_.append("\n");
+        }
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             const Column& column = kColumns.at(i);
             if (column.source == ColumnSource::answer) {
@@ -108,8 +123,8 @@ std::string formatNames() {
 
 std::unique_ptr<RowWriter> makeRowWriter(Format format, OutputBuffer& out, const WriterOptions& options) {
     switch (format) {
-        case Format::csv: return std::make_unique<CsvWriter>(out, options.forSpreadsheet);
-        case Format::jsonl: return std::make_unique<JsonLinesWriter>(out);
+        case Format::csv: return std::make_unique<CsvWriter>(out, options);
+        case Format::jsonl: return std::make_unique<JsonLinesWriter>(out, options.withKeys);
         case Format::text: break;
     }
     return std::make_unique<ProfileWriter>(out);

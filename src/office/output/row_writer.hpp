@@ -40,6 +40,7 @@ public:
 
 struct WriterOptions {
     bool forSpreadsheet = false;  // CSV: a byte-order mark, and no cell read as a formula
+    bool withKeys = false;        // each row's record_key and state after the export's columns
 };
 
 std::unique_ptr<RowWriter> makeRowWriter(Format format, OutputBuffer& out, const WriterOptions& options = {});

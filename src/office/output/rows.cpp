@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <numeric>
+#include <span>
 #include <string>
 
 #include "common/utf8.hpp"
@@ -122,25 +123,24 @@ bool writesAsItsDigits(std::string_view figure) {
 
 }  // namespace
 
-void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values,
-                  bool forSpreadsheet) {
+void appendCsvRow(OutputBuffer& out, std::span<const std::string_view> values, bool forSpreadsheet) {
     const std::size_t room =
-        std::accumulate(values.begin(), values.end(), kColumnCount * 4 + 2,
+        std::accumulate(values.begin(), values.end(), values.size() * 4 + 2,
                         [](std::size_t sum, std::string_view value) { return sum + 3 * value.size(); });
     std::vector<char> large;
     char* const start = out.reserve(room, large);
     char* to = start;
     std::string guarded;
-    for (std::size_t i = 0; i < kColumnCount; ++i) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
         if (i > 0) {
             *to++ = ',';
         }
-        if (forSpreadsheet && readsAsFormula(values.at(i))) {
+        if (forSpreadsheet && readsAsFormula(values[i])) {
             // The apostrophe makes the cell text, and the spreadsheet does not show it.
-            guarded.assign(1, '\'').append(values.at(i));
+            guarded.assign(1, '\'').append(values[i]);
             to = putCsvField(to, guarded);
         } else {
-            to = putCsvField(to, values.at(i));
+            to = putCsvField(to, values[i]);
         }
     }
     *to++ = '\r';
@@ -148,14 +148,16 @@ void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnC
     out.commit(static_cast<std::size_t>(to - start), large);
 }
 
-void appendCsvHeader(OutputBuffer& out) {
-    std::array<std::string_view, kColumnCount> names;
+void appendCsvHeader(OutputBuffer& out, bool withKeys) {
+    std::array<std::string_view, kColumnCount + 2> names;
     std::transform(kColumns.begin(), kColumns.end(), names.begin(),
                    [](const Column& column) { return column.name; });
-    appendCsvRow(out, names);
+    names.at(kColumnCount) = "record_key";
+    names.at(kColumnCount + 1) = "state";
+    appendCsvRow(out, std::span<const std::string_view>(names).first(withKeys ? names.size() : kColumnCount));
 }
 
-JsonRowWriter::JsonRowWriter() {
+JsonRowWriter::JsonRowWriter(bool withKeys) : withKeys_(withKeys) {
     // The keys are plain ASCII words, written as they are; each row opens with the first.
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         keys_.at(i).append(i == 0 ? "{\"" : ",\"").append(kColumns.at(i).name).append("\":");
@@ -167,13 +169,31 @@ JsonRowWriter::JsonRowWriter() {
     for (std::size_t i = 0; i <= kColumnCount; ++i) {
         std::string& joint = joints_.at(i);
         joint.append(i > 0 && quoted(i - 1) ? "\"" : "");
-        joint.append(i < kColumnCount ? keys_.at(i) : std::string("}\n")).append(quoted(i) ? "\"" : "");
+        joint.append(i < kColumnCount ? keys_.at(i) : std::string()).append(quoted(i) ? "\"" : "");
+    }
+}
+
+bool JsonRowWriter::keysPlain(const Row& row) const {
+    return !withKeys_ || (isJsonPlain(row.key) && isJsonPlain(row.state));
+}
+
+void JsonRowWriter::appendKeys(OutputBuffer& out, const Row& row) {
+    if (withKeys_) {
+        out.append(",\"record_key\":");
+        text_.get_ref<std::string&>().assign(row.key);
+        writer_.dump(text_, false, false, 0);
+        out.append(",\"state\":");
+        text_.get_ref<std::string&>().assign(row.state);
+        writer_.dump(text_, false, false, 0);
     }
 }
 
 bool JsonRowWriter::appendPlain(OutputBuffer& out, const Row& row, std::size_t recordNumber,
                                 std::size_t lineNumber) {
-    std::size_t room = joints_.back().size();
+    if (!keysPlain(row)) {
+        return false;
+    }
+    std::size_t room = joints_.back().size() + 2 + (withKeys_ ? row.key.size() + row.state.size() + 32 : 0);
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         const std::string_view value = row.values.at(i);
         switch (kColumns.at(i).kind) {
@@ -212,6 +232,14 @@ bool JsonRowWriter::appendPlain(OutputBuffer& out, const Row& row, std::size_t r
         }
     }
     put(joints_.back());
+    if (withKeys_) {
+        put(",\"record_key\":\"");
+        put(row.key);
+        put("\",\"state\":\"");
+        put(row.state);
+        put("\"");
+    }
+    put("}\n");
     out.commit(static_cast<std::size_t>(to - start), large);
     return true;
 }
@@ -258,6 +286,7 @@ void JsonRowWriter::append(OutputBuffer& out, const Row& row, std::size_t record
                 break;
         }
     }
+    appendKeys(out, row);
     out.append("}\n");
 }
 

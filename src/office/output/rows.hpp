@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -88,11 +89,10 @@ private:
 
 // One CSV row of the values, RFC 4180, ending in CRLF; `forSpreadsheet` puts a ' before a
 // cell a spreadsheet would run as a formula.
-void appendCsvRow(OutputBuffer& out, const std::array<std::string_view, kColumnCount>& values,
-                  bool forSpreadsheet = false);
+void appendCsvRow(OutputBuffer& out, std::span<const std::string_view> values, bool forSpreadsheet = false);
 
-// The header row of the export's CSV.
-void appendCsvHeader(OutputBuffer& out);
+// The header row of the export's CSV; `withKeys` adds record_key and state.
+void appendCsvHeader(OutputBuffer& out, bool withKeys = false);
 
 // Where nlohmann-json's writer puts what it writes: an output buffer, with no string between.
 class JsonOutput final : public nlohmann::detail::output_adapter_protocol<char> {
@@ -111,7 +111,8 @@ private:
 // library's own writer, its values kept from row to row so that their room is reused.
 class JsonRowWriter {
 public:
-    JsonRowWriter();
+    // `withKeys` adds each row's record_key and state.
+    explicit JsonRowWriter(bool withKeys = false);
     void append(OutputBuffer& out, const Row& row, std::size_t recordNumber, std::size_t lineNumber);
 
 private:
@@ -119,6 +120,10 @@ private:
     // every figure is its digits: most rows. Returns false, writing nothing, for any other.
     bool appendPlain(OutputBuffer& out, const Row& row, std::size_t recordNumber, std::size_t lineNumber);
 
+    [[nodiscard]] bool keysPlain(const Row& row) const;
+    void appendKeys(OutputBuffer& out, const Row& row);
+
+    bool withKeys_;
     std::array<std::string, kColumnCount> keys_;
     // What stands before each value in such a row, and after the last: quotes and a key.
     std::array<std::string, kColumnCount + 1> joints_;

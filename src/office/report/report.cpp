@@ -74,7 +74,7 @@ int runReport(const ReportOptions& options, Streams& console) {
         auto opened = db::openOffice(options.fromDb, db::Access::read, db::OpenOptions{"--from-db"},
                                      [&console](const std::string& told) { tellError(console, told); });
         const Status counted =
-            opened.isOk() ? countRecords(*opened.value(), options.dates, input.counts) : opened.status();
+            opened.isOk() ? countRecords(*opened.value(), db::RecordFilter{options.dates, options.everyRecord, false}, input.counts) : opened.status();
         if (!counted.isOk()) {
             return tellFailure(console, counted);
         }

@@ -56,10 +56,10 @@ std::string countsBy(std::string_view column, std::string_view from) {
 
 }  // namespace
 
-Status countRecords(db::Database& database, const DateRange& dates, ReportCounts& counts) {
+Status countRecords(db::Database& database, const db::RecordFilter& filter, ReportCounts& counts) {
     std::vector<std::string> texts;
     const std::string from =
-        " FROM " + std::string(db::kRecordsTable) + db::dayCondition(database.dialect(), dates, texts);
+        " FROM " + std::string(db::kRecordsTable) + db::recordsWhere(database.dialect(), filter, texts);
     const std::vector<db::Value> values = db::textValues(texts);
     const auto each = [&database, &values](const std::string& query, const auto& take) {
         return database.run(query, values, [&take](const db::Row& row) {
@@ -75,7 +75,7 @@ Status countRecords(db::Database& database, const DateRange& dates, ReportCounts
     // The first and last entries among the times that read as such: a time a hand mistyped
     // does not hide them.
     const std::string readable =
-        std::string(values.empty() ? " WHERE " : " AND ") + at + " LIKE '____-__-__T__:__'";
+        std::string(from.find(" WHERE ") == std::string::npos ? " WHERE " : " AND ") + at + " LIKE '____-__-__T__:__'";
     status = status.isOk() ? each("SELECT MIN(" + at + "), MAX(" + at + ")" + from + readable,
                                   [&counts](const db::Row& row) {
                                       counts.first = enteredAtOf(row.text(0));

@@ -8,11 +8,12 @@
 #include "common/status.hpp"
 #include "office/commands.hpp"
 #include "office/db/database.hpp"
+#include "office/db/records_read.hpp"
 #include "office/report/tally.hpp"
 
 namespace profiledesk::office {
 
-// Counts the records entered in `dates`, each once as collated; the desks are the sources.
-Status countRecords(db::Database& database, const DateRange& dates, ReportCounts& counts);
+// Counts the records `filter` takes, each once as collated; the desks are the sources.
+Status countRecords(db::Database& database, const db::RecordFilter& filter, ReportCounts& counts);
 
 }  // namespace profiledesk::office

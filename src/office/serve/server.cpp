@@ -16,6 +16,7 @@
 #include "common/visible.hpp"
 #include "office/corrections/corrections.hpp"
 #include "office/db/migrate.hpp"
+#include "office/db/records_read.hpp"
 #include "office/report/page.hpp"
 #include "office/report/tally_sql.hpp"
 #include "office/serve/access.hpp"
@@ -532,12 +533,13 @@ private:
         const std::string to = parameter(request, "to");
         ReportInput input{"Records office report", {}, {}, {}, {}};
         Status status = datesOf(from, to, input.dates);
-        status = status.isOk() ? withDatabase(visit, db::Access::read,
-                                              [&input](db::Database& db) {
-                                                  input.database = db.name();
-                                                  return countRecords(db, input.dates, input.counts);
-                                              })
-                               : status;
+        status = status.isOk()
+                     ? withDatabase(visit, db::Access::read,
+                                    [&input](db::Database& db) {
+                                        input.database = db.name();
+                                        return countRecords(db, db::RecordFilter{input.dates}, input.counts);
+                                    })
+                     : status;
         if (!status.isOk()) {
             Frame frame = frameFor(visit, "Report");
             frame.error = status.message();

@@ -107,16 +107,13 @@ Status searchRecords(db::Database& db, const SearchQuery& query, ListPage& page)
             "the text to find holds only characters that are not seen (such as U+200B or U+00AD)");
     }
     std::vector<std::string> texts;
-    std::string where = db::dayCondition(db.dialect(), query.dates, texts);
+    std::string where =
+        db::recordsWhere(db.dialect(), db::RecordFilter{query.dates, query.everything}, texts);
     if (!query.desk.empty()) {
         texts.push_back(query.desk);
         where.append(where.empty() ? " WHERE " : " AND ")
             .append("source = ")
             .append(db.dialect().placeholder(static_cast<int>(texts.size())));
-    }
-    if (!query.everything) {
-        where.append(where.empty() ? " WHERE " : " AND ")
-            .append("state <> 'rejected' AND gone = 0 AND forgotten = 0");
     }
     Pager pager(query.page, page);
     ListedRecord record;
@@ -151,15 +148,14 @@ Status recordsToLookAt(db::Database& db, std::size_t pageNumber, ListPage& page)
     Pager pager(pageNumber, page);
     ListedRecord record;
     // Collate and every correction keep the rules a record's answers break in `looks`.
-    return readInOrder(db,
-                       listSql(db.dialect(),
-                               " WHERE (looks <> '' OR state = 'needs-look') AND state <> "
-                               "'rejected' AND gone = 0 AND forgotten = 0"),
-                       {}, [&](const db::Row& row) {
-                           fill(row, record);
-                           record.reasons = reasonsToLook(record);
-                           return pager.keep(record);
-                       });
+    std::vector<std::string> texts;
+    std::string where = db::recordsWhere(db.dialect(), db::RecordFilter{}, texts);
+    where.append(where.empty() ? " WHERE " : " AND ").append("(looks <> '' OR state = 'needs-look')");
+    return readInOrder(db, listSql(db.dialect(), where), texts, [&](const db::Row& row) {
+        fill(row, record);
+        record.reasons = reasonsToLook(record);
+        return pager.keep(record);
+    });
 }
 
 Status deskSummaries(db::Database& db, std::vector<DeskSummary>& desks) {
