@@ -39,7 +39,7 @@ constexpr std::size_t kWaiting = 32;  // connections waiting for a worker; more 
 constexpr time_t kIoSeconds = 5;      // a read or a write that waits longer fails the request
 constexpr std::size_t kMostRequestsOnOneConnection = 100;
 constexpr std::size_t kLargestBody = 64 * 1024;             // a form's fields, all seventeen answers long
-constexpr auto kConnectionTime = std::chrono::seconds(30);  // a connection, however busy, then ends
+constexpr auto kConnectionTime = std::chrono::seconds(20);  // a connection, however busy, then ends
 constexpr std::size_t kLongestText = 1000;                  // a search text, an answer, a reason
 
 constexpr std::string_view kSessionCookie = "profiledesk_session";
@@ -192,7 +192,8 @@ public:
             response.set_header("Content-Security-Policy", std::string(kPolicy));
             response.set_header("X-Content-Type-Options", "nosniff");
             response.set_header("X-Frame-Options", "DENY");
-            response.set_header("Referrer-Policy", "no-referrer");
+            // Not no-referrer: with it a browser sends "Origin: null" on the view's own forms.
+            response.set_header("Referrer-Policy", "same-origin");
             response.set_header("Cache-Control", "no-store");
             response.set_header("Cross-Origin-Opener-Policy", "same-origin");
             response.set_header("Cross-Origin-Resource-Policy", "same-origin");
@@ -686,21 +687,22 @@ int runServe(const ServeOptions& options, Streams& console) {
     view.setPort(port);
     const std::string origin = originOf(address, port);
     const std::string printed = address.loopback ? origin + "/?key=" + secret : origin + "/";
-    console.out << "Serving " << visibleText(options.db) << " at " << printed << "\n";
-    if (!address.loopback && !postgres) {
-        console.out << "Clerks sign in with their name and the office's key: " << secret << "\n";
-    }
-    console.out << "Ctrl+C stops it.\n";
-    console.out.flush();
-    if (tellIfOutputFailed(console)) {
-        return 1;
-    }
     int signal = 0;
     {
+        // Before the address is out: from then on, Ctrl+C is the way to stop.
         const StopOnSignal stopping([&server] {
             server.wait_until_ready();  // a stop asked before the server runs would be lost
             server.stop();
         });
+        console.out << "Serving " << visibleText(options.db) << " at " << printed << "\n";
+        if (!address.loopback && !postgres) {
+            console.out << "Clerks sign in with their name and the office's key: " << secret << "\n";
+        }
+        console.out << "Ctrl+C stops it.\n";
+        console.out.flush();
+        if (tellIfOutputFailed(console)) {
+            return 1;
+        }
         if (options.openBrowser) {
             (void)openInBrowser(printed);
         }
