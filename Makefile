@@ -58,7 +58,8 @@ test-fallbacks:
 	cmake --build --preset fallbacks
 	ctest --preset fallbacks
 
-# The Windows build fetches SQLite's amalgamation with npm (the machine image ships it).
+# The Windows build fetches SQLite's amalgamation with npm (the machine image ships it), and
+# utf8proc's source from Debian's archive, each once into its build folder and checked by its hash.
 # It alone compiles each source on its own (the other presets batch them, for speed), so a
 # source that leans on an include of the one before it in a batch fails here.
 test-windows:
@@ -131,7 +132,7 @@ bench: build
 # both in build/packages. lintian must find nothing to warn about; an override carries its
 # reason beside it in packaging/debian/lintian-overrides.
 package: build
-	@scripts/deps.sh g++-mingw-w64-x86-64-posix dpkg-dev lintian
+	@scripts/deps.sh g++-mingw-w64-x86-64-posix dpkg-dev lintian groff-base
 	rm -f build/packages/*.deb
 	cd build/release && cpack
 	lintian --fail-on error,warning build/packages/*.deb

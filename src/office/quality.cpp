@@ -124,11 +124,14 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     }
 
     const std::string_view ageText = values.at(kAge);
-    std::optional<double> age = parseFigure(ageText);
-    if (!ageText.empty() && (!age || !std::isfinite(*age))) {
+    // A plain double beside a flag, not an optional reset on the way: mingw's g++ 12 at -O3
+    // takes such an optional's value for unset where it is read.
+    const std::optional<double> figure = parseFigure(ageText);
+    const bool hasAge = figure && std::isfinite(*figure);
+    const double age = hasAge ? *figure : 0.0;
+    if (!ageText.empty() && !hasAge) {
         findings.push_back({kAgeNotNumber, "the age '" + std::string(ageText) + "' is not a number"});
-        age.reset();
-    } else if (age && (*age < 0 || *age > kOldest)) {
+    } else if (hasAge && (age < 0 || age > kOldest)) {
         findings.push_back({kAgeOutOfRange, "the age " + std::string(ageText) + " is not from 0 to 130"});
     }
     // The figures hold the age given again and the years ahead: where the answers reached past
@@ -140,9 +143,9 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
         findings.push_back({kYearsOutOfRange, "the years ahead " + std::string(values.at(kYearsAhead)) +
                                                   " are not from 0 to 130"});
     }
-    if (numbersRead && age && years && after) {
+    if (numbersRead && hasAge && years && after) {
         const double again = *after - *years;
-        if (std::fabs(again - *age) > 0.5) {
+        if (std::fabs(again - age) > 0.5) {
             findings.push_back({kAgesDisagree, "the two age answers disagree: " + std::string(ageText) +
                                                    " and " + shown(again)});
         }
@@ -154,14 +157,14 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
         if (!birth) {
             findings.push_back(
                 {kBirthNotDate, "the date of birth '" + std::string(born) + "' is not a date"});
-        } else if (age && entered && *birth <= *entered) {
+        } else if (hasAge && entered && *birth <= *entered) {
             long long yearsOld = entered->year() - birth->year();
             if (entered->month() < birth->month() ||
                 (entered->month() == birth->month() && entered->day() < birth->day())) {
                 --yearsOld;
             }
             // A day and month that could be either way round may make a year's difference.
-            if (std::fabs(static_cast<double>(yearsOld) - *age) > 1) {
+            if (std::fabs(static_cast<double>(yearsOld) - age) > 1) {
                 findings.push_back({kBirthAgeDisagree, "the age " + std::string(ageText) +
                                                            " does not agree with the date of birth " +
                                                            std::string(born) + " (" +

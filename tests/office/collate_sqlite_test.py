@@ -19,6 +19,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from machine import faketime_lib, root_only, shared_folder  # noqa: E402
+from quiet import without_made  # noqa: E402
 
 RECORDS = os.path.abspath(sys.argv.pop(2))
 DESK = os.path.abspath(sys.argv.pop(1))
@@ -71,8 +72,10 @@ class Collate(unittest.TestCase):
         command = [program, "collate", "--into", into, *(["--wait", str(wait)] if wait is not None else []), *files]
         if user:
             command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
-        return subprocess.run(command, cwd=self.dir, capture_output=True, env=ENV, timeout=60,
+        done = subprocess.run(command, cwd=self.dir, capture_output=True, env=ENV, timeout=60,
                               preexec_fn=preexec_fn, start_new_session=True, check=False)
+        done.stderr = without_made(done.stderr)
+        return done
 
     def assert_collated(self, result, added, present, problems=0):
         self.assertEqual(result.stdout.decode(), f"{added} added, {present} already present, {problems} problems\n",

@@ -31,10 +31,13 @@ expect 0 "0 added, 2 already present, 0 problems" "" -- --into office.db crlf.da
 expect 0 "0 added, 2 already present, 0 problems" "" -- --into office.db crlf.dat
 perl -pe 's/\n/\r\n/' "$fragments/record-jane.txt" | sed 's/Jane/Joan/' >> crlf.dat
 expect 0 "1 added, 2 already present, 0 problems" "" -- --into office.db crlf.dat
+# A row deleted by hand: the file is read in full again, and the row comes back.
 sqlite3 office.db "DELETE FROM records WHERE first_name = 'Joan'"
-expect 0 "0 added, 3 already present, 0 problems" "" -- --into office.db crlf.dat
+expect 0 "1 added, 2 already present, 0 problems" \
+    "crlf.dat: the database no longer holds what its last collate left (rows or counts changed by hand); read in full" \
+    -- --into office.db crlf.dat
 rows=$(sqlite3 office.db "SELECT first_name, surname, entered_at, line FROM records ORDER BY rowid")
-if [ "$rows" != $'Jane|Roe|2026-12-06T15:53|1\nJohn|Doe|2026-12-06T15:53|31' ]; then
+if [ "$rows" != $'Jane|Roe|2026-12-06T15:53|1\nJohn|Doe|2026-12-06T15:53|31\nJoan|Roe|2026-12-06T15:53|61' ]; then
     echo "rows read back: $rows"; failed=1
 fi
 

@@ -14,6 +14,7 @@ import sqlite3
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 RECORDS, FRAGMENTS, WORK = (os.path.abspath(p) for p in sys.argv[1:4])
@@ -21,6 +22,8 @@ STATE_FILE = sys.argv[4] if len(sys.argv) > 4 else None
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import postgres_server  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from quiet import without_made  # noqa: E402
 
 FIXTURES = os.path.join(HERE, "fixtures")
 KOELN = "K\xf6ln".encode("latin-1")  # a folder a Windows desk copied, named in its code page
@@ -71,7 +74,9 @@ class Office:
                               start_new_session=True, preexec_fn=bounded, check=False)
 
     def collate(self, *args):
-        return self.run("collate", "--into", self.name, *args)
+        done = self.run("collate", "--into", self.name, *args)
+        done.stderr = without_made(done.stderr)
+        return done
 
     def load(self, dump):
         """Makes the database from a dump as release 1.0.0 left it."""
@@ -183,8 +188,41 @@ class Database:
         self.assertEqual(office.sql("SELECT count(*) FROM records"), [["6"]])
 
 
+    def test_collates_of_one_desk_at_once_all_succeed_and_add_each_record_once(self):
+        office = self.office()
+        office.write(b"north.dat", JANE)
+        office.collate(b"north=north.dat")
+        office.write(b"north.dat", JOHN, JOAN, mode="ab")
+        results = [None] * 8
+        runs = [threading.Thread(target=lambda n=n: results.__setitem__(n, office.collate(
+            "--wait", "60", b"north=north.dat"))) for n in range(len(results))]
+        for run in runs:
+            run.start()
+        for run in runs:
+            run.join()
+        self.assertEqual([(r.returncode, r.stderr) for r in results], [(0, b"")] * len(results))
+        # Each waited for the one before and read on from where it stopped.
+        added = sorted(int(r.stdout.split()[0]) for r in results)
+        self.assertEqual(added, [0] * (len(results) - 1) + [2])
+        self.assertEqual(office.sql("SELECT count(*) FROM records"), [["3"]])
+
+
 class OnSqlite(Database, unittest.TestCase):
     KIND = "sqlite"
+
+    def test_a_database_made_is_said_and_one_a_run_failed_to_fill_is_not_left(self):
+        office = self.office()
+        office.write(b"north.dat", JANE)
+        made = office.run("collate", "--into", "office.dv", "north.dat")
+        self.assertEqual((made.returncode, made.stderr), (0, b"profiledesk-records: made a new database office.dv\n"))
+        self.assertEqual(office.run("collate", "--into", "office.dv", "north.dat").stderr, b"")
+        # A run that cannot write the database it made (a disk full, here a file-size limit)
+        # leaves no empty database behind.
+        failed = subprocess.run([RECORDS, "collate", "--into", "other.db", "north.dat"], cwd=office.folder,
+                                capture_output=True, timeout=60, check=False,
+                                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (2048, 2048)))
+        self.assertEqual(failed.returncode, 1, failed.stderr)
+        self.assertEqual(sorted(os.listdir(office.folder)), [b"north.dat", b"office.dv"])
 
 
 @unittest.skipIf(STATE_FILE is None, "no PostgreSQL server")

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Windows build under wine reads answers in a desk's code page through Windows' own
-# tables: CP1252 and CP850 files, named on the command line and in a desks file, exported
+# The Windows build under wine reads answers in a desk's code page by the tables both builds
+# share: CP1252 and CP850 files, named on the command line and in a desks file, exported
 # as UTF-8; an encoding not offered is a usage error.
 # Usage: encoding_windows_test.sh PROFILEDESK_RECORDS_EXE FRAGMENTS_DIR
 set -u

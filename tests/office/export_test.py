@@ -18,7 +18,7 @@ import unittest
 RECORDS, DESK, WORK = (os.path.abspath(p) for p in sys.argv[1:4])
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from machine import faketime_lib, preloadable  # noqa: E402
-from looks import without_looks  # noqa: E402
+from quiet import without_looks, without_made  # noqa: E402
 FAKETIME_LIB = faketime_lib()
 # first, surname, place, date of birth, age, age again, years ahead, then ten more words
 ADA = "Ada Lovelace Lon,don 10-12-1815 36 36 2.5 Inst Ring-Road Kofi Mill Cocoa-Co Repairs West-Lib 250 Mall School"
@@ -59,7 +59,7 @@ def tool(command, folder, stdin=b""):
 def tool_status(command, folder):
     done = subprocess.run(command, cwd=folder, capture_output=True, timeout=30, start_new_session=True,
                           preexec_fn=bounded, check=False)
-    return done.returncode, without_looks(done.stdout) if "check" in command else done.stdout, done.stderr
+    return done.returncode, without_looks(done.stdout) if "check" in command else done.stdout, without_made(done.stderr)
 
 
 class Export(unittest.TestCase):
@@ -204,7 +204,7 @@ class Export(unittest.TestCase):
                   "-s", "4096", "-o", trace]
         for command, count in ((["export", "--format", "jsonl", "--encoding", "UTF-8", "flood.dat", "missing.dat"],
                                 10 + 10 + 2 + 1),
-                               (["collate", "--into", "office.db", "flood.dat"], 1 + 10 + 1)):
+                               (["collate", "--into", "office.db", "flood.dat"], 1 + 10 + 1 + 1)):
             done = tool_status(strace + [RECORDS, *command], self.folder)
             self.assertEqual(done[0], 1, done)
             with open(trace, encoding="ascii") as f:

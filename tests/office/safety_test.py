@@ -21,7 +21,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from looks import without_looks  # noqa: E402
+from quiet import without_looks, without_made  # noqa: E402
 
 RECORDS, DESK, WORK = (os.path.abspath(p) for p in sys.argv[1:4])
 SANITIZED = os.environ.get("PROFILEDESK_SANITIZED") == "1"
@@ -39,6 +39,7 @@ def run(folder, *args, preexec_fn=bounded, stdout=subprocess.PIPE):
                           start_new_session=True, preexec_fn=preexec_fn, check=False)
     if args[0] == "check" and done.stdout is not None:
         done.stdout = without_looks(done.stdout)
+    done.stderr = without_made(done.stderr)
     return done
 
 

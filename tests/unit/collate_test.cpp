@@ -38,7 +38,10 @@ public:
         return sources.size() == failAt_ ? Status::failure("office.db: the disk is full") : Status::ok();
     }
     void endFile(FileRun file) override { files.push_back(std::move(file)); }
-    Status commit(CollateCounts& /*counts*/) override {
+    Status commit(CollateCounts& counts, const ReadAgain& /*readAgain*/) override {
+        for (const FileRun& file : files) {
+            counts.skipped += file.from ? file.from->records : 0;
+        }
         committed = true;
         return Status::ok();
     }

@@ -19,6 +19,7 @@
 #include "common/output_watch.hpp"
 #include "common/process.hpp"
 #include "office/commands.hpp"
+#include "office/db/database.hpp"
 #include "office/desks/encoding.hpp"
 #include "office/serve/serve.hpp"
 
@@ -339,6 +340,24 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
             return tellFailure(console, desks.status());
         }
         read = std::move(desks).value();
+    }
+    // Standard output into a file the run reads (`export north.dat >> north.dat`) would write into
+    // the office's own data: refused, as cat refuses to read a file into itself.
+    std::vector<std::string> readHere;
+    std::transform(read.begin(), read.end(), std::back_inserter(readHere),
+                   [](const DeskInput& desk) { return desk.path; });
+    for (const std::string* database :
+         {&checkDb, &exported.fromDb, &found.fromDb, &reported.fromDb, &collated.into, &clerk.db}) {
+        if (!database->empty() && !profiledesk::office::db::namesPostgres(*database)) {
+            readHere.push_back(*database);
+        }
+    }
+    for (const std::string& path : readHere) {
+        if (process::outputIsFile(path)) {
+            return tellFailure(console, profiledesk::Status::usage(
+                                            "standard output is " + path +
+                                            ", which this run reads or writes; send the output elsewhere"));
+        }
     }
     if (check->parsed()) {
         return checkDb.empty() ? runCheck(read, console) : runCheckDatabase(checkDb, console);

@@ -132,7 +132,42 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
     }
     Progress progress(console.err, console.errIsTerminal, totalSize(desks));
     std::uint64_t problems = 0;
-    std::uint64_t skipped = 0;  // records before a checkpoint, not read again
+    // Reads one file after `checkpoint` (or from its start), handing its rows to the target;
+    // a failure of the target ends the run.
+    const auto readFile = [&](std::uint32_t file, const std::optional<Checkpoint>& checkpoint, FileRun& run) {
+        const DeskInput& desk = desks.at(file);
+        const bool shared = std::count(sources.begin(), sources.end(), desk.name) > 1;
+        Collector collector(console, desk, target, file, progress);
+        ScanCounts counts;
+        ReadFrom how = ReadFrom::start;
+        bool sized = false;
+        const Status read = resumeDeskFile(
+            desk, placeOf(checkpoint), collector, counts, console.maxLineBytes,
+            [&progress](std::size_t bytes) { progress.addBytes(bytes); }, how, sized);
+        collector.endFile();
+        if (!collector.failure.isOk()) {
+            return collector.failure;  // the database is left as it was
+        }
+        if (how == ReadFrom::startChanged) {
+            progress.finish();
+            tellProblem(console.err, desk.path, 0, "changed before the last collated record; read in full");
+        }
+        run.source = desk.name;
+        run.fromStart = how != ReadFrom::place;
+        run.keeps = read.isOk();
+        run.from = how == ReadFrom::place ? checkpoint : std::nullopt;
+        run.reached = std::nullopt;
+        if (sized && !shared) {
+            run.reached = collector.last ? collector.last : run.from;
+        }
+        if (!read.isOk()) {
+            progress.finish();
+            tellError(console, read.message());
+            ++problems;
+        }
+        problems += counts.problems;
+        return Status::ok();
+    };
     for (std::uint32_t file = 0; file < desks.size(); ++file) {
         const DeskInput& desk = desks.at(file);
         // A name given to several files of the run (a desk's pattern) has no one place to
@@ -149,54 +184,30 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
                         "the database no longer holds what its last collate left (rows or counts changed by "
                         "hand); read in full");
         }
-        const std::optional<Checkpoint> checkpoint =
-            full || shared || reread || state.disagrees ? std::nullopt : state.checkpoint;
-        Collector collector(console, desk, target, file, progress);
-        ScanCounts counts;
-        ReadFrom how = ReadFrom::start;
-        bool sized = false;
-        const Status read = resumeDeskFile(
-            desk, placeOf(checkpoint), collector, counts, console.maxLineBytes,
-            [&progress](std::size_t bytes) { progress.addBytes(bytes); }, how, sized);
-        collector.endFile();
-        if (!collector.failure.isOk()) {
-            progress.finish();
-            tellError(console, collector.failure.message());
-            return 1;  // the database is left as it was
-        }
-        if (how == ReadFrom::startChanged) {
-            progress.finish();
-            tellProblem(console.err, desk.path, 0, "changed before the last collated record; read in full");
-        }
         FileRun run;
-        run.source = desk.name;
-        run.fromStart = how != ReadFrom::place;
-        run.keeps = read.isOk();
         run.encoding = encoding;
         run.reread = reread;
         run.was = state.encoding.value_or("");
         run.known = state.known;
-        if (how == ReadFrom::place) {
-            run.from = checkpoint;
-            skipped += checkpoint->records;
-        }
-        if (sized && !shared) {
-            run.reached = collector.last ? collector.last : run.from;
-        }
-        target.endFile(std::move(run));  // the rows of a failed read are kept, not its checkpoint
+        const Status read = readFile(
+            file, full || shared || reread || state.disagrees ? std::nullopt : state.checkpoint, run);
         if (!read.isOk()) {
             progress.finish();
             tellError(console, read.message());
-            ++problems;
+            return 1;  // the database is left as it was
         }
-        problems += counts.problems;
+        target.endFile(std::move(run));  // the rows of a failed read are kept, not its checkpoint
     }
     CollateCounts counts;
-    const Status committed = target.commit(counts);
+    const Status committed = target.commit(counts, readFile);
     progress.finish();
     if (!committed.isOk()) {
         tellError(console, committed.message());
         return 1;
+    }
+    if (target.made()) {
+        // A name mistyped makes a new database: said, so that it is seen.
+        tellError(console, "made a new database " + target.name());
     }
     for (const Reread& again : counts.reread) {
         tellProblem(console.err, visibleText(again.source), 0,
@@ -204,7 +215,7 @@ int collateInto(CollateTarget& target, const std::vector<DeskInput>& desks, Stre
                         ": " + std::to_string(again.changed) +
                         (again.changed == 1 ? " record's" : " records'") + " answers changed");
     }
-    console.out << counts.added << " added, " << counts.present + skipped << " already present, ";
+    console.out << counts.added << " added, " << counts.present + counts.skipped << " already present, ";
     if (counts.gone > 0) {
         console.out << counts.gone << " marked gone from their desk's file, ";
     }

@@ -57,9 +57,9 @@ std::string runFilesTable(const db::Dialect& d) {
 // One row naming a file read after a checkpoint that is no longer the one stored: another run
 // collated it meanwhile.
 constexpr std::string_view kMovedCheckpoint =
-    "SELECT f.source FROM run_files f LEFT JOIN collate_checkpoints c ON c.source = f.source "
+    "SELECT f.file FROM run_files f LEFT JOIN collate_checkpoints c ON c.source = f.source "
     "WHERE f.from_start = 0 AND (c.source IS NULL OR c.byte_offset <> f.from_offset OR "
-    "c.records <> f.from_records OR c.tail_hash <> f.from_tail) LIMIT 1";
+    "c.records <> f.from_records OR c.tail_hash <> f.from_tail) ORDER BY f.file";
 
 // Adds the staged rows to the records table, each keyed by its content hash and its place among
 // the records of that content in its file; a key already there is skipped where `skipExisting`.
@@ -182,8 +182,14 @@ public:
         // Checkpoints without the records table hold for nothing: the files are read whole. Each
         // is read before the run's transaction: a read inside it would hold SQLite's lock on the
         // database to the end of the run. A checkpoint moved meanwhile is found at the commit.
+        // In one read, so that a collate committing meanwhile is seen whole or not at all: its
+        // checkpoint and its rows must not be told apart as rows deleted by hand.
+        status = status.isOk() && records ? db_->beginRead() : status;
         for (std::size_t i = 0; status.isOk() && records && i < sources.size(); ++i) {
             status = deskState(db::storedName(sources[i]), checkpoints, desks, found[i]);
+        }
+        if (records) {
+            db_->rollback();  // the read ends
         }
         if (!status.isOk()) {
             return status;
@@ -218,6 +224,11 @@ public:
         if (!status.isOk()) {
             return status;
         }
+        return startLoad();
+    }
+
+    // Rows into the records table, or into the staging.
+    Status startLoad() {
         // The export's columns and what needs a look, then the file and the content's hash, or
         // the key.
         std::array<bool, kLoaded> integers{};
@@ -273,7 +284,7 @@ public:
 
     [[nodiscard]] std::span<const Note> lastNotes() const override { return notes_; }
 
-    Status commit(CollateCounts& counts) override {
+    Status commit(CollateCounts& counts, const ReadAgain& readAgain) override {
         Status status = load_->finish();
         load_.reset();
         status = status.isOk() ? stageFiles() : status;
@@ -288,7 +299,7 @@ public:
             // is refused rather than leave the new table without that file's start.
             status = db_->runAll(kForgetCheckpoints);
         }
-        status = status.isOk() ? checkUnmoved() : status;
+        status = status.isOk() ? readMovedAgain(readAgain) : status;
         std::uint64_t added = direct_ ? rows_ : 0;
         if (status.isOk() && direct_) {
             status = keyDirectRows(added);
@@ -339,6 +350,9 @@ public:
         }
         counts.added = added;
         counts.present = rows_ - added;
+        for (const FileRun& file : files_) {
+            counts.skipped += file.from ? file.from->records : 0;
+        }
         return Status::ok();
     }
 
@@ -606,54 +620,78 @@ private:
 
     // The run's files, into the staging.
     Status stageFiles() {
-        std::string insert = "INSERT INTO run_files (" + std::string(kRunFilesColumns) + ") VALUES (";
-        for (std::size_t i = 1; i <= kRunFilesCount; ++i) {
-            insert.append(i > 1 ? ", " : "").append(db_->dialect().placeholder(static_cast<int>(i)));
-        }
-        insert.append(")");
         Status status = Status::ok();
         for (std::size_t i = 0; status.isOk() && i < files_.size(); ++i) {
-            const FileRun& file = files_[i];
-            const bool last =
-                std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
-                             [&file](const FileRun& later) { return later.source == file.source; });
-            const std::string stored = db::storedName(file.source);
-            const auto whole = [](std::uint64_t number) {
-                return Value::of(static_cast<std::int64_t>(number));
-            };
-            std::array<Value, kRunFilesCount> values{whole(i), Value::of(stored),
-                                                     whole(file.fromStart ? 1 : 0),
-                                                     whole(file.keeps && last ? 1 : 0)};
-            if (file.from) {
-                values[4] = whole(file.from->offset);
-                values[5] = whole(file.from->records);
-                values[6] = Value::of(file.from->tail);
-            }
-            if (file.reached) {
-                values[7] = whole(file.reached->offset);
-                values[8] = whole(file.reached->records);
-                values[9] = whole(file.reached->lines);
-                values[10] = whole(file.reached->tailLength);
-                values[11] = Value::of(file.reached->tail);
-            }
-            values[12] = whole(file.fromStart && file.keeps && file.known ? 1 : 0);
-            values[13] = Value::of(file.encoding);
-            values[14] = whole(file.reread ? 1 : 0);
-            status = db_->run(insert, values);
+            status = stageFile(i);
         }
         return status;
     }
 
-    Status checkUnmoved() {
-        std::string moved;
+    Status stageFile(std::size_t i) {
+        std::string insert = "INSERT INTO run_files (" + std::string(kRunFilesColumns) + ") VALUES (";
+        for (std::size_t n = 1; n <= kRunFilesCount; ++n) {
+            insert.append(n > 1 ? ", " : "").append(db_->dialect().placeholder(static_cast<int>(n)));
+        }
+        insert.append(")");
+        const FileRun& file = files_[i];
+        const bool last = std::none_of(files_.begin() + static_cast<std::ptrdiff_t>(i) + 1, files_.end(),
+                                       [&file](const FileRun& later) { return later.source == file.source; });
+        const std::string stored = db::storedName(file.source);
+        const auto whole = [](std::uint64_t number) { return Value::of(static_cast<std::int64_t>(number)); };
+        std::array<Value, kRunFilesCount> values{whole(i), Value::of(stored), whole(file.fromStart ? 1 : 0),
+                                                 whole(file.keeps && last ? 1 : 0)};
+        if (file.from) {
+            values[4] = whole(file.from->offset);
+            values[5] = whole(file.from->records);
+            values[6] = Value::of(file.from->tail);
+        }
+        if (file.reached) {
+            values[7] = whole(file.reached->offset);
+            values[8] = whole(file.reached->records);
+            values[9] = whole(file.reached->lines);
+            values[10] = whole(file.reached->tailLength);
+            values[11] = Value::of(file.reached->tail);
+        }
+        values[12] = whole(file.fromStart && file.keeps && file.known ? 1 : 0);
+        values[13] = Value::of(file.encoding);
+        values[14] = whole(file.reread ? 1 : 0);
+        return db_->run(insert, values);
+    }
+
+    // The files read after a checkpoint that another run has moved since: each is read again
+    // from where that run stopped, its rows staged anew. This run holds the database now, so
+    // no other moves it meanwhile.
+    Status readMovedAgain(const ReadAgain& readAgain) {
+        std::vector<std::uint32_t> moved;
         Status status = db_->run(kMovedCheckpoint, {}, [&moved](const db::Row& row) {
-            moved.assign(row.text(0));
-            return false;
+            moved.push_back(static_cast<std::uint32_t>(row.integer(0)));
+            return true;
         });
-        if (status.isOk() && !moved.empty()) {
-            return Status::failure(
-                Status::Code::conflict,
-                moved + ": collated by another run meanwhile; nothing was added, run again");
+        for (const std::uint32_t file : moved) {
+            if (!status.isOk()) {
+                break;
+            }
+            const db::Dialect& d = db_->dialect();
+            const std::array where{Value::of(std::int64_t{file})};
+            std::uint64_t dropped = 0;
+            status = db_->run("DELETE FROM incoming WHERE file = " + d.placeholder(1), where, {}, &dropped);
+            status = status.isOk() ? db_->run("DELETE FROM run_files WHERE file = " + d.placeholder(1), where)
+                                   : status;
+            rows_ -= dropped;
+            DeskState now;
+            status =
+                status.isOk() ? deskState(db::storedName(files_.at(file).source), true, false, now) : status;
+            status = status.isOk() ? startLoad() : status;
+            FileRun again = files_.at(file);
+            status = status.isOk() ? readAgain(file, now.checkpoint, again) : status;
+            status = status.isOk() ? load_->finish() : status;
+            load_.reset();
+            if (status.isOk()) {
+                again.encoding = files_.at(file).encoding;
+                again.known = files_.at(file).known;
+                files_.at(file) = std::move(again);
+                status = stageFile(file);
+            }
         }
         return status;
     }

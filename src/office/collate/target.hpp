@@ -4,6 +4,7 @@
 // stand-in in the tests.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -30,6 +31,7 @@ struct CollateCounts {
     std::uint64_t added = 0;
     std::uint64_t present = 0;  // already there, by their key
     std::uint64_t gone = 0;     // marked gone from their desk's file
+    std::uint64_t skipped = 0;  // records before the checkpoints the files were read after
     std::vector<Reread> reread;
 };
 
@@ -93,10 +95,15 @@ public:
         std::string_view what;
     };
     virtual std::span<const Note> lastNotes() const { return {}; }
+    // Reads the `file`-th file again from `from` (another run's checkpoint), its rows to add()
+    // again, and gives what it reached.
+    using ReadAgain =
+        std::function<Status(std::uint32_t file, const std::optional<Checkpoint>& from, FileRun& run)>;
     // Keeps every row taken, and the checkpoints and counts reached, all at once; counts the
-    // new rows and those already there. Refused, keeping nothing, where another run moved the
-    // checkpoint of a file read after one.
-    virtual Status commit(CollateCounts& counts) = 0;
+    // new rows and those already there. A file read after a checkpoint that another run moved
+    // meanwhile is read again from where that run stopped, through `readAgain`, while this one
+    // holds the database: two collates of one desk both succeed, the second adding what is left.
+    virtual Status commit(CollateCounts& counts, const ReadAgain& readAgain) = 0;
     // Whether the run made the database: a name mistyped is then told.
     [[nodiscard]] virtual bool made() const { return false; }
     // The database, as messages name it.

@@ -77,5 +77,4 @@ Status review(db::Database& db, std::span<const std::string> keys, const std::st
 Status forget(db::Database& db, std::span<const std::string> keys, const Clerk& clerk,
               const std::string& why);
 
-
 }  // namespace profiledesk::office

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <numeric>
 
 namespace profiledesk::office::db {
 
@@ -22,12 +23,9 @@ std::string Dialect::tempTable(std::string_view name, std::string_view columns) 
 }
 
 std::string sqlOf(std::initializer_list<std::string_view> parts) {
-    std::size_t size = 0;
-    for (const std::string_view part : parts) {
-        size += part.size();
-    }
     std::string sql;
-    sql.reserve(size);
+    sql.reserve(std::accumulate(parts.begin(), parts.end(), std::size_t{0},
+                                [](std::size_t size, std::string_view part) { return size + part.size(); }));
     for (const std::string_view part : parts) {
         sql.append(part);
     }

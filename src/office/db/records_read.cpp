@@ -21,10 +21,12 @@ std::string dayCondition(const Dialect& dialect, const DateRange& dates, std::ve
     return condition;
 }
 
-std::string recordsWhere(const Dialect& dialect, const RecordFilter& filter, std::vector<std::string>& values) {
+std::string recordsWhere(const Dialect& dialect, const RecordFilter& filter,
+                         std::vector<std::string>& values) {
     std::string where = dayCondition(dialect, filter.dates, values);
     if (!filter.everyRecord) {
-        where.append(where.empty() ? " WHERE " : " AND ").append("state <> 'rejected' AND forgotten = 0 AND gone = 0");
+        where.append(where.empty() ? " WHERE " : " AND ")
+            .append("state <> 'rejected' AND forgotten = 0 AND gone = 0");
     }
     if (filter.needingALook) {
         where.append(where.empty() ? " WHERE " : " AND ").append("looks <> ''");
@@ -35,8 +37,8 @@ std::string recordsWhere(const Dialect& dialect, const RecordFilter& filter, std
 Status readRecords(Database& db, const RecordFilter& filter, const RecordReader& read) {
     std::vector<std::string> texts;
     const std::string sql = sqlOf({"SELECT ", valueColumns(), ", record_key, state FROM ", kRecordsTable,
-                                   recordsWhere(db.dialect(), filter, texts), " ORDER BY ", kDayColumn, ", source",
-                                   db.dialect().bytesOrder, ", record"});
+                                   recordsWhere(db.dialect(), filter, texts), " ORDER BY ", kDayColumn,
+                                   ", source", db.dialect().bytesOrder, ", record"});
     const std::vector<Value> values = textValues(texts);
     office::Row row;
     return db.run(sql, values, [&](const db::Row& found) {
@@ -45,7 +47,8 @@ Status readRecords(Database& db, const RecordFilter& filter, const RecordReader&
         }
         row.key = found.text(kColumnCount);
         row.state = found.text(kColumnCount + 1);
-        return read(row, static_cast<std::size_t>(found.integer(1)), static_cast<std::size_t>(found.integer(2)));
+        return read(row, static_cast<std::size_t>(found.integer(1)),
+                    static_cast<std::size_t>(found.integer(2)));
     });
 }
 

@@ -31,7 +31,8 @@ struct RecordFilter {
 
 // " WHERE ..." for `filter` (the day condition first, so that the day index serves it), its
 // values appended to `values` and numbered after those there; empty when it takes every row.
-std::string recordsWhere(const Dialect& dialect, const RecordFilter& filter, std::vector<std::string>& values);
+std::string recordsWhere(const Dialect& dialect, const RecordFilter& filter,
+                         std::vector<std::string>& values);
 
 // One row of the table, with the record's number and line, and its key and state; its values
 // last until the call returns. Returns whether to read on.

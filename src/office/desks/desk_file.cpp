@@ -39,6 +39,12 @@ public:
             (decoder_.encoding() == kUtf8 && isUtf8(record.text.substr(ascii)))) {
             return listener_.onRecord(record, record.text);
         }
+        // A desk's code page seldom makes valid UTF-8 of its letters; a file that is UTF-8
+        // throughout was most likely named the wrong encoding. It is read as asked, and told.
+        if (named_ && !toldUtf8_ && isUtf8(record.text.substr(ascii))) {
+            toldUtf8_ = true;
+            listener_.onNote({0, "looks like UTF-8; read as " + decoder_.encoding() + " as asked", {}});
+        }
         decodeRecord(record);
         return listener_.onRecord(decoded_, record.text);
     }
@@ -115,6 +121,7 @@ private:
     Decoder decoder_;
     bool named_;
     bool told_ = false;
+    bool toldUtf8_ = false;
     DeskListener& listener_;
     StoredRecord decoded_;
     std::string decodedText_;  // decoded_'s text

@@ -4,11 +4,11 @@
 #include "common/utf8.hpp"
 #include "office/columns.hpp"
 #include "office/commands.hpp"
+#include "office/db/migrate.hpp"
+#include "office/db/records_read.hpp"
 #include "office/desks/desk_file.hpp"
 #include "office/output/output_file.hpp"
 #include "office/output/progress.hpp"
-#include "office/db/migrate.hpp"
-#include "office/db/records_read.hpp"
 #include "office/output/row_writer.hpp"
 
 namespace profiledesk::office {
@@ -117,11 +117,12 @@ int exportDatabase(const ExportOptions& options, Streams& console, std::ostream&
         return tellFailure(console, opened.status());
     }
     writer->begin();
-    const Status read = db::readRecords(*opened.value(), db::RecordFilter{options.dates, options.everyRecord, false},
-                                        [&writer](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
-                                            writer->write(row, recordNumber, lineNumber);
-                                            return true;
-                                        });
+    const Status read =
+        db::readRecords(*opened.value(), db::RecordFilter{options.dates, options.everyRecord, false},
+                        [&writer](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
+                            writer->write(row, recordNumber, lineNumber);
+                            return true;
+                        });
     out.flush();
     return tellFailure(console, read);
 }
@@ -136,8 +137,9 @@ int exportToFile(const ExportOptions& options, Streams& console) {
     if (!file.opened().isOk()) {
         return tellFailure(console, file.opened());
     }
-    const int status = options.fromDb.empty() ? exportFiles(options, console, file.stream(), console.errIsTerminal)
-                                              : exportDatabase(options, console, file.stream());
+    const int status = options.fromDb.empty()
+                           ? exportFiles(options, console, file.stream(), console.errIsTerminal)
+                           : exportDatabase(options, console, file.stream());
     const Status committed = file.commit();
     if (!committed.isOk()) {
         tellError(console, committed.message());

@@ -145,15 +145,15 @@ int runFind(const FindOptions& options, Streams& console) {
         auto opened = db::openOffice(options.fromDb, db::Access::read, db::OpenOptions{"--from-db"},
                                      [&console](const std::string& told) { tellError(console, told); });
         const Status read =
-            opened.isOk()
-                ? db::readRecords(*opened.value(), db::RecordFilter{options.dates, options.everyRecord, false},
-                                  [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
-                                      if (matcher.matches(row)) {
-                                          writer.write(row, recordNumber, lineNumber);
-                                      }
-                                      return true;
-                                  })
-                : opened.status();
+            opened.isOk() ? db::readRecords(
+                                *opened.value(), db::RecordFilter{options.dates, options.everyRecord, false},
+                                [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
+                                    if (matcher.matches(row)) {
+                                        writer.write(row, recordNumber, lineNumber);
+                                    }
+                                    return true;
+                                })
+                          : opened.status();
         if (!read.isOk()) {
             writer.flush();
             tellError(console, read);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Text made comparable without regard to case, across Unicode: each platform folds with its
-// own library (utf8proc, or Windows' own), never with a table of ours.
+// Text made comparable without regard to case, across Unicode: utf8proc folds it on every
+// platform, so that a search finds the same answers everywhere; never a table of ours.
 
 #include <string>
 #include <string_view>

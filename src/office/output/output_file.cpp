@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "common/native_path.hpp"
 #include "office/output/signal_cleanup.hpp"
+#include "record/record_layout.hpp"
 #include "store/record_file.hpp"
 
 namespace profiledesk::office {
@@ -27,7 +29,7 @@ struct Place {
 // Names for descriptors the process already has (/dev/stdout is a link to /proc/self/fd/1):
 // written to, never replaced, even when they lead to a regular file.
 bool isDescriptorName(const fs::path& path) {
-    const std::string text = path.generic_string();
+    const std::string text = utf8Path(path);
     return text == "/dev/stdout" || text == "/dev/stderr" || text.starts_with("/dev/fd/") ||
            text.starts_with("/proc/");
 }
@@ -59,6 +61,25 @@ Place findPlace(const std::string& path) {
     }
 }
 
+// What a file that -o would replace holds, where it is the office's own data that an output
+// must never take the place of: a SQLite database, or a desk's records (a file whose first
+// line is a record's first line). Empty for anything else.
+std::string irreplaceable(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string first(4096, '\0');
+    in.read(first.data(), static_cast<std::streamsize>(first.size()));
+    first.resize(static_cast<std::size_t>(in.gcount()));
+    if (first.starts_with(std::string_view("SQLite format 3\0", 16))) {
+        return "is a SQLite database";
+    }
+    if (first.starts_with("\xEF\xBB\xBF")) {
+        first.erase(0, 3);  // a desk's file saved by Notepad
+    }
+    first.resize(std::min(first.find_first_of("\r\n"), first.size()));
+    FieldSpans spans{};
+    return matchRecordLine(0, first, 0, spans) ? "holds a desk's records" : "";
+}
+
 }  // namespace
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
@@ -66,6 +87,13 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     if (place.kind == PlaceKind::folder) {
         opened_ = Status::usage(path_ + ": is a folder; name a file to write");
         return;
+    }
+    if (place.kind == PlaceKind::regular) {
+        if (const std::string holds = irreplaceable(place.target); !holds.empty()) {
+            opened_ =
+                Status::usage(path_ + ": " + holds + ", which an output never replaces; name another file");
+            return;
+        }
     }
     if (place.kind == PlaceKind::straight) {
         // Appending: standard output opened as `>> file` keeps what it holds.

@@ -79,7 +79,10 @@ public:
         if (!row.key.empty()) {
             // The key names the record to the clerk's other commands.
             constexpr std::string_view kKey = "record_key";
-            text_.append("  ").append(kKey).append(kNameWidth - kKey.size(), ' ').append(visibleText(row.key));
+            text_.append("  ")
+                .append(kKey)
+                .append(kNameWidth - kKey.size(), ' ')
+                .append(visibleText(row.key));
             text_.append(row.state.empty() || row.state == "new" ? "" : " (" + visibleText(row.state) + ")");
             text_.append("\n");
         }

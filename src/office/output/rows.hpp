@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <span>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>

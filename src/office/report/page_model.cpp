@@ -213,6 +213,19 @@ PageModel pageModel(const ReportInput& input) {
         page.desks.push_back({displayable(desk), records});
     }
 
+    page.needingALook = counts.needingALook;
+    for (const auto& [rule, records] : counts.looks) {
+        page.rules.push_back({displayable(rule), records});
+    }
+    for (const LookedAt& looked : counts.lookedAt) {
+        std::string when = displayable(looked.enteredAt);
+        if (when.size() > 10 && when[10] == 'T') {
+            when[10] = ' ';
+        }
+        page.looks.push_back(
+            {displayable(looked.desk), when, displayable(looked.key), displayable(looked.what)});
+    }
+
     std::vector<Bar> hours;
     for (std::size_t hour = 0; counts.records > 0 && hour < counts.hours.size(); ++hour) {
         hours.push_back({std::to_string(hour), counts.hours.at(hour)});

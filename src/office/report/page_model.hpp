@@ -91,6 +91,18 @@ struct RankedTable {
 };
 
 // The page. Every text is displayable: valid UTF-8 without control characters.
+// A record that needs a look, and a rule with the records it found.
+struct LookRow {
+    std::string desk;
+    std::string when;
+    std::string key;
+    std::string what;
+};
+struct RuleRow {
+    std::string rule;
+    std::uint64_t count = 0;
+};
+
 struct PageModel {
     std::string title;
     std::string scope;
@@ -105,6 +117,9 @@ struct PageModel {
     std::vector<DeskRow> desks;  // by name
     std::vector<Chart> charts;   // days, hours, ages
     std::vector<RankedTable> ranked;
+    std::uint64_t needingALook = 0;
+    std::vector<RuleRow> rules;  // by their names
+    std::vector<LookRow> looks;  // the first of them, in the order entered
 };
 
 PageModel pageModel(const ReportInput& input);

@@ -110,6 +110,26 @@ svg .grid { stroke: #ddd; stroke-width: 1; }
 </div>
 {{/charts}}
 
+<h2 id="looks">Records that need a look</h2>
+{{#needingALook}}<p>{{needingALook}} of the records have answers a desk could hardly have meant; the first are listed with their keys, by which the clerk's commands name them.</p>
+<div class="tables">
+<table id="look-rules">
+<caption>What was found</caption>
+<thead><tr><th>Rule</th><th class="n">Records</th></tr></thead>
+<tbody>
+{{#rules}}<tr><td>{{rule}}</td><td class="n">{{count}}</td></tr>
+{{/rules}}</tbody>
+</table>
+<table id="look-records">
+<caption>The first records</caption>
+<thead><tr><th>Desk</th><th>Entered</th><th>Key</th><th>What</th></tr></thead>
+<tbody>
+{{#looks}}<tr><td class="answer">{{desk}}</td><td>{{when}}</td><td class="answer">{{key}}</td><td class="answer">{{what}}</td></tr>
+{{/looks}}</tbody>
+</table>
+</div>
+{{/needingALook}}{{^needingALook}}<p class="none">None.</p>
+{{/needingALook}}
 <h2 id="answers">Most frequent answers</h2>
 <div class="ranked">
 {{#ranked}}<section>
@@ -235,7 +255,21 @@ std::string renderReportPage(const ReportInput& input) {
                  })},
         {"charts", arrayOf(model.charts, chartMap)},
         {"ranked", arrayOf(model.ranked, rankedMap)},
+        {"rules",
+         arrayOf(model.rules,
+                 [](const RuleRow& rule) {
+                     return mustache::object{{"rule", rule.rule}, {"count", std::to_string(rule.count)}};
+                 })},
+        {"looks",
+         arrayOf(model.looks,
+                 [](const LookRow& look) {
+                     return mustache::object{
+                         {"desk", look.desk}, {"when", look.when}, {"key", look.key}, {"what", look.what}};
+                 })},
     };
+    if (model.needingALook > 0) {
+        page.emplace("needingALook", std::to_string(model.needingALook));
+    }
     if (model.unread > 0) {
         page.emplace("unread", std::to_string(model.unread));
     }

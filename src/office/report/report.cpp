@@ -6,6 +6,7 @@
 #include "office/desks/desk_file.hpp"
 #include "office/output/output_file.hpp"
 #include "office/output/progress.hpp"
+#include "office/quality.hpp"
 #include "office/report/page.hpp"
 #include "office/report/tally_sql.hpp"
 
@@ -17,15 +18,25 @@ namespace {
 // as FILE:LINE: what, as check and export do.
 class ReportListener final : public DeskListener {
 public:
-    ReportListener(Streams& console, const std::string& path, const DateRange& dates, ReportTally& tally,
-                   Progress& progress)
-        : console_(console), path_(path), dates_(dates), tally_(tally), progress_(progress) {}
+    ReportListener(Streams& console, const DeskInput& desk, const DateRange& dates, ReportTally& tally,
+                   Progress& progress, ReportCounts& looks)
+        : console_(console),
+          path_(desk.path),
+          dates_(dates),
+          tally_(tally),
+          progress_(progress),
+          desk_(desk.name),
+          looks_(looks) {}
 
-    bool onRecord(const StoredRecord& record, std::string_view /*stored*/) override {
+    bool onRecord(const StoredRecord& record, std::string_view stored) override {
         progress_.addRecords(1);
         if (dates_.contains(record.enteredAt)) {
             tally_.addRecord(record);
             ++kept;
+            const std::vector<Finding> findings = lookAt(record);
+            if (!findings.empty()) {
+                lookedAt(record, findings, keys_.keyOf(contentHash(stored)));
+            }
         }
         return true;
     }
@@ -44,11 +55,26 @@ public:
     std::uint64_t kept = 0;
 
 private:
+    void lookedAt(const StoredRecord& record, const std::vector<Finding>& findings, std::string key) {
+        ReportCounts& counted = looks_;
+        ++counted.needingALook;
+        for (const Finding& finding : findings) {
+            ++counted.looks[std::string(finding.rule)];
+        }
+        if (counted.lookedAt.size() < kLookedAtShown) {
+            counted.lookedAt.push_back(
+                {desk_, std::move(key), isoLocalTime(record.enteredAt), findingsText(findings)});
+        }
+    }
+
     Streams& console_;
     const std::string& path_;
     const DateRange& dates_;
     ReportTally& tally_;
     Progress& progress_;
+    std::string desk_;
+    ReportCounts& looks_;  // what needs a look, over every file
+    KeyCounter keys_;
     ProblemTeller teller_{console_.err, console_.allProblems};
 };
 
@@ -74,16 +100,20 @@ int runReport(const ReportOptions& options, Streams& console) {
         auto opened = db::openOffice(options.fromDb, db::Access::read, db::OpenOptions{"--from-db"},
                                      [&console](const std::string& told) { tellError(console, told); });
         const Status counted =
-            opened.isOk() ? countRecords(*opened.value(), db::RecordFilter{options.dates, options.everyRecord, false}, input.counts) : opened.status();
+            opened.isOk()
+                ? countRecords(*opened.value(), db::RecordFilter{options.dates, options.everyRecord, false},
+                               input.counts)
+                : opened.status();
         if (!counted.isOk()) {
             return tellFailure(console, counted);
         }
         input.database = opened.value()->name();
     } else {
         ReportTally tally;
+        ReportCounts looks;
         Progress progress(console.err, console.errIsTerminal, totalSize(options.desks));
         for (const DeskInput& desk : options.desks) {
-            ReportListener listener(console, desk.path, options.dates, tally, progress);
+            ReportListener listener(console, desk, options.dates, tally, progress, looks);
             ScanCounts counts;
             const Status read = scanDeskFile(desk, listener, counts, console.maxLineBytes,
                                              [&progress](std::size_t bytes) { progress.addBytes(bytes); });
@@ -108,6 +138,9 @@ int runReport(const ReportOptions& options, Streams& console) {
         }
         progress.finish();
         input.counts = tally.counts();
+        input.counts.needingALook = looks.needingALook;
+        input.counts.looks = std::move(looks.looks);
+        input.counts.lookedAt = std::move(looks.lookedAt);
         for (const FileTally& file : input.files) {
             input.counts.desks[file.desk] += file.records;
         }

@@ -107,6 +107,16 @@ struct RankedCounts {
     std::vector<AnswerCount> top;
 };
 
+// A record that needs a look, as the page lists it.
+struct LookedAt {
+    std::string desk;
+    std::string key;
+    std::string enteredAt;  // 2026-12-06T15:53
+    std::string what;
+};
+// How many of them the page lists; the rest are counted.
+inline constexpr std::size_t kLookedAtShown = 20;
+
 // The figures a page is drawn from, whether counted from files or by a database.
 struct ReportCounts {
     std::uint64_t records = 0;
@@ -119,6 +129,10 @@ struct ReportCounts {
     std::uint64_t agesNotNumbers = 0;
     std::array<RankedCounts, kRankedCount> ranked;
     std::map<std::string, std::uint64_t> desks;  // desk name to records
+    // The records that need a look: how many, how many each rule found, and the first ones.
+    std::uint64_t needingALook = 0;
+    std::map<std::string, std::uint64_t> looks;
+    std::vector<LookedAt> lookedAt;
 };
 
 // Counts `count` records whose age answer is `age`: in its band if it is a whole number.

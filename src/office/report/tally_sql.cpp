@@ -7,6 +7,7 @@
 #include "office/columns.hpp"
 #include "office/db/records_read.hpp"
 #include "office/db/schema.hpp"
+#include "office/quality.hpp"
 
 namespace profiledesk::office {
 
@@ -75,7 +76,8 @@ Status countRecords(db::Database& database, const db::RecordFilter& filter, Repo
     // The first and last entries among the times that read as such: a time a hand mistyped
     // does not hide them.
     const std::string readable =
-        std::string(from.find(" WHERE ") == std::string::npos ? " WHERE " : " AND ") + at + " LIKE '____-__-__T__:__'";
+        std::string(from.find(" WHERE ") == std::string::npos ? " WHERE " : " AND ") + at +
+        " LIKE '____-__-__T__:__'";
     status = status.isOk() ? each("SELECT MIN(" + at + "), MAX(" + at + ")" + from + readable,
                                   [&counts](const db::Row& row) {
                                       counts.first = enteredAtOf(row.text(0));
@@ -122,6 +124,34 @@ Status countRecords(db::Database& database, const db::RecordFilter& filter, Repo
     status = status.isOk() ? each(countsBy(source, from),
                                   [&counts](const db::Row& row) {
                                       counts.desks[std::string(row.text(0))] += countOf(row.text(1));
+                                  })
+                           : status;
+    // What needs a look: each rule's records, and the first of them.
+    const std::string looked =
+        from + (from.find(" WHERE ") == std::string::npos ? " WHERE " : " AND ") + "looks <> ''";
+    status = status.isOk() ? each("SELECT looks, COUNT(*)" + looked + " GROUP BY looks",
+                                  [&counts](const db::Row& row) {
+                                      const std::uint64_t count = countOf(row.text(1));
+                                      counts.needingALook += count;
+                                      std::string_view rules = row.text(0);
+                                      while (!rules.empty()) {
+                                          const std::size_t comma = std::min(rules.find(','), rules.size());
+                                          counts.looks[std::string(rules.substr(0, comma))] += count;
+                                          rules.remove_prefix(std::min(comma + 1, rules.size()));
+                                      }
+                                  })
+                           : status;
+    status = status.isOk() ? each(db::sqlOf({"SELECT ", db::valueColumns(), ", record_key", looked,
+                                             " ORDER BY ", at, ", source", database.dialect().bytesOrder,
+                                             ", record LIMIT ", std::to_string(kLookedAtShown)}),
+                                  [&counts](const db::Row& row) {
+                                      std::array<std::string_view, kColumnCount> answers{};
+                                      for (std::size_t i = 0; i < kColumnCount; ++i) {
+                                          answers.at(i) = row.text(i);
+                                      }
+                                      counts.lookedAt.push_back(
+                                          {std::string(answers.at(0)), std::string(row.text(kColumnCount)),
+                                           std::string(answers.at(3)), findingsText(lookAt(answers))});
                                   })
                            : status;
     database.rollback();  // the read ends

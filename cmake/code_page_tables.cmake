@@ -1,0 +1,97 @@
+# Writes the decoding table of each code page offered, from the C library's iconv, as C++:
+# for each byte from 0x80 to 0xFF its character in UTF-8, or "" where the code page has none.
+# Both builds compile the same table, so that a desk's file reads the same on Linux and on
+# Windows, whose own converters disagree with iconv on the bytes a code page leaves undefined.
+# Run as: cmake -DNAMES=encoding_names.hpp -DOUTPUT=code_page_tables.inc -DWORK=folder -P this file
+cmake_minimum_required(VERSION 3.25)
+find_program(ICONV iconv REQUIRED)
+
+# The names offered, from the one list the program has.
+file(READ ${NAMES} names_source)
+string(REGEX MATCH "kEncodingNames[^;]*;" names_list "${names_source}")
+string(REGEX MATCHALL "\"[A-Za-z0-9-]+\"" names "${names_list}")
+list(TRANSFORM names REPLACE "\"" "")
+list(REMOVE_ITEM names UTF-8)
+list(LENGTH names count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no encodings found in ${NAMES}")
+endif()
+
+# Every byte but the line end, each on a line of its own: iconv -c leaves an empty line for a
+# byte the code page has no character for, and a line end holds nothing back for a
+# combining mark to join.
+set(bytes "")
+foreach(byte RANGE 1 255)
+  if(NOT byte EQUAL 10)
+    string(ASCII ${byte} character)
+    string(APPEND bytes "${character}\n")
+  endif()
+endforeach()
+file(MAKE_DIRECTORY ${WORK})
+file(WRITE ${WORK}/bytes "${bytes}")
+
+set(out "// Made by cmake/code_page_tables.cmake from iconv's converters at build time: not to be edited.\n")
+foreach(name IN LISTS names)
+  execute_process(COMMAND ${ICONV} -c -f ${name} -t UTF-8 INPUT_FILE ${WORK}/bytes
+                  OUTPUT_FILE ${WORK}/decoded ERROR_VARIABLE complaint RESULT_VARIABLE status)
+  # -c makes iconv end with 1 when it left a byte out: that is what it is asked to do.
+  if(NOT status MATCHES "^[01]$")
+    message(FATAL_ERROR "iconv cannot read ${name}: ${complaint}")
+  endif()
+  file(READ ${WORK}/decoded hex HEX)
+  string(REGEX MATCHALL "([0-9a-f][0-9a-f])" pairs "${hex}")
+  set(byte 1)
+  set(character "")
+  set(entries "")
+  foreach(pair IN LISTS pairs)
+    if(NOT pair STREQUAL "0a")
+      string(APPEND character "${pair}")
+      continue()
+    endif()
+    string(LENGTH "${character}" digits)
+    if(byte LESS 128)
+      # ASCII stands for itself in every code page offered: the reader passes it on as it is.
+      math(EXPR expected "${byte}" OUTPUT_FORMAT HEXADECIMAL)
+      string(REGEX REPLACE "^0x" "" expected "${expected}")
+      string(LENGTH "${expected}" expected_digits)
+      if(expected_digits EQUAL 1)
+        set(expected "0${expected}")
+      endif()
+      if(NOT character STREQUAL expected)
+        message(FATAL_ERROR "${name} turns byte ${byte}, which is ASCII, into '${character}'")
+      endif()
+    else()
+      # One character, or none: a byte that became two would need more than a table.
+      set(lead "")
+      if(digits GREATER 0)
+        string(SUBSTRING "${character}" 0 1 lead)
+      endif()
+      if(NOT ((digits EQUAL 0) OR (digits EQUAL 4 AND lead MATCHES "[cd]")
+              OR (digits EQUAL 6 AND lead STREQUAL "e")))
+        message(FATAL_ERROR "${name} turns byte ${byte} into more than one character: ${character}")
+      endif()
+      string(REGEX REPLACE "(..)" "\\\\x\\1" escaped "${character}")
+      string(APPEND entries "\"${escaped}\", ")
+    endif()
+    math(EXPR byte "${byte} + 1")
+    if(byte EQUAL 10)
+      set(byte 11)
+    endif()
+    set(character "")
+  endforeach()
+  if(NOT byte EQUAL 256 OR NOT character STREQUAL "")
+    message(FATAL_ERROR "iconv gave ${name}'s bytes back in a shape not expected (up to byte ${byte})")
+  endif()
+  string(REGEX REPLACE ", $" "" entries "${entries}")
+  string(APPEND out "{\"${name}\", {{${entries}}}},\n")
+endforeach()
+file(REMOVE ${WORK}/bytes ${WORK}/decoded)
+
+# Written only when it changed, so that an unchanged table compiles nothing again.
+set(previous "")
+if(EXISTS ${OUTPUT})
+  file(READ ${OUTPUT} previous)
+endif()
+if(NOT previous STREQUAL out)
+  file(WRITE ${OUTPUT} "${out}")
+endif()

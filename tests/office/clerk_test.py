@@ -1,0 +1,228 @@
+"""The office puts its records right, on SQLite and PostgreSQL alike: corrections, reviews and
+erasures kept with their history, a desk mended by hand or emptied by hand, a desk read again
+in its right encoding, records that need a look, clerks at work at the same time, and outputs
+that never take the place of the office's data.
+
+Usage: clerk_test.py RECORDS_PROGRAM FRAGMENTS_FOLDER WORK_FOLDER [SERVER_STATE_FILE]
+  With SERVER_STATE_FILE, the PostgreSQL cases use the server `postgres_server.py start` left
+  running; without it they are skipped.
+"""
+
+import json
+import os
+import subprocess
+import sys
+import threading
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import database_test as base  # noqa: E402  (its office, records and arguments)
+from database_test import JANE, JOHN, ADA, JOAN  # noqa: E402
+
+
+def person(surname):
+    """John's record under another surname: a person of their own."""
+    return JOHN.replace(b"Name :: John Doe", b"Name :: John " + surname)
+
+
+class Clerk:
+    KIND = None
+
+    def office(self):
+        return base.Office(self, self.KIND)
+
+    def rows(self, office, *args):
+        done = office.run("export", "--from-db", office.name, "--format", "jsonl", "--with-keys", *args)
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        return [json.loads(line) for line in done.stdout.splitlines()]
+
+    def key_of(self, office, surname):
+        [key] = [row["record_key"] for row in self.rows(office, "--all-records") if row["surname"] == surname]
+        return key
+
+    def test_a_clerks_day_correct_review_forget_each_kept_and_the_answers_erased_for_good(self):
+        office = self.office()
+        office.write(b"north.dat", JANE, JOHN)
+        self.assertEqual(office.collate(b"north=north.dat").returncode, 0)
+        john = self.key_of(office, "Doe")
+        by = [] if self.KIND == "postgres" else ["--by", "ann"]
+
+        corrected = office.run("correct", "--db", office.name, john[:10], "surname=Dough", "--why", "typo", *by)
+        self.assertEqual((corrected.returncode, corrected.stdout), (0, b"corrected 1 record\n"))
+        reviewed = office.run("review", "--db", office.name, john[:10], "rejected", *by)
+        self.assertEqual((reviewed.returncode, reviewed.stdout), (0, b"1 record now rejected\n"))
+        shown = office.run("show", "--db", office.name, john[:12]).stdout.decode()
+        self.assertIn(f"record {john}\n", shown)
+        self.assertIn("  state rejected, revision 2\n", shown)  # a correction and a review
+        self.assertRegex(shown, r"\n  surname {15}Doe {21}Dough\n")
+        self.assertRegex(shown, r"correct surname: Doe -> Dough  \(typo\)\n.*review state: new -> rejected\n")
+        # A rejected record is left out of what the office reads, unless asked for.
+        self.assertEqual([row["surname"] for row in self.rows(office)], ["Roe"])
+        self.assertEqual([(row["surname"], row["state"]) for row in self.rows(office, "--all-records")],
+                         [("Roe", "new"), ("Dough", "rejected")])
+
+        # A long value goes to pages of its own, which an erasure frees: they must not keep it.
+        long_name = "coordinator=Mary-Okafor-" + "and-Sons-" * 400
+        self.assertEqual(office.run("correct", "--db", office.name, john, long_name, "--why", "w", *by).returncode, 0)
+        forgot = office.run("forget", "--db", office.name, john, "--why", "asked on 8 December", *by)
+        self.assertEqual((forgot.returncode, forgot.stdout),
+                         (0, b"erased the answers of 1 record in the database; the desk's own file still holds "
+                             b"them (north)\n"))
+        shown = office.run("show", "--db", office.name, john).stdout.decode()
+        self.assertNotIn("Dough", shown)
+        self.assertNotIn("Doe", shown)
+        self.assertIn("forget  (asked on 8 December)", shown)
+        # No later collate brings the answers back: the key and the erasure stay.
+        self.assertEqual(office.collate("--full", b"north=north.dat").stdout,
+                         b"0 added, 2 already present, 0 problems\n")
+        self.assertEqual([row["surname"] for row in self.rows(office, "--all-records")], ["Roe", ""])
+        refused = office.run("correct", "--db", office.name, john, "surname=Doe", "--why", "undo", *by)
+        self.assertEqual(refused.returncode, 2)
+        if self.KIND == "sqlite":
+            with open(office.name, "rb") as f:
+                stored = f.read()
+            for gone in (b"Dough", b"Doe", b"Mary-Okafor", b"and-Sons-", b"12-03-1990"):
+                self.assertNotIn(gone, stored)
+
+    def test_a_key_not_there_or_not_one_changes_nothing_at_all(self):
+        office = self.office()
+        office.write(b"north.dat", JANE, JOHN)
+        office.collate(b"north=north.dat")
+        jane = self.key_of(office, "Roe")
+        for key, status, told in (("0123456789abcdef", 1, b"0123456789abcdef: no record has this key\n"),
+                                  ("0123", 2, b"0123: a key is named by at least its first 8 characters\n")):
+            done = office.run("correct", "--db", office.name, jane, key, "first_name=X", "--why", "w")
+            self.assertEqual((done.returncode, done.stdout, done.stderr),
+                             (status, b"", b"profiledesk-records: " + told))
+        self.assertEqual([row["first_name"] for row in self.rows(office)], ["Jane", "John"])
+
+    def test_a_desk_mended_by_hand_replaces_the_record_and_rows_deleted_by_hand_come_back(self):
+        office = self.office()
+        people = [person(name) for name in (b"Lovelace", b"Babbage", b"Hopper", b"Turing", b"Noether", b"Curie")]
+        office.write(b"north.dat", *people)
+        self.assertEqual(office.collate(b"north=north.dat").stdout, b"6 added, 0 already present, 0 problems\n")
+        office.write(b"north.dat", person(b"Lovelacy"), *people[1:])
+        self.assertEqual(office.collate("--full", b"north=north.dat").stdout,
+                         b"1 added, 5 already present, 1 marked gone from their desk's file, 0 problems\n")
+        self.assertEqual(len(self.rows(office)), 6)
+        self.assertEqual(len(self.rows(office, "--all-records")), 7)
+        report = office.run("report", "--from-db", office.name).stdout
+        self.assertIn(b"<th>Records</th><td class=\"n\">6</td>", report)
+
+        # Rows and counts emptied by hand: the next run sees the desk no longer agree and reads it whole.
+        office.sql("DELETE FROM records WHERE surname <> 'Lovelacy'")
+        again = office.collate(b"north=north.dat")
+        self.assertEqual((again.stdout, again.stderr),
+                         (b"5 added, 1 already present, 0 problems\n",
+                          b"north.dat: the database no longer holds what its last collate left (rows or counts "
+                          b"changed by hand); read in full\n"))
+        office.sql("DELETE FROM collate_counts")
+        self.assertEqual(office.collate(b"north=north.dat").stdout, b"0 added, 6 already present, 0 problems\n")
+        self.assertEqual(office.collate(b"north=north.dat").stderr, b"")
+
+    def test_a_desk_read_again_in_its_encoding_mends_its_names_and_keeps_corrections(self):
+        office = self.office()
+        joerg = JOHN.replace(b"Name :: John Doe", "Name :: Jörgen Groß".encode("cp1252"))
+        koeln = joerg.replace(b"Birth Is :: Lagos", "Birth Is :: Köln".encode("cp1252"))
+        office.write(b"east.dat", koeln, JANE)
+        first = office.collate(b"east=east.dat")
+        self.assertIn(b"not UTF-8 (a Windows desk? try --encoding CP1252)", first.stderr)
+        key = self.key_of(office, "Gro\ufffd")
+        self.assertEqual(office.run("correct", "--db", office.name, key, "street=Ring-Road", "--why", "moved").returncode,
+                         0)
+        again = office.collate("--encoding", "CP1252", b"east=east.dat")
+        self.assertEqual((again.stdout, again.stderr),
+                         (b"0 added, 2 already present, 0 problems\n",
+                          b"east: read again as CP1252 (was UTF-8): 1 record's answers changed\n"))
+        [row] = [row for row in self.rows(office) if row["record_key"] == key]
+        self.assertEqual((row["first_name"], row["surname"], row["place_of_birth"], row["street"]),
+                         ("Jörgen", "Groß", "Köln", "Ring-Road"))
+        found = office.run("find", "--from-db", office.name, "köln")
+        self.assertEqual(found.returncode, 0)
+        self.assertIn("Groß".encode(), found.stdout)
+        self.assertEqual(office.collate("--encoding", "CP1252", b"east=east.dat").stderr, b"")
+
+    def test_clerks_at_once_lose_no_change_and_a_collate_meanwhile_keeps_them(self):
+        office = self.office()
+        office.write(b"north.dat", JANE, JOHN)
+        office.collate(b"north=north.dat")
+        jane = self.key_of(office, "Roe")
+        office.write(b"north.dat", JOAN, mode="ab")
+        runs = [threading.Thread(target=office.run,
+                                 args=("correct", "--db", office.name, jane, f"street=Street-{n}", "--why", f"n{n}",
+                                       "--wait", "60"))
+                for n in range(8)]
+        runs.append(threading.Thread(target=office.collate, args=("--wait", "60", b"north=north.dat")))
+        for run in runs:
+            run.start()
+        for run in runs:
+            run.join()
+        history = office.run("show", "--db", office.name, jane).stdout.decode().split("  history\n")[1]
+        changes = [line.split("correct street: ")[1].split("  (")[0].split(" -> ")
+                   for line in history.splitlines() if "correct street" in line]
+        # Each built on the one before: a chain through all eight, none lost.
+        self.assertEqual(len(changes), 8)
+        self.assertEqual(changes[0][0], "Ring-Road")
+        for before, after in zip(changes, changes[1:]):
+            self.assertEqual(after[0], before[1])
+        [row] = [row for row in self.rows(office) if row["record_key"] == jane]
+        self.assertEqual(row["street"], changes[-1][1])
+        self.assertEqual(len(self.rows(office)), 3)
+
+    def test_records_that_need_a_look_are_listed_with_their_keys(self):
+        office = self.office()
+        ended = JANE.replace(b"Place Of Birth Is :: Accra", b"Place Of Birth Is :: ").replace(
+            b"Date Of Birth Is :: 01-01-1985", b"Date Of Birth Is :: ")
+        office.write(b"north.dat", JOHN, ended)
+        office.collate(b"north=north.dat")
+        john, jane = self.key_of(office, "Doe"), self.key_of(office, "Roe")
+        checked = office.run("check", "--from-db", office.name)
+        self.assertEqual(checked.stdout.decode(),
+                         "north: 2 records, 2 need a look\n"
+                         f"north:1: needs a look ({john}): the two age answers disagree: 36 and 30\n"
+                         f"north:31: needs a look ({jane}): place_of_birth is empty; date_of_birth is empty; "
+                         "the years ahead -2.5 are not from 0 to 130\n")
+        files = office.run("check", "north.dat")
+        self.assertEqual(files.stdout.decode().replace("north.dat", "north"),
+                         checked.stdout.decode().split("\n", 1)[1] + "north: 2 whole records\n")
+
+    def test_outputs_never_take_the_place_of_the_offices_data(self):
+        office = self.office()
+        office.write(b"north.dat", JANE)
+        office.write(b"south.dat", JOHN)
+        if self.KIND == "sqlite":
+            office.collate(b"north.dat")
+            with open(office.name, "rb") as f:
+                before = f.read()
+            refused = office.run("report", "-o", office.name, "north.dat")
+            self.assertEqual((refused.returncode, refused.stderr),
+                             (2, b"profiledesk-records: " + office.name +
+                              b": is a SQLite database, which an output never replaces; name another file\n"))
+            with open(office.name, "rb") as f:
+                self.assertEqual(f.read(), before)
+        refused = office.run("export", "-o", "south.dat", "north.dat")
+        self.assertEqual(refused.returncode, 2)
+        with open(os.path.join(office.folder, b"north.dat"), "ab") as out:
+            appended = subprocess.run([base.RECORDS, "export", "north.dat"], cwd=office.folder, stdout=out,
+                                      stderr=subprocess.PIPE, timeout=60, check=False)
+        self.assertEqual((appended.returncode, appended.stderr),
+                         (2, b"profiledesk-records: standard output is north.dat, which this run reads or writes; "
+                             b"send the output elsewhere\n"))
+        for name, record in ((b"north.dat", JANE), (b"south.dat", JOHN)):
+            with open(os.path.join(office.folder, name), "rb") as f:
+                self.assertEqual(f.read(), record)
+
+
+class OnSqlite(Clerk, unittest.TestCase):
+    KIND = "sqlite"
+
+
+@unittest.skipIf(base.STATE_FILE is None, "no PostgreSQL server")
+class OnPostgres(Clerk, unittest.TestCase):
+    KIND = "postgres"
+
+
+if __name__ == "__main__":
+    os.makedirs(base.WORK, exist_ok=True)
+    unittest.main(argv=sys.argv[:1], verbosity=1)
