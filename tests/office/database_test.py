@@ -137,6 +137,12 @@ class Database:
             desks.append(office.write(KOELN + b"/datas.dat", ADA))
         self.assert_run(office.collate(*desks), 0,
                         b"1 added, %d already present, 0 problems\n" % (len(desks) + 1))
+        # The database gains the office's work in place: a record of 1.0.0 is corrected and shown.
+        [key] = office.sql("SELECT record_key FROM records WHERE first_name = 'John'")[0]
+        by = [] if self.KIND == "postgres" else ["--by", "ann"]
+        corrected = office.run("correct", "--db", office.name, key[:8], "surname=Dough", "--why", "typo", *by)
+        self.assertEqual((corrected.returncode, corrected.stdout), (0, b"corrected 1 record\n"))
+        self.assertIn(b"correct surname: Doe -> Dough  (typo)", office.run("show", "--db", office.name, key).stdout)
         if self.KIND == "postgres":
             # Release 1.0.0 left the answers nullable; a street a hand emptied reads as no answer.
             self.assertEqual(office.sql("SELECT count(*) FROM information_schema.columns WHERE "

@@ -352,12 +352,11 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
             readHere.push_back(*database);
         }
     }
-    for (const std::string& path : readHere) {
-        if (process::outputIsFile(path)) {
-            return tellFailure(console, profiledesk::Status::usage(
-                                            "standard output is " + path +
-                                            ", which this run reads or writes; send the output elsewhere"));
-        }
+    const auto itself = std::find_if(readHere.begin(), readHere.end(), process::outputIsFile);
+    if (itself != readHere.end()) {
+        return tellFailure(console, profiledesk::Status::usage(
+                                        "standard output is " + *itself +
+                                        ", which this run reads or writes; send the output elsewhere"));
     }
     if (check->parsed()) {
         return checkDb.empty() ? runCheck(read, console) : runCheckDatabase(checkDb, console);

@@ -179,11 +179,11 @@ public:
                                    ": the records table has no UNIQUE constraint on record_key alone; "
                                    "give it one, or collate into another file");
         }
-        // Checkpoints without the records table hold for nothing: the files are read whole. Each
-        // is read before the run's transaction: a read inside it would hold SQLite's lock on the
-        // database to the end of the run. A checkpoint moved meanwhile is found at the commit.
-        // In one read, so that a collate committing meanwhile is seen whole or not at all: its
-        // checkpoint and its rows must not be told apart as rows deleted by hand.
+        // Checkpoints without the records table hold for nothing: the files are read whole.
+        // They are read before the run's own transaction, whose lock would otherwise be held to
+        // the end of the run, and in one read of their own, so that a collate committing
+        // meanwhile is seen whole or not at all (its checkpoint without its rows would look
+        // like rows deleted by hand). A checkpoint moved meanwhile is found at the commit.
         status = status.isOk() && records ? db_->beginRead() : status;
         for (std::size_t i = 0; status.isOk() && records && i < sources.size(); ++i) {
             status = deskState(db::storedName(sources[i]), checkpoints, desks, found[i]);
@@ -295,8 +295,8 @@ public:
             status = makeTables();
         }
         if (status.isOk() && created_ && !direct_) {
-            // Before the check: a file read after a checkpoint now finds it gone, and the run
-            // is refused rather than leave the new table without that file's start.
+            // Before the check: a file read after a checkpoint now finds it gone, and is read
+            // again from its start rather than leave the new table without that file's start.
             status = db_->runAll(kForgetCheckpoints);
         }
         status = status.isOk() ? readMovedAgain(readAgain) : status;

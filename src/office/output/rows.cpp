@@ -149,12 +149,13 @@ void appendCsvRow(OutputBuffer& out, std::span<const std::string_view> values, b
 }
 
 void appendCsvHeader(OutputBuffer& out, bool withKeys) {
-    std::array<std::string_view, kColumnCount + 2> names;
+    std::vector<std::string_view> names(kColumns.size());
     std::transform(kColumns.begin(), kColumns.end(), names.begin(),
                    [](const Column& column) { return column.name; });
-    names.at(kColumnCount) = "record_key";
-    names.at(kColumnCount + 1) = "state";
-    appendCsvRow(out, std::span<const std::string_view>(names).first(withKeys ? names.size() : kColumnCount));
+    if (withKeys) {
+        names.insert(names.end(), {"record_key", "state"});
+    }
+    appendCsvRow(out, names);
 }
 
 JsonRowWriter::JsonRowWriter(bool withKeys) : withKeys_(withKeys) {
@@ -179,10 +180,10 @@ bool JsonRowWriter::keysPlain(const Row& row) const {
 
 void JsonRowWriter::appendKeys(OutputBuffer& out, const Row& row) {
     if (withKeys_) {
-        out.append(",\"record_key\":");
+        out.append(R"(,"record_key":)");
         text_.get_ref<std::string&>().assign(row.key);
         writer_.dump(text_, false, false, 0);
-        out.append(",\"state\":");
+        out.append(R"(,"state":)");
         text_.get_ref<std::string&>().assign(row.state);
         writer_.dump(text_, false, false, 0);
     }
@@ -233,9 +234,9 @@ bool JsonRowWriter::appendPlain(OutputBuffer& out, const Row& row, std::size_t r
     }
     put(joints_.back());
     if (withKeys_) {
-        put(",\"record_key\":\"");
+        put(R"(,"record_key":")");
         put(row.key);
-        put("\",\"state\":\"");
+        put(R"(","state":")");
         put(row.state);
         put("\"");
     }
