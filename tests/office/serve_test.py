@@ -29,11 +29,10 @@ from machine import faketime_lib  # noqa: E402
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import NoAlertPresentException
+    from selenium.common.exceptions import NoAlertPresentException, WebDriverException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.expected_conditions import staleness_of
     from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     webdriver = None
@@ -195,7 +194,14 @@ class Browser:
             element.send_keys(*keys)
         else:
             element.click()
-        WebDriverWait(self.driver, 30).until(staleness_of(page))
+        def gone(driver):
+            try:
+                _ = page.tag_name
+                return False
+            except WebDriverException:  # stale, or (as chromedriver may say it) no longer in the page
+                return True
+        WebDriverWait(self.driver, 30).until(gone)
+        WebDriverWait(self.driver, 30).until(lambda d: d.execute_script("return document.readyState") == "complete")
 
     def press(self, label):
         self.follow(self.driver.find_element(By.XPATH, f"//button[normalize-space()='{label}']"))
