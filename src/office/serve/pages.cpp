@@ -190,20 +190,12 @@ constexpr std::string_view kSignIn = R"(<form method="post" action="/signin">
 
 constexpr std::string_view kMessage = "<p>{{message}}</p>\n";
 
-std::string render(std::string_view text, const mustache::data& data,
-                   const mustache::object& partials = mustache::object{}) {
-    mustache::mustache engine{std::string(text)};
-    mustache::data context(data);
-    std::string drawn;
-    if (partials.empty()) {
-        drawn = engine.render(context);
-    } else {
-        mustache::data withPartials(data);
-        for (const auto& [name, partial] : partials) {
-            withPartials.set(name, partial);
-        }
-        drawn = engine.render(withPartials);
+std::string render(std::string_view text, mustache::data data, const mustache::object& partials = {}) {
+    for (const auto& [name, partial] : partials) {
+        data.set(name, partial);
     }
+    mustache::mustache engine{std::string(text)};
+    std::string drawn = engine.render(data);
     if (!engine.is_valid()) {
         throw std::logic_error("a page's template: " + engine.error_message());
     }
@@ -305,20 +297,19 @@ std::string recordBody(const OfficeRecord& record, const std::string& csrf) {
                                               {"changed", now != record.written.at(i)}});
     }
     mustache::list history;
-    for (const Change& change : record.history) {
-        history.emplace_back(mustache::object{{"at", shownTime(change.at)},
-                                              {"by", shown(change.by)},
-                                              {"action", shown(change.action)},
-                                              {"field", shown(change.field)},
-                                              {"old", shown(change.oldValue)},
-                                              {"new", shown(change.newValue)},
-                                              {"why", shown(change.why)}});
-    }
+    std::transform(
+        record.history.begin(), record.history.end(), std::back_inserter(history), [](const Change& change) {
+            return mustache::object{{"at", shownTime(change.at)},     {"by", shown(change.by)},
+                                    {"action", shown(change.action)}, {"field", shown(change.field)},
+                                    {"old", shown(change.oldValue)},  {"new", shown(change.newValue)},
+                                    {"why", shown(change.why)}};
+        });
     mustache::list states;
-    for (const std::string_view state : db::kStates) {
-        states.emplace_back(
-            mustache::object{{"value", std::string(state)}, {"selected", state == record.state}});
-    }
+    std::transform(
+        db::kStates.begin(), db::kStates.end(), std::back_inserter(states),
+        [&record](std::string_view state) {
+            return mustache::object{{"value", std::string(state)}, {"selected", state == record.state}};
+        });
     const mustache::object data{{"key", record.key},
                                 {"desk", shown(record.now.at(0))},
                                 {"number", shown(record.now.at(1))},
@@ -338,8 +329,8 @@ std::string recordBody(const OfficeRecord& record, const std::string& csrf) {
 
 std::string desksBody(const std::vector<DeskSummary>& desks) {
     mustache::list rows;
-    for (const DeskSummary& desk : desks) {
-        rows.emplace_back(mustache::object{
+    std::transform(desks.begin(), desks.end(), std::back_inserter(rows), [](const DeskSummary& desk) {
+        return mustache::object{
             {"desk", shown(desk.desk)},
             {"link", linkTo("/", {{"desk", desk.desk}})},
             {"records", std::to_string(desk.records)},
@@ -354,8 +345,8 @@ std::string desksBody(const std::vector<DeskSummary>& desks) {
             {"needsLook", std::to_string(desk.needsLook)},
             {"rejected", std::to_string(desk.rejected)},
             {"gone", std::to_string(desk.gone)},
-            {"forgotten", std::to_string(desk.forgotten)}});
-    }
+            {"forgotten", std::to_string(desk.forgotten)}};
+    });
     return render(kDesks, mustache::object{{"hasDesks", !desks.empty()}, {"desks", rows}});
 }
 

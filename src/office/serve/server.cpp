@@ -41,9 +41,9 @@ constexpr std::size_t kWorkers = 8;   // requests served at once
 constexpr std::size_t kWaiting = 32;  // connections waiting for a worker; more are closed at once
 constexpr time_t kIoSeconds = 5;      // a read or a write that waits longer fails the request
 constexpr std::size_t kMostRequestsOnOneConnection = 100;
-constexpr std::size_t kLargestBody = 64 * 1024;             // a form's fields, all seventeen answers long
-constexpr auto kConnectionTime = std::chrono::seconds(20);  // a connection, however busy, then ends
-constexpr std::size_t kLongestText = 1000;                  // a search text, an answer, a reason
+constexpr std::size_t kLargestBody = std::size_t{64} * 1024;  // a form's fields, all seventeen answers long
+constexpr auto kConnectionTime = std::chrono::seconds(20);    // a connection, however busy, then ends
+constexpr std::size_t kLongestText = 1000;                    // a search text, an answer, a reason
 
 constexpr std::string_view kSessionCookie = "profiledesk_session";
 constexpr std::string_view kHtml = "text/html; charset=utf-8";
@@ -174,23 +174,28 @@ public:
     void setPort(int port) { port_ = port; }
 
     void install(httplib::Server& server) {
-        server.Get("/", guarded([this](const Request& q, Response& r, Visit& v) { search(q, r, v); }));
+        server.Get("/", guarded([this](const Request& q, Response& r, const Visit& v) { search(q, r, v); }));
         server.Get("/record/:key",
-                   guarded([this](const Request& q, Response& r, Visit& v) { record(q, r, v); }));
+                   guarded([this](const Request& q, Response& r, const Visit& v) { record(q, r, v); }));
         server.Post("/record/:key/:action",
-                    guarded([this](const Request& q, Response& r, Visit& v) { change(q, r, v); }));
-        server.Get("/desks", guarded([this](const Request& q, Response& r, Visit& v) { desks(q, r, v); }));
+                    guarded([this](const Request& q, Response& r, const Visit& v) { change(q, r, v); }));
+        server.Get("/desks",
+                   guarded([this](const Request& q, Response& r, const Visit& v) { desks(q, r, v); }));
         server.Get("/report",
-                   guarded([this](const Request& q, Response& r, Visit& v) { reportForm(q, r, v); }));
+                   guarded([this](const Request& q, Response& r, const Visit& v) { reportForm(q, r, v); }));
         server.Get("/report/page",
-                   guarded([this](const Request& q, Response& r, Visit& v) { reportPage(q, r, v); }));
-        server.Get("/look", guarded([this](const Request& q, Response& r, Visit& v) { look(q, r, v); }));
-        server.Get("/signin",
-                   guarded([this](const Request& q, Response& r, Visit& v) { signInForm(q, r, v); }, false));
-        server.Post("/signin",
-                    guarded([this](const Request& q, Response& r, Visit& v) { signIn(q, r, v); }, false));
-        server.Post("/signout",
-                    guarded([this](const Request& q, Response& r, Visit& v) { signOut(q, r, v); }, false));
+                   guarded([this](const Request& q, Response& r, const Visit& v) { reportPage(q, r, v); }));
+        server.Get("/look",
+                   guarded([this](const Request& q, Response& r, const Visit& v) { look(q, r, v); }));
+        server.Get(
+            "/signin",
+            guarded([this](const Request& q, Response& r, const Visit& v) { signInForm(q, r, v); }, false));
+        server.Post(
+            "/signin",
+            guarded([this](const Request& q, Response& r, const Visit& v) { signIn(q, r, v); }, false));
+        server.Post(
+            "/signout",
+            guarded([this](const Request& q, Response& r, const Visit& v) { signOut(q, r, v); }, false));
         server.set_post_routing_handler([](const Request& /*request*/, Response& response) {
             response.set_header("Content-Security-Policy", std::string(kPolicy));
             response.set_header("X-Content-Type-Options", "nosniff");
@@ -201,7 +206,7 @@ public:
             response.set_header("Cross-Origin-Opener-Policy", "same-origin");
             response.set_header("Cross-Origin-Resource-Policy", "same-origin");
         });
-        server.set_error_handler([this](const Request& /*request*/, Response& response) {
+        server.set_error_handler([](const Request& /*request*/, Response& response) {
             if (response.body.empty()) {
                 const std::string title = response.status == 404   ? "No such page"
                                           : response.status == 413 ? "Too much was sent"
@@ -230,14 +235,14 @@ public:
     }
 
 private:
-    using Handler = std::function<void(const Request&, Response&, Visit&)>;
+    using Handler = std::function<void(const Request&, Response&, const Visit&)>;
 
     static void html(Response& response, int status, const Frame& frame, const std::string& body) {
         response.status = status;
         response.set_content(page(frame, body), std::string(kHtml));
     }
 
-    void refuse(Response& response, int status, const std::string& title, const std::string& why) {
+    static void refuse(Response& response, int status, const std::string& title, const std::string& why) {
         html(response, status, Frame{title, {}, {}, false, false, {}, {}}, messageBody(why));
     }
 
@@ -396,7 +401,7 @@ private:
         return linkTo(path, parameters);
     }
 
-    void search(const Request& request, Response& response, Visit& visit) {
+    void search(const Request& request, Response& response, const Visit& visit) {
         SearchForm form;
         form.query.text = parameter(request, "q").substr(0, kLongestText);
         form.query.field = parameter(request, "field");
@@ -439,34 +444,35 @@ private:
     }
 
     // The record page, with a notice or the reason a change was refused.
-    void showRecord(Response& response, Visit& visit, const std::string& key, int status, Frame frame) {
-        OfficeRecord record;
+    void showRecord(Response& response, const Visit& visit, const std::string& key, int status, Frame frame) {
+        OfficeRecord shownRecord;
         const Status read = withDatabase(visit, db::Access::read, [&](db::Database& db) {
             Result<std::vector<std::string>> keys = resolveKeys(db, std::span(&key, 1));
             Result<OfficeRecord> found =
                 keys.isOk() ? readRecord(db, keys.value().front()) : Result<OfficeRecord>(keys.status());
-            if (found.isOk()) {
-                record = std::move(found).value();
+            if (!found.isOk()) {
+                return found.status();
             }
-            return found.status();
+            shownRecord = std::move(found).value();
+            return Status::ok();
         });
         if (!read.isOk()) {
             frame.title = "No such record";
             frame.error = read.message();
             return html(response, statusOf(read), frame, std::string());
         }
-        frame.title = "Record " + record.key.substr(0, 12);
+        frame.title = "Record " + shownRecord.key.substr(0, 12);
         html(response, status, frame,
-             recordBody(record, visit.session ? visit.session->csrf : std::string()));
+             recordBody(shownRecord, visit.session ? visit.session->csrf : std::string()));
     }
 
-    void record(const Request& request, Response& response, Visit& visit) {
+    void record(const Request& request, Response& response, const Visit& visit) {
         Frame frame = frameFor(visit, "Record");
         frame.notice = doneNotice(parameter(request, "done"));
         showRecord(response, visit, request.path_params.at("key"), 200, frame);
     }
 
-    void change(const Request& request, Response& response, Visit& visit) {
+    void change(const Request& request, Response& response, const Visit& visit) {
         const std::string& key = request.path_params.at("key");
         const std::string& action = request.path_params.at("action");
         const std::string why = parameter(request, "why");
@@ -536,7 +542,7 @@ private:
         showRecord(response, visit, key, statusOf(status), frame);
     }
 
-    void desks(const Request& /*request*/, Response& response, Visit& visit) {
+    void desks(const Request& /*request*/, Response& response, const Visit& visit) {
         std::vector<DeskSummary> desks;
         const Status status = withDatabase(visit, db::Access::read,
                                            [&desks](db::Database& db) { return deskSummaries(db, desks); });
@@ -545,12 +551,12 @@ private:
         html(response, status.isOk() ? 200 : statusOf(status), frame, desksBody(desks));
     }
 
-    void reportForm(const Request& request, Response& response, Visit& visit) {
+    void reportForm(const Request& request, Response& response, const Visit& visit) {
         html(response, 200, frameFor(visit, "Report"),
              reportFormBody(parameter(request, "from"), parameter(request, "to")));
     }
 
-    void reportPage(const Request& request, Response& response, Visit& visit) {
+    void reportPage(const Request& request, Response& response, const Visit& visit) {
         const std::string from = parameter(request, "from");
         const std::string to = parameter(request, "to");
         ReportInput input{"Records office report", {}, {}, {}, {}};
@@ -570,7 +576,7 @@ private:
         response.set_content(renderReportPage(input), std::string(kHtml));
     }
 
-    void look(const Request& request, Response& response, Visit& visit) {
+    void look(const Request& request, Response& response, const Visit& visit) {
         ListPage found;
         const std::size_t number = pageOf(request);
         const Status status = withDatabase(
@@ -582,7 +588,7 @@ private:
                       found.more ? pageLink("/look", {}, number + 1) : std::string()));
     }
 
-    void signInForm(const Request& /*request*/, Response& response, Visit& visit) {
+    void signInForm(const Request& /*request*/, Response& response, const Visit& visit) {
         if (!signInAsked_ || (visit.session && !visit.session->clerk.empty())) {
             return response.set_redirect("/", 303);
         }
@@ -591,7 +597,7 @@ private:
         html(response, 200, frame, signInBody(postgres_, {}));
     }
 
-    void signIn(const Request& request, Response& response, Visit& visit) {
+    void signIn(const Request& request, Response& response, const Visit& visit) {
         const std::string user = parameter(request, "user").substr(0, kLongestText);
         const std::string password = parameter(request, "password");
         auto session = std::make_shared<Session>();
@@ -638,7 +644,7 @@ private:
         response.set_redirect("/", 303);
     }
 
-    void signOut(const Request& /*request*/, Response& response, Visit& visit) {
+    void signOut(const Request& /*request*/, Response& response, const Visit& visit) {
         sessions_.remove(visit.token);
         if (address_.loopback && visit.session && visit.session->keyShown) {
             // This browser still came by the printed address: it may sign in again.
@@ -728,7 +734,7 @@ int runServe(const ServeOptions& options, Streams& console) {
             (void)openInBrowser(printed);
         }
         (void)server.listen_after_bind();
-        signal = stopping.signalled();
+        signal = StopOnSignal::signalled();
     }
     console.out << "Stopped.\n";
     console.out.flush();

@@ -21,7 +21,7 @@ public:
 
     // The signal that asked to stop, 0 for none yet: once this is gone, the caller may end by
     // it, so that its parent sees why.
-    [[nodiscard]] int signalled() const;
+    [[nodiscard]] static int signalled();
 };
 
 // Ends the process by `signal`, as if the view had not caught it; nothing where the platform

@@ -85,7 +85,7 @@ StopOnSignal::~StopOnSignal() {
     }
 }
 
-int StopOnSignal::signalled() const { return gSignalled; }
+int StopOnSignal::signalled() { return gSignalled; }
 
 void endBy(int signal) {
     if (signal == 0) {

@@ -137,9 +137,9 @@ std::vector<std::string> reasonsToLook(const ListedRecord& record) {
     }
     std::array<std::string_view, kColumnCount> values;
     std::copy(record.values.begin(), record.values.end(), values.begin());
-    for (Finding& finding : lookAt(values)) {
-        reasons.push_back(std::move(finding.what));
-    }
+    std::vector<Finding> findings = lookAt(values);
+    std::transform(findings.begin(), findings.end(), std::back_inserter(reasons),
+                   [](Finding& finding) { return std::move(finding.what); });
     return reasons;
 }
 
