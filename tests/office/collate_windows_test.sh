@@ -25,7 +25,7 @@ expect() {
         echo "collate $*: status $status, expected $want_status; out, then err:"; cat -A out err; failed=1
     fi
 }
-expect 0 "2 added, 0 already present, 0 problems" "" -- --into office.db two.dat
+expect 0 "2 added, 0 already present, 0 problems" "profiledesk-records: made a new database office.db" -- --into office.db two.dat
 expect 0 "0 added, 2 already present, 0 problems" "" -- --into office.db crlf.dat
 # A CRLF file grown by one record is read after its checkpoint, counted in its own bytes.
 expect 0 "0 added, 2 already present, 0 problems" "" -- --into office.db crlf.dat

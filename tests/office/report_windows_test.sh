@@ -39,9 +39,9 @@ expect "the title, as text" '<title>&lt;i&gt;&quot;A&amp;B&quot; Łódź {{x}}&l
     "$(grep -m1 -o '<title>.*</title>' windows.html)"
 expect "the totals" $'<tr><th>Records</th><td class="n">4</td></tr>\n<tr><th>Files</th><td class="n">3</td></tr>' \
     "$(grep -E '<th>(Records|Files)</th><td' windows.html)"
-# In the table of files and in the table of desks.
-expect "a desk named like markup" $'<td class="answer">de&lt;sk&gt;&amp;&quot;</td>\n<td class="answer">de&lt;sk&gt;&amp;&quot;</td>' \
-    "$(grep -o '<td class="answer">de[^/]*/td>' windows.html)"
+# In the table of files, the table of desks and the records that need a look: escaped in each.
+expect "a desk named like markup" '<td class="answer">de&lt;sk&gt;&amp;&quot;</td>' \
+    "$(grep -o '<td class="answer">de[^/]*/td>' windows.html | sort -u)"
 expect "answers like markup, bytes not UTF-8 and controls" \
     $'\uFFFD&lt;img&#x2F;src=x&gt;Łódź{{title}}\n\uFFFD\uFFFDX&amp;quot;\n&quot;&#39;&amp;&#39;&quot;' \
     "$(grep -o '<td class="answer">[^<]*' windows.html | sed 's/.*>//' | grep -E 'img|X&|&#39;')"

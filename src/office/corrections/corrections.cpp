@@ -212,6 +212,9 @@ Status correct(db::Database& db, std::span<const std::string> keys, std::span<co
         }
         columns.push_back(column.value());
     }
+    if (why.empty()) {
+        return Status::usage("--why: a correction is kept with its reason; give one");
+    }
     if (Status checked = checkText("--why", why); !checked.isOk()) {
         return checked;
     }

@@ -77,7 +77,8 @@ std::string irreplaceable(const fs::path& file) {
     }
     first.resize(std::min(first.find_first_of("\r\n"), first.size()));
     FieldSpans spans{};
-    return matchRecordLine(0, first, 0, spans) ? "holds a desk's records" : "";
+    // The plain matcher: one line, read once.
+    return matchRecordLineByTrying(0, first, 0, spans) ? "holds a desk's records" : "";
 }
 
 }  // namespace
