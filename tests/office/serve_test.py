@@ -13,6 +13,7 @@ import select
 import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import sys
 import threading
@@ -486,6 +487,22 @@ class OnSqlite(Office, unittest.TestCase):
             thread.join()
             for client in trickling:
                 client.close()
+
+    def test_a_database_held_by_a_collate_holds_a_page_no_longer_than_the_wait(self):
+        view = self.serve("--wait", "1")
+        cookie = view.enter()
+        self.assertEqual(view.request("GET", "/?q=kofi", {"Cookie": cookie})[0], 200)
+        holder = sqlite3.connect(self.db, isolation_level=None)
+        try:
+            holder.execute("BEGIN EXCLUSIVE")  # as a collate holds it while it commits
+            started = time.monotonic()
+            status, _, page = view.request("GET", "/?q=kofi", {"Cookie": cookie})
+            self.assertLess(time.monotonic() - started, 3)
+            self.assertEqual(status, 500)
+            self.assertIn("locked", page)
+        finally:
+            holder.close()
+        self.assertEqual(view.request("GET", "/?q=kofi", {"Cookie": cookie})[0], 200)
 
     def test_signals_stop_it_cleanly_and_an_ignored_hangup_stays_ignored(self):
         for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
