@@ -78,7 +78,8 @@ constexpr std::string_view kSearch = R"(<form method="get" action="/" role="sear
 <label for="to">Entered to</label><input id="to" name="to" type="date" value="{{to}}">
 <label for="everything">Rejected, forgotten and gone records too</label><input id="everything" name="everything" type="checkbox" value="yes"{{#everything}} checked{{/everything}}>
 </div>
-<p><button type="submit">Search</button></p>
+{{#desk}}<p>Only the desk {{desk}}: <input type="hidden" name="desk" value="{{desk}}"><a href="/">every desk</a></p>
+{{/desk}}<p><button type="submit">Search</button></p>
 </form>
 {{#searched}}<h2 id="found-heading">{{summary}}</h2>
 {{#hasRecords}}<table id="found" aria-labelledby="found-heading">
@@ -284,6 +285,7 @@ std::string searchBody(const SearchForm& form) {
                                       (form.found.more ? ", more on the next page" : ""));
     putIf(data, "previous", form.previous);
     putIf(data, "next", form.next);
+    putIf(data, "desk", shown(form.query.desk));
     return render(kSearch, data, rowsPartial());
 }
 

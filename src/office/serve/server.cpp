@@ -677,6 +677,11 @@ int runServe(const ServeOptions& options, Streams& console) {
         return tellFailure(console, listen.status());
     }
     const bool postgres = db::namesPostgres(options.db);
+    if (postgres && !options.by.empty()) {
+        return tellFailure(console,
+                           Status::usage("--by: on PostgreSQL each clerk signs in, and changes are kept "
+                                         "under the role they sign in as"));
+    }
     if (!postgres) {
         // The database is there and is the office's, before any clerk is told to come.
         auto opened =
