@@ -1,11 +1,14 @@
 # The front door: `make run` builds and starts the program, `make test` sets up what the
 # tests need and runs them all. See the README.
 
+# cpp-httplib comes from Debian's source package of it, which apt-get fetches and dpkg-dev
+# unpacks with Debian's patches (scripts/fetch_cpp_httplib.sh).
 BUILD_PACKAGES := cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev libxxhash-dev \
-                  libsqlite3-dev libpq-dev libkainjow-mustache-dev libtomlplusplus-dev libutf8proc-dev
+                  libsqlite3-dev libpq-dev libkainjow-mustache-dev libtomlplusplus-dev libutf8proc-dev dpkg-dev
 TEST_PACKAGES := libgtest-dev libfaketime faketime util-linux python3 perl strace git \
                  clang libclang-rt-14-dev clang-tidy clang-format cppcheck groff-base man-db \
-                 g++-mingw-w64-x86-64-posix wine64 wine mawk miller jq sqlite3 postgresql chromium tidy time
+                 g++-mingw-w64-x86-64-posix wine64 wine mawk miller jq sqlite3 postgresql chromium tidy time \
+                 chromium-driver python3-selenium
 FUZZ_SECONDS ?= 60
 SOURCES := $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 2>/dev/null)
 
@@ -122,7 +125,7 @@ fuzz-smoke: fuzz-build
 # 3.2 GiB) and kept. `make bench BENCH_ARGS=--quick` runs the same rows on 32 MiB files in a
 # few minutes, as a smoke test of the bench itself.
 bench: build
-	@scripts/deps.sh python3 time sqlite3 mawk postgresql
+	@scripts/deps.sh python3 time sqlite3 mawk postgresql wrk
 	python3 -B bench/office_bench.py build/release build/bench $(BENCH_ARGS)
 	python3 -B bench/run_bench.py build/release/profiledesk build/bench $(BENCH_ARGS)
 

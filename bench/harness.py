@@ -158,6 +158,11 @@ class Rows:
         self._judged(f"  {name:<56} {mib:8.1f} MiB", mib, goal, f"<= {goal} MiB", f"{mib:.1f} MiB",
                      goal_text or name)
 
+    def figure(self, name, value, unit, goal=None, goal_text=None):
+        """A figure of its own (milliseconds, say), not a ratio; with `goal` not to exceed."""
+        self._judged(f"  {name:<56} {value:8.1f} {unit}", value, goal, f"<= {goal} {unit}", f"{value:.1f} {unit}",
+                     goal_text or name)
+
     def within(self, name, first, second, tolerance, unit, goal_text):
         """Two figures that must stay within `tolerance` of each other."""
         apart = abs(second - first)

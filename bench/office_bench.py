@@ -12,13 +12,18 @@ WORK_FOLDER and kept there for later runs:
 --quick makes them 32 MiB (4 MiB for the small one) and runs 3 rounds: a smoke test.
 """
 
+import http.client
 import os
+import re
+import select
 import shutil
 import signal
+import sqlite3
 import statistics
 import subprocess
 import sys
 import time
+import urllib.parse
 
 sys.dont_write_bytecode = True  # nothing left beside the sources
 import harness  # noqa: E402
@@ -34,6 +39,24 @@ COLUMNS = ("source", "record", "line", "entered_at", "first_name", "surname", "p
 WHOLE = ("record", "line")
 PG_PASSWORD = "bench-pass"
 AWK = os.path.join(harness.HERE, "records_to_csv.awk")
+# Each of wrk's threads a clerk of its own (a cookie each), and its summary at the end of a run:
+# the 95th percentile of its requests' latency, and how many failed or answered with anything
+# but 2xx or 3xx.
+WRK_SCRIPT = """local cookies = {%s}
+local made = 0
+function setup(thread)
+  made = made + 1
+  thread:set("cookie", cookies[(made - 1) %% #cookies + 1])
+end
+function init(args)
+  wrk.headers["Cookie"] = cookie
+end
+done = function(summary, latency, requests)
+  local e = summary.errors
+  io.write(string.format("p95 %%d failed %%d requests %%d\\n", latency:percentile(95),
+                         e.connect + e.read + e.write + e.timeout + e.status, summary.requests))
+end
+"""
 
 
 def sqlite_reference_script():
@@ -369,6 +392,121 @@ class OfficeBench:
             for name in ("from.db", "from.db-journal", "from.db-wal", "page.html"):
                 self.remove(distinct_folder, name)
 
+    # -- the office's view in a browser
+
+    def serve_rows(self, varied_folder):
+        """The view's pages under load from wrk, on the varied file collated into each database."""
+        self.rows.heading("the office's view in a browser (serve), on the varied file collated")
+        goal_texts = ("search of a 0.1% surname, first page, p95 of 8 clients <= 100 ms",
+                      "a record's page, p95 of 8 clients <= 20 ms", "the report page for a month <= 1000 ms",
+                      "the view's peak memory under that load <= 64 MiB")
+        if "--listen" not in self.help("serve") or not shutil.which("wrk"):
+            for text in goal_texts:
+                self.rows.unsupported(f"serve: {text}", f"serve (SQLite): {text}")
+            return
+        folder = os.path.join(self.work, "serve")
+        os.makedirs(folder, exist_ok=True)
+        script = os.path.join(folder, "p95.lua")
+        desk_file = os.path.join(varied_folder, "datas.dat")
+        try:
+            db = os.path.join(folder, "office.db")
+            harness.call([self.tool, "collate", "--into", db, desk_file], folder, self.s.timeout)
+            with sqlite3.connect(f"file:{db}?mode=ro", uri=True) as connection:
+                (count,) = connection.execute("SELECT count(*) FROM records").fetchone()
+                (middle,) = connection.execute("SELECT entered_at FROM records ORDER BY entered_at LIMIT 1 "
+                                               "OFFSET ?", (count // 2,)).fetchone()
+            month = middle[:7]
+            self.serve_target("SQLite", db, None, folder, script, month, goal_texts)
+            if self.server is not None:
+                self.server.sql("DROP DATABASE IF EXISTS serve")
+                self.server.sql("CREATE DATABASE serve OWNER desk")
+                uri = self.server.uri("desk", "serve")
+                harness.call([self.tool, "collate", "--into", uri, desk_file], folder, self.s.timeout, env=self.pg_env)
+                self.serve_target("PostgreSQL", self.server.uri("", "serve").replace("//@", "//"),
+                                  ("desk", PG_PASSWORD), folder, script, month, goal_texts)
+        except (RuntimeError, OSError, subprocess.SubprocessError, sqlite3.Error) as error:
+            self.rows.failed("serve", error)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
+    def serve_target(self, name, db, sign_in, folder, script, month, goal_texts):
+        env = {k: v for k, v in os.environ.items() if not k.startswith("PG")}  # each clerk signs in
+        view = subprocess.Popen([self.tool, "serve", "--db", db, "--no-browser"], cwd=folder, env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, bufsize=0, start_new_session=True)
+        try:
+            ready, _, _ = select.select([view.stdout], [], [], 60)
+            found = re.search(rb"at (http://127\.0\.0\.1:(\d+))(/\S*)", view.stdout.readline() if ready else b"")
+            if not found:
+                raise RuntimeError("the view did not start")
+            origin, port, entrance = found[1].decode(), int(found[2]), found[3].decode()
+
+            def ask(method, path, cookie="", form=None):
+                connection = http.client.HTTPConnection("127.0.0.1", port, timeout=self.s.timeout)
+                try:
+                    headers = {"Cookie": cookie, "Origin": origin}
+                    body = urllib.parse.urlencode(form) if form else None
+                    if body:
+                        headers["Content-Type"] = "application/x-www-form-urlencoded"
+                    connection.request(method, path, body=body, headers=headers)
+                    answer = connection.getresponse()
+                    return answer.status, answer.getheader("Set-Cookie", ""), answer.read().decode()
+                finally:
+                    connection.close()
+
+            def clerk():
+                _, cookie, _ = ask("GET", entrance)
+                cookie = cookie.split(";")[0]
+                if sign_in:
+                    status, cookie, _ = ask("POST", "/signin", cookie, {"user": sign_in[0], "password": sign_in[1]})
+                    cookie = cookie.split(";")[0]
+                    if status != 303 or not cookie:
+                        raise RuntimeError(f"signing in: status {status}")
+                return cookie
+
+            # Eight clerks, each in a browser of their own (on PostgreSQL, a connection each).
+            cookies = [clerk() for _ in range(8)]
+            cookie = cookies[0]
+            with open(script, "w", encoding="ascii") as f:
+                f.write(WRK_SCRIPT % ", ".join(f'"{c}"' for c in cookies))
+            search = "/?q=kowalczyk&field=surname"
+            key = re.search(r'href="(/record/[0-9a-f-]+)"', ask("GET", search, cookie)[2])[1]
+            for (path, goal), text in zip(((search, 100), (key, 20)), goal_texts):
+                p95 = self.wrk(origin + path, script, folder)
+                time.sleep(5)  # the pages wrk left in hand are served before the next row
+                self.rows.figure(f"{name}: {text.split(', p95')[0]}, p95 of 8", p95, "ms", goal,
+                                 f"serve ({name}): {text}")
+            report = f"/report/page?from={month}-01&to={month}-28"
+            times = []
+            for _ in range(self.s.rounds):
+                started = time.perf_counter()
+                if ask("GET", report, cookie)[0] != 200:
+                    raise RuntimeError("the report page failed")
+                times.append((time.perf_counter() - started) * 1000)
+            self.rows.figure(f"{name}: report page for {month} (a month), median", statistics.median(times), "ms",
+                             1000, f"serve ({name}): {goal_texts[2]}")
+            with open(f"/proc/{view.pid}/status", encoding="ascii") as f:
+                peak = int(re.search(r"VmHWM:\s+(\d+) kB", f.read())[1]) / 1024
+            self.rows.memory(f"{name}: the view's peak memory", peak, 64, f"serve ({name}): {goal_texts[3]}")
+        except (RuntimeError, OSError, subprocess.SubprocessError, TypeError) as error:
+            self.rows.failed(f"serve ({name})", error)
+        finally:
+            try:
+                os.killpg(view.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            view.wait()
+            view.stdout.close()
+
+    @staticmethod
+    def wrk(url, script, folder):
+        """The 95th percentile of 8 clerks asking for `url` for 10 s, in ms."""
+        out = subprocess.run(["wrk", "-t8", "-c8", "-d10s", "--timeout", "10s", "-s", script, url], cwd=folder,
+                             capture_output=True, timeout=120, start_new_session=True, check=True).stdout.decode()
+        found = re.search(r"^p95 (\d+) failed (\d+) requests (\d+)$", out, re.MULTILINE)
+        if not found or int(found[2]) > 0:
+            raise RuntimeError(f"wrk: {out.strip().splitlines()[-1] if out.strip() else 'no summary'}")
+        return int(found[1]) / 1000
+
     @staticmethod
     def remove(folder, name):
         path = os.path.join(folder, name)
@@ -392,6 +530,7 @@ class OfficeBench:
             self.growth()
             self.incremental_collate(files["varied"], files["distinct"])
             self.report_from_db(files["distinct"])
+            self.serve_rows(files["varied"])
         finally:
             self.stop_server()
         self.rows.summary()

@@ -256,7 +256,7 @@ class Export(unittest.TestCase):
             self.assertEqual(export(self.folder, "--from", leap_day, "datas.dat").returncode, 0, leap_day)
 
     def test_a_missing_or_misspelt_command_lists_the_commands_and_dates_the_wrong_way_round_are_refused(self):
-        listing = (b": the commands are check, export, collate, report, find, show, correct, review or forget "
+        listing = (b": the commands are check, export, collate, report, find, show, correct, review, forget or serve "
                    b"(profiledesk-records --help tells more)\n")
         for args, start in (([], b"a command is needed"), (["exprot", "datas.dat"], b"no command 'exprot'"),
                             (["--colour", "exprot"], b"no command 'exprot'")):

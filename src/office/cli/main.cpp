@@ -21,6 +21,9 @@
 #include "office/commands.hpp"
 #include "office/db/database.hpp"
 #include "office/desks/encoding.hpp"
+#include "office/serve/serve.hpp"
+
+std::string utcNow();
 
 namespace {
 
@@ -277,6 +280,25 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
         }
     }
 
+    // The same work in a browser.
+    profiledesk::office::serve::ServeOptions served;
+    CLI::App* serve =
+        app.add_subcommand("serve", "the office's work in a browser: search, correct, review, report");
+    serve->add_option("--db", served.db, "the office's database (a SQLite file, or a postgresql:// URI)")
+        ->required();
+    serve->add_option("--listen", served.listen,
+                      "serve an office network at ADDRESS:PORT (127.0.0.1 on a free port when not given); "
+                      "clerks then sign in");
+    serve
+        ->add_option("--wait", served.waitSeconds, "seconds a page waits for a database a collate is writing")
+        ->check(CLI::Range(0, 86400))
+        ->capture_default_str();
+    serve->add_option("--by", served.by,
+                      "on SQLite, the clerk changes are kept under (the login name when not given)");
+    bool noBrowser = false;
+    serve->add_flag("--no-browser", noBrowser,
+                    "do not open the view in the default browser (Windows opens it)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
@@ -300,8 +322,8 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
     }
 
     // From a database, no files are read: the records are those collated.
-    const bool clerks =
-        show->parsed() || correctCommand->parsed() || reviewCommand->parsed() || forgetCommand->parsed();
+    const bool clerks = serve->parsed() || show->parsed() || correctCommand->parsed() ||
+                        reviewCommand->parsed() || forgetCommand->parsed();
     const bool fromDb = clerks || (find->parsed() && !found.fromDb.empty()) ||
                         (report->parsed() && !reported.fromDb.empty()) ||
                         (exportCommand->parsed() && !exported.fromDb.empty()) ||
@@ -368,6 +390,12 @@ int run(int argc, char** argv, Streams& console, const std::string& now) {
         collated.by = clerk.login;
         collated.at = now;
         return runCollate(collated, console);
+    }
+    if (serve->parsed()) {
+        served.login = clerk.login;
+        served.openBrowser = !noBrowser;
+        served.now = utcNow;
+        return profiledesk::office::serve::runServe(served, console);
     }
     clerk.at = now;
     if (show->parsed()) {

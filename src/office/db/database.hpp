@@ -161,6 +161,11 @@ protected:
 struct OpenOptions {
     std::string_view option;  // "--into", "--from-db": starts a message about the name itself
     int waitSeconds = 5;      // how long a database another program holds is waited for
+    // A clerk signing in to the office's view in a browser: the role and password typed in its
+    // form, handed to PostgreSQL as they are (never through a command line or a connection text),
+    // in place of those the connection names or the environment gives. Empty: none given.
+    std::string_view user = {};
+    std::string_view password = {};
 };
 
 // Whether `name` names a PostgreSQL server (a postgresql:// URI or a key=value connection

@@ -89,7 +89,8 @@ std::string oneLine(std::string_view message) {
     return line.empty() ? "no reason given" : line;
 }
 
-Result<OpenedConnection> connectPostgres(const std::string& connection, std::string_view optionName) {
+Result<OpenedConnection> connectPostgres(const std::string& connection, std::string_view optionName,
+                                         std::string_view signInUser, std::string_view signInPassword) {
     char* parseError = nullptr;
     const ConnectionOptions options(PQconninfoParse(connection.c_str(), &parseError));
     if (!options) {
@@ -131,8 +132,21 @@ Result<OpenedConnection> connectPostgres(const std::string& connection, std::str
         keywords.push_back("connect_timeout");
         values.push_back("15");
     }
-    keywords.insert(keywords.end(), {"dbname", nullptr});
-    values.insert(values.end(), {connection.c_str(), nullptr});
+    keywords.push_back("dbname");
+    values.push_back(connection.c_str());
+    // After the connection text, so that they win over what it names.
+    const std::string role(signInUser);
+    const std::string secret(signInPassword);
+    if (!role.empty()) {
+        keywords.push_back("user");
+        values.push_back(role.c_str());
+    }
+    if (!secret.empty()) {
+        keywords.push_back("password");
+        values.push_back(secret.c_str());
+    }
+    keywords.push_back(nullptr);
+    values.push_back(nullptr);
     OpenedConnection opened{PgConnection(PQconnectdbParams(keywords.data(), values.data(), 1)), {}};
     if (!opened.connection) {
         return Status::failure(serverName(user, host, port, db) + ": out of memory");

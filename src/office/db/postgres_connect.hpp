@@ -31,7 +31,10 @@ struct OpenedConnection {
 
 // Connects, refusing a password on the command line and giving up on a silent server after
 // a while. `optionName` ("--into") starts the message when the text is no connection at all.
-Result<OpenedConnection> connectPostgres(const std::string& connection, std::string_view optionName);
+// A `user` and `password` given (a clerk's sign-in) replace what the connection and the
+// environment would give: a role signed in with is never another's password from PGPASSWORD.
+Result<OpenedConnection> connectPostgres(const std::string& connection, std::string_view optionName,
+                                         std::string_view user = {}, std::string_view password = {});
 
 // postgresql://USER@HOST:PORT/DB, each part percent-encoded as a URI needs, never with the
 // password: how messages name a server.

@@ -32,6 +32,7 @@ constexpr std::size_t kCopyPiece = std::size_t{32} << 10;
 
 constexpr std::string_view kUniqueViolation = "23505";
 constexpr std::string_view kLockNotAvailable = "55P03";
+constexpr std::string_view kNoRight = "42501";  // insufficient_privilege: the role may not do it
 
 class PgRow final : public Row {
 public:
@@ -240,7 +241,9 @@ public:
                                    std::to_string(waitSeconds_) + " s)");
         }
         return Status::failure(
-            state == kUniqueViolation ? Status::Code::conflict : Status::Code::ioError,
+            state == kUniqueViolation ? Status::Code::conflict
+            : state == kNoRight       ? Status::Code::accessDenied
+                                      : Status::Code::ioError,
             server_ + ": " +
                 (primary != nullptr ? std::string(primary) : oneLine(PQerrorMessage(connection_.get()))));
     }
@@ -308,7 +311,8 @@ void ignoreNotice(void* /*unused*/, const char* /*unused*/) {}
 
 Result<std::unique_ptr<Database>> openPostgres(const std::string& connection, Access access,
                                                const OpenOptions& options) {
-    Result<OpenedConnection> connected = connectPostgres(connection, options.option);
+    Result<OpenedConnection> connected =
+        connectPostgres(connection, options.option, options.user, options.password);
     if (!connected.isOk()) {
         return connected.status();
     }
