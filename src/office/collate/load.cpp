@@ -61,28 +61,43 @@ constexpr std::string_view kMovedCheckpoint =
     "WHERE f.from_start = 0 AND (c.source IS NULL OR c.byte_offset <> f.from_offset OR "
     "c.records <> f.from_records OR c.tail_hash <> f.from_tail) ORDER BY f.file";
 
+// For each file and content of the run, the records of that content in the desk's part read
+// before (none for a file read from its start) and in this run: written before the rows go in,
+// which change what the desk's rows tell.
+std::string runPriorsTable(const db::Dialect& d) {
+    return d.tempTable("run_priors", db::sqlOf({"file ", d.integer, " NOT NULL, content ", d.text,
+                                                " NOT NULL, prior ", d.integer, " NOT NULL, n ", d.integer,
+                                                " NOT NULL, PRIMARY KEY (file, content)"}));
+}
+
+std::string fillRunPriors() {
+    return "INSERT INTO run_priors (file, content, prior, n) SELECT i.file, i.content, CASE WHEN "
+           "f.from_start = 1 "
+           "THEN 0 ELSE coalesce(max(c.times), " +
+           db::rowsHolding("i.content", "f.source") +
+           ") END, count(*) FROM incoming i JOIN run_files f ON f.file = i.file LEFT JOIN collate_counts c "
+           "ON "
+           "c.source = f.source AND c.content = i.content GROUP BY i.file, i.content, f.source, f.from_start";
+}
+
 // Adds the staged rows to the records table, each keyed by its content hash and its place among
 // the records of that content in its file; a key already there is skipped where `skipExisting`.
 // Of two rows with one key, the earlier file's goes in first. The last statement adds the rows.
 std::vector<std::string> insertRows(const db::Dialect& d, bool skipExisting) {
-    // A file read from its start is numbered from nothing, whatever its source had before.
-    // Content first: the sort compares the hashes' first bytes alone, where file would tie.
-    const bool sqlite = d.kind == db::Kind::sqlite;
-    const std::string ordinals =
-        "prior + row_number() OVER (PARTITION BY content, file ORDER BY record) AS ordinal FROM (SELECT " +
-        std::string(sqlite ? "i.rowid AS id, i.file, i.content, i.record" : "i.*") +
-        ", CASE WHEN f.from_start = 1 THEN 0 ELSE coalesce(c.times, 0) END AS prior "
-        "FROM incoming i JOIN run_files f ON f.file = i.file "
-        "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content) AS s";
+    const std::string ordinal =
+        "p.prior + row_number() OVER (PARTITION BY i.content, i.file ORDER BY i.record) AS ordinal FROM "
+        "incoming i "
+        "JOIN run_priors p ON p.file = i.file AND p.content = i.content";
     const std::string into = "INTO " + std::string(db::kRecordsTable) + " (" + db::valueColumns() +
                              ", looks, " + std::string(db::kKeyColumn) + ") ";
     const std::string skip =
         skipExisting ? " ON CONFLICT (" + std::string(db::kKeyColumn) + ") DO NOTHING" : "";
-    if (sqlite) {
+    if (d.kind == db::Kind::sqlite) {
         // Numbered in a narrow table of their own, then joined back in file order: sorting the
         // whole rows by content and back again took longer than the rest of the commit. SQLite
         // needs a WHERE before ON CONFLICT here.
-        return {"DELETE FROM temp.ordinals", "INSERT INTO temp.ordinals (id, ordinal) SELECT id, " + ordinals,
+        return {"DELETE FROM temp.ordinals",
+                "INSERT INTO temp.ordinals (id, ordinal) SELECT i.rowid, " + ordinal,
                 "INSERT " + into + "SELECT " + db::valueColumns() +
                     ", i.looks, i.content || '-' || o.ordinal FROM incoming i CROSS JOIN temp.ordinals o "
                     "ON o.id = i.rowid WHERE true ORDER BY i.rowid" +
@@ -91,26 +106,36 @@ std::vector<std::string> insertRows(const db::Dialect& d, bool skipExisting) {
     // In the order the numbering left them: sorting the whole rows back into file order took a
     // third of the statement. Of two rows with one key, the earlier file's still comes first.
     return {"INSERT " + into + "SELECT " + db::valueColumns() +
-            ", looks, content || '-' || ordinal FROM (SELECT s.*, " + ordinals +
+            ", looks, content || '-' || ordinal FROM (SELECT i.*, " + ordinal +
             ") AS n ORDER BY content, file, record" + skip};
 }
 
+// Of the counts kept for the desks of the run, those the desks' rows now tell: a count is kept
+// only where it differs from how many of the desk's rows hold its content (a record dropped as
+// another file's, a record gone from the desk's file), so that a first collate keeps none.
+std::string pruneCounts(std::string_view sources) {
+    return db::sqlOf({"DELETE FROM collate_counts WHERE source IN (", sources,
+                      ") AND times = ", db::rowsHolding("collate_counts.content", "collate_counts.source")});
+}
+
 // Keeps the counts of the staged rows' contents for the files read.
-std::vector<std::string> keepCounts(bool countsEmptied) {
-    const std::string counted = "FROM incoming i JOIN run_files f ON f.file = i.file ";
-    const std::string kept = "WHERE f.keeps = 1 AND f.to_offset IS NOT NULL GROUP BY i.content, f.source";
+std::vector<std::string> keepCounts() {
+    const std::string kept = "f.keeps = 1 AND f.to_offset IS NOT NULL";
     return {
         "DELETE FROM collate_counts WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
         "from_start = 1)",
-        // Into counts this run emptied, each (source, content) is new: a plain insert, without
-        // looking for an earlier count of each (which took most of a first run's commit).
-        countsEmptied
-            ? "INSERT INTO collate_counts (source, content, times) SELECT f.source, i.content, count(*) " +
-                  counted + kept
-            : "INSERT INTO collate_counts (source, content, times) SELECT f.source, i.content, count(*) + "
-              "coalesce(max(c.times), 0) " +
-                  counted + "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content " +
-                  kept + " ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
+        "INSERT INTO collate_counts (source, content, times) SELECT f.source, p.content, p.prior + p.n FROM "
+        "run_priors p JOIN run_files f ON f.file = p.file WHERE " +
+            kept + " ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
+        // A desk read whole no longer holds the contents of its rows that the run did not meet.
+        db::sqlOf(
+            {"INSERT INTO collate_counts (source, content, times) SELECT r.source, substr(r.record_key, 1, ",
+             std::to_string(kContentLength), "), 0 FROM ", db::kRecordsTable,
+             " r JOIN run_files f ON f.source = r.source WHERE f.from_start = 1 AND ", kept,
+             " AND NOT EXISTS (SELECT 1 FROM run_priors p WHERE p.file = f.file AND p.content = "
+             "substr(r.record_key, 1, ",
+             std::to_string(kContentLength), ")) GROUP BY 1, 2 ON CONFLICT (source, content) DO NOTHING"}),
+        pruneCounts("SELECT source FROM run_files WHERE keeps = 1"),
     };
 }
 
@@ -195,26 +220,28 @@ public:
             return status;
         }
         const db::Dialect& d = db_->dialect();
-        // Into a table of its own, where each file has a name of its own, a PostgreSQL run's
-        // rows go straight in: written once instead of twice.
-        direct_ = d.kind == db::Kind::postgres && !records &&
-                  std::set<std::string>(sources.begin(), sources.end()).size() == sources.size();
+        // Into a table of its own, where each file has a name of its own, a run's rows go
+        // straight in: written once instead of twice.
+        direct_ = !records && std::set<std::string>(sources.begin(), sources.end()).size() == sources.size();
         if (direct_) {
             // The table is the run's own until it commits: it is made now, under the writer's
             // lock, which a second first run waits for.
             status = db_->beginWrite();
             status = status.isOk() ? db_->tableExists(db::kRecordsTable, records) : status;
             direct_ = status.isOk() && !records;
+            if (status.isOk() && !direct_) {
+                db_->rollback();  // another run made it meanwhile: this one stages its rows
+            }
         }
         if (status.isOk() && direct_) {
             created_ = true;
             status = db_->run(db::createTable(d, db::recordsTable(), false));
-            status = status.isOk() ? madeCounts(true) : status;
-            status = status.isOk() ? db::makeSchema(*db_, true) : status;
+            status = status.isOk() ? db::makeSchema(*db_) : status;
             status = status.isOk() ? db_->runAll(kForgetCheckpoints) : status;
         } else if (status.isOk()) {
             status = db_->beginStaging();
             status = status.isOk() ? db_->run(d.tempTable("incoming", stagedDefinitions(d))) : status;
+            status = status.isOk() ? db_->run(runPriorsTable(d)) : status;
             if (status.isOk() && d.kind == db::Kind::sqlite) {
                 status =
                     db_->run("CREATE TEMP TABLE ordinals (id INTEGER PRIMARY KEY, ordinal INTEGER NOT NULL)");
@@ -301,6 +328,7 @@ public:
         }
         status = status.isOk() ? readMovedAgain(readAgain) : status;
         std::uint64_t added = direct_ ? rows_ : 0;
+        status = status.isOk() && !direct_ ? db_->run(fillRunPriors()) : status;
         if (status.isOk() && direct_) {
             status = keyDirectRows(added);
         } else if (status.isOk() && created_) {
@@ -327,11 +355,7 @@ public:
             status = rereadDesks(counts.reread);
         }
         if (status.isOk() && !direct_) {
-            const std::vector<std::string> kept = keepCounts(created_);
-            status = db_->runAll(kept);
-        }
-        if (status.isOk() && countsKeyLater_) {
-            status = db_->run(db::addPrimaryKey(db::countsTable()));
+            status = db_->runAll(keepCounts());
         }
         // The other indexes of a table this run made, after its rows too.
         for (const db::IndexDef& index : db::recordsTable().indexes) {
@@ -395,8 +419,14 @@ private:
                                              rows, 0, values)
                                : status;
         if (status.isOk() && state.checkpoint) {
-            status =
-                db_->number("SELECT coalesce(sum(times), 0) FROM collate_counts" + where, counted, 0, values);
+            // Each content's count where one is kept, and how many of the desk's rows hold it
+            // for the rest: few are kept, so this stays a handful of lookups.
+            std::int64_t beyondRows = 0;
+            status = db_->number("SELECT coalesce(sum(times - " +
+                                     db::rowsHolding("collate_counts.content", "collate_counts.source") +
+                                     "), 0) FROM collate_counts" + where,
+                                 beyondRows, 0, values);
+            counted = rows + beyondRows;
             state.disagrees = static_cast<std::uint64_t>(rows) != keptRows ||
                               static_cast<std::uint64_t>(counted) != state.checkpoint->records;
         }
@@ -411,12 +441,11 @@ private:
                    "incoming i "
                    "JOIN temp.ordinals o ON o.id = i.rowid JOIN run_files f ON f.file = i.file";
         }
-        return "SELECT f.source, i.content || '-' || (CASE WHEN f.from_start = 1 THEN 0 ELSE "
-               "coalesce(c.times, 0) "
-               "END + row_number() OVER (PARTITION BY i.content, i.file ORDER BY i.record)) AS record_key, "
-               "i.ctid AS id FROM incoming i JOIN run_files f ON f.file = i.file LEFT JOIN collate_counts c "
-               "ON "
-               "c.source = f.source AND c.content = i.content";
+        return "SELECT f.source, i.content || '-' || (p.prior + row_number() OVER (PARTITION BY i.content, "
+               "i.file "
+               "ORDER BY i.record)) AS record_key, i.ctid AS id FROM incoming i JOIN run_files f ON f.file = "
+               "i.file "
+               "JOIN run_priors p ON p.file = i.file AND p.content = i.content";
     }
 
     // The records of desks read whole in this run that are no longer in their files are marked
@@ -597,14 +626,6 @@ private:
                           " NOT NULL, content ", d.text, " NOT NULL"});
     }
 
-    // Whether the counts table is the run's own, to be keyed after its rows.
-    Status madeCounts(bool keyLater) {
-        bool counts = false;
-        Status status = db_->tableExists(db::countsTable().name, counts);
-        countsKeyLater_ = status.isOk() && !counts && keyLater && db_->dialect().kind == db::Kind::postgres;
-        return status;
-    }
-
     // Under the writer's lock, so that no other run makes them meanwhile. A records table that
     // is missing is made without its indexes, which come after the rows.
     Status makeTables() {
@@ -613,9 +634,8 @@ private:
         if (status.isOk() && !records) {
             created_ = true;
             status = db_->run(db::createTable(db_->dialect(), db::recordsTable(), false));
-            status = status.isOk() ? madeCounts(true) : status;
         }
-        return status.isOk() ? db::makeSchema(*db_, created_) : status;
+        return status.isOk() ? db::makeSchema(*db_) : status;
     }
 
     // The run's files, into the staging.
@@ -724,47 +744,53 @@ private:
     }
 
     // The rows that went straight in, each keyed as the first of its content in its file: where
-    // every key is then distinct, as in most runs, they are right as they are. Otherwise the
-    // later records of one content in a file are numbered on, and of a record in several files
-    // the earliest file's row is kept. Each file has a source of its own here, and each of its
-    // records a number of its own.
+    // every key is then distinct, as in most runs, they are right as they are, and no count needs
+    // keeping. Otherwise the later records of one content in a file are numbered on, and of a
+    // record in several files the earliest file's row is kept. Each file has a source of its own
+    // here, and each of its records a number of its own.
     Status keyDirectRows(std::uint64_t& added) {
+        const db::Dialect& d = db_->dialect();
         const std::string table(db::kRecordsTable);
-        const std::string key(db::kKeyColumn);
-        const std::string content = "split_part(r." + key + ", '-', 1)";
-        const std::string kept = " FROM " + table +
-                                 " r JOIN run_files f ON f.source = r.source WHERE f.keeps = 1 "
-                                 "AND f.to_offset IS NOT NULL";
-        bool distinct = true;
-        Status status = addUnique([&] {
-            distinct = false;
+        const std::string at(d.rowLocator);
+        const std::string content = "substr(record_key, 1, " + std::to_string(kContentLength) + ")";
+        return addUnique([&] {
             // Counted before a row is numbered on or dropped: each file's records of each content.
-            Status mended = db_->run("INSERT INTO collate_counts (source, content, times) SELECT r.source, " +
-                                     content + ", count(*)" + kept + " GROUP BY 2, 1");
-            if (mended.isOk()) {
-                mended = db_->run(
-                    "UPDATE " + table + " r SET " + key + " = " + content +
-                    " || '-' || n.ordinal FROM (SELECT ctid AS at, row_number() OVER (PARTITION BY " + key +
-                    ", source ORDER BY record) AS ordinal FROM " + table +
-                    ") AS n WHERE n.ordinal > 1 AND r.ctid = n.at");
-            }
-            if (!mended.isOk() || files_.size() < 2) {
-                return mended;  // one file has no record in another
-            }
+            Status mended = db_->run(
+                "INSERT INTO collate_counts (source, content, times) SELECT r.source, substr(r.record_key, "
+                "1, " +
+                std::to_string(kContentLength) + "), count(*) FROM " + table +
+                " r JOIN run_files f ON f.source = r.source WHERE f.keeps = 1 AND "
+                "f.to_offset IS NOT NULL GROUP BY 2, 1");
+            mended = mended.isOk()
+                         ? db_->run("UPDATE " + table + " SET record_key = " + content +
+                                    " || '-' || n.ordinal FROM (SELECT " + at +
+                                    " AS at, row_number() OVER (PARTITION BY record_key, source ORDER BY "
+                                    "record) AS ordinal FROM " +
+                                    table + ") AS n WHERE n.ordinal > 1 AND " + table + "." + at + " = n.at")
+                         : mended;
             std::uint64_t dropped = 0;
-            mended = db_->run(
-                "DELETE FROM " + table + " later USING " + table +
-                    " first, run_files fl, run_files ff WHERE later." + key + " = first." + key +
-                    " AND fl.source = later.source AND ff.source = first.source AND ff.file < fl.file",
-                {}, {}, &dropped);
-            added -= dropped;
-            return mended;
+            if (mended.isOk() && files_.size() > 1) {  // one file has no record in another
+                mended =
+                    db_->run("DELETE FROM " + table + " WHERE " + at + " IN (SELECT later." + at + " FROM " +
+                                 table + " later JOIN " + table +
+                                 " first ON first.record_key = later.record_key JOIN run_files fl ON "
+                                 "fl.source = later.source JOIN run_files ff ON ff.source = first.source "
+                                 "WHERE ff.file < fl.file)",
+                             {}, {}, &dropped);
+                added -= dropped;
+            }
+            if (mended.isOk() && dropped > 0 && d.kind == db::Kind::sqlite) {
+                // Added again in order, so that the rowids still follow the records without a gap,
+                // as a run adding to an existing table leaves them.
+                const std::vector<std::string> again{
+                    "CREATE TEMP TABLE kept_in_order AS SELECT * FROM " + table + " ORDER BY rowid",
+                    "DELETE FROM " + table,
+                    "INSERT INTO " + table + " SELECT * FROM kept_in_order ORDER BY rowid",
+                    "DROP TABLE kept_in_order"};
+                mended = db_->runAll(again);
+            }
+            return mended.isOk() ? db_->run(pruneCounts("SELECT source FROM run_files")) : mended;
         });
-        if (status.isOk() && distinct) {
-            status = db_->run("INSERT INTO collate_counts (source, content, times) SELECT r.source, " +
-                              content + ", 1" + kept);
-        }
-        return status;
     }
 
     // Adds the unique key's index; where two rows share a key, `mend` makes them right first.
@@ -797,9 +823,8 @@ private:
     std::string key_;
     std::uint64_t rows_ = 0;
     std::vector<FileRun> files_;
-    bool created_ = false;         // the records table is this run's own, not yet seen by others
-    bool direct_ = false;          // its rows go straight in
-    bool countsKeyLater_ = false;  // the counts table is the run's own too, made without its key
+    bool created_ = false;  // the records table is this run's own, not yet seen by others
+    bool direct_ = false;   // its rows go straight in
 };
 
 }  // namespace

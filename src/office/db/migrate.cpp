@@ -117,6 +117,12 @@ Status officeColumns(Database& db) {
         return status;  // made whole by makeSchema()
     }
     status = db.run(addColumn(db.dialect(), checkpointsTable(), "kept_rows"));
+    // Counts are kept now only where the desk's rows do not tell them.
+    bool counts = false;
+    status = status.isOk() ? db.tableExists(countsTable().name, counts) : status;
+    status = status.isOk() && counts ? db.run("DELETE FROM collate_counts WHERE times = " +
+                                              rowsHolding("collate_counts.content", "collate_counts.source"))
+                                     : status;
     // The rows each desk has now are the rows its checkpoint speaks for.
     return status.isOk()
                ? db.run("UPDATE collate_checkpoints SET kept_rows = (SELECT count(*) FROM " +
@@ -179,7 +185,7 @@ Status migrate(Database& db, const Teller& tell) {
 
 }  // namespace
 
-Status makeSchema(Database& db, bool keyLater) {
+Status makeSchema(Database& db) {
     Status status = Status::ok();
     for (const TableDef* table : tables()) {
         bool exists = false;
@@ -187,7 +193,7 @@ Status makeSchema(Database& db, bool keyLater) {
         if (!status.isOk() || exists) {
             continue;
         }
-        status = db.run(createTable(db.dialect(), *table, false, keyLater));
+        status = db.run(createTable(db.dialect(), *table, false));
         for (const IndexDef& index : table->indexes) {
             status = status.isOk() ? db.run(createIndex(*table, index, false)) : status;
         }
