@@ -11,7 +11,7 @@
 #include "office/db/migrate.hpp"
 #include "office/db/records_read.hpp"
 #include "office/desks/desk_file.hpp"
-#include "office/find/caseless.hpp"
+#include "office/fold/caseless.hpp"
 #include "office/output/row_writer.hpp"
 
 namespace profiledesk::office {
