@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "office/collate/target.hpp"
+#include "office/db/answer_index.hpp"
 #include "office/db/migrate.hpp"
 #include "office/db/schema.hpp"
 #include "office/quality.hpp"
@@ -105,9 +106,12 @@ std::vector<std::string> insertRows(const db::Dialect& d, bool skipExisting) {
     }
     // In the order the numbering left them: sorting the whole rows back into file order took a
     // third of the statement. Of two rows with one key, the earlier file's still comes first.
-    return {"INSERT " + into + "SELECT " + db::valueColumns() +
-            ", looks, content || '-' || ordinal FROM (SELECT i.*, " + ordinal +
-            ") AS n ORDER BY content, file, record" + skip};
+    // The keys added are noted, for the index of answers.
+    return {"DELETE FROM run_added", "WITH added AS (INSERT " + into + "SELECT " + db::valueColumns() +
+                                         ", looks, content || '-' || ordinal FROM (SELECT i.*, " + ordinal +
+                                         ") AS n ORDER BY content, file, record" + skip +
+                                         " RETURNING record_key) INSERT INTO run_added (record_key) SELECT "
+                                         "record_key FROM added"};
 }
 
 // Of the counts kept for the desks of the run, those the desks' rows now tell: a count is kept
@@ -174,8 +178,8 @@ std::string deleteLaterDuplicates() {
 
 class DatabaseTarget final : public CollateTarget {
 public:
-    DatabaseTarget(std::unique_ptr<db::Database> db, std::string by, std::string at)
-        : db_(std::move(db)), by_(std::move(by)), at_(std::move(at)) {}
+    DatabaseTarget(std::unique_ptr<db::Database> db, std::string by, std::string at, db::Teller tell)
+        : db_(std::move(db)), by_(std::move(by)), at_(std::move(at)), tell_(std::move(tell)) {}
     ~DatabaseTarget() override {
         if (load_) {
             (void)load_->finish();
@@ -236,12 +240,15 @@ public:
         if (status.isOk() && direct_) {
             created_ = true;
             status = db_->run(db::createTable(d, db::recordsTable(), false));
-            status = status.isOk() ? db::makeSchema(*db_) : status;
+            status = status.isOk() ? makeSchema() : status;
             status = status.isOk() ? db_->runAll(kForgetCheckpoints) : status;
         } else if (status.isOk()) {
             status = db_->beginStaging();
             status = status.isOk() ? db_->run(d.tempTable("incoming", stagedDefinitions(d))) : status;
             status = status.isOk() ? db_->run(runPriorsTable(d)) : status;
+            if (status.isOk() && d.kind == db::Kind::postgres) {
+                status = db_->run(d.tempTable("run_added", db::sqlOf({"record_key ", d.text, " NOT NULL"})));
+            }
             if (status.isOk() && d.kind == db::Kind::sqlite) {
                 status =
                     db_->run("CREATE TEMP TABLE ordinals (id INTEGER PRIMARY KEY, ordinal INTEGER NOT NULL)");
@@ -304,7 +311,19 @@ public:
             values_.at(kColumnCount + 2) = Value::of(content);
         }
         ++rows_;
-        return load_->add(std::span<const Value>(values_.data(), direct_ ? kLoaded - 1 : kLoaded));
+        Status status = load_->add(std::span<const Value>(values_.data(), direct_ ? kLoaded - 1 : kLoaded));
+        if (status.isOk() && direct_) {
+            // Rows that go straight in are indexed as they go; the others once they are in.
+            for (std::size_t i = 0; i < kAnswerCount; ++i) {
+                answers_.at(i) = values_.at(kFirstAnswer + i).text;
+            }
+            if (indexer_.add(values_.at(0).text, values_.at(1).integer, answers_)) {
+                status = load_->finish();
+                status = status.isOk() ? indexer_.write(*db_, false) : status;
+                status = status.isOk() ? startLoad() : status;
+            }
+        }
+        return status;
     }
 
     void endFile(FileRun file) override { files_.push_back(std::move(file)); }
@@ -333,10 +352,23 @@ public:
             status = keyDirectRows(added);
         } else if (status.isOk() && created_) {
             status = fillNewTable(added);
+            status = status.isOk() && !answersMade_ ? db::indexRecords(*db_) : status;
         } else if (status.isOk()) {
+            std::int64_t before = 0;  // SQLite's rows from here on are the run's
+            if (db_->dialect().kind == db::Kind::sqlite) {
+                status = db_->number("SELECT coalesce(max(rowid), 0) FROM " + std::string(db::kRecordsTable), before);
+            }
             const std::vector<std::string> statements = insertRows(db_->dialect(), true);
-            status = db_->runAll(std::span(statements).first(statements.size() - 1));
+            status = status.isOk() ? db_->runAll(std::span(statements).first(statements.size() - 1)) : status;
             status = status.isOk() ? db_->run(statements.back(), {}, {}, &added) : status;
+            // The rows the run added, to the index: SQLite's follow those there before, and
+            // PostgreSQL's insert noted their keys.
+            const std::array after{Value::of(before)};
+            if (status.isOk() && !answersMade_ && added > 0) {
+                status = db_->dialect().kind == db::Kind::sqlite
+                             ? db::indexRecords(*db_, " WHERE rowid > ?", after)
+                             : db::indexRecords(*db_, " WHERE record_key IN (SELECT record_key FROM run_added)");
+            }
         }
         const bool wholeRead = std::any_of(files_.begin(), files_.end(),
                                            [](const FileRun& file) { return file.fromStart && file.keeps; });
@@ -365,6 +397,11 @@ public:
             if (!index.unique) {
                 status = db_->run(db::createIndex(db::recordsTable(), index, false));
             }
+        }
+        if (status.isOk() && answersMade_) {
+            // Made by this run: filled with every record there, then searched by trigrams.
+            status = direct_ ? indexer_.write(*db_) : db::indexRecords(*db_);
+            status = status.isOk() ? db::makeAnswerSearch(*db_, tell_) : status;
         }
         status = status.isOk() ? db_->runAll(kKeepCheckpoints) : status;
         status = status.isOk() ? db_->commit() : status;
@@ -513,18 +550,20 @@ private:
             std::array<std::string, kAnswerCount> now;
             std::optional<std::array<std::string, kAnswerCount>> written;
             std::string source;
+            std::int64_t record = 0;
         };
         std::vector<Found> found;
         const std::string idColumn = d.kind == db::Kind::sqlite ? "i.rowid" : "i.ctid";
         Status status = db_->run(
-            "SELECT k.record_key, k.source, w.record_key" + answers + current + written + " FROM (" +
+            "SELECT k.record_key, k.source, w.record_key" + answers + current + written + ", r.record FROM (" +
                 stagedKeys() + ") AS k JOIN incoming i ON " + idColumn +
                 " = k.id JOIN run_files f ON f.file = i.file JOIN " + std::string(db::kRecordsTable) +
                 " r ON r.record_key = k.record_key AND r.source = k.source "
                 "LEFT JOIN records_as_written w ON w.record_key = k.record_key WHERE f.reread = 1 AND "
                 "r.forgotten = 0",
             {}, [&found](const db::Row& row) {
-                Found one{std::string(row.text(0)), {}, {}, std::nullopt, std::string(row.text(1))};
+                Found one{std::string(row.text(0)), {}, {}, std::nullopt, std::string(row.text(1)),
+                          row.integer(3 + 3 * kAnswerCount)};
                 for (std::size_t i = 0; i < kAnswerCount; ++i) {
                     one.decoded.at(i).assign(row.text(3 + i));
                     one.now.at(i).assign(row.text(3 + kAnswerCount + i));
@@ -583,6 +622,17 @@ private:
                              : status;
             }
         }
+        // The answers decoded anew, to the index (those a clerk corrected are there as well).
+        db::AnswerIndexer indexer;
+        for (const Found& one : found) {
+            if ((one.written ? *one.written : one.now) == one.decoded) {
+                continue;  // nothing changed
+            }
+            std::array<std::string_view, kAnswerCount> decoded{};
+            std::copy(one.decoded.begin(), one.decoded.end(), decoded.begin());
+            (void)indexer.add(one.source, one.record, decoded);
+        }
+        status = status.isOk() ? indexer.write(*db_) : status;
         return status;
     }
 
@@ -635,6 +685,14 @@ private:
             created_ = true;
             status = db_->run(db::createTable(db_->dialect(), db::recordsTable(), false));
         }
+        return status.isOk() ? makeSchema() : status;
+    }
+
+    // The schema's tables that are missing, noting whether the index of answers is among them.
+    Status makeSchema() {
+        bool answers = false;
+        Status status = db_->tableExists(db::answerValuesTable().name, answers);
+        answersMade_ = status.isOk() && !answers;
         return status.isOk() ? db::makeSchema(*db_) : status;
     }
 
@@ -810,6 +868,7 @@ private:
     std::unique_ptr<db::Database> db_;
     std::string by_;  // for the history of the changes the run makes to records already there
     std::string at_;
+    db::Teller tell_;
     std::unique_ptr<db::BulkLoad> load_;
     // The export's columns, what needs a look, and the file and content, or the key.
     static constexpr std::size_t kLoaded = kColumnCount + 3;
@@ -825,6 +884,9 @@ private:
     std::vector<FileRun> files_;
     bool created_ = false;  // the records table is this run's own, not yet seen by others
     bool direct_ = false;   // its rows go straight in
+    bool answersMade_ = false;  // the index of answers is this run's own
+    db::AnswerIndexer indexer_;
+    std::array<std::string_view, kAnswerCount> answers_{};
 };
 
 }  // namespace
@@ -838,7 +900,7 @@ Result<std::unique_ptr<CollateTarget>> openTarget(const std::string& into, int w
         return opened.status();
     }
     return std::unique_ptr<CollateTarget>(
-        std::make_unique<DatabaseTarget>(std::move(opened).value(), by, at));
+        std::make_unique<DatabaseTarget>(std::move(opened).value(), by, at, tell));
 }
 
 }  // namespace profiledesk::office

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "office/columns.hpp"
+#include "office/db/answer_index.hpp"
 #include "office/db/schema.hpp"
 #include "office/quality.hpp"
 
@@ -133,16 +134,25 @@ Status officeColumns(Database& db) {
 // One step from a version to the next.
 struct Migration {
     int to;
-    Status (*step)(Database&);
+    Status (*step)(Database&, const Teller&);
 };
 
-Status toVersion2(Database& db) {
+Status toVersion2(Database& db, const Teller& /*tell*/) {
     Status status = everyColumnNotNull(db);
     status = status.isOk() ? namesAsStored(db) : status;
     return status.isOk() ? officeColumns(db) : status;
 }
 
-constexpr std::array<Migration, 1> kMigrations{{{2, toVersion2}}};
+// The index of answers, made and filled from the records there.
+Status toVersion3(Database& db, const Teller& tell) {
+    bool records = false;
+    Status status = db.tableExists(kRecordsTable, records);
+    status = status.isOk() ? makeSchema(db) : status;
+    status = status.isOk() && records ? indexRecords(db) : status;
+    return status.isOk() ? makeAnswerSearch(db, tell) : status;
+}
+
+constexpr std::array<Migration, 2> kMigrations{{{2, toVersion2}, {3, toVersion3}}};
 
 // The version the database holds: a database that kept none but has the records table is
 // release 1.0.0's.
@@ -164,7 +174,7 @@ Status migrate(Database& db, const Teller& tell) {
     const int from = version;
     for (const Migration& migration : kMigrations) {
         if (status.isOk() && version < migration.to) {
-            status = migration.step(db);
+            status = migration.step(db, tell);
             version = migration.to;
         }
     }

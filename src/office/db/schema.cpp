@@ -91,14 +91,27 @@ constexpr std::array<ColumnDef, 3> kCountColumns{{
     {"times", Type::integer},
 }};
 
+// The index of answers (answer_index.hpp): each answer once, folded, and where each desk's
+// records hold it.
+constexpr std::array<ColumnDef, 2> kAnswerValueColumns{{{"value", Type::text}, {"folded", Type::text}}};
+constexpr std::array<IndexDef, 1> kAnswerValueIndexes{{{"answer_values_by_value", "value", true}}};
+constexpr std::array<ColumnDef, 3> kPostingColumns{{
+    {"value", Type::text},
+    {"source", Type::text},
+    {"records", Type::text},  // record numbers, each as its step from the one before: "4,12,-3"
+}};
+constexpr std::array<IndexDef, 1> kPostingIndexes{{{"answer_postings_by_value", "value, source", false}}};
+
 const TableDef kRecords{kRecordsTable, kRecordColumns, "", kRecordIndexes, ""};
 const TableDef kWritten{"records_as_written", kWrittenColumns, kKeyColumn, {}, kRecordsTable};
 const TableDef kChanges{"record_changes", kChangeColumns, "", kChangeIndexes, kRecordsTable};
 const TableDef kDesks{"collate_desks", kDeskColumns, "source", {}, "collate_checkpoints"};
 const TableDef kCheckpoints{"collate_checkpoints", kCheckpointColumns, "source", {}, ""};
 const TableDef kCounts{"collate_counts", kCountColumns, "source, content", {}, ""};
-const std::array<const TableDef*, 6> kTables{&kRecords, &kWritten,     &kChanges,
-                                             &kDesks,   &kCheckpoints, &kCounts};
+const TableDef kAnswerValues{"answer_values", kAnswerValueColumns, "", kAnswerValueIndexes, kRecordsTable};
+const TableDef kAnswerPostings{"answer_postings", kPostingColumns, "", kPostingIndexes, kRecordsTable};
+const std::array<const TableDef*, 8> kTables{&kRecords,     &kWritten, &kChanges,      &kDesks,
+                                             &kCheckpoints, &kCounts,  &kAnswerValues, &kAnswerPostings};
 
 // A column's type and constraints.
 std::string definitionOf(const Dialect& dialect, const ColumnDef& column) {
@@ -125,6 +138,8 @@ const TableDef& changesTable() { return kChanges; }
 const TableDef& desksTable() { return kDesks; }
 const TableDef& checkpointsTable() { return kCheckpoints; }
 const TableDef& countsTable() { return kCounts; }
+const TableDef& answerValuesTable() { return kAnswerValues; }
+const TableDef& answerPostingsTable() { return kAnswerPostings; }
 std::span<const TableDef* const> tables() { return kTables; }
 
 std::string createTable(const Dialect& dialect, const TableDef& table, bool ifMissing) {

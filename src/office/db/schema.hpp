@@ -21,6 +21,8 @@
 //   which a collate after a checkpoint numbers the records it adds; kept only where it is not
 //   the number of the desk's rows keyed with that content (rowsHolding()), as it is for nearly
 //   every content, so that a first collate writes none.
+// - answer_values and answer_postings: the index of answers that find --from-db searches
+//   (answer_index.hpp).
 // Every column is NOT NULL on every kind of database: an absent value is empty.
 
 #include <array>
@@ -34,7 +36,7 @@
 namespace profiledesk::office::db {
 
 // The schema this release makes and reads. 1 is release 1.0.0's, which kept no version.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 enum class Type : unsigned char {
     integer,
@@ -78,6 +80,8 @@ const TableDef& changesTable();
 const TableDef& desksTable();
 const TableDef& checkpointsTable();
 const TableDef& countsTable();
+const TableDef& answerValuesTable();
+const TableDef& answerPostingsTable();
 
 // The review states a record may be in, the first a new record's.
 inline constexpr std::array<std::string_view, 4> kStates{"new", "approved", "needs-look", "rejected"};

@@ -2,6 +2,7 @@
 // files or from the database collate fills.
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "common/utf8.hpp"
 #include "office/commands.hpp"
 #include "office/db/migrate.hpp"
+#include "office/db/answer_index.hpp"
 #include "office/db/records_read.hpp"
 #include "office/desks/desk_file.hpp"
 #include "office/fold/caseless.hpp"
@@ -17,6 +19,10 @@
 namespace profiledesk::office {
 
 namespace {
+
+// Records the index may name before every record is read instead: named one by one in the
+// query, more would cost what a read of all of them costs.
+constexpr std::size_t kNamedAtMost = 100000;
 
 // Whether a row's answers (or the one column asked for) hold the text.
 class Matcher {
@@ -144,16 +150,27 @@ int runFind(const FindOptions& options, Streams& console) {
     if (!options.fromDb.empty()) {
         auto opened = db::openOffice(options.fromDb, db::Access::read, db::OpenOptions{"--from-db"},
                                      [&console](const std::string& told) { tellError(console, told); });
-        const Status read =
-            opened.isOk() ? db::readRecords(
-                                *opened.value(), db::RecordFilter{options.dates, options.everyRecord, false},
-                                [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
-                                    if (matcher.matches(row)) {
-                                        writer.write(row, recordNumber, lineNumber);
-                                    }
-                                    return true;
-                                })
-                          : opened.status();
+        // The records the index of answers names, each searched as in the files; all of them
+        // where there is no index, or where it names so many that reading all is as quick.
+        std::map<std::string, std::vector<std::int64_t>> named;
+        bool indexed = false;
+        CaselessSearch search(options.text);
+        Status read = opened.isOk() ? db::recordsThatMayHold(*opened.value(), search, named, indexed)
+                                    : opened.status();
+        std::size_t many = 0;
+        for (const auto& [source, records] : named) {
+            many += records.size();
+        }
+        const db::RecordFilter filter{options.dates, options.everyRecord, false,
+                                      indexed && many <= kNamedAtMost ? &named : nullptr};
+        read = read.isOk() ? db::readRecords(*opened.value(), filter,
+                                             [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
+                                                 if (matcher.matches(row)) {
+                                                     writer.write(row, recordNumber, lineNumber);
+                                                 }
+                                                 return true;
+                                             })
+                           : read;
         if (!read.isOk()) {
             writer.flush();
             tellError(console, read);
