@@ -29,4 +29,5 @@ add_library(sqlite3_amalgamation STATIC ${sqlite_dir}/package/deps/sqlite3/sqlit
 target_include_directories(sqlite3_amalgamation SYSTEM PUBLIC ${sqlite_dir}/package/deps/sqlite3)
 # Not our code: its warnings are not ours to fix, and -O2 builds it in half the time of -O3.
 target_compile_options(sqlite3_amalgamation PRIVATE -w -O2)
-target_compile_definitions(sqlite3_amalgamation PRIVATE SQLITE_OMIT_LOAD_EXTENSION SQLITE_DQS=0)
+# FTS5 searches the index of answers by their parts, as Debian's SQLite does.
+target_compile_definitions(sqlite3_amalgamation PRIVATE SQLITE_OMIT_LOAD_EXTENSION SQLITE_DQS=0 SQLITE_ENABLE_FTS5)

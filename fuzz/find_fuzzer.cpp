@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "office/find/caseless.hpp"
-#include "office/find/fold.hpp"
+#include "office/fold/caseless.hpp"
+#include "office/fold/fold.hpp"
 
 namespace {
 

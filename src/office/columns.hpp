@@ -81,6 +81,9 @@ struct Row {
     std::string_view state;
 };
 
+// The hex digits of a record's content hash, with which its key starts.
+inline constexpr std::size_t kContentLength = 32;
+
 // A record's key from its content hash and its place among the records of that content in its
 // file: "<hash>-2" for the second.
 std::string recordKey(std::string_view contentHash, std::size_t place);

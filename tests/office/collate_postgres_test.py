@@ -227,6 +227,8 @@ class Loading(unittest.TestCase):
         # Where each desk's last collate stopped is kept, moved on and dropped.
         SERVER.sql("GRANT SELECT, INSERT, UPDATE, DELETE ON collate_checkpoints, collate_counts, collate_desks TO clerk",
                    "shared")
+        # And the index of answers, which the records it adds go to.
+        SERVER.sql("GRANT SELECT, INSERT ON answer_values, answer_postings TO clerk", "shared")
         result = collate(SERVER.uri("clerk", "shared"), write("more.dat", *RECORDS[:4]))
         self.assertEqual((result.returncode, result.stdout, result.stderr),
                          (0, b"2 added, 2 already present, 0 problems\n", b""))

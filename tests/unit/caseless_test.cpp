@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "common/utf8.hpp"
-#include "office/find/caseless.hpp"
-#include "office/find/fold.hpp"
+#include "office/fold/caseless.hpp"
+#include "office/fold/fold.hpp"
 #include "record/record_format.hpp"
 #include "record/record_scanner.hpp"
 

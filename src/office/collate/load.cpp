@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "office/collate/target.hpp"
+#include "office/db/answer_index.hpp"
 #include "office/db/migrate.hpp"
 #include "office/db/schema.hpp"
 #include "office/quality.hpp"
@@ -61,28 +62,43 @@ constexpr std::string_view kMovedCheckpoint =
     "WHERE f.from_start = 0 AND (c.source IS NULL OR c.byte_offset <> f.from_offset OR "
     "c.records <> f.from_records OR c.tail_hash <> f.from_tail) ORDER BY f.file";
 
+// For each file and content of the run, the records of that content in the desk's part read
+// before (none for a file read from its start) and in this run: written before the rows go in,
+// which change what the desk's rows tell.
+std::string runPriorsTable(const db::Dialect& d) {
+    return d.tempTable("run_priors", db::sqlOf({"file ", d.integer, " NOT NULL, content ", d.text,
+                                                " NOT NULL, prior ", d.integer, " NOT NULL, n ", d.integer,
+                                                " NOT NULL, PRIMARY KEY (file, content)"}));
+}
+
+std::string fillRunPriors() {
+    return "INSERT INTO run_priors (file, content, prior, n) SELECT i.file, i.content, CASE WHEN "
+           "f.from_start = 1 "
+           "THEN 0 ELSE coalesce(max(c.times), " +
+           db::rowsHolding("i.content", "f.source") +
+           ") END, count(*) FROM incoming i JOIN run_files f ON f.file = i.file LEFT JOIN collate_counts c "
+           "ON "
+           "c.source = f.source AND c.content = i.content GROUP BY i.file, i.content, f.source, f.from_start";
+}
+
 // Adds the staged rows to the records table, each keyed by its content hash and its place among
 // the records of that content in its file; a key already there is skipped where `skipExisting`.
 // Of two rows with one key, the earlier file's goes in first. The last statement adds the rows.
 std::vector<std::string> insertRows(const db::Dialect& d, bool skipExisting) {
-    // A file read from its start is numbered from nothing, whatever its source had before.
-    // Content first: the sort compares the hashes' first bytes alone, where file would tie.
-    const bool sqlite = d.kind == db::Kind::sqlite;
-    const std::string ordinals =
-        "prior + row_number() OVER (PARTITION BY content, file ORDER BY record) AS ordinal FROM (SELECT " +
-        std::string(sqlite ? "i.rowid AS id, i.file, i.content, i.record" : "i.*") +
-        ", CASE WHEN f.from_start = 1 THEN 0 ELSE coalesce(c.times, 0) END AS prior "
-        "FROM incoming i JOIN run_files f ON f.file = i.file "
-        "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content) AS s";
+    const std::string ordinal =
+        "p.prior + row_number() OVER (PARTITION BY i.content, i.file ORDER BY i.record) AS ordinal FROM "
+        "incoming i "
+        "JOIN run_priors p ON p.file = i.file AND p.content = i.content";
     const std::string into = "INTO " + std::string(db::kRecordsTable) + " (" + db::valueColumns() +
                              ", looks, " + std::string(db::kKeyColumn) + ") ";
     const std::string skip =
         skipExisting ? " ON CONFLICT (" + std::string(db::kKeyColumn) + ") DO NOTHING" : "";
-    if (sqlite) {
+    if (d.kind == db::Kind::sqlite) {
         // Numbered in a narrow table of their own, then joined back in file order: sorting the
         // whole rows by content and back again took longer than the rest of the commit. SQLite
         // needs a WHERE before ON CONFLICT here.
-        return {"DELETE FROM temp.ordinals", "INSERT INTO temp.ordinals (id, ordinal) SELECT id, " + ordinals,
+        return {"DELETE FROM temp.ordinals",
+                "INSERT INTO temp.ordinals (id, ordinal) SELECT i.rowid, " + ordinal,
                 "INSERT " + into + "SELECT " + db::valueColumns() +
                     ", i.looks, i.content || '-' || o.ordinal FROM incoming i CROSS JOIN temp.ordinals o "
                     "ON o.id = i.rowid WHERE true ORDER BY i.rowid" +
@@ -90,27 +106,40 @@ std::vector<std::string> insertRows(const db::Dialect& d, bool skipExisting) {
     }
     // In the order the numbering left them: sorting the whole rows back into file order took a
     // third of the statement. Of two rows with one key, the earlier file's still comes first.
-    return {"INSERT " + into + "SELECT " + db::valueColumns() +
-            ", looks, content || '-' || ordinal FROM (SELECT s.*, " + ordinals +
-            ") AS n ORDER BY content, file, record" + skip};
+    // The keys added are noted, for the index of answers.
+    return {"DELETE FROM run_added", "WITH added AS (INSERT " + into + "SELECT " + db::valueColumns() +
+                                         ", looks, content || '-' || ordinal FROM (SELECT i.*, " + ordinal +
+                                         ") AS n ORDER BY content, file, record" + skip +
+                                         " RETURNING record_key) INSERT INTO run_added (record_key) SELECT "
+                                         "record_key FROM added"};
+}
+
+// Of the counts kept for the desks of the run, those the desks' rows now tell: a count is kept
+// only where it differs from how many of the desk's rows hold its content (a record dropped as
+// another file's, a record gone from the desk's file), so that a first collate keeps none.
+std::string pruneCounts(std::string_view sources) {
+    return db::sqlOf({"DELETE FROM collate_counts WHERE source IN (", sources,
+                      ") AND times = ", db::rowsHolding("collate_counts.content", "collate_counts.source")});
 }
 
 // Keeps the counts of the staged rows' contents for the files read.
-std::vector<std::string> keepCounts(bool countsEmptied) {
-    const std::string counted = "FROM incoming i JOIN run_files f ON f.file = i.file ";
-    const std::string kept = "WHERE f.keeps = 1 AND f.to_offset IS NOT NULL GROUP BY i.content, f.source";
+std::vector<std::string> keepCounts() {
+    const std::string kept = "f.keeps = 1 AND f.to_offset IS NOT NULL";
     return {
         "DELETE FROM collate_counts WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
         "from_start = 1)",
-        // Into counts this run emptied, each (source, content) is new: a plain insert, without
-        // looking for an earlier count of each (which took most of a first run's commit).
-        countsEmptied
-            ? "INSERT INTO collate_counts (source, content, times) SELECT f.source, i.content, count(*) " +
-                  counted + kept
-            : "INSERT INTO collate_counts (source, content, times) SELECT f.source, i.content, count(*) + "
-              "coalesce(max(c.times), 0) " +
-                  counted + "LEFT JOIN collate_counts c ON c.source = f.source AND c.content = i.content " +
-                  kept + " ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
+        "INSERT INTO collate_counts (source, content, times) SELECT f.source, p.content, p.prior + p.n FROM "
+        "run_priors p JOIN run_files f ON f.file = p.file WHERE " +
+            kept + " ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
+        // A desk read whole no longer holds the contents of its rows that the run did not meet.
+        db::sqlOf(
+            {"INSERT INTO collate_counts (source, content, times) SELECT r.source, substr(r.record_key, 1, ",
+             std::to_string(kContentLength), "), 0 FROM ", db::kRecordsTable,
+             " r JOIN run_files f ON f.source = r.source WHERE f.from_start = 1 AND ", kept,
+             " AND NOT EXISTS (SELECT 1 FROM run_priors p WHERE p.file = f.file AND p.content = "
+             "substr(r.record_key, 1, ",
+             std::to_string(kContentLength), ")) GROUP BY 1, 2 ON CONFLICT (source, content) DO NOTHING"}),
+        pruneCounts("SELECT source FROM run_files WHERE keeps = 1"),
     };
 }
 
@@ -149,8 +178,8 @@ std::string deleteLaterDuplicates() {
 
 class DatabaseTarget final : public CollateTarget {
 public:
-    DatabaseTarget(std::unique_ptr<db::Database> db, std::string by, std::string at)
-        : db_(std::move(db)), by_(std::move(by)), at_(std::move(at)) {}
+    DatabaseTarget(std::unique_ptr<db::Database> db, std::string by, std::string at, db::Teller tell)
+        : db_(std::move(db)), by_(std::move(by)), at_(std::move(at)), tell_(std::move(tell)) {}
     ~DatabaseTarget() override {
         if (load_) {
             (void)load_->finish();
@@ -195,26 +224,31 @@ public:
             return status;
         }
         const db::Dialect& d = db_->dialect();
-        // Into a table of its own, where each file has a name of its own, a PostgreSQL run's
-        // rows go straight in: written once instead of twice.
-        direct_ = d.kind == db::Kind::postgres && !records &&
-                  std::set<std::string>(sources.begin(), sources.end()).size() == sources.size();
+        // Into a table of its own, where each file has a name of its own, a run's rows go
+        // straight in: written once instead of twice.
+        direct_ = !records && std::set<std::string>(sources.begin(), sources.end()).size() == sources.size();
         if (direct_) {
             // The table is the run's own until it commits: it is made now, under the writer's
             // lock, which a second first run waits for.
             status = db_->beginWrite();
             status = status.isOk() ? db_->tableExists(db::kRecordsTable, records) : status;
             direct_ = status.isOk() && !records;
+            if (status.isOk() && !direct_) {
+                db_->rollback();  // another run made it meanwhile: this one stages its rows
+            }
         }
         if (status.isOk() && direct_) {
             created_ = true;
             status = db_->run(db::createTable(d, db::recordsTable(), false));
-            status = status.isOk() ? madeCounts(true) : status;
-            status = status.isOk() ? db::makeSchema(*db_, true) : status;
+            status = status.isOk() ? makeSchema() : status;
             status = status.isOk() ? db_->runAll(kForgetCheckpoints) : status;
         } else if (status.isOk()) {
             status = db_->beginStaging();
             status = status.isOk() ? db_->run(d.tempTable("incoming", stagedDefinitions(d))) : status;
+            status = status.isOk() ? db_->run(runPriorsTable(d)) : status;
+            if (status.isOk() && d.kind == db::Kind::postgres) {
+                status = db_->run(d.tempTable("run_added", db::sqlOf({"record_key ", d.text, " NOT NULL"})));
+            }
             if (status.isOk() && d.kind == db::Kind::sqlite) {
                 status =
                     db_->run("CREATE TEMP TABLE ordinals (id INTEGER PRIMARY KEY, ordinal INTEGER NOT NULL)");
@@ -277,7 +311,19 @@ public:
             values_.at(kColumnCount + 2) = Value::of(content);
         }
         ++rows_;
-        return load_->add(std::span<const Value>(values_.data(), direct_ ? kLoaded - 1 : kLoaded));
+        Status status = load_->add(std::span<const Value>(values_.data(), direct_ ? kLoaded - 1 : kLoaded));
+        if (status.isOk() && direct_) {
+            // Rows that go straight in are indexed as they go; the others once they are in.
+            for (std::size_t i = 0; i < kAnswerCount; ++i) {
+                answers_.at(i) = values_.at(kFirstAnswer + i).text;
+            }
+            if (indexer_.add(values_.at(0).text, values_.at(1).integer, answers_)) {
+                status = load_->finish();
+                status = status.isOk() ? indexer_.write(*db_, false) : status;
+                status = status.isOk() ? startLoad() : status;
+            }
+        }
+        return status;
     }
 
     void endFile(FileRun file) override { files_.push_back(std::move(file)); }
@@ -301,14 +347,28 @@ public:
         }
         status = status.isOk() ? readMovedAgain(readAgain) : status;
         std::uint64_t added = direct_ ? rows_ : 0;
+        status = status.isOk() && !direct_ ? db_->run(fillRunPriors()) : status;
         if (status.isOk() && direct_) {
             status = keyDirectRows(added);
         } else if (status.isOk() && created_) {
             status = fillNewTable(added);
+            status = status.isOk() && !answersMade_ ? db::indexRecords(*db_) : status;
         } else if (status.isOk()) {
+            std::int64_t before = 0;  // SQLite's rows from here on are the run's
+            if (db_->dialect().kind == db::Kind::sqlite) {
+                status = db_->number("SELECT coalesce(max(rowid), 0) FROM " + std::string(db::kRecordsTable), before);
+            }
             const std::vector<std::string> statements = insertRows(db_->dialect(), true);
-            status = db_->runAll(std::span(statements).first(statements.size() - 1));
+            status = status.isOk() ? db_->runAll(std::span(statements).first(statements.size() - 1)) : status;
             status = status.isOk() ? db_->run(statements.back(), {}, {}, &added) : status;
+            // The rows the run added, to the index: SQLite's follow those there before, and
+            // PostgreSQL's insert noted their keys.
+            const std::array after{Value::of(before)};
+            if (status.isOk() && !answersMade_ && added > 0) {
+                status = db_->dialect().kind == db::Kind::sqlite
+                             ? db::indexRecords(*db_, " WHERE rowid > ?", after)
+                             : db::indexRecords(*db_, " WHERE record_key IN (SELECT record_key FROM run_added)");
+            }
         }
         const bool wholeRead = std::any_of(files_.begin(), files_.end(),
                                            [](const FileRun& file) { return file.fromStart && file.keeps; });
@@ -327,11 +387,7 @@ public:
             status = rereadDesks(counts.reread);
         }
         if (status.isOk() && !direct_) {
-            const std::vector<std::string> kept = keepCounts(created_);
-            status = db_->runAll(kept);
-        }
-        if (status.isOk() && countsKeyLater_) {
-            status = db_->run(db::addPrimaryKey(db::countsTable()));
+            status = db_->runAll(keepCounts());
         }
         // The other indexes of a table this run made, after its rows too.
         for (const db::IndexDef& index : db::recordsTable().indexes) {
@@ -341,6 +397,11 @@ public:
             if (!index.unique) {
                 status = db_->run(db::createIndex(db::recordsTable(), index, false));
             }
+        }
+        if (status.isOk() && answersMade_) {
+            // Made by this run: filled with every record there, then searched by trigrams.
+            status = direct_ ? indexer_.write(*db_) : db::indexRecords(*db_);
+            status = status.isOk() ? db::makeAnswerSearch(*db_, tell_) : status;
         }
         status = status.isOk() ? db_->runAll(kKeepCheckpoints) : status;
         status = status.isOk() ? db_->commit() : status;
@@ -395,8 +456,14 @@ private:
                                              rows, 0, values)
                                : status;
         if (status.isOk() && state.checkpoint) {
-            status =
-                db_->number("SELECT coalesce(sum(times), 0) FROM collate_counts" + where, counted, 0, values);
+            // Each content's count where one is kept, and how many of the desk's rows hold it
+            // for the rest: few are kept, so this stays a handful of lookups.
+            std::int64_t beyondRows = 0;
+            status = db_->number("SELECT coalesce(sum(times - " +
+                                     db::rowsHolding("collate_counts.content", "collate_counts.source") +
+                                     "), 0) FROM collate_counts" + where,
+                                 beyondRows, 0, values);
+            counted = rows + beyondRows;
             state.disagrees = static_cast<std::uint64_t>(rows) != keptRows ||
                               static_cast<std::uint64_t>(counted) != state.checkpoint->records;
         }
@@ -411,12 +478,11 @@ private:
                    "incoming i "
                    "JOIN temp.ordinals o ON o.id = i.rowid JOIN run_files f ON f.file = i.file";
         }
-        return "SELECT f.source, i.content || '-' || (CASE WHEN f.from_start = 1 THEN 0 ELSE "
-               "coalesce(c.times, 0) "
-               "END + row_number() OVER (PARTITION BY i.content, i.file ORDER BY i.record)) AS record_key, "
-               "i.ctid AS id FROM incoming i JOIN run_files f ON f.file = i.file LEFT JOIN collate_counts c "
-               "ON "
-               "c.source = f.source AND c.content = i.content";
+        return "SELECT f.source, i.content || '-' || (p.prior + row_number() OVER (PARTITION BY i.content, "
+               "i.file "
+               "ORDER BY i.record)) AS record_key, i.ctid AS id FROM incoming i JOIN run_files f ON f.file = "
+               "i.file "
+               "JOIN run_priors p ON p.file = i.file AND p.content = i.content";
     }
 
     // The records of desks read whole in this run that are no longer in their files are marked
@@ -484,18 +550,20 @@ private:
             std::array<std::string, kAnswerCount> now;
             std::optional<std::array<std::string, kAnswerCount>> written;
             std::string source;
+            std::int64_t record = 0;
         };
         std::vector<Found> found;
         const std::string idColumn = d.kind == db::Kind::sqlite ? "i.rowid" : "i.ctid";
         Status status = db_->run(
-            "SELECT k.record_key, k.source, w.record_key" + answers + current + written + " FROM (" +
+            "SELECT k.record_key, k.source, w.record_key" + answers + current + written + ", r.record FROM (" +
                 stagedKeys() + ") AS k JOIN incoming i ON " + idColumn +
                 " = k.id JOIN run_files f ON f.file = i.file JOIN " + std::string(db::kRecordsTable) +
                 " r ON r.record_key = k.record_key AND r.source = k.source "
                 "LEFT JOIN records_as_written w ON w.record_key = k.record_key WHERE f.reread = 1 AND "
                 "r.forgotten = 0",
             {}, [&found](const db::Row& row) {
-                Found one{std::string(row.text(0)), {}, {}, std::nullopt, std::string(row.text(1))};
+                Found one{std::string(row.text(0)), {}, {}, std::nullopt, std::string(row.text(1)),
+                          row.integer(3 + 3 * kAnswerCount)};
                 for (std::size_t i = 0; i < kAnswerCount; ++i) {
                     one.decoded.at(i).assign(row.text(3 + i));
                     one.now.at(i).assign(row.text(3 + kAnswerCount + i));
@@ -554,6 +622,17 @@ private:
                              : status;
             }
         }
+        // The answers decoded anew, to the index (those a clerk corrected are there as well).
+        db::AnswerIndexer indexer;
+        for (const Found& one : found) {
+            if ((one.written ? *one.written : one.now) == one.decoded) {
+                continue;  // nothing changed
+            }
+            std::array<std::string_view, kAnswerCount> decoded{};
+            std::copy(one.decoded.begin(), one.decoded.end(), decoded.begin());
+            (void)indexer.add(one.source, one.record, decoded);
+        }
+        status = status.isOk() ? indexer.write(*db_) : status;
         return status;
     }
 
@@ -597,14 +676,6 @@ private:
                           " NOT NULL, content ", d.text, " NOT NULL"});
     }
 
-    // Whether the counts table is the run's own, to be keyed after its rows.
-    Status madeCounts(bool keyLater) {
-        bool counts = false;
-        Status status = db_->tableExists(db::countsTable().name, counts);
-        countsKeyLater_ = status.isOk() && !counts && keyLater && db_->dialect().kind == db::Kind::postgres;
-        return status;
-    }
-
     // Under the writer's lock, so that no other run makes them meanwhile. A records table that
     // is missing is made without its indexes, which come after the rows.
     Status makeTables() {
@@ -613,9 +684,16 @@ private:
         if (status.isOk() && !records) {
             created_ = true;
             status = db_->run(db::createTable(db_->dialect(), db::recordsTable(), false));
-            status = status.isOk() ? madeCounts(true) : status;
         }
-        return status.isOk() ? db::makeSchema(*db_, created_) : status;
+        return status.isOk() ? makeSchema() : status;
+    }
+
+    // The schema's tables that are missing, noting whether the index of answers is among them.
+    Status makeSchema() {
+        bool answers = false;
+        Status status = db_->tableExists(db::answerValuesTable().name, answers);
+        answersMade_ = status.isOk() && !answers;
+        return status.isOk() ? db::makeSchema(*db_) : status;
     }
 
     // The run's files, into the staging.
@@ -724,47 +802,53 @@ private:
     }
 
     // The rows that went straight in, each keyed as the first of its content in its file: where
-    // every key is then distinct, as in most runs, they are right as they are. Otherwise the
-    // later records of one content in a file are numbered on, and of a record in several files
-    // the earliest file's row is kept. Each file has a source of its own here, and each of its
-    // records a number of its own.
+    // every key is then distinct, as in most runs, they are right as they are, and no count needs
+    // keeping. Otherwise the later records of one content in a file are numbered on, and of a
+    // record in several files the earliest file's row is kept. Each file has a source of its own
+    // here, and each of its records a number of its own.
     Status keyDirectRows(std::uint64_t& added) {
+        const db::Dialect& d = db_->dialect();
         const std::string table(db::kRecordsTable);
-        const std::string key(db::kKeyColumn);
-        const std::string content = "split_part(r." + key + ", '-', 1)";
-        const std::string kept = " FROM " + table +
-                                 " r JOIN run_files f ON f.source = r.source WHERE f.keeps = 1 "
-                                 "AND f.to_offset IS NOT NULL";
-        bool distinct = true;
-        Status status = addUnique([&] {
-            distinct = false;
+        const std::string at(d.rowLocator);
+        const std::string content = "substr(record_key, 1, " + std::to_string(kContentLength) + ")";
+        return addUnique([&] {
             // Counted before a row is numbered on or dropped: each file's records of each content.
-            Status mended = db_->run("INSERT INTO collate_counts (source, content, times) SELECT r.source, " +
-                                     content + ", count(*)" + kept + " GROUP BY 2, 1");
-            if (mended.isOk()) {
-                mended = db_->run(
-                    "UPDATE " + table + " r SET " + key + " = " + content +
-                    " || '-' || n.ordinal FROM (SELECT ctid AS at, row_number() OVER (PARTITION BY " + key +
-                    ", source ORDER BY record) AS ordinal FROM " + table +
-                    ") AS n WHERE n.ordinal > 1 AND r.ctid = n.at");
-            }
-            if (!mended.isOk() || files_.size() < 2) {
-                return mended;  // one file has no record in another
-            }
+            Status mended = db_->run(
+                "INSERT INTO collate_counts (source, content, times) SELECT r.source, substr(r.record_key, "
+                "1, " +
+                std::to_string(kContentLength) + "), count(*) FROM " + table +
+                " r JOIN run_files f ON f.source = r.source WHERE f.keeps = 1 AND "
+                "f.to_offset IS NOT NULL GROUP BY 2, 1");
+            mended = mended.isOk()
+                         ? db_->run("UPDATE " + table + " SET record_key = " + content +
+                                    " || '-' || n.ordinal FROM (SELECT " + at +
+                                    " AS at, row_number() OVER (PARTITION BY record_key, source ORDER BY "
+                                    "record) AS ordinal FROM " +
+                                    table + ") AS n WHERE n.ordinal > 1 AND " + table + "." + at + " = n.at")
+                         : mended;
             std::uint64_t dropped = 0;
-            mended = db_->run(
-                "DELETE FROM " + table + " later USING " + table +
-                    " first, run_files fl, run_files ff WHERE later." + key + " = first." + key +
-                    " AND fl.source = later.source AND ff.source = first.source AND ff.file < fl.file",
-                {}, {}, &dropped);
-            added -= dropped;
-            return mended;
+            if (mended.isOk() && files_.size() > 1) {  // one file has no record in another
+                mended =
+                    db_->run("DELETE FROM " + table + " WHERE " + at + " IN (SELECT later." + at + " FROM " +
+                                 table + " later JOIN " + table +
+                                 " first ON first.record_key = later.record_key JOIN run_files fl ON "
+                                 "fl.source = later.source JOIN run_files ff ON ff.source = first.source "
+                                 "WHERE ff.file < fl.file)",
+                             {}, {}, &dropped);
+                added -= dropped;
+            }
+            if (mended.isOk() && dropped > 0 && d.kind == db::Kind::sqlite) {
+                // Added again in order, so that the rowids still follow the records without a gap,
+                // as a run adding to an existing table leaves them.
+                const std::vector<std::string> again{
+                    "CREATE TEMP TABLE kept_in_order AS SELECT * FROM " + table + " ORDER BY rowid",
+                    "DELETE FROM " + table,
+                    "INSERT INTO " + table + " SELECT * FROM kept_in_order ORDER BY rowid",
+                    "DROP TABLE kept_in_order"};
+                mended = db_->runAll(again);
+            }
+            return mended.isOk() ? db_->run(pruneCounts("SELECT source FROM run_files")) : mended;
         });
-        if (status.isOk() && distinct) {
-            status = db_->run("INSERT INTO collate_counts (source, content, times) SELECT r.source, " +
-                              content + ", 1" + kept);
-        }
-        return status;
     }
 
     // Adds the unique key's index; where two rows share a key, `mend` makes them right first.
@@ -784,6 +868,7 @@ private:
     std::unique_ptr<db::Database> db_;
     std::string by_;  // for the history of the changes the run makes to records already there
     std::string at_;
+    db::Teller tell_;
     std::unique_ptr<db::BulkLoad> load_;
     // The export's columns, what needs a look, and the file and content, or the key.
     static constexpr std::size_t kLoaded = kColumnCount + 3;
@@ -797,9 +882,11 @@ private:
     std::string key_;
     std::uint64_t rows_ = 0;
     std::vector<FileRun> files_;
-    bool created_ = false;         // the records table is this run's own, not yet seen by others
-    bool direct_ = false;          // its rows go straight in
-    bool countsKeyLater_ = false;  // the counts table is the run's own too, made without its key
+    bool created_ = false;  // the records table is this run's own, not yet seen by others
+    bool direct_ = false;   // its rows go straight in
+    bool answersMade_ = false;  // the index of answers is this run's own
+    db::AnswerIndexer indexer_;
+    std::array<std::string_view, kAnswerCount> answers_{};
 };
 
 }  // namespace
@@ -813,7 +900,7 @@ Result<std::unique_ptr<CollateTarget>> openTarget(const std::string& into, int w
         return opened.status();
     }
     return std::unique_ptr<CollateTarget>(
-        std::make_unique<DatabaseTarget>(std::move(opened).value(), by, at));
+        std::make_unique<DatabaseTarget>(std::move(opened).value(), by, at, tell));
 }
 
 }  // namespace profiledesk::office

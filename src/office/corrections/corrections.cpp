@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <iterator>
 
 #include "common/utf8.hpp"
+#include "office/db/answer_index.hpp"
 #include "office/db/schema.hpp"
 #include "office/quality.hpp"
 
@@ -58,6 +61,14 @@ Status inOneTransaction(db::Database& db, std::span<const std::string> keys,
         db.rollback();
     }
     return status;
+}
+
+// The record's number in its desk's file.
+std::int64_t numberOf(const OfficeRecord& record) {
+    std::int64_t number = 0;
+    const std::string& text = record.now.at(1);
+    (void)std::from_chars(text.data(), text.data() + text.size(), number);
+    return number;
 }
 
 // A text a clerk gives for an answer or a reason: UTF-8, without control characters.
@@ -273,6 +284,11 @@ Status correct(db::Database& db, std::span<const std::string> keys, std::span<co
                 db::sqlOf({"UPDATE ", db::kRecordsTable, " SET looks = ", db.dialect().placeholder(1),
                            ", revision = revision + 1 WHERE record_key = ", db.dialect().placeholder(2)}),
                 set);
+            // The answers given, to the index of answers, so that find finds the record by them.
+            std::vector<std::string> given;
+            std::transform(values.begin(), values.end(), std::back_inserter(given),
+                           [](const FieldValue& value) { return value.value; });
+            done = done.isOk() ? db::indexAnswers(db, record.now.at(0), numberOf(record), given) : done;
         }
         return done;
     });
@@ -325,6 +341,15 @@ Status forget(db::Database& db, std::span<const std::string> keys, const Clerk& 
     }
     const std::string where = " WHERE record_key = " + db.dialect().placeholder(1);
     return inOneTransaction(db, keys, std::nullopt, [&](const OfficeRecord& record) {
+        // Every answer it holds or held, to be taken out of the index of answers as well.
+        std::vector<std::string> held(record.now.begin() + kFirstAnswer, record.now.end());
+        held.insert(held.end(), record.written.begin(), record.written.end());
+        for (const Change& change : record.history) {
+            if (change.field != "state") {
+                held.push_back(change.oldValue);
+                held.push_back(change.newValue);
+            }
+        }
         const std::array key{Value::of(record.key)};
         Status done = db.run("UPDATE " + std::string(db::kRecordsTable) + " SET " + blank +
                                  ", forgotten = 1, revision = revision + 1" + where,
@@ -335,6 +360,7 @@ Status forget(db::Database& db, std::span<const std::string> keys, const Clerk& 
                                         " AND field <> 'state'",
                                     key)
                            : done;
+        done = done.isOk() ? db::unindexAnswers(db, record.key, record.now.at(0), numberOf(record), held) : done;
         return done.isOk() ? keep(db, record.key, clerk, why, "forget", "", "", "") : done;
     });
 }

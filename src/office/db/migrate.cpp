@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "office/columns.hpp"
+#include "office/db/answer_index.hpp"
 #include "office/db/schema.hpp"
 #include "office/quality.hpp"
 
@@ -117,6 +118,12 @@ Status officeColumns(Database& db) {
         return status;  // made whole by makeSchema()
     }
     status = db.run(addColumn(db.dialect(), checkpointsTable(), "kept_rows"));
+    // Counts are kept now only where the desk's rows do not tell them.
+    bool counts = false;
+    status = status.isOk() ? db.tableExists(countsTable().name, counts) : status;
+    status = status.isOk() && counts ? db.run("DELETE FROM collate_counts WHERE times = " +
+                                              rowsHolding("collate_counts.content", "collate_counts.source"))
+                                     : status;
     // The rows each desk has now are the rows its checkpoint speaks for.
     return status.isOk()
                ? db.run("UPDATE collate_checkpoints SET kept_rows = (SELECT count(*) FROM " +
@@ -127,16 +134,25 @@ Status officeColumns(Database& db) {
 // One step from a version to the next.
 struct Migration {
     int to;
-    Status (*step)(Database&);
+    Status (*step)(Database&, const Teller&);
 };
 
-Status toVersion2(Database& db) {
+Status toVersion2(Database& db, const Teller& /*tell*/) {
     Status status = everyColumnNotNull(db);
     status = status.isOk() ? namesAsStored(db) : status;
     return status.isOk() ? officeColumns(db) : status;
 }
 
-constexpr std::array<Migration, 1> kMigrations{{{2, toVersion2}}};
+// The index of answers, made and filled from the records there.
+Status toVersion3(Database& db, const Teller& tell) {
+    bool records = false;
+    Status status = db.tableExists(kRecordsTable, records);
+    status = status.isOk() ? makeSchema(db) : status;
+    status = status.isOk() && records ? indexRecords(db) : status;
+    return status.isOk() ? makeAnswerSearch(db, tell) : status;
+}
+
+constexpr std::array<Migration, 2> kMigrations{{{2, toVersion2}, {3, toVersion3}}};
 
 // The version the database holds: a database that kept none but has the records table is
 // release 1.0.0's.
@@ -158,7 +174,7 @@ Status migrate(Database& db, const Teller& tell) {
     const int from = version;
     for (const Migration& migration : kMigrations) {
         if (status.isOk() && version < migration.to) {
-            status = migration.step(db);
+            status = migration.step(db, tell);
             version = migration.to;
         }
     }
@@ -179,7 +195,7 @@ Status migrate(Database& db, const Teller& tell) {
 
 }  // namespace
 
-Status makeSchema(Database& db, bool keyLater) {
+Status makeSchema(Database& db) {
     Status status = Status::ok();
     for (const TableDef* table : tables()) {
         bool exists = false;
@@ -187,7 +203,7 @@ Status makeSchema(Database& db, bool keyLater) {
         if (!status.isOk() || exists) {
             continue;
         }
-        status = db.run(createTable(db.dialect(), *table, false, keyLater));
+        status = db.run(createTable(db.dialect(), *table, false));
         for (const IndexDef& index : table->indexes) {
             status = status.isOk() ? db.run(createIndex(*table, index, false)) : status;
         }

@@ -23,7 +23,7 @@ Result<std::unique_ptr<Database>> openOffice(const std::string& name, Access acc
                                              const OpenOptions& options, const Teller& tell);
 
 // Makes every table of the schema that is missing, with its indexes, and records the version;
-// inside the caller's write transaction. `keyLater` as createTable() has it.
-Status makeSchema(Database& db, bool keyLater = false);
+// inside the caller's write transaction.
+Status makeSchema(Database& db);
 
 }  // namespace profiledesk::office::db

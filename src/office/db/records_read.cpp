@@ -31,6 +31,25 @@ std::string recordsWhere(const Dialect& dialect, const RecordFilter& filter,
     if (filter.needingALook) {
         where.append(where.empty() ? " WHERE " : " AND ").append("looks <> ''");
     }
+    if (filter.only != nullptr) {
+        // The numbers as they are: whole numbers, which need no quoting.
+        where.append(where.empty() ? " WHERE (" : " AND (");
+        const char* either = "";
+        for (const auto& [source, records] : *filter.only) {
+            if (records.empty()) {
+                continue;
+            }
+            values.push_back(source);
+            where.append(either).append("source = ").append(dialect.placeholder(static_cast<int>(values.size())));
+            where.append(" AND record IN (");
+            for (std::size_t i = 0; i < records.size(); ++i) {
+                where.append(i == 0 ? "" : ", ").append(std::to_string(records[i]));
+            }
+            where.append(")");
+            either = " OR ";
+        }
+        where.append(filter.only->empty() ? "false)" : ")");
+    }
     return where;
 }
 

@@ -4,7 +4,9 @@
 // of the desks' files: the same rows in the same order, whichever kind of database holds them.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,8 @@ struct RecordFilter {
     DateRange dates;
     bool everyRecord = false;   // the rejected, erased and gone too
     bool needingALook = false;  // only those some rule of quality.hpp finds fault with
+    // Where given, only these: each desk's record numbers.
+    const std::map<std::string, std::vector<std::int64_t>>* only = nullptr;
 };
 
 // " WHERE ..." for `filter` (the day condition first, so that the day index serves it), its

@@ -91,14 +91,27 @@ constexpr std::array<ColumnDef, 3> kCountColumns{{
     {"times", Type::integer},
 }};
 
-const TableDef kRecords{kRecordsTable, kRecordColumns, "", kRecordIndexes, false, ""};
-const TableDef kWritten{"records_as_written", kWrittenColumns, kKeyColumn, {}, false, kRecordsTable};
-const TableDef kChanges{"record_changes", kChangeColumns, "", kChangeIndexes, false, kRecordsTable};
-const TableDef kDesks{"collate_desks", kDeskColumns, "source", {}, false, "collate_checkpoints"};
-const TableDef kCheckpoints{"collate_checkpoints", kCheckpointColumns, "source", {}, false, ""};
-const TableDef kCounts{"collate_counts", kCountColumns, "source, content", {}, true, ""};
-const std::array<const TableDef*, 6> kTables{&kRecords, &kWritten,     &kChanges,
-                                             &kDesks,   &kCheckpoints, &kCounts};
+// The index of answers (answer_index.hpp): each answer once, folded, and where each desk's
+// records hold it.
+constexpr std::array<ColumnDef, 2> kAnswerValueColumns{{{"value", Type::text}, {"folded", Type::text}}};
+constexpr std::array<IndexDef, 1> kAnswerValueIndexes{{{"answer_values_by_value", "value", true}}};
+constexpr std::array<ColumnDef, 3> kPostingColumns{{
+    {"value", Type::text},
+    {"source", Type::text},
+    {"records", Type::text},  // record numbers, each as its step from the one before: "4,12,-3"
+}};
+constexpr std::array<IndexDef, 1> kPostingIndexes{{{"answer_postings_by_value", "value, source", false}}};
+
+const TableDef kRecords{kRecordsTable, kRecordColumns, "", kRecordIndexes, ""};
+const TableDef kWritten{"records_as_written", kWrittenColumns, kKeyColumn, {}, kRecordsTable};
+const TableDef kChanges{"record_changes", kChangeColumns, "", kChangeIndexes, kRecordsTable};
+const TableDef kDesks{"collate_desks", kDeskColumns, "source", {}, "collate_checkpoints"};
+const TableDef kCheckpoints{"collate_checkpoints", kCheckpointColumns, "source", {}, ""};
+const TableDef kCounts{"collate_counts", kCountColumns, "source, content", {}, ""};
+const TableDef kAnswerValues{"answer_values", kAnswerValueColumns, "", kAnswerValueIndexes, kRecordsTable};
+const TableDef kAnswerPostings{"answer_postings", kPostingColumns, "", kPostingIndexes, kRecordsTable};
+const std::array<const TableDef*, 8> kTables{&kRecords,     &kWritten, &kChanges,      &kDesks,
+                                             &kCheckpoints, &kCounts,  &kAnswerValues, &kAnswerPostings};
 
 // A column's type and constraints.
 std::string definitionOf(const Dialect& dialect, const ColumnDef& column) {
@@ -125,27 +138,23 @@ const TableDef& changesTable() { return kChanges; }
 const TableDef& desksTable() { return kDesks; }
 const TableDef& checkpointsTable() { return kCheckpoints; }
 const TableDef& countsTable() { return kCounts; }
+const TableDef& answerValuesTable() { return kAnswerValues; }
+const TableDef& answerPostingsTable() { return kAnswerPostings; }
 std::span<const TableDef* const> tables() { return kTables; }
 
-std::string createTable(const Dialect& dialect, const TableDef& table, bool ifMissing, bool keyLater) {
+std::string createTable(const Dialect& dialect, const TableDef& table, bool ifMissing) {
     std::string sql = ifMissing ? "CREATE TABLE IF NOT EXISTS " : "CREATE TABLE ";
     sql.append(table.name).append(" (");
     for (const ColumnDef& column : table.columns) {
         sql.append(&column == table.columns.data() ? "" : ", ").append(definitionOf(dialect, column));
     }
-    const bool keyed =
-        !table.primaryKey.empty() && (!keyLater || !table.keyAfterRows || dialect.kind == Kind::sqlite);
+    const bool keyed = !table.primaryKey.empty();
     if (keyed) {
         sql.append(", PRIMARY KEY (").append(table.primaryKey).append(")");
     }
     sql.append(")");
     // A table that is its key: SQLite then keeps one b-tree instead of two.
     return keyed && dialect.kind == Kind::sqlite ? sql.append(" WITHOUT ROWID") : sql;
-}
-
-std::string addPrimaryKey(const TableDef& table) {
-    std::string sql("ALTER TABLE ");
-    return sql.append(table.name).append(" ADD PRIMARY KEY (").append(table.primaryKey).append(")");
 }
 
 std::string createIndex(const TableDef& table, const IndexDef& index, bool ifMissing) {
@@ -159,6 +168,15 @@ std::string addColumn(const Dialect& dialect, const TableDef& table, std::string
                                     [column](const ColumnDef& def) { return def.name == column; });
     std::string sql("ALTER TABLE ");
     return sql.append(table.name).append(" ADD COLUMN ").append(definitionOf(dialect, *found));
+}
+
+// How many of a desk's rows hold a content: what the desk's count of that content is taken to
+// be where collate_counts keeps none. Keys are "<content>-<n>", and '.' follows '-', so the range
+// on the unique index holds exactly the keys of that content. The desk is compared apart from
+// any index (|| ''): planners took the index by desk, which walks every row of the desk.
+std::string rowsHolding(std::string_view content, std::string_view source) {
+    return sqlOf({"(SELECT count(*) FROM ", kRecordsTable, " r WHERE r.record_key >= ", content,
+                  " || '-' AND r.record_key < ", content, " || '.' AND r.source || '' = ", source, ")"});
 }
 
 std::string valueColumns() {

@@ -18,7 +18,11 @@
 // - collate_checkpoints: where the last collate of each desk stopped in its file, and how many
 //   rows the desk then had, by which a collate notices rows deleted by hand.
 // - collate_counts: how many records of each content each desk's collated part holds, from
-//   which a collate after a checkpoint numbers the records it adds.
+//   which a collate after a checkpoint numbers the records it adds; kept only where it is not
+//   the number of the desk's rows keyed with that content (rowsHolding()), as it is for nearly
+//   every content, so that a first collate writes none.
+// - answer_values and answer_postings: the index of answers that find --from-db searches
+//   (answer_index.hpp).
 // Every column is NOT NULL on every kind of database: an absent value is empty.
 
 #include <array>
@@ -32,7 +36,7 @@
 namespace profiledesk::office::db {
 
 // The schema this release makes and reads. 1 is release 1.0.0's, which kept no version.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 enum class Type : unsigned char {
     integer,
@@ -61,7 +65,6 @@ struct TableDef {
     std::span<const ColumnDef> columns;
     std::string_view primaryKey;  // its columns, or empty for none
     std::span<const IndexDef> indexes;
-    bool keyAfterRows = false;  // a table made by a collate may get its key after its first rows
     // Made in a database that has the records table already, it gets the rights the office
     // gave on this one: those who could use the database then still can.
     std::string_view rightsAs;
@@ -77,23 +80,24 @@ const TableDef& changesTable();
 const TableDef& desksTable();
 const TableDef& checkpointsTable();
 const TableDef& countsTable();
+const TableDef& answerValuesTable();
+const TableDef& answerPostingsTable();
 
 // The review states a record may be in, the first a new record's.
 inline constexpr std::array<std::string_view, 4> kStates{"new", "approved", "needs-look", "rejected"};
 // Every table of the schema, in the order they are made.
 std::span<const TableDef* const> tables();
 
-// "CREATE TABLE [IF NOT EXISTS] name (...)": every column NOT NULL. `keyLater` leaves out the
-// primary key of a table whose key may come after its rows, which addPrimaryKey() adds once
-// the first rows are in (a sorted build instead of an insertion a row), where the database can;
-// SQLite cannot, so it keeps it.
-std::string createTable(const Dialect& dialect, const TableDef& table, bool ifMissing = true,
-                        bool keyLater = false);
-std::string addPrimaryKey(const TableDef& table);
+// "CREATE TABLE [IF NOT EXISTS] name (...)": every column NOT NULL.
+std::string createTable(const Dialect& dialect, const TableDef& table, bool ifMissing = true);
 // "CREATE [UNIQUE] INDEX [IF NOT EXISTS] name ON table (columns)".
 std::string createIndex(const TableDef& table, const IndexDef& index, bool ifMissing = true);
 // "ALTER TABLE table ADD COLUMN ...", with its default for the rows already there.
 std::string addColumn(const Dialect& dialect, const TableDef& table, std::string_view column);
+
+// The number of a desk's rows (`source`) whose key starts with `content`, as an SQL expression:
+// a desk's count of a content wherever collate_counts keeps none.
+std::string rowsHolding(std::string_view content, std::string_view source);
 
 // "source, record, ..., age_after_years": the export's columns, as the records table names them.
 std::string valueColumns();

@@ -29,7 +29,7 @@ constexpr Dialect kSqlite{Kind::sqlite, "INTEGER", "TEXT", "", "rowid"};
 // The page cache of a write: inserting into an existing table's key index touches its pages
 // at random, and a new table's index builds sort in memory up to the cache's size. Twice
 // SQLite's default pays for both; fixed, so that memory stays flat however large the run.
-constexpr std::string_view kWriteCache = "PRAGMA main.cache_size = -4096";
+constexpr std::string_view kWriteCache = "PRAGMA main.cache_size = -4096; PRAGMA threads = 1";
 // Staged rows: a temp table's pages, kept in memory up to this, then spilled to a file.
 constexpr std::string_view kStagingCache = "PRAGMA temp.cache_size = -8192";
 
@@ -318,7 +318,7 @@ Result<std::unique_ptr<Database>> openSqlite(const std::string& path, Access acc
     }
     const int flags =
         (access == Access::read ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-        SQLITE_OPEN_EXRESCODE;
+        SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX;
     sqlite3* raw = nullptr;
     const int code = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     Handle db(raw);

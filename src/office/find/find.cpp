@@ -2,16 +2,18 @@
 // files or from the database collate fills.
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/utf8.hpp"
 #include "office/commands.hpp"
+#include "office/db/answer_index.hpp"
 #include "office/db/migrate.hpp"
 #include "office/db/records_read.hpp"
 #include "office/desks/desk_file.hpp"
-#include "office/find/caseless.hpp"
+#include "office/fold/caseless.hpp"
 #include "office/output/row_writer.hpp"
 
 namespace profiledesk::office {
@@ -144,16 +146,23 @@ int runFind(const FindOptions& options, Streams& console) {
     if (!options.fromDb.empty()) {
         auto opened = db::openOffice(options.fromDb, db::Access::read, db::OpenOptions{"--from-db"},
                                      [&console](const std::string& told) { tellError(console, told); });
-        const Status read =
-            opened.isOk() ? db::readRecords(
-                                *opened.value(), db::RecordFilter{options.dates, options.everyRecord, false},
-                                [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
-                                    if (matcher.matches(row)) {
-                                        writer.write(row, recordNumber, lineNumber);
-                                    }
-                                    return true;
-                                })
-                          : opened.status();
+        // The records the index of answers names, each searched as in the files.
+        db::RecordNumbers named;
+        CaselessSearch search(options.text);
+        Result<const db::RecordNumbers*> only =
+            opened.isOk() ? db::narrowSearch(*opened.value(), search, named) : opened.status();
+        Status read = only.status();
+        const db::RecordFilter filter{options.dates, options.everyRecord, false,
+                                      only.isOk() ? only.value() : nullptr};
+        read = read.isOk()
+                   ? db::readRecords(*opened.value(), filter,
+                                     [&](const Row& row, std::size_t recordNumber, std::size_t lineNumber) {
+                                         if (matcher.matches(row)) {
+                                             writer.write(row, recordNumber, lineNumber);
+                                         }
+                                         return true;
+                                     })
+                   : read;
         if (!read.isOk()) {
             writer.flush();
             tellError(console, read);

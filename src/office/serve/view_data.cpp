@@ -6,9 +6,10 @@
 
 #include "common/utf8.hpp"
 #include "office/corrections/corrections.hpp"
+#include "office/db/answer_index.hpp"
 #include "office/db/records_read.hpp"
 #include "office/db/schema.hpp"
-#include "office/find/caseless.hpp"
+#include "office/fold/caseless.hpp"
 #include "office/quality.hpp"
 
 namespace profiledesk::office::serve {
@@ -106,9 +107,19 @@ Status searchRecords(db::Database& db, const SearchQuery& query, ListPage& page)
         return Status::usage(
             "the text to find holds only characters that are not seen (such as U+200B or U+00AD)");
     }
+    // The records the index of answers names, each searched as find does.
+    db::RecordNumbers named;
+    const db::RecordNumbers* narrowed = nullptr;
+    if (!query.text.empty()) {
+        Result<const db::RecordNumbers*> only = db::narrowSearch(db, search, named);
+        if (!only.isOk()) {
+            return only.status();
+        }
+        narrowed = only.value();
+    }
     std::vector<std::string> texts;
-    std::string where =
-        db::recordsWhere(db.dialect(), db::RecordFilter{query.dates, query.everything}, texts);
+    std::string where = db::recordsWhere(
+        db.dialect(), db::RecordFilter{query.dates, query.everything, false, narrowed}, texts);
     if (!query.desk.empty()) {
         texts.push_back(query.desk);
         where.append(where.empty() ? " WHERE " : " AND ")

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/utf8.hpp"
-#include "office/find/fold.hpp"
+#include "office/fold/fold.hpp"
 
 namespace profiledesk::office {
 

@@ -1,11 +1,11 @@
-#include "office/find/caseless.hpp"
+#include "office/fold/caseless.hpp"
 
 #include <algorithm>
 #include <iterator>
 #include <numeric>
 
 #include "common/utf8.hpp"
-#include "office/find/fold.hpp"
+#include "office/fold/fold.hpp"
 
 // Why the answers found are exactly those foldCase(answer).find(foldCase(text)) finds:
 // - Folding leaves ASCII text ASCII, only A-Z lowered (compatibility forms, composition and
