@@ -111,11 +111,11 @@ Status searchRecords(db::Database& db, const SearchQuery& query, ListPage& page)
     db::RecordNumbers named;
     const db::RecordNumbers* narrowed = nullptr;
     if (!query.text.empty()) {
-        Result<const db::RecordNumbers*> only = db::narrowSearch(db, search, named);
-        if (!only.isOk()) {
-            return only.status();
+        Result<const db::RecordNumbers*> indexed = db::narrowSearch(db, search, named);
+        if (!indexed.isOk()) {
+            return indexed.status();
         }
-        narrowed = only.value();
+        narrowed = indexed.value();
     }
     std::vector<std::string> texts;
     std::string where = db::recordsWhere(
