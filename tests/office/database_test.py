@@ -168,7 +168,7 @@ class Database:
                                 (["find", "--from-db", office.name, "Jane"], 2)):
             with self.subTest(command=command[0]):
                 self.assert_run(office.run(*command), status, b"", told)
-        self.assertEqual(office.version(), "3")
+        self.assertEqual(office.version(), "4")
 
     def test_a_desk_named_with_a_nul_or_bytes_that_are_not_utf8_is_kept_apart_and_collated_on(self):
         office = self.office()

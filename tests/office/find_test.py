@@ -269,5 +269,80 @@ class FromPostgres(unittest.TestCase):
         self.assertIn(b"finder@", done.stderr)
 
 
+class IndexedSearch:
+    """A thousand varied records: the records the database's index of answers names must be the
+    ones the files give, through an append, a correction and an erasure, for texts too short for
+    its trigrams, its own wildcards and quotes, and every folding the files know."""
+    TEXTS = ["dąbrowska", "öztürk", "O\u0308ZTU\u0308RK", "ozturk", "ОЛЬГА", "zürich", "ZÜRICH", "ring-road",
+             "st-mary's", "ro", "ü", "%", "_", "\\", '"', "łUKASZ", "nguyễn", "1990", "mall", "0,5", "\u0130stanbul"]
+
+    def target(self):
+        raise NotImplementedError
+
+    def find(self, *args, files=None):
+        into, env = self.target()
+        done = run("find", *args, "--format", "jsonl", *(files or ["--from-db", into]), env=env)
+        self.assertEqual(done.stderr, b"")
+        return done.returncode, found(done)
+
+    def same_as_files(self, desk, texts):
+        for text in texts:
+            with self.subTest(text=text):
+                self.assertEqual(self.find(text), self.find(text, files=[desk]))
+
+    def test_the_index_names_every_record_the_files_give(self):
+        folder = tempfile.mkdtemp(dir=FOLDER)
+        made = os.path.join(folder, "made.dat")
+        subprocess.run([sys.executable, os.path.join(HERE, "..", "..", "bench", "make_records.py"), DESK, made,
+                        "1000000", "varied", "7"], check=True, timeout=120, preexec_fn=bounded)
+        with open(made, "rb") as f:
+            lines = f.read().splitlines(keepends=True)
+        path = os.path.join(folder, "datas.dat")
+        desk = "east=" + path
+        into, env = self.target()
+        for n, part in enumerate((lines[:600 * 30], lines[600 * 30:])):
+            with open(path, "ab") as f:
+                f.write(b"".join(part))
+            done = run("collate", "--into", into, desk, env=env)
+            self.assertEqual((done.returncode, done.stderr.startswith(b"profiledesk-records: made a new")),
+                             (0, n == 0 and env is None))
+            self.same_as_files(desk, self.TEXTS)
+        # A correction is found by its new answer; an erased record by none of its old ones.
+        exported = run("export", "--from-db", into, "--format", "jsonl", "--with-keys", env=env)
+        rows = [json.loads(line) for line in exported.stdout.splitlines()]
+        [first, second] = [row for row in rows if row["surname"] == "Dąbrowska"][:2]
+        for command in (["correct", first["record_key"], "surname=Quetzalcoatl"], ["forget", second["record_key"]]):
+            done = run(*command, "--db", into, "--why", "asked", env=env)
+            self.assertEqual(done.returncode, 0, done.stderr)
+        at = [(row["source"], row["record"]) for row in (first, second)]
+        self.assertEqual(self.find("quetzal"), (0, at[:1]))
+        status, others = self.find("DĄBROWSKA", files=[desk])
+        self.assertEqual(self.find("DĄBROWSKA"), (status, [place for place in others if place not in at]))
+        self.same_as_files(desk, ["ö", "ring-road"])
+        shutil.rmtree(folder)
+
+
+class IndexedSqlite(IndexedSearch, unittest.TestCase):
+    def target(self):
+        return os.path.join(FOLDER, "indexed.db"), None
+
+
+@unittest.skipUnless(STATE_FILE, "no PostgreSQL server for this run")
+class IndexedPostgres(IndexedSearch, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = postgres_server.attach(STATE_FILE)
+        cls.server.sql("CREATE ROLE indexer LOGIN PASSWORD 'indexer-pass'")
+        cls.server.sql("CREATE DATABASE indexed OWNER indexer ENCODING 'UTF8' TEMPLATE template0")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.sql("DROP DATABASE indexed")
+        cls.server.sql("DROP ROLE indexer")
+
+    def target(self):
+        return self.server.uri("indexer", "indexed"), self.server.env("indexer-pass")
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
