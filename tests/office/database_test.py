@@ -155,6 +155,27 @@ class Database:
             self.assertEqual(office.sql("SELECT source FROM collate_checkpoints ORDER BY 1"),
                              [["K\\xf6ln/datas.dat"], ["north"]])
 
+    def test_the_tables_a_release_adds_get_the_rights_given_on_the_records(self):
+        if self.KIND != "postgres":
+            self.skipTest("SQLite has no roles")
+        office = self.office()
+        office.load("office-1.0.0.postgres.sql")
+        clerk, viewer = office.db + "_clerk", office.db + "_viewer"
+        for role, rights in ((clerk, "SELECT, INSERT"), (viewer, "SELECT")):
+            office.server.sql(f"CREATE ROLE {role}")
+            office.sql(f"GRANT {rights} ON records TO {role}")
+            self.addCleanup(office.server.sql, f"DROP ROLE {role}")
+            self.addCleanup(office.sql, f"DROP OWNED BY {role}")
+        self.assertEqual(office.run("find", "--from-db", office.name, "qqq").returncode, 1)
+        # The index follows the records: who may add them may keep it in step in every way. The
+        # history does not: adding to it is not erasing it.
+        asked = [(clerk, "answer_postings", "DELETE"), (clerk, "answer_values", "UPDATE"),
+                 (clerk, "record_changes", "INSERT"), (clerk, "record_changes", "DELETE"),
+                 (viewer, "answer_values", "SELECT"), (viewer, "answer_values", "INSERT")]
+        self.assertEqual(office.sql(" UNION ALL ".join(f"SELECT has_table_privilege('{role}', '{table}', '{right}')"
+                                                       for role, table, right in asked)),
+                         [["t"], ["t"], ["t"], ["f"], ["t"], ["f"]])
+
     def test_a_database_of_a_later_release_is_refused_and_left_as_it_was(self):
         office = self.office()
         north = office.write(b"north/datas.dat", JANE)

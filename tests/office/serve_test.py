@@ -540,7 +540,8 @@ class OnPostgres(Office, unittest.TestCase):
         server.sql("GRANT SELECT ON ALL TABLES IN SCHEMA public TO serve_clerk, serve_viewer; "
                    "GRANT UPDATE ON records, record_changes TO serve_clerk; "
                    "GRANT INSERT ON record_changes, records_as_written TO serve_clerk; "
-                   "GRANT DELETE ON records_as_written TO serve_clerk", "serve_office")
+                   "GRANT DELETE ON records_as_written TO serve_clerk; "
+                   "GRANT INSERT, UPDATE, DELETE ON answer_values, answer_postings TO serve_clerk", "serve_office")
 
     def setUp(self):
         self.db = self.server.uri("", "serve_office").replace("postgresql://@", "postgresql://")

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "office/db/answer_index.hpp"
 #include "office/db/database.hpp"
 #include "office/db/schema.hpp"
 
@@ -57,6 +58,20 @@ TEST(Schema, ANameThatIsNotUtf8OrHoldsANulIsKeptWithThoseBytesWrittenOut) {
     EXPECT_EQ(storedName(std::string("a\0b", 3)), "a\\x00b");
     EXPECT_EQ(storedName("\xE2\x82"), "\\xe2\\x82");  // a character cut short
     EXPECT_EQ(storedName("a\\x41"), "a\\x41");        // written out by hand, it stays
+}
+
+// A record list keeps each number as its step from the one before; an erasure may leave the
+// numbers out of order, and a desk's numbers run past 32 bits.
+TEST(AnswerIndex, RecordListsComeBackAsTheyWent) {
+    const std::vector<std::int64_t> numbers{3, 4, 4, 1, 5000000000, 2};
+    const std::string list = encodeRecords(numbers);
+    EXPECT_EQ(list, "3,1,0,-3,4999999999,-4999999998");
+    std::vector<std::int64_t> back{7};  // appended to, never replaced
+    decodeRecords(list, back);
+    EXPECT_EQ(back, (std::vector<std::int64_t>{7, 3, 4, 4, 1, 5000000000, 2}));
+    back.clear();
+    decodeRecords("", back);
+    EXPECT_TRUE(back.empty());
 }
 
 }  // namespace

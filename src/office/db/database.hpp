@@ -141,8 +141,9 @@ public:
     [[nodiscard]] virtual Status uniqueOn(std::string_view table, std::string_view column, bool& unique) = 0;
     // Gives every role that holds rights on `from` the same rights on `to`, a table made after
     // the office granted them: a clerk who could collate still can once a release adds a table.
-    // Where the database has no roles (SQLite), nothing.
-    virtual Status grantAsOn(std::string_view from, std::string_view to) = 0;
+    // With `inStep`, a right to change `from` in any way is every right to change `to`. Where the
+    // database has no roles (SQLite), nothing.
+    virtual Status grantAsOn(std::string_view from, std::string_view to, bool inStep) = 0;
     // The version of the office's schema the database holds: 0 for none.
     virtual Status schemaVersion(int& version) = 0;
     virtual Status setSchemaVersion(int version) = 0;

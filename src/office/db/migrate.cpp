@@ -210,7 +210,8 @@ Status makeSchema(Database& db) {
         bool granted = false;
         status =
             status.isOk() && !table->rightsAs.empty() ? db.tableExists(table->rightsAs, granted) : status;
-        status = status.isOk() && granted ? db.grantAsOn(table->rightsAs, table->name) : status;
+        status =
+            status.isOk() && granted ? db.grantAsOn(table->rightsAs, table->name, table->keptInStep) : status;
     }
     int version = 0;
     status = status.isOk() ? db.schemaVersion(version) : status;

@@ -193,7 +193,7 @@ public:
         unique = found > 0;
         return status;
     }
-    Status grantAsOn(std::string_view from, std::string_view to) override {
+    Status grantAsOn(std::string_view from, std::string_view to, bool inStep) override {
         std::vector<std::pair<std::string, std::string>> grants;
         const std::array values{Value::of(from)};
         Status status =
@@ -203,7 +203,10 @@ public:
                     grants.emplace_back(row.text(0), row.text(1));
                     return true;
                 });
-        for (const auto& [grantee, privilege] : grants) {
+        for (auto& [grantee, privilege] : grants) {
+            if (inStep && (privilege == "INSERT" || privilege == "UPDATE" || privilege == "DELETE")) {
+                privilege = "SELECT, INSERT, UPDATE, DELETE";
+            }
             status = status.isOk() ? run(sqlOf({"GRANT ", privilege, " ON ", to, " TO ", grantee})) : status;
         }
         return status;

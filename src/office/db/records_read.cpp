@@ -40,7 +40,9 @@ std::string recordsWhere(const Dialect& dialect, const RecordFilter& filter,
                 continue;
             }
             values.push_back(source);
-            where.append(either).append("source = ").append(dialect.placeholder(static_cast<int>(values.size())));
+            where.append(either)
+                .append("source = ")
+                .append(dialect.placeholder(static_cast<int>(values.size())));
             where.append(" AND record IN (");
             for (std::size_t i = 0; i < records.size(); ++i) {
                 where.append(i == 0 ? "" : ", ").append(std::to_string(records[i]));

@@ -108,8 +108,9 @@ const TableDef kChanges{"record_changes", kChangeColumns, "", kChangeIndexes, kR
 const TableDef kDesks{"collate_desks", kDeskColumns, "source", {}, "collate_checkpoints"};
 const TableDef kCheckpoints{"collate_checkpoints", kCheckpointColumns, "source", {}, ""};
 const TableDef kCounts{"collate_counts", kCountColumns, "source, content", {}, ""};
-const TableDef kAnswerValues{"answer_values", kAnswerValueColumns, "", kAnswerValueIndexes, kRecordsTable};
-const TableDef kAnswerPostings{"answer_postings", kPostingColumns, "", kPostingIndexes, kRecordsTable};
+const TableDef kAnswerValues{"answer_values",     kAnswerValueColumns, "",
+                             kAnswerValueIndexes, kRecordsTable,       true};
+const TableDef kAnswerPostings{"answer_postings", kPostingColumns, "", kPostingIndexes, kRecordsTable, true};
 const std::array<const TableDef*, 8> kTables{&kRecords,     &kWritten, &kChanges,      &kDesks,
                                              &kCheckpoints, &kCounts,  &kAnswerValues, &kAnswerPostings};
 

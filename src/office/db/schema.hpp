@@ -68,6 +68,9 @@ struct TableDef {
     // Made in a database that has the records table already, it gets the rights the office
     // gave on this one: those who could use the database then still can.
     std::string_view rightsAs;
+    // Rows kept in step with rightsAs's (an index of them): whoever may change those in any way
+    // may change these in every way, or their changes would fail part-way.
+    bool keptInStep = false;
 };
 
 inline constexpr std::string_view kRecordsTable = "records";

@@ -231,7 +231,9 @@ public:
         unique = found > 0;
         return status;
     }
-    Status grantAsOn(std::string_view /*from*/, std::string_view /*to*/) override { return Status::ok(); }
+    Status grantAsOn(std::string_view /*from*/, std::string_view /*to*/, bool /*inStep*/) override {
+        return Status::ok();
+    }
     Status schemaVersion(int& version) override {
         std::int64_t read = 0;
         Status status = number("PRAGMA main.user_version", read);
