@@ -70,6 +70,28 @@ def sqlite_reference_script():
             "DROP TABLE staged;\n")
 
 
+RANKED = ("place_of_birth", "education_centre", "street", "nearest_school", "shopping_centre")
+
+
+def report_reference_script():
+    """Every figure of the report's page from a database, as one would ask sqlite3 for them by
+    hand in one read: the count, the first and last entries, the hours of each day, the ages,
+    each ranked answer's distinct count and its ten most given, the desks, what needs a look."""
+    where = "FROM records WHERE state <> 'rejected' AND forgotten = 0 AND gone = 0"
+    lines = ["BEGIN;", f"SELECT count(*) {where};",
+             f"SELECT min(entered_at), max(entered_at) {where} AND entered_at LIKE '____-__-__T__:__';",
+             f"SELECT substr(entered_at, 1, 13), count(*) {where} GROUP BY 1;",
+             f"SELECT age, count(*) {where} GROUP BY age;"]
+    for column in RANKED:
+        lines += [f"SELECT count(DISTINCT {column}) {where};",
+                  f"SELECT substr({column}, 1, 200), count(*), length(CAST({column} AS BLOB)) {where} "
+                  f"GROUP BY {column} ORDER BY 2 DESC, {column} LIMIT 10;"]
+    lines += [f"SELECT source, count(*) {where} GROUP BY source;",
+              f"SELECT looks, count(*) {where} AND looks <> '' GROUP BY looks;",
+              f"SELECT * {where} AND looks <> '' ORDER BY entered_at, source, record LIMIT 20;", "COMMIT;"]
+    return "\n".join(lines) + "\n"
+
+
 PG_REFERENCE_TABLE = (
     "DROP TABLE IF EXISTS records_ref; CREATE TABLE records_ref ("
     + ", ".join(f"{name} {'BIGINT' if name in WHOLE else 'TEXT'}" for name in COLUMNS)
@@ -392,6 +414,120 @@ class OfficeBench:
             for name in ("from.db", "from.db-journal", "from.db-wal", "page.html"):
                 self.remove(distinct_folder, name)
 
+    def long_answers_row(self):
+        """report on all-distinct answers four times the bench's length: its memory is bounded by
+        the answers it keeps, not by their length."""
+        folder = os.path.join(self.work, f"distinct-long-{self.s.big >> 20}MiB")
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, "datas.dat")
+        goal_text = "report on all-distinct answers four times as long <= 64 MiB"
+        try:
+            harness.make_shaped_file(self.desk, path, self.s.big, "distinct-long", self.s.timeout)
+            mib = self.peak([self.tool, "report", "-o", "page.html", "datas.dat"], folder)
+            self.rows.memory("report, all-distinct answers 4x as long, peak memory", mib, 64, goal_text)
+        except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+            self.rows.failed("report, long all-distinct answers", error, goal_text)
+        finally:
+            self.remove(folder, "page.html")
+
+    # -- the office's database
+
+    def database_rows(self, varied_folder):
+        """What a clerk does in the database collate fills from the varied file: find a rare surname,
+        correct a record, and the report with corrections in place; on SQLite and PostgreSQL."""
+        self.rows.heading("the office's database, the varied file collated into it")
+        folder = os.path.join(self.work, "database")
+        os.makedirs(folder, exist_ok=True)
+        desk_file = os.path.join(varied_folder, "datas.dat")
+        try:
+            targets = [("SQLite", os.path.join(folder, "office.db"), os.path.join(folder, "corrected.db"), None)]
+            if self.server is not None:
+                for name in ("records_db", "corrected_db"):
+                    self.server.sql(f"DROP DATABASE IF EXISTS {name}")
+                self.server.sql("CREATE DATABASE records_db OWNER desk")
+                targets.append(("PostgreSQL", self.server.uri("desk", "records_db"),
+                                self.server.uri("desk", "corrected_db"), self.pg_env))
+            else:
+                self.rows.failed("PostgreSQL database rows", "no PostgreSQL server")
+            for name, into, corrected, env in targets:
+                harness.call([self.tool, "collate", "--into", into, desk_file], folder, self.s.timeout, env=env)
+                self.search_rows(name, into, folder, env)
+                keys = self.keys(name, into)
+                self.correct_row(name, into, keys, folder, env)
+                if env is None:
+                    shutil.copyfile(into, corrected)
+                    script = os.path.join(folder, "figures.sql")
+                    with open(script, "w", encoding="ascii") as f:
+                        f.write(report_reference_script())
+                    self.compare("SQLite: report --from-db, against sqlite3 of every figure",
+                                 self.sh(f"{q(self.tool)} report --from-db office.db -o page.html", folder),
+                                 self.sh("sqlite3 office.db < figures.sql > /dev/null", folder), folder,
+                                 [self.tool, "report", "--from-db", "office.db", "-o", "page.html"], goal=1.0,
+                                 goal_text="report --from-db <= 1.0x sqlite3 of every figure on its page (SQLite)")
+                else:
+                    self.server.sql("CREATE DATABASE corrected_db OWNER desk TEMPLATE records_db")
+                self.corrections(corrected, keys, folder, env)
+                self.compare(f"{name}: report --from-db corrected, against uncorrected",
+                             self.sh(f"{q(self.tool)} report --from-db {q(corrected)} -o page.html", folder, env),
+                             self.sh(f"{q(self.tool)} report --from-db {q(into)} -o page.html", folder, env), folder,
+                             goal=1.2, env=env,
+                             goal_text=f"report --from-db with 1% of records corrected <= 1.2x without ({name})")
+        except (RuntimeError, OSError, subprocess.SubprocessError, sqlite3.Error) as error:
+            self.rows.failed("the office's database", error)
+        finally:
+            if self.server is not None:
+                for name in ("records_db", "corrected_db"):
+                    self.server.sql(f"DROP DATABASE IF EXISTS {name}")
+            shutil.rmtree(folder, ignore_errors=True)
+
+    def search_rows(self, name, into, folder, env):
+        """find --from-db of a surname held by 0.1% of records (and of one held by 0.2%, some typed
+        with a combining mark): until its first record is out, and until its last."""
+        for text, goal in (("kowalczyk", 50), ("öztürk", None)):
+            firsts, wholes = [], []
+            for _ in range(self.s.rounds):
+                started = time.perf_counter()
+                with subprocess.Popen([self.tool, "find", "--from-db", into, text], cwd=folder, env=env,
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                      preexec_fn=harness._bounded) as found:  # pylint: disable=protected-access
+                    if not found.stdout.readline():
+                        raise RuntimeError(f"find --from-db {text} found nothing")
+                    firsts.append((time.perf_counter() - started) * 1000)
+                    found.stdout.read()
+                    found.wait(self.s.timeout)
+                    wholes.append((time.perf_counter() - started) * 1000)
+            for what, times in (("first record", firsts), ("every record", wholes)):
+                self.rows.figure(f"{name}: find --from-db {text}, {what}, median", statistics.median(times), "ms",
+                                 goal, f"find --from-db {text}, {what} <= {goal} ms ({name})" if goal else None)
+
+    def keys(self, name, into):
+        """Every 100th record's key: the records a clerk corrects."""
+        query = "SELECT record_key FROM records ORDER BY record"
+        if name == "SQLite":
+            with sqlite3.connect(f"file:{into}?mode=ro", uri=True) as connection:
+                rows = connection.execute(query).fetchall()
+            connection.close()
+        else:
+            rows = self.server.sql(query, "records_db")
+        return [row[0] for row in rows[::100]]
+
+    def correct_row(self, name, into, keys, folder, env):
+        times = []
+        for n in range(self.s.rounds):
+            times.append(harness.timed([self.tool, "correct", "--db", into, keys[n], f"street=Ring-Road-{n}", "--why",
+                                        "typed in the wrong box"], folder, self.s.timeout, env=env))
+        self.rows.figure(f"{name}: correct one record, median", statistics.median(times) * 1000, "ms", 50,
+                         f"correct one record in a database of 1 GiB of desk files <= 50 ms ({name})")
+
+    def corrections(self, into, keys, folder, env):
+        """A clerk's work on 1% of the records: corrected, some of them rejected, a few erased."""
+        why = ["--why", "the office's review"]
+        harness.call([self.tool, "correct", "--db", into, *keys, "coordinator=Grace-Eze", *why], folder,
+                     self.s.timeout, env=env)
+        harness.call([self.tool, "review", "--db", into, *keys[::5], "rejected", *why], folder, self.s.timeout,
+                     env=env)
+        harness.call([self.tool, "forget", "--db", into, *keys[1::10], *why], folder, self.s.timeout, env=env)
+
     # -- the office's view in a browser
 
     def serve_rows(self, varied_folder):
@@ -530,6 +666,8 @@ class OfficeBench:
             self.growth()
             self.incremental_collate(files["varied"], files["distinct"])
             self.report_from_db(files["distinct"])
+            self.long_answers_row()
+            self.database_rows(files["varied"])
             self.serve_rows(files["varied"])
         finally:
             self.stop_server()
