@@ -55,6 +55,20 @@ std::string countsBy(std::string_view column, std::string_view from) {
     return query;
 }
 
+// Keeps `answer` among the kTopCount most given of `top`, which arrive in byte order: an answer
+// given as often as one kept already ranks after it, so only one given more often displaces.
+void keepIfTop(std::vector<AnswerCount>& top, AnswerCount answer) {
+    const auto byCount = [](const AnswerCount& a, const AnswerCount& b) { return a.count > b.count; };
+    if (top.size() == kTopCount) {
+        if (answer.count <= top.back().count) {
+            return;
+        }
+        top.pop_back();
+    }
+    // After every answer given as often: those came first.
+    top.insert(std::upper_bound(top.begin(), top.end(), answer, byCount), std::move(answer));
+}
+
 }  // namespace
 
 Status countRecords(db::Database& database, const db::RecordFilter& filter, ReportCounts& counts) {
@@ -107,22 +121,22 @@ Status countRecords(db::Database& database, const db::RecordFilter& filter, Repo
     for (std::size_t i = 0; status.isOk() && i < kRankedCount; ++i) {
         const std::string column(columnOf(kRankedFields.at(i)));
         RankedCounts& ranked = counts.ranked.at(i);
-        std::string distinct("SELECT COUNT(DISTINCT ");
-        distinct.append(column).append(")").append(from);
-        status = each(distinct, [&ranked](const db::Row& row) { ranked.distinct = countOf(row.text(0)); });
-        if (status.isOk()) {
-            // Most first, ties by their bytes, as in the files; of each answer only its start
-            // and its length in bytes are fetched, whatever it holds.
-            const bool sqlite = database.dialect().kind == db::Kind::sqlite;
-            std::string top = db::sqlOf({"SELECT SUBSTR(", column, ", 1, ", std::to_string(kKeptBytes),
-                                         "), COUNT(*), ", sqlite ? "LENGTH(CAST(" : "OCTET_LENGTH((", column,
-                                         sqlite ? " AS BLOB))" : "))", from, " GROUP BY ", column,
-                                         " ORDER BY 2 DESC, ", column, database.dialect().bytesOrder, " LIMIT ",
-                                         std::to_string(kTopCount)});
-            status = each(top, [&ranked](const db::Row& row) {
-                ranked.top.push_back({std::string(row.text(0)), countOf(row.text(1)), countOf(row.text(2))});
-            });
-        }
+        // One read of the column gives both its distinct answers and its most given: each
+        // answer's start, count and length in bytes, in byte order, so that of two answers given
+        // as often the one read first ranks first, as in the files.
+        const bool sqlite = database.dialect().kind == db::Kind::sqlite;
+        const std::string query =
+            db::sqlOf({"SELECT SUBSTR(", column, ", 1, ", std::to_string(kKeptBytes), "), COUNT(*), ",
+                       sqlite ? "LENGTH(CAST(" : "OCTET_LENGTH((", column, sqlite ? " AS BLOB))" : "))", from,
+                       " GROUP BY ", column, " ORDER BY ", column, database.dialect().bytesOrder});
+        status = each(query, [&ranked](const db::Row& row) {
+            if (row.isNull(2)) {
+                return;  // NULL: no answer at all, not one more distinct answer
+            }
+            ++ranked.distinct;
+            keepIfTop(ranked.top,
+                      AnswerCount{std::string(row.text(0)), countOf(row.text(1)), countOf(row.text(2))});
+        });
     }
     const std::string source(kColumns.front().name);
     status = status.isOk() ? each(countsBy(source, from),
