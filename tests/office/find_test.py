@@ -307,6 +307,7 @@ class IndexedSearch:
             self.assertEqual((done.returncode, done.stderr.startswith(b"profiledesk-records: made a new")),
                              (0, n == 0 and env is None))
             self.same_as_files(desk, self.TEXTS)
+        self.assertEqual(self.trigram_searches(), 1)  # searched by the index, not read through
         # A correction is found by its new answer; an erased record by none of its old ones.
         exported = run("export", "--from-db", into, "--format", "jsonl", "--with-keys", env=env)
         rows = [json.loads(line) for line in exported.stdout.splitlines()]
@@ -326,6 +327,12 @@ class IndexedSqlite(IndexedSearch, unittest.TestCase):
     def target(self):
         return os.path.join(FOLDER, "indexed.db"), None
 
+    def trigram_searches(self):
+        with sqlite3.connect(self.target()[0]) as db:
+            (count,) = db.execute("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%USING fts5%trigram%'").fetchone()
+        db.close()
+        return count
+
 
 @unittest.skipUnless(STATE_FILE, "no PostgreSQL server for this run")
 class IndexedPostgres(IndexedSearch, unittest.TestCase):
@@ -342,6 +349,10 @@ class IndexedPostgres(IndexedSearch, unittest.TestCase):
 
     def target(self):
         return self.server.uri("indexer", "indexed"), self.server.env("indexer-pass")
+
+    def trigram_searches(self):
+        return int(self.server.sql("SELECT count(*) FROM pg_indexes WHERE indexdef LIKE '%gin_trgm_ops%'",
+                                   "indexed")[0][0])
 
 
 if __name__ == "__main__":
