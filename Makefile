@@ -71,8 +71,8 @@ test-windows:
 # Plain CMake builds, no preset, in Release, as a distribution makes them: with g++, Debian's
 # own commands, and with clang++; both with their tests, and neither may warn.
 test-plain-builds:
-	tests/plain_build/plain_build.sh $(CURDIR) $(CURDIR)/build/plain-g++ g++
-	tests/plain_build/plain_build.sh $(CURDIR) $(CURDIR)/build/plain-clang++ clang++
+	tests/plain_build/plain_build.sh "$(CURDIR)" "$(CURDIR)/build/plain-g++" g++
+	tests/plain_build/plain_build.sh "$(CURDIR)" "$(CURDIR)/build/plain-clang++" clang++
 
 lint:
 	cmake --preset dev > /dev/null
