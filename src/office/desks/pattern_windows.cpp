@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <shlwapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -96,9 +96,10 @@ bool patternNames(const std::string& pattern, const std::string& path) {
     const std::vector<std::wstring> wanted = parts(pattern);
     const std::vector<std::wstring> given = parts(path);
     return wanted.size() == given.size() &&
-           std::equal(wanted.begin(), wanted.end(), given.begin(), [](const std::wstring& spec, const std::wstring& name) {
-               return ::PathMatchSpecExW(name.c_str(), spec.c_str(), PMSF_NORMAL) == S_OK;
-           });
+           std::equal(wanted.begin(), wanted.end(), given.begin(),
+                      [](const std::wstring& part, const std::wstring& name) {
+                          return ::PathMatchSpecExW(name.c_str(), part.c_str(), PMSF_NORMAL) == S_OK;
+                      });
 }
 
 std::vector<std::string> expandArgument(const std::string& path) { return expandPattern(path); }
