@@ -154,14 +154,14 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     const std::optional<double> years = parseFigure(values.at(kYearsAhead));
     const std::optional<double> after = parseFigure(values.at(kAgeAfterYears));
     if (numbersRead && years && (*years < 0 || *years > kOldest)) {
-        findings.push_back({kYearsOutOfRange, "the years ahead " + quoted(values.at(kYearsAhead)) +
-                                                  " are not from 0 to 130"});
+        findings.push_back({kYearsOutOfRange,
+                            "the years ahead " + quoted(values.at(kYearsAhead)) + " are not from 0 to 130"});
     }
     if (numbersRead && hasAge && years && after) {
         const double again = *after - *years;
         if (std::fabs(again - age) > 0.5) {
-            findings.push_back({kAgesDisagree, "the two age answers disagree: " + quoted(ageText) +
-                                                   " and " + shown(again)});
+            findings.push_back(
+                {kAgesDisagree, "the two age answers disagree: " + quoted(ageText) + " and " + shown(again)});
         }
     }
 
@@ -169,8 +169,7 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     if (!born.empty()) {
         const std::optional<Day> birth = birthDay(born);
         if (!birth) {
-            findings.push_back(
-                {kBirthNotDate, "the date of birth '" + quoted(born) + "' is not a date"});
+            findings.push_back({kBirthNotDate, "the date of birth '" + quoted(born) + "' is not a date"});
         } else if (hasAge && entered && *birth <= *entered) {
             long long yearsOld = entered->year() - birth->year();
             if (entered->month() < birth->month() ||
@@ -179,10 +178,9 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
             }
             // A day and month that could be either way round may make a year's difference.
             if (std::fabs(static_cast<double>(yearsOld) - age) > 1) {
-                findings.push_back({kBirthAgeDisagree, "the age " + quoted(ageText) +
-                                                           " does not agree with the date of birth " +
-                                                           quoted(born) + " (" +
-                                                           std::to_string(yearsOld) + " when entered)"});
+                findings.push_back({kBirthAgeDisagree,
+                                    "the age " + quoted(ageText) + " does not agree with the date of birth " +
+                                        quoted(born) + " (" + std::to_string(yearsOld) + " when entered)"});
             }
         } else if (entered && *birth > *entered) {
             findings.push_back({kBirthAgeDisagree, "the date of birth " + quoted(born) +

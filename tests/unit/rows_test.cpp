@@ -125,7 +125,8 @@ TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
 
 // A database's NULL reads as a view without a pointer: written as nothing, in every format.
 TEST(Rows, AValueWithoutAPointerIsWrittenAsEmpty) {
-    EXPECT_EQ(csvRow({"a", std::string_view(), "b"}, true), "a,,b" + std::string(kColumnCount - 3, ',') + "\r\n");
+    EXPECT_EQ(csvRow({"a", std::string_view(), "b"}, true),
+              "a,,b" + std::string(kColumnCount - 3, ',') + "\r\n");
     std::ostringstream written;
     OutputBuffer out(written);
     out.append("x");

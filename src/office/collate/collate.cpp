@@ -110,9 +110,11 @@ int runCollate(const CollateOptions& options, Streams& console) {
         tellError(console, options.into + ": is one of the files to collate; name another database");
         return 2;
     }
-    if (const DeskInput* desk = db::namesPostgres(options.into) ? nullptr : namedByPattern(options.into, options.desks)) {
+    if (const DeskInput* desk =
+            db::namesPostgres(options.into) ? nullptr : namedByPattern(options.into, options.desks)) {
         tellError(console, options.into + ": the desks file's " + desk->pattern +
-                               " names it, so it would be read as desk " + desk->name + "; name another database");
+                               " names it, so it would be read as desk " + desk->name +
+                               "; name another database");
         return 2;
     }
     auto opened = openTarget(

@@ -356,7 +356,8 @@ public:
         } else if (status.isOk()) {
             std::int64_t before = 0;  // SQLite's rows from here on are the run's
             if (db_->dialect().kind == db::Kind::sqlite) {
-                status = db_->number("SELECT coalesce(max(rowid), 0) FROM " + std::string(db::kRecordsTable), before);
+                status = db_->number("SELECT coalesce(max(rowid), 0) FROM " + std::string(db::kRecordsTable),
+                                     before);
             }
             const std::vector<std::string> statements = insertRows(db_->dialect(), true);
             status = status.isOk() ? db_->runAll(std::span(statements).first(statements.size() - 1)) : status;
@@ -365,9 +366,10 @@ public:
             // PostgreSQL's insert noted their keys.
             const std::array after{Value::of(before)};
             if (status.isOk() && !answersMade_ && added > 0) {
-                status = db_->dialect().kind == db::Kind::sqlite
-                             ? db::indexRecords(*db_, " WHERE rowid > ?", after)
-                             : db::indexRecords(*db_, " WHERE record_key IN (SELECT record_key FROM run_added)");
+                status =
+                    db_->dialect().kind == db::Kind::sqlite
+                        ? db::indexRecords(*db_, " WHERE rowid > ?", after)
+                        : db::indexRecords(*db_, " WHERE record_key IN (SELECT record_key FROM run_added)");
             }
         }
         const bool wholeRead = std::any_of(files_.begin(), files_.end(),
@@ -555,14 +557,14 @@ private:
         std::vector<Found> found;
         const std::string idColumn = d.kind == db::Kind::sqlite ? "i.rowid" : "i.ctid";
         Status status = db_->run(
-            "SELECT k.record_key, k.source, w.record_key" + answers + current + written + ", r.record FROM (" +
-                stagedKeys() + ") AS k JOIN incoming i ON " + idColumn +
+            "SELECT k.record_key, k.source, w.record_key" + answers + current + written +
+                ", r.record FROM (" + stagedKeys() + ") AS k JOIN incoming i ON " + idColumn +
                 " = k.id JOIN run_files f ON f.file = i.file JOIN " + std::string(db::kRecordsTable) +
                 " r ON r.record_key = k.record_key AND r.source = k.source "
                 "LEFT JOIN records_as_written w ON w.record_key = k.record_key WHERE f.reread = 1 AND "
                 "r.forgotten = 0",
             {}, [&found](const db::Row& row) {
-                Found one{std::string(row.text(0)), {}, {}, std::nullopt, std::string(row.text(1)),
+                Found one{std::string(row.text(0)),         {}, {}, std::nullopt, std::string(row.text(1)),
                           row.integer(3 + 3 * kAnswerCount)};
                 for (std::size_t i = 0; i < kAnswerCount; ++i) {
                     one.decoded.at(i).assign(row.text(3 + i));
@@ -882,8 +884,8 @@ private:
     std::string key_;
     std::uint64_t rows_ = 0;
     std::vector<FileRun> files_;
-    bool created_ = false;  // the records table is this run's own, not yet seen by others
-    bool direct_ = false;   // its rows go straight in
+    bool created_ = false;      // the records table is this run's own, not yet seen by others
+    bool direct_ = false;       // its rows go straight in
     bool answersMade_ = false;  // the index of answers is this run's own
     db::AnswerIndexer indexer_;
     std::array<std::string_view, kAnswerCount> answers_{};

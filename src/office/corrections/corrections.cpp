@@ -360,7 +360,8 @@ Status forget(db::Database& db, std::span<const std::string> keys, const Clerk& 
                                         " AND field <> 'state'",
                                     key)
                            : done;
-        done = done.isOk() ? db::unindexAnswers(db, record.key, record.now.at(0), numberOf(record), held) : done;
+        done =
+            done.isOk() ? db::unindexAnswers(db, record.key, record.now.at(0), numberOf(record), held) : done;
         return done.isOk() ? keep(db, record.key, clerk, why, "forget", "", "", "") : done;
     });
 }

@@ -134,8 +134,9 @@ int exportToFile(const ExportOptions& options, Streams& console) {
         return 2;
     }
     if (const DeskInput* desk = namedByPattern(output, options.desks)) {
-        tellError(console, output + ": the desks file's " + desk->pattern + " names it, so it would be read as desk " +
-                               desk->name + "; name another output file");
+        tellError(console, output + ": the desks file's " + desk->pattern +
+                               " names it, so it would be read as desk " + desk->name +
+                               "; name another output file");
         return 2;
     }
     OutputFile file(output);

@@ -85,9 +85,11 @@ int runReport(const ReportOptions& options, Streams& console) {
         tellError(console, options.output + ": is one of the files to report on; name another page");
         return 2;
     }
-    if (const DeskInput* desk = options.output.empty() ? nullptr : namedByPattern(options.output, options.desks)) {
+    if (const DeskInput* desk =
+            options.output.empty() ? nullptr : namedByPattern(options.output, options.desks)) {
         tellError(console, options.output + ": the desks file's " + desk->pattern +
-                               " names it, so it would be read as desk " + desk->name + "; name another page");
+                               " names it, so it would be read as desk " + desk->name +
+                               "; name another page");
         return 2;
     }
     if (!options.output.empty() && !options.fromDb.empty() && !db::namesPostgres(options.fromDb) &&
