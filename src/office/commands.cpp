@@ -41,6 +41,12 @@ void ProblemTeller::tell(std::string_view file, std::size_t line, std::string_vi
     }
 }
 
+bool ProblemTeller::toldInFull(std::string_view kind) const {
+    const auto found =
+        std::find_if(kinds_.begin(), kinds_.end(), [kind](const auto& told) { return told.first == kind; });
+    return all_ || found == kinds_.end() || found->second < kProblemsInFull;
+}
+
 void ProblemTeller::endFile(std::string_view file) {
     for (const auto& [kind, count] : kinds_) {
         if (count > kProblemsInFull) {

@@ -138,6 +138,9 @@ public:
     void tell(std::string_view file, std::size_t line, std::string_view what, std::string_view kind = {});
     // The count of what was not told in full, one line per kind; the next file starts afresh.
     void endFile(std::string_view file);
+    // Whether the next problem of `kind` will be told in full: a message that costs something
+    // to make is made only then.
+    [[nodiscard]] bool toldInFull(std::string_view kind) const;
 
 private:
     std::ostream& out_;

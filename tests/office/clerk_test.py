@@ -210,6 +210,21 @@ class Clerk:
         self.assertEqual(files.stdout.decode().replace("north.dat", "north"),
                          "".join(checked.stdout.decode().splitlines(True)[2:]) + "north: 2 whole records\n")
 
+    def test_a_record_written_again_and_again_is_keyed_by_its_place_as_far_as_it_is_shown(self):
+        if self.KIND != "sqlite":
+            self.skipTest("files alone")
+        office = self.office()
+        office.write(b"north.dat", *[JOHN] * 22)
+        for args, shown in (([], 10), (["--all-problems"], 22)):
+            lines = office.run("check", *args, "north.dat").stdout.decode().splitlines()
+            keys = [line.split("(")[1].split(")")[0] for line in lines[:shown]]
+            self.assertEqual(keys, [keys[0][:-2] + f"-{n}" for n in range(1, shown + 1)])
+            self.assertEqual(lines[shown:-1], ["north.dat: 12 more of this kind: ages-disagree (--all-problems "
+                                               "lists them all)"] if shown == 10 else [])
+        page = office.run("report", "north.dat").stdout.decode()
+        self.assertIn(keys[19], page)
+        self.assertNotIn(keys[20], page)
+
     def test_outputs_never_take_the_place_of_the_offices_data(self):
         office = self.office()
         office.write(b"north.dat", JANE)
