@@ -411,6 +411,12 @@ public:
             db_->rollback();
             return status;
         }
+        if (created_ && db_->dialect().kind == db::Kind::postgres) {
+            // A table loaded at once has no visibility map yet: until autovacuum comes by, the
+            // next collate's count of a desk's rows reads every row, not its index alone (600 ms
+            // in place of 30 ms a GiB). Its maker owns it; a failure here loses nothing.
+            (void)db_->run("VACUUM (ANALYZE) " + std::string(db::kRecordsTable));
+        }
         counts.added = added;
         counts.present = rows_ - added;
         for (const FileRun& file : files_) {
