@@ -819,7 +819,7 @@ private:
         const std::string table(db::kRecordsTable);
         const std::string at(d.rowLocator);
         const std::string content = "substr(record_key, 1, " + std::to_string(kContentLength) + ")";
-        return addUnique([&] {
+        Status status = addUnique([&] {
             // Counted before a row is numbered on or dropped: each file's records of each content.
             Status mended = db_->run(
                 "INSERT INTO collate_counts (source, content, times) SELECT r.source, substr(r.record_key, "
@@ -855,8 +855,12 @@ private:
                     "DROP TABLE kept_in_order"};
                 mended = db_->runAll(again);
             }
-            return mended.isOk() ? db_->run(pruneCounts("SELECT source FROM run_files")) : mended;
+            return mended;
         });
+        // Only once the key's index is there: each count is checked by a range of keys, which
+        // without it read the whole table for every content (hours for a file of records each
+        // written twice).
+        return status.isOk() ? db_->run(pruneCounts("SELECT source FROM run_files")) : status;
     }
 
     // Adds the unique key's index; where two rows share a key, `mend` makes them right first.

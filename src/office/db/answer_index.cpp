@@ -164,7 +164,9 @@ Status AnswerIndexer::writeLists(BulkLoad& load, const std::string& desk, Lists&
         const std::array row{Value::of(answer), Value::of(desk), Value::of(list.steps)};
         status = load.add(row);
         steps_ -= std::min(steps_, list.steps.size());
-        list.steps.clear();  // the next list starts from nothing, as its own row
+        // The next list starts from nothing, as its own row; the memory goes back at once, or
+        // the lists would keep what their longest ever took, and a run's memory grow with it.
+        std::string().swap(list.steps);
         list.last = 0;
     }
     return status;

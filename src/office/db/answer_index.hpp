@@ -34,10 +34,10 @@ using RecordNumbers = std::map<std::string, std::vector<std::int64_t>>;
 class AnswerIndexer {
 public:
     // The bytes the lists may take before write() is due.
-    static constexpr std::size_t kMemory = std::size_t{3} << 20;
+    static constexpr std::size_t kMemory = std::size_t{1} << 20;
     // The lists kept from one write to the next, the answers of a desk's records known to them:
     // past this many, write() writes and forgets them all.
-    static constexpr std::size_t kMostEntries = std::size_t{1} << 16;
+    static constexpr std::size_t kMostEntries = std::size_t{1} << 14;
 
     // Notes that record `record` of desk `source` (its name as stored) holds `answers`; an
     // empty one holds nothing to find. Returns whether write() is due.
