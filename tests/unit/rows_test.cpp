@@ -152,8 +152,9 @@ nlohmann::json jsonRow(std::string_view answer, std::string_view figure) {
 
 TEST(JsonRows, EveryControlIsEscapedAndAFigureWithALeadingZeroIsANumber) {
     const std::string_view text = kColumns.at(kFirstAnswer).name;
-    const auto figure = std::find_if(kColumns.begin(), kColumns.end(),
-                                     [](const Column& column) { return column.kind == ColumnKind::figure; });
+    const auto* const figure = std::find_if(kColumns.begin(), kColumns.end(), [](const Column& column) {
+        return column.kind == ColumnKind::figure;
+    });
     ASSERT_NE(figure, kColumns.end());
     // 0x1F, the highest control, with nothing else to escape in the row.
     EXPECT_EQ(jsonRow("a\x1F", "5").at(text), "a\x1F");

@@ -125,6 +125,7 @@ std::string pruneCounts(std::string_view sources) {
 // Keeps the counts of the staged rows' contents for the files read.
 std::vector<std::string> keepCounts() {
     const std::string kept = "f.keeps = 1 AND f.to_offset IS NOT NULL";
+    const std::string content = "substr(r.record_key, 1, " + std::to_string(kContentLength) + ")";
     return {
         "DELETE FROM collate_counts WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
         "from_start = 1)",
@@ -132,13 +133,11 @@ std::vector<std::string> keepCounts() {
         "run_priors p JOIN run_files f ON f.file = p.file WHERE " +
             kept + " ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
         // A desk read whole no longer holds the contents of its rows that the run did not meet.
-        db::sqlOf(
-            {"INSERT INTO collate_counts (source, content, times) SELECT r.source, substr(r.record_key, 1, ",
-             std::to_string(kContentLength), "), 0 FROM ", db::kRecordsTable,
-             " r JOIN run_files f ON f.source = r.source WHERE f.from_start = 1 AND ", kept,
-             " AND NOT EXISTS (SELECT 1 FROM run_priors p WHERE p.file = f.file AND p.content = "
-             "substr(r.record_key, 1, ",
-             std::to_string(kContentLength), ")) GROUP BY 1, 2 ON CONFLICT (source, content) DO NOTHING"}),
+        db::sqlOf({"INSERT INTO collate_counts (source, content, times) SELECT r.source, ", content,
+                   ", 0 FROM ", db::kRecordsTable,
+                   " r JOIN run_files f ON f.source = r.source WHERE f.from_start = 1 AND ", kept,
+                   " AND NOT EXISTS (SELECT 1 FROM run_priors p WHERE p.file = f.file AND p.content = ",
+                   content, ") GROUP BY 1, 2 ON CONFLICT (source, content) DO NOTHING"}),
         pruneCounts("SELECT source FROM run_files WHERE keeps = 1"),
     };
 }

@@ -233,12 +233,12 @@ Status AnswerIndexer::write(Database& db, bool everything) {
 Status makeAnswerSearch(Database& db, const Teller& tell) {
     const std::string values(answerValuesTable().name);
     const std::string search(kSearch);
-    Status status = Status::ok();
     if (db.dialect().kind == Kind::sqlite) {
         // The folded text is already folded: the tokenizer keeps it as it is. The search's rows
         // follow answer_values' by triggers, whoever changes them.
-        status = db.run("CREATE VIRTUAL TABLE " + search + " USING fts5(folded, content='" + values +
-                        "', content_rowid='rowid', tokenize='trigram case_sensitive 1')");
+        const Status status =
+            db.run("CREATE VIRTUAL TABLE " + search + " USING fts5(folded, content='" + values +
+                   "', content_rowid='rowid', tokenize='trigram case_sensitive 1')");
         if (!status.isOk()) {
             tell(db.name() + ": the index of answers cannot be searched by their parts (" + status.message() +
                  "); find --from-db reads every answer instead");
@@ -258,7 +258,7 @@ Status makeAnswerSearch(Database& db, const Teller& tell) {
     }
     // pg_trgm is a trusted extension: the database's owner may make it. Where no one has and this
     // role may not, the answers are searched without an index, and the run says so.
-    status = db.run("SAVEPOINT answer_search");
+    Status status = db.run("SAVEPOINT answer_search");
     status = status.isOk() ? db.run("CREATE EXTENSION IF NOT EXISTS pg_trgm") : status;
     status = status.isOk()
                  ? db.run("CREATE INDEX " + search + " ON " + values + " USING gin (folded gin_trgm_ops)")
@@ -425,11 +425,10 @@ Status recordsThatMayHold(Database& db, CaselessSearch& search, RecordNumbers& r
         if (status.isOk() && trigrams && characters(folded) >= kShortestIndexed) {
             const std::string phrase = phraseOf(folded);
             const std::array match{Value::of(phrase)};
-            status = db.run(sqlOf({"SELECT v.value FROM ", kSearch,
-                                   " s JOIN answer_values v ON v.rowid = s.rowid "
-                                   "WHERE ",
-                                   kSearch, " MATCH ?"}),
-                            match, take);
+            status =
+                db.run(sqlOf({"SELECT v.value FROM ", kSearch,
+                              " s JOIN answer_values v ON v.rowid = s.rowid WHERE ", kSearch, " MATCH ?"}),
+                       match, take);
         } else if (status.isOk()) {
             const std::array part{Value::of(folded)};
             status = db.run("SELECT value FROM answer_values WHERE instr(folded, ?) > 0", part, take);

@@ -88,9 +88,10 @@ bool patternNames(const std::string& pattern, const std::string& path) {
     const auto parts = [](const std::string& text) {
         std::vector<std::wstring> split;
         std::error_code ignored;
-        for (const auto& part : std::filesystem::absolute(nativePath(text), ignored).lexically_normal()) {
-            split.push_back(part.wstring());
-        }
+        const std::filesystem::path whole =
+            std::filesystem::absolute(nativePath(text), ignored).lexically_normal();
+        std::transform(whole.begin(), whole.end(), std::back_inserter(split),
+                       [](const std::filesystem::path& part) { return part.wstring(); });
         return split;
     };
     const std::vector<std::wstring> wanted = parts(pattern);
