@@ -52,6 +52,11 @@ class Clerk:
         self.assertEqual((corrected.returncode, corrected.stdout), (0, b"corrected 1 record\n"))
         reviewed = office.run("review", "--db", office.name, john[:10], "rejected", *by)
         self.assertEqual((reviewed.returncode, reviewed.stdout), (0, b"1 record now rejected\n"))
+        # What a record already holds changes nothing and is kept nowhere.
+        same = office.run("correct", "--db", office.name, john[:10], "surname=Dough", "--why", "again", *by)
+        self.assertEqual((same.returncode, same.stdout), (0, b"corrected 0 records\n"))
+        same = office.run("review", "--db", office.name, john[:10], "rejected", *by)
+        self.assertEqual((same.returncode, same.stdout), (0, b"0 records now rejected\n"))
         shown = office.run("show", "--db", office.name, john[:12]).stdout.decode()
         self.assertIn(f"record {john}\n", shown)
         self.assertIn("  state rejected, revision 2\n", shown)  # a correction and a review
@@ -61,6 +66,8 @@ class Clerk:
         self.assertEqual([row["surname"] for row in self.rows(office)], ["Roe"])
         self.assertEqual([(row["surname"], row["state"]) for row in self.rows(office, "--all-records")],
                          [("Roe", "new"), ("Dough", "rejected")])
+        self.assertEqual(office.run("find", "--from-db", office.name, "dough").returncode, 1)
+        self.assertEqual(office.run("find", "--from-db", office.name, "dough", "--all-records").returncode, 0)
 
         # A long value goes to pages of its own, which an erasure frees: they must not keep it.
         long_name = "coordinator=Mary-Okafor-" + "and-Sons-" * 400
@@ -73,6 +80,7 @@ class Clerk:
         self.assertNotIn("Dough", shown)
         self.assertNotIn("Doe", shown)
         self.assertIn("forget  (asked on 8 December)", shown)
+        self.assertIn("review state: new -> rejected", shown)  # a state is no answer: it stays
         # No later collate brings the answers back: the key and the erasure stay.
         self.assertEqual(office.collate("--full", b"north=north.dat").stdout,
                          b"0 added, 2 already present, 0 problems\n")
@@ -82,9 +90,9 @@ class Clerk:
         if self.KIND == "sqlite":
             with open(office.name, "rb") as f:
                 stored = f.read()
-            # Nor as the index of answers held them, folded.
+            # Nor as the index of answers held them, folded, nor as the pieces its search keeps (trigrams).
             for gone in (b"Dough", b"Doe", b"Mary-Okafor", b"and-Sons-", b"12-03-1990", b"dough", b"mary-okafor",
-                         b"and-sons-"):
+                         b"and-sons-", b"kaf", b"afo"):
                 self.assertNotIn(gone, stored)
         # Jane, whose answers stay, is still found by them.
         self.assertEqual(office.run("find", "--from-db", office.name, "roe").returncode, 0)
@@ -109,6 +117,14 @@ class Clerk:
                                                              b"approved, needs-look or rejected) and the keys\n"))
         self.assertEqual([(row["first_name"], row["state"]) for row in self.rows(office)],
                          [("Jane", "new"), ("John", "new"), ("John", "new")])
+        # A whole key names its record, though another's key starts with it (-1 and -10 of one content).
+        office.write(b"north.dat", JANE, *[JOHN] * 10)
+        office.collate(b"north=north.dat")
+        [whole] = [row["record_key"] for row in self.rows(office)
+                   if row["first_name"] == "John" and row["record_key"].endswith("-1")]
+        shown = office.run("show", "--db", office.name, whole)
+        self.assertEqual((shown.returncode, shown.stderr), (0, b""))
+        self.assertIn(f"record {whole}\n", shown.stdout.decode())
 
     def test_a_desk_mended_by_hand_replaces_the_record_and_rows_deleted_by_hand_come_back(self):
         office = self.office()
@@ -128,6 +144,13 @@ class Clerk:
             office.collate("--full", b"north=north.dat")
         self.assertEqual(office.sql("SELECT surname, gone, revision FROM records WHERE surname LIKE 'Lovelac%' "
                                     "ORDER BY 1"), [["Lovelace", "1", "3"], ["Lovelacy", "0", "2"]])
+        # Erasing the gone record leaves the one that took its number found by the answers they share.
+        by = [] if self.KIND == "postgres" else ["--by", "ann"]
+        forgot = office.run("forget", "--db", office.name, self.key_of(office, "Lovelace"), "--why", "asked", *by)
+        self.assertEqual(forgot.returncode, 0, forgot.stderr)
+        found = office.run("find", "--from-db", office.name, "--format", "jsonl", "lagos")
+        self.assertEqual(sorted(json.loads(line)["surname"] for line in found.stdout.splitlines()),
+                         sorted(["Lovelacy", "Babbage", "Hopper", "Turing", "Noether", "Curie"]))
 
         # Rows and counts emptied by hand: the next run sees the desk no longer agree and reads it whole.
         office.sql("DELETE FROM records WHERE surname <> 'Lovelacy'")
@@ -209,6 +232,13 @@ class Clerk:
         files = office.run("check", "north.dat")
         self.assertEqual(files.stdout.decode().replace("north.dat", "north"),
                          "".join(checked.stdout.decode().splitlines(True)[2:]) + "north: 2 whole records\n")
+        # Worked out again after a correction: John's second age put right, he needs no look.
+        by = [] if self.KIND == "postgres" else ["--by", "ann"]
+        corrected = office.run("correct", "--db", office.name, john, "age_after_years=41", "--why", "asked", *by)
+        self.assertEqual(corrected.returncode, 0, corrected.stderr)
+        checked = office.run("check", "--from-db", office.name).stdout.decode()
+        self.assertTrue(checked.startswith("north: 2 records, 1 needs a look\n"), checked)
+        self.assertNotIn(john, checked)
 
     def test_a_record_written_again_and_again_is_keyed_by_its_place_as_far_as_it_is_shown(self):
         if self.KIND != "sqlite":

@@ -272,9 +272,10 @@ class FromPostgres(unittest.TestCase):
 class IndexedSearch:
     """A thousand varied records: the records the database's index of answers names must be the
     ones the files give, through an append, a correction and an erasure, for texts too short for
-    its trigrams, its own wildcards and quotes, and every folding the files know."""
+    its trigrams, its own wildcards and quotes (alone and within a longer text), and every folding
+    the files know."""
     TEXTS = ["dąbrowska", "öztürk", "O\u0308ZTU\u0308RK", "ozturk", "ОЛЬГА", "zürich", "ZÜRICH", "ring-road",
-             "st-mary's", "ro", "ü", "%", "_", "\\", '"', "łUKASZ", "nguyễn", "1990", "mall", "0,5", "\u0130stanbul"]
+             "st-mary's", "ro", "ü", "%", "_", "\\", '"', 'o"k', "łUKASZ", "nguyễn", "1990", "mall", "0,5", "\u0130stanbul"]
 
     def target(self):
         raise NotImplementedError

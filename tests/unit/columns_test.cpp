@@ -1,5 +1,5 @@
 // The one table of columns: how each database names their kinds, and a row filled from a
-// record read back, in column order.
+// record read back, in column order; and the rules a row's answers are looked at by.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "office/columns.hpp"
+#include "office/quality.hpp"
 #include "record/record_format.hpp"
 #include "test_support.hpp"
 
@@ -54,6 +55,29 @@ TEST(Columns, ARowHoldsTheFileTheRecordItsLineItsTimeAndTheAnswersInColumnOrder)
     EXPECT_EQ(value("shopping_centre"), "Accra-Mall");
     EXPECT_EQ(value("years_ahead"), "-2.5");
     EXPECT_EQ(value("surname"), "");
+}
+
+// Each rule of the records that need a look, at its edge: a record right but for one thing
+// breaks that rule alone.
+TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
+    using Values = std::array<std::string_view, kColumnCount>;
+    // Entered on 6 December 2026, born on 1 February 1990, 36 then and 41 in 5 years.
+    const Values right{"north", "1",        "1",      "2026-12-06T15:53",
+                       "Ada",   "Lovelace", "London", "01.02.1990",
+                       "36",    "Tech",     "Road",   "Kofi",
+                       "Mill",  "Co",       "Rep",    "Lib",
+                       "250",   "Mall",     "School", "5",
+                       "41"};
+    EXPECT_EQ(ruleList(lookAt(right)), "");  // a date parted by dots is a date
+    Values ended = right;
+    for (std::size_t i = 11; i < 19; ++i) {  // from coordinator on
+        ended.at(i) = "";
+    }
+    EXPECT_EQ(ruleList(lookAt(ended)), "ended-early");
+    Values bornThatDay = right;
+    bornThatDay.at(7) = "06-12-2026";
+    bornThatDay.at(8) = "a baby";
+    EXPECT_EQ(ruleList(lookAt(bornThatDay)), "age-not-number");
 }
 
 }  // namespace

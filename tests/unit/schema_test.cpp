@@ -5,7 +5,9 @@
 
 #include "office/db/answer_index.hpp"
 #include "office/db/database.hpp"
+#include "office/db/migrate.hpp"
 #include "office/db/schema.hpp"
+#include "test_support.hpp"
 
 namespace profiledesk::office::db {
 namespace {
@@ -72,6 +74,39 @@ TEST(AnswerIndex, RecordListsComeBackAsTheyWent) {
     back.clear();
     decodeRecords("", back);
     EXPECT_TRUE(back.empty());
+}
+
+// A list long enough to be written while a collate still reads goes on in a row of its own,
+// whose steps start again from nothing: every record comes back, whichever row holds it.
+TEST(AnswerIndex, AListWrittenWhileItGrowsStillNamesEveryRecord) {
+    testing::ScratchFolder folder;
+    Result<std::unique_ptr<Database>> opened =
+        open(folder.file("office.db"), Access::write, OpenOptions{"--into"});
+    ASSERT_TRUE(opened.isOk()) << opened.status().message();
+    Database& db = *opened.value();
+    ASSERT_TRUE(db.beginWrite().isOk());
+    ASSERT_TRUE(makeSchema(db).isOk());
+    AnswerIndexer indexer;
+    const std::array<std::string_view, 1> mall{"Mall"};
+    std::int64_t last = 1;
+    while (!indexer.add("north", last, mall)) {
+        ++last;
+    }
+    ASSERT_TRUE(indexer.write(db, false).isOk());
+    (void)indexer.add("north", last + 2, mall);
+    ASSERT_TRUE(indexer.write(db).isOk());
+    std::vector<std::int64_t> named;
+    const std::array value{Value::of(std::string_view("Mall"))};
+    ASSERT_TRUE(
+        db.run("SELECT records FROM answer_postings WHERE value = ?", value, [&named](const Row& row) {
+              decodeRecords(row.text(0), named);
+              return true;
+          }).isOk());
+    std::sort(named.begin(), named.end());
+    ASSERT_EQ(named.size(), static_cast<std::size_t>(last) + 1);
+    EXPECT_EQ(named.front(), 1);
+    EXPECT_EQ(named.at(named.size() - 2), last);
+    EXPECT_EQ(named.back(), last + 2);
 }
 
 }  // namespace
