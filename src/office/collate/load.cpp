@@ -267,10 +267,11 @@ public:
         std::array<bool, kLoaded> integers{};
         std::copy(db::valueIntegers().begin(), db::valueIntegers().end(), integers.begin());
         integers.at(kColumnCount + 1) = !direct_;
-        auto loading = db_->load(direct_ ? db::kRecordsTable : "incoming",
-                                 db::valueColumns() + (direct_ ? ", looks, " + std::string(db::kKeyColumn)
-                                                               : ", looks, file, content"),
-                                 std::span<const bool>(integers).first(direct_ ? kLoaded - 1 : kLoaded));
+        auto loading =
+            db_->load(direct_ ? db::kRecordsTable : "incoming",
+                      db::valueColumns() +
+                          (direct_ ? ", looks, " + std::string(db::kKeyColumn) : ", looks, file, content"),
+                      std::span<const bool>(integers).first(direct_ ? kLoaded - 1 : kLoaded), direct_);
         if (!loading.isOk()) {
             return loading.status();
         }
@@ -409,12 +410,6 @@ public:
         if (!status.isOk()) {
             db_->rollback();
             return status;
-        }
-        if (created_ && db_->dialect().kind == db::Kind::postgres) {
-            // A table loaded at once has no visibility map yet: until autovacuum comes by, the
-            // next collate's count of a desk's rows reads every row, not its index alone (600 ms
-            // in place of 30 ms a GiB). Its maker owns it; a failure here loses nothing.
-            (void)db_->run("VACUUM (ANALYZE) " + std::string(db::kRecordsTable));
         }
         counts.added = added;
         counts.present = rows_ - added;

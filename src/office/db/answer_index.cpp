@@ -182,7 +182,7 @@ Status AnswerIndexer::write(Database& db, bool everything) {
         status = db.run(staging);
         constexpr std::array<bool, 2> kTexts{false, false};
         if (status.isOk()) {
-            Result<std::unique_ptr<BulkLoad>> load = db.load("answer_new", "value, folded", kTexts);
+            Result<std::unique_ptr<BulkLoad>> load = db.load("answer_new", "value, folded", kTexts, false);
             status = load.status();
             for (std::size_t i = 0; status.isOk() && i < fresh_.size(); ++i) {
                 const std::string folded = foldCase(fresh_[i]);
@@ -212,7 +212,8 @@ Status AnswerIndexer::write(Database& db, bool everything) {
     everything = everything || forget || steps_ - longSteps >= kMemory / 2;
     if (status.isOk() && steps_ > 0 && (everything || longSteps > 0)) {
         constexpr std::array<bool, 3> kTexts{false, false, false};
-        Result<std::unique_ptr<BulkLoad>> load = db.load("answer_postings", "value, source, records", kTexts);
+        Result<std::unique_ptr<BulkLoad>> load =
+            db.load("answer_postings", "value, source, records", kTexts, false);
         status = load.status();
         for (auto at = desks_.begin(); status.isOk() && at != desks_.end(); ++at) {
             status = writeLists(*load.value(), at->first, at->second, everything ? 1 : kLongList);

@@ -120,9 +120,10 @@ public:
         return runStatement(sql, values, reader, changed);
     }
     // Starts loading rows into `table`'s `columns` (their names, comma-separated) whose kinds
-    // are `integers` (true: a whole number) in order.
+    // are `integers` (true: a whole number) in order. `madeHere`: the table was made by this
+    // transaction, which no other sees until it ends.
     virtual Result<std::unique_ptr<BulkLoad>> load(std::string_view table, std::string_view columns,
-                                                   std::span<const bool> integers) = 0;
+                                                   std::span<const bool> integers, bool madeHere) = 0;
 
     // A read sees one state of the database from its start to its end.
     virtual Status beginRead() = 0;

@@ -170,7 +170,7 @@ public:
     }
 
     Result<std::unique_ptr<BulkLoad>> load(std::string_view table, std::string_view columns,
-                                           std::span<const bool> integers) override {
+                                           std::span<const bool> integers, bool /*madeHere*/) override {
         std::string sql = "INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES (";
         for (std::size_t i = 0; i < integers.size(); ++i) {
             sql.append(i == 0 ? "?" : ", ?");
