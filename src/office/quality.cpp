@@ -92,26 +92,32 @@ std::string quoted(std::string_view answer) {
 namespace {
 
 std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values,
-                            std::optional<Day> entered);
+                            std::optional<Day> entered, bool texts);
+
+// Adds a finding; its text, which costs more than the look itself, only where it is wanted.
+template <typename Text>
+void add(std::vector<Finding>& findings, bool texts, std::string_view rule, const Text& text) {
+    findings.push_back({rule, texts ? std::string(text()) : std::string()});
+}
 
 }  // namespace
 
-std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values) {
-    return lookAt(values, Day::parse(values.at(3).substr(0, 10)));
+std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values, bool texts) {
+    return lookAt(values, Day::parse(values.at(3).substr(0, 10)), texts);
 }
 
-std::vector<Finding> lookAt(const StoredRecord& record) {
+std::vector<Finding> lookAt(const StoredRecord& record, bool texts) {
     std::array<std::string_view, kColumnCount> values{};
     for (std::size_t i = kFirstAnswer; i < kColumnCount; ++i) {
         values.at(i) = record.field(kColumns.at(i).field);
     }
-    return lookAt(values, record.enteredAt.date);
+    return lookAt(values, record.enteredAt.date, texts);
 }
 
 namespace {
 
 std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values,
-                            std::optional<Day> entered) {
+                            std::optional<Day> entered, bool texts) {
     std::vector<Finding> findings;
     // A desk reads one word a question: an empty answer means the reading stopped there, and
     // every answer after it is empty too. Empty among given ones, a hand made it so.
@@ -129,12 +135,15 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
         if (i >= lastGiven) {
             firstEmpty = std::min(firstEmpty, i);
         } else {
-            findings.push_back({kEmptyAnswer, std::string(kColumns.at(i).name) + " is empty"});
+            add(findings, texts, kEmptyAnswer,
+                [&] { return std::string(kColumns.at(i).name) + " is empty"; });
         }
     }
     if (firstEmpty < kColumnCount) {
-        findings.push_back({kEndedEarly, "the answers from " + std::string(kColumns.at(firstEmpty).name) +
-                                             " on are empty: the input ended early"});
+        add(findings, texts, kEndedEarly, [&] {
+            return "the answers from " + std::string(kColumns.at(firstEmpty).name) +
+                   " on are empty: the input ended early";
+        });
     }
 
     const std::string_view ageText = values.at(kAge);
@@ -144,9 +153,11 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     const bool hasAge = figure && std::isfinite(*figure);
     const double age = hasAge ? *figure : 0.0;
     if (!ageText.empty() && !hasAge) {
-        findings.push_back({kAgeNotNumber, "the age '" + quoted(ageText) + "' is not a number"});
+        add(findings, texts, kAgeNotNumber,
+            [&] { return "the age '" + quoted(ageText) + "' is not a number"; });
     } else if (hasAge && (age < 0 || age > kOldest)) {
-        findings.push_back({kAgeOutOfRange, "the age " + quoted(ageText) + " is not from 0 to 130"});
+        add(findings, texts, kAgeOutOfRange,
+            [&] { return "the age " + quoted(ageText) + " is not from 0 to 130"; });
     }
     // The figures hold the age given again and the years ahead: where the answers reached past
     // them, both were read.
@@ -154,14 +165,14 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     const std::optional<double> years = parseFigure(values.at(kYearsAhead));
     const std::optional<double> after = parseFigure(values.at(kAgeAfterYears));
     if (numbersRead && years && (*years < 0 || *years > kOldest)) {
-        findings.push_back({kYearsOutOfRange,
-                            "the years ahead " + quoted(values.at(kYearsAhead)) + " are not from 0 to 130"});
+        add(findings, texts, kYearsOutOfRange,
+            [&] { return "the years ahead " + quoted(values.at(kYearsAhead)) + " are not from 0 to 130"; });
     }
     if (numbersRead && hasAge && years && after) {
         const double again = *after - *years;
         if (std::fabs(again - age) > 0.5) {
-            findings.push_back(
-                {kAgesDisagree, "the two age answers disagree: " + quoted(ageText) + " and " + shown(again)});
+            add(findings, texts, kAgesDisagree,
+                [&] { return "the two age answers disagree: " + quoted(ageText) + " and " + shown(again); });
         }
     }
 
@@ -169,7 +180,8 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
     if (!born.empty()) {
         const std::optional<Day> birth = birthDay(born);
         if (!birth) {
-            findings.push_back({kBirthNotDate, "the date of birth '" + quoted(born) + "' is not a date"});
+            add(findings, texts, kBirthNotDate,
+                [&] { return "the date of birth '" + quoted(born) + "' is not a date"; });
         } else if (hasAge && entered && *birth <= *entered) {
             long long yearsOld = entered->year() - birth->year();
             if (entered->month() < birth->month() ||
@@ -178,13 +190,15 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
             }
             // A day and month that could be either way round may make a year's difference.
             if (std::fabs(static_cast<double>(yearsOld) - age) > 1) {
-                findings.push_back({kBirthAgeDisagree,
-                                    "the age " + quoted(ageText) + " does not agree with the date of birth " +
-                                        quoted(born) + " (" + std::to_string(yearsOld) + " when entered)"});
+                add(findings, texts, kBirthAgeDisagree, [&] {
+                    return "the age " + quoted(ageText) + " does not agree with the date of birth " +
+                           quoted(born) + " (" + std::to_string(yearsOld) + " when entered)";
+                });
             }
         } else if (entered && *birth > *entered) {
-            findings.push_back({kBirthAgeDisagree, "the date of birth " + quoted(born) +
-                                                       " is after the day the record was entered"});
+            add(findings, texts, kBirthAgeDisagree, [&] {
+                return "the date of birth " + quoted(born) + " is after the day the record was entered";
+            });
         }
     }
     return findings;

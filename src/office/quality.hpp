@@ -29,11 +29,12 @@ inline constexpr std::string_view kBirthNotDate = "birth-not-date";
 inline constexpr std::string_view kBirthAgeDisagree = "birth-age-disagree";
 
 // What is wrong with a record's answers (the export's columns, as now; only the answers and
-// entered_at are looked at); none for most.
-std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values);
+// entered_at are looked at); none for most. Without `texts`, each finding's `what` is left
+// empty: enough to keep or count the findings by rule, which is all most records need.
+std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values, bool texts = true);
 // The same for a record read from a file, its day known already: what `check` and `report`
 // ask of every record, kept cheap for the records that are right.
-std::vector<Finding> lookAt(const StoredRecord& record);
+std::vector<Finding> lookAt(const StoredRecord& record, bool texts = true);
 
 // The short names of the findings, joined by ','; empty for none. How a database keeps them.
 std::string ruleList(const std::vector<Finding>& findings);

@@ -21,7 +21,7 @@ public:
         : teller_(teller), looks_(looks), path_(path) {}
 
     bool onRecord(const StoredRecord& record, std::string_view stored) override {
-        const std::vector<Finding> findings = lookAt(record);
+        const std::vector<Finding> findings = lookAt(record, false);
         if (!findings.empty()) {
             // A key only for a record told in full: those of every earlier record of its content,
             // which needed a look too and came first, were counted, and no others are wanted. On
@@ -29,7 +29,7 @@ public:
             const std::string_view kind = findings.front().rule;
             looks_.tell(path_, record.firstLine,
                         looks_.toldInFull(kind) ? "needs a look (" + keys_.keyOf(contentHash(stored)) +
-                                                      "): " + findingsText(findings)
+                                                      "): " + findingsText(lookAt(record))
                                                 : std::string(),
                         kind);
         }

@@ -301,7 +301,7 @@ public:
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             decoded.at(i) = values_.at(i).text;
         }
-        looks_ = ruleList(lookAt(decoded));
+        looks_ = ruleList(lookAt(decoded, false));
         values_.at(kColumnCount) = Value::of(looks_);
         if (direct_) {
             key_.assign(content).append("-1");

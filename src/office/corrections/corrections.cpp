@@ -278,7 +278,7 @@ Status correct(db::Database& db, std::span<const std::string> keys, std::span<co
             for (std::size_t i = 0; i < columns.size(); ++i) {
                 now.at(columns[i]) = values[i].value;
             }
-            const std::string rules = ruleList(lookAt(now));
+            const std::string rules = ruleList(lookAt(now, false));
             const std::array set{Value::of(rules), Value::of(record.key)};
             done = db.run(
                 db::sqlOf({"UPDATE ", db::kRecordsTable, " SET looks = ", db.dialect().placeholder(1),

@@ -86,7 +86,7 @@ Status lookAtEveryRecord(Database& db) {
                                for (std::size_t i = 0; i < kColumnCount; ++i) {
                                    values.at(i) = row.text(i);
                                }
-                               std::string rules = ruleList(lookAt(values));
+                               std::string rules = ruleList(lookAt(values, false));
                                if (!rules.empty()) {
                                    looks.emplace_back(row.text(kColumnCount), std::move(rules));
                                }

@@ -33,7 +33,7 @@ public:
         if (dates_.contains(record.enteredAt)) {
             tally_.addRecord(record);
             ++kept;
-            const std::vector<Finding> findings = lookAt(record);
+            const std::vector<Finding> findings = lookAt(record, false);
             if (!findings.empty()) {
                 lookedAt(record, findings, stored);
             }
@@ -66,7 +66,7 @@ private:
         // content took 45 MB a GiB where every record needs a look.
         if (counted.lookedAt.size() < kLookedAtShown) {
             counted.lookedAt.push_back({desk_, keys_.keyOf(contentHash(stored)),
-                                        isoLocalTime(record.enteredAt), findingsText(findings)});
+                                        isoLocalTime(record.enteredAt), findingsText(lookAt(record))});
         }
     }
 
