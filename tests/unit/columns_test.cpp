@@ -74,6 +74,15 @@ TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
         ended.at(i) = "";
     }
     EXPECT_EQ(ruleList(lookAt(ended)), "ended-early");
+    // Ended before the two numbers were asked: the figures the desk wrote without them are
+    // no second age to compare.
+    Values endedSooner = right;
+    for (std::size_t i = 9; i < 19; ++i) {  // from education_centre on
+        endedSooner.at(i) = "";
+    }
+    endedSooner.at(19) = "0";
+    endedSooner.at(20) = "0";
+    EXPECT_EQ(ruleList(lookAt(endedSooner)), "ended-early");
     Values bornThatDay = right;
     bornThatDay.at(7) = "06-12-2026";
     bornThatDay.at(8) = "a baby";
