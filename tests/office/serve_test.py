@@ -571,11 +571,15 @@ class OnPostgres(Office, unittest.TestCase):
         browser.press("Save the corrections")
         self.assertIn("permission denied", browser.text(".error"))
         self.assertEqual(browser.rows("answers")[1], ["surname", "Mensah", "Mensah"])
+        kept = browser.driver.get_cookie("profiledesk_session")["value"]
         browser.press("Sign out")
         self.assertEqual(browser.driver.title, "Sign in - records office")
-        # Without signing in again, nothing but the form.
+        # Without signing in again, nothing but the form; the cookie signed out with, kept by
+        # whoever copied it, opens nothing either.
         browser.open(view.origin + "/desks")
         self.assertEqual(browser.driver.title, "Sign in - records office")
+        status, _, _ = view.request("GET", "/desks", {"Cookie": f"profiledesk_session={kept}"})
+        self.assertEqual(status, 403)
 
 
 if __name__ == "__main__":
