@@ -275,6 +275,11 @@ class Office:
         browser.fill("review-why", "checked with the desk")
         browser.press("Set the state")
         self.assertEqual(browser.text("#state"), "approved")
+        # Then marked by hand as needing a look, which no rule of the answers would find.
+        Select(browser.driver.find_element(By.ID, "review-state")).select_by_value("needs-look")
+        browser.fill("review-why", "the desk will call back")
+        browser.press("Set the state")
+        self.assertEqual(browser.text("#state"), "needs-look")
 
         # Forgotten on request: the answers go, the record leaves the lists, its fact stays.
         browser.open_found("lovelace")
@@ -299,8 +304,9 @@ class Office:
         self.assertIn(["north", "4"], [row[:2] for row in browser.rows("desks")])
         browser.link("Records that need a look")
         looked = browser.rows("look")
-        self.assertEqual({row[4] for row in looked}, {IMG})
-        self.assertTrue(all("age" in row[8] for row in looked), looked)
+        self.assertEqual({row[4] for row in looked}, {IMG, "Müller"})
+        self.assertEqual([row[8] for row in looked if row[4] == "Müller"], ["marked as needing a look"])
+        self.assertTrue(all("age" in row[8] for row in looked if row[4] == IMG), looked)
 
 
 class OnSqlite(Office, unittest.TestCase):
