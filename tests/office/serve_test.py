@@ -391,6 +391,12 @@ class OnSqlite(Office, unittest.TestCase):
         status, headers, _ = view.request("POST", f"/record/{key}/review", {"Cookie": cookie, "Origin": view.origin},
                                           change)
         self.assertEqual((status, headers["location"]), (303, f"/record/{key}?done=reviewed"))
+        # From this site, an erasure whose box was not ticked erases nothing.
+        csrf, _ = view.form(cookie, f"/record/{key}")
+        status, _, _ = view.request("POST", f"/record/{key}/forget", {"Cookie": cookie, "Origin": view.origin},
+                                    {"csrf": csrf, "why": "asked by the person"})
+        self.assertEqual(status, 400)
+        self.assertIn("Mensah", view.request("GET", f"/record/{key}", {"Cookie": cookie})[2])
 
     def test_two_clerks_changing_one_record_lose_nothing(self):
         view = self.serve()
