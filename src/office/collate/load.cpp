@@ -406,6 +406,12 @@ public:
             status = status.isOk() ? db::makeAnswerSearch(*db_, tell_) : status;
         }
         status = status.isOk() ? db_->runAll(kKeepCheckpoints) : status;
+        if (status.isOk() && created_ && db_->dialect().kind == db::Kind::postgres) {
+            // A table filled at once has no statistics until autovacuum comes by: the planner
+            // then reads every row by the day's index for a search the index of answers narrowed
+            // to a few records (230 ms in place of 30).
+            status = db_->run("ANALYZE " + std::string(db::kRecordsTable));
+        }
         status = status.isOk() ? db_->commit() : status;
         if (!status.isOk()) {
             db_->rollback();
