@@ -48,11 +48,16 @@ def main():
     page = os.path.join(WORK, "report.html")
     subprocess.run([RECORDS, "report", "--title", "Harbour district desks, December 2026", "-o", page, *files],
                    cwd=WORK, timeout=60, check=True)
+    screenshot("file://" + page, PNG, 1000, 2400)
+
+
+def screenshot(address, png, width, height):
+    """A picture of the page at `address` by headless Chromium, which is killed with all it started."""
     shot = subprocess.Popen(
         ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
          f"--user-data-dir={os.path.join(WORK, 'chromium-profile')}", "--hide-scrollbars",
-         "--window-size=1000,2400", f"--screenshot={PNG}", "file://" + page],
+         f"--window-size={width},{height}", f"--screenshot={png}", address],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
     try:
         shot.wait(timeout=120)

@@ -10,7 +10,6 @@ import random
 import re
 import select
 import shutil
-import signal
 import subprocess
 import sys
 
@@ -21,20 +20,7 @@ import report_sample  # noqa: E402
 
 
 def screenshot(address, png, height):
-    shot = subprocess.Popen(
-        ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         f"--user-data-dir={os.path.join(WORK, 'chromium-profile')}", "--hide-scrollbars",
-         f"--window-size=1100,{height}", f"--screenshot={png}", address],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-    try:
-        shot.wait(timeout=120)
-    finally:
-        try:
-            os.killpg(shot.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        shot.wait()
+    report_sample.screenshot(address, png, 1100, height)
 
 
 def main():
