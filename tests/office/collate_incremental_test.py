@@ -159,6 +159,7 @@ class Incremental:
             self.assertEqual(told, history.changed & set(files), context)
             self.assertNotIn(CHANGED, whole.stderr.decode(), context)
             self.assertEqual(self.rows(incremental), self.rows(full), context)
+            self.assertKeptRowsAreTheDesksRows(incremental, context)
             fresh = self.new_database(f"new{seed}x{step}")
             self.run_collate(fresh, files)
             if kept_everything:
@@ -172,6 +173,14 @@ class Incremental:
         self.drop_database(incremental)
         self.drop_database(full)
         shutil.rmtree(self.folder)
+
+    def assertKeptRowsAreTheDesksRows(self, into, context=None):
+        # Each checkpoint's rows are worked out from the last one's and the run's, not counted.
+        kept = self.sql(into, "SELECT source, kept_rows, (SELECT count(*) FROM records r WHERE r.source = "
+                              "c.source) FROM collate_checkpoints c")
+        self.assertTrue(kept, context)
+        self.assertEqual([(source, int(rows)) for source, rows, _ in kept],
+                         [(source, int(rows)) for source, _, rows in kept], context)
 
     def test_what_the_quick_check_cannot_see_and_full_reads_again(self):
         self.folder = tempfile.mkdtemp(dir=self.root)
@@ -247,6 +256,7 @@ class Incremental:
         self.assertEqual(self.collate_while_another_runs(into, ["a.dat"], meanwhile, POOL[2]),
                          (0, b"1 added, 2 already present, 0 problems\n", b""))
         self.assertEqual(len(self.rows(into)), 3)
+        self.assertKeptRowsAreTheDesksRows(into)
         result = self.run_collate(into, ["a.dat"])
         self.assertEqual((result.stdout, result.stderr), (b"0 added, 2 already present, 0 problems\n", b""))
         self.drop_database(into)
@@ -399,6 +409,10 @@ class OnSqlite(Incremental, unittest.TestCase):
         with sqlite3.connect(path) as db:
             db.execute("DROP TABLE records")
 
+    def sql(self, path, query):
+        with sqlite3.connect(path) as db:
+            return db.execute(query).fetchall()
+
     def rows(self, path):
         with sqlite3.connect(path) as db:
             return db.execute(f"SELECT {COLUMNS} FROM records ORDER BY rowid").fetchall()
@@ -433,6 +447,9 @@ class OnPostgres(Incremental, unittest.TestCase):
 
     def drop_records(self, uri):
         self.server.sql("DROP TABLE records", db=uri.rsplit("/", 1)[1])
+
+    def sql(self, uri, query):
+        return self.server.sql(query, db=uri.rsplit("/", 1)[1])
 
     def rows(self, uri):
         # The figures back to numbers, as SQLite gives them.

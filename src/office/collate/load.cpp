@@ -122,11 +122,12 @@ std::string pruneCounts(std::string_view sources) {
                       ") AND times = ", db::rowsHolding("collate_counts.content", "collate_counts.source")});
 }
 
-// Keeps the counts of the staged rows' contents for the files read.
-std::vector<std::string> keepCounts() {
+// Keeps the counts of the staged rows' contents for the files read; `wholeRead` where the run
+// read a desk from its start.
+std::vector<std::string> keepCounts(bool wholeRead) {
     const std::string kept = "f.keeps = 1 AND f.to_offset IS NOT NULL";
     const std::string content = "substr(r.record_key, 1, " + std::to_string(kContentLength) + ")";
-    return {
+    std::vector<std::string> statements{
         "DELETE FROM collate_counts WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
         "from_start = 1)",
         "INSERT INTO collate_counts (source, content, times) SELECT f.source, p.content, p.prior + p.n FROM "
@@ -140,26 +141,41 @@ std::vector<std::string> keepCounts() {
                    content, ") GROUP BY 1, 2 ON CONFLICT (source, content) DO NOTHING"}),
         pruneCounts("SELECT source FROM run_files WHERE keeps = 1"),
     };
+    if (!wholeRead) {
+        // SQLite's planner reads every row of the desk before it finds no file read whole.
+        statements.erase(statements.begin() + 2);
+    }
+    return statements;
 }
 
 // Then the checkpoints the files reached.
 // With each the rows its desk has then, by which the next run notices rows deleted by hand; and
-// the encoding each desk was read with.
-const std::array<std::string, 3> kKeepCheckpoints{
-    "DELETE FROM collate_checkpoints WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
-    "to_offset IS NULL)",
-    "INSERT INTO collate_checkpoints (source, byte_offset, records, lines, tail_length, tail_hash, "
-    "kept_rows) "
-    "SELECT f.source, f.to_offset, f.to_records, f.to_lines, f.to_tail_length, f.to_tail, (SELECT count(*) "
-    "FROM "
-    "records r WHERE r.source = f.source) FROM run_files f WHERE f.keeps = 1 AND f.to_offset IS NOT NULL "
-    "ON CONFLICT (source) DO UPDATE SET byte_offset = excluded.byte_offset, records = excluded.records, "
-    "lines = excluded.lines, tail_length = excluded.tail_length, tail_hash = excluded.tail_hash, "
-    "kept_rows = excluded.kept_rows",
-    "INSERT INTO collate_desks (source, encoding) SELECT source, max(encoding) FROM run_files WHERE keeps = "
-    "1 "
-    "GROUP BY source ON CONFLICT (source) DO UPDATE SET encoding = excluded.encoding",
-};
+// the encoding each desk was read with. A desk read only after its checkpoint had the rows that
+// checkpoint counted, or the run would have read it whole: those and the rows the run added
+// (`added`: a condition on the records table's `r` naming them) are counted without reading the
+// desk's other rows, which took most of a run that adds a record.
+std::array<std::string, 3> keepCheckpoints(std::string_view added) {
+    const std::string table(db::kRecordsTable);
+    return {
+        "DELETE FROM collate_checkpoints WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
+        "to_offset IS NULL)",
+        db::sqlOf(
+            {"INSERT INTO collate_checkpoints (source, byte_offset, records, lines, tail_length, "
+             "tail_hash, kept_rows) SELECT f.source, f.to_offset, f.to_records, f.to_lines, "
+             "f.to_tail_length, f.to_tail, CASE WHEN c.kept_rows IS NOT NULL AND NOT EXISTS (SELECT 1 "
+             "FROM run_files g WHERE g.source = f.source AND g.from_start = 1) THEN c.kept_rows + (SELECT "
+             "count(*) FROM ",
+             table, " r WHERE r.source = f.source AND ", added, ") ELSE (SELECT count(*) FROM ", table,
+             " r WHERE r.source = f.source) END FROM run_files f LEFT JOIN collate_checkpoints c ON "
+             "c.source = f.source WHERE f.keeps = 1 AND f.to_offset IS NOT NULL ON CONFLICT (source) DO "
+             "UPDATE SET byte_offset = excluded.byte_offset, records = excluded.records, lines = "
+             "excluded.lines, tail_length = excluded.tail_length, tail_hash = excluded.tail_hash, "
+             "kept_rows = excluded.kept_rows"}),
+        "INSERT INTO collate_desks (source, encoding) SELECT source, max(encoding) FROM run_files WHERE "
+        "keeps = "
+        "1 GROUP BY source ON CONFLICT (source) DO UPDATE SET encoding = excluded.encoding",
+    };
+}
 
 // For a run that makes the records table anew: the checkpoints and counts describe rows that
 // are gone with the table it replaces, and would have the files read after them into a table
@@ -347,6 +363,7 @@ public:
         }
         status = status.isOk() ? readMovedAgain(readAgain) : status;
         std::uint64_t added = direct_ ? rows_ : 0;
+        std::int64_t before = 0;  // SQLite's rows after this one are the run's
         status = status.isOk() && !direct_ ? db_->run(fillRunPriors()) : status;
         if (status.isOk() && direct_) {
             status = keyDirectRows(added);
@@ -354,7 +371,6 @@ public:
             status = fillNewTable(added);
             status = status.isOk() && !answersMade_ ? db::indexRecords(*db_) : status;
         } else if (status.isOk()) {
-            std::int64_t before = 0;  // SQLite's rows from here on are the run's
             if (db_->dialect().kind == db::Kind::sqlite) {
                 status = db_->number("SELECT coalesce(max(rowid), 0) FROM " + std::string(db::kRecordsTable),
                                      before);
@@ -389,7 +405,7 @@ public:
             status = rereadDesks(counts.reread);
         }
         if (status.isOk() && !direct_) {
-            status = db_->runAll(keepCounts());
+            status = db_->runAll(keepCounts(wholeRead));
         }
         // The other indexes of a table this run made, after its rows too.
         for (const db::IndexDef& index : db::recordsTable().indexes) {
@@ -405,7 +421,12 @@ public:
             status = direct_ ? indexer_.write(*db_) : db::indexRecords(*db_);
             status = status.isOk() ? db::makeAnswerSearch(*db_, tell_) : status;
         }
-        status = status.isOk() ? db_->runAll(kKeepCheckpoints) : status;
+        // A table this run made has no checkpoint to count on (and no list of the rows added).
+        const std::string runAdded = created_ ? "false"
+                                     : db_->dialect().kind == db::Kind::sqlite
+                                         ? "r.rowid > " + std::to_string(before)
+                                         : "r.record_key IN (SELECT record_key FROM run_added)";
+        status = status.isOk() ? db_->runAll(keepCheckpoints(runAdded)) : status;
         if (status.isOk() && created_ && db_->dialect().kind == db::Kind::postgres) {
             // A table filled at once has no statistics until autovacuum comes by: the planner
             // then reads every row by the day's index for a search the index of answers narrowed
