@@ -158,16 +158,28 @@ class Export(unittest.TestCase):
         done = export(self.folder, "--format", "jsonl", "datas.dat")
         self.assertEqual(done.stderr, b"datas.dat: not UTF-8 (a Windows desk? try --encoding CP1252)\n")
 
-    def flood(self):
-        """25 records with an answer not UTF-8 on their 8th line, each followed by a stray line."""
+    def flood(self, records=25):
+        """Records with an answer not UTF-8 on their 8th line, each followed by a stray line."""
         enter(self.folder, ADA.replace("Lon,don", "K\xf6ln").encode("latin-1"), "2026-12-08 09:00:00")
         with open(self.path("datas.dat"), "rb") as f:
             record = b"".join(f.read().splitlines(keepends=True)[60:])
         with open(self.path("flood.dat"), "wb") as f:
-            f.write((record + b"stray\n") * 25)
-        not_utf8 = [f"flood.dat:{31 * k + 8}: not UTF-8\n" for k in range(25)]
-        stray = [f"flood.dat:{31 * k + 31}: 1 line that belongs to no record\n" for k in range(25)]
+            f.write((record + b"stray\n") * records)
+        not_utf8 = [f"flood.dat:{31 * k + 8}: not UTF-8\n" for k in range(records)]
+        stray = [f"flood.dat:{31 * k + 31}: 1 line that belongs to no record\n" for k in range(records)]
         return not_utf8, stray
+
+    def test_the_eleventh_problem_of_a_kind_is_the_first_counted(self):
+        hint = "flood.dat: not UTF-8 (a Windows desk? try --encoding CP1252)\n"
+        stray = self.flood(11)[1]
+        with open(self.path("flood.dat"), "rb") as f:
+            lines = f.read().splitlines(keepends=True)
+        for records, more in ((11, "flood.dat: 1 more of this kind: lines that belong to no record "
+                                   "(--all-problems lists them all)\n"), (10, "")):
+            with self.subTest(records=records):
+                with open(self.path("flood.dat"), "wb") as f:
+                    f.write(b"".join(lines[:31 * records]))
+                self.assertEqual(export(self.folder, "flood.dat").stderr.decode(), hint + "".join(stray[:10]) + more)
 
     def test_each_kind_of_problem_is_told_ten_times_a_file_then_counted_in_every_command(self):
         not_utf8, stray = self.flood()

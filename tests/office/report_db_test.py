@@ -228,6 +228,24 @@ class FromSqlite(FiguresFromTheDatabase, unittest.TestCase):
         quoted = f"the age '{'4' * 200}\u2026 ({huge} bytes)' is not a number;"
         self.assertTrue(any(row[3].startswith(quoted) for row in page.rows("look-records")))
 
+    def test_first_and_last_entries_are_read_from_times_that_read_as_times(self):
+        # Times mistyped by hand sort before and after every real one: the totals pass them over.
+        db = os.path.join(self.folder, "mistyped.db")
+        shutil.copyfile(self.db, db)
+        os.chmod(db, 0o644)
+        with sqlite3.connect(db) as connection:
+            connection.execute("UPDATE records SET entered_at = '0000' WHERE rowid = (SELECT min(rowid) FROM records)")
+            connection.execute("UPDATE records SET entered_at = 'soon' WHERE rowid = (SELECT max(rowid) FROM records)")
+            [[first, last]] = connection.execute("SELECT min(entered_at), max(entered_at) FROM records WHERE "
+                                                 "entered_at GLOB '[0-9][0-9][0-9][0-9]-*T*'").fetchall()
+        connection.close()
+        result = run("report", "--from-db", db)
+        os.remove(db)
+        self.assertEqual(result.returncode, 0, result.stderr[-500:])
+        totals = dict(row for row in page_of(result).rows("table0") if len(row) == 2)
+        self.assertEqual((totals["First entry"], totals["Last entry"]),
+                         (first.replace("T", " "), last.replace("T", " ")))
+
 
 @unittest.skipUnless(STATE_FILE, "no PostgreSQL server")
 class FromPostgres(FiguresFromTheDatabase, unittest.TestCase):
