@@ -144,6 +144,9 @@ class Clerk:
             office.collate("--full", b"north=north.dat")
         self.assertEqual(office.sql("SELECT surname, gone, revision FROM records WHERE surname LIKE 'Lovelac%' "
                                     "ORDER BY 1"), [["Lovelace", "1", "3"], ["Lovelacy", "0", "2"]])
+        for surname, state in (("Lovelace", "  state new; gone from its desk's file, revision 3\n"),
+                               ("Lovelacy", "  state new, revision 2\n")):
+            self.assertIn(state, office.run("show", "--db", office.name, self.key_of(office, surname)).stdout.decode())
         # Erasing the gone record leaves the one that took its number found by the answers they share.
         by = [] if self.KIND == "postgres" else ["--by", "ann"]
         forgot = office.run("forget", "--db", office.name, self.key_of(office, "Lovelace"), "--why", "asked", *by)
