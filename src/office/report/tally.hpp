@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/table_memory.hpp"
 #include "record/record_scanner.hpp"
 
 namespace profiledesk::office {
@@ -88,7 +89,7 @@ private:
     };
 
     static bool before(const Standing& a, const Standing& b);
-    static void placeIn(std::vector<Slot>& slots, const Slot& slot);
+    static void placeIn(std::vector<Slot, TableAllocator<Slot>>& slots, const Slot& slot);
     void grow();
     // Keeps the leaders right after `answer` was counted `count` times.
     void follow(std::string_view answer, Hash hash, std::uint64_t count);
@@ -96,8 +97,8 @@ private:
     std::size_t kept_;
     HashFunction hash_;
     std::size_t size_ = 0;
-    std::vector<Slot> slots_;
-    std::vector<Leader> leaders_;  // in order, at most kept_
+    std::vector<Slot, TableAllocator<Slot>> slots_;  // on huge pages, where there are some
+    std::vector<Leader> leaders_;                    // in order, at most kept_
 };
 
 // One of kRankedFields: how many distinct answers it had, and the kTopCount given most
