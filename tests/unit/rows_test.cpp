@@ -47,7 +47,7 @@ TEST(CsvRows, ForASpreadsheetACellThatWouldRunAsAFormulaStartsWithAnApostrophe) 
 
 TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
     // Figures written as their digits and ".0", and ones the library must write itself: an
-    // exponent, a fraction, 16 digits, a leading zero or plus sign, no number at all.
+    // exponent, a fraction, 16 or 17 digits, a leading zero or plus sign, no number at all.
     const std::vector<std::string> figures{"0",
                                            "-0",
                                            "5",
@@ -56,6 +56,8 @@ TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
                                            "999999999999999",
                                            "-100000000000000",
                                            "1000000000000000",
+                                           "9999999999999999",
+                                           "12345678901234567",
                                            "007",
                                            "+5",
                                            "2.5",
@@ -79,7 +81,8 @@ TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
         OutputBuffer out(written);
         JsonRowWriter writer;
         for (std::size_t n = 1; n <= 3000; ++n) {
-            // Half the rows plain throughout, so that both ways are taken often.
+            // Half the rows plain throughout but for the first ten figures, so that both ways are
+            // taken often, and the figures either side of what the digits can hold meet both.
             const bool plain = n % 2 == 0;
             Row row;
             nlohmann::ordered_json object;
@@ -92,7 +95,7 @@ TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
                         object[std::string(column.name)] = column.source == ColumnSource::record ? n : line;
                         break;
                     case ColumnKind::figure: {
-                        const std::string& figure = plain ? figures.at(n % 7) : pick(figures);
+                        const std::string& figure = plain ? figures.at(n % 10) : pick(figures);
                         row.values.at(i) = figure;
                         const double value =
                             figure.empty() || figure == "-" ? 0.0 : std::strtod(figure.c_str(), nullptr);
