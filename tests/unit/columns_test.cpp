@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "office/columns.hpp"
 #include "office/quality.hpp"
@@ -87,6 +88,16 @@ TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
     bornThatDay.at(7) = "06-12-2026";
     bornThatDay.at(8) = "a baby";
     EXPECT_EQ(ruleList(lookAt(bornThatDay)), "age-not-number");
+    // A year either way of the date of birth is a day and month read the other way round; two
+    // are not. The second age follows the first.
+    for (const auto& [age, after, rules] :
+         {std::tuple("37", "42", ""), std::tuple("35", "40", ""),
+          std::tuple("38", "43", "birth-age-disagree"), std::tuple("34", "39", "birth-age-disagree")}) {
+        Values aged = right;
+        aged.at(8) = age;
+        aged.at(20) = after;
+        EXPECT_EQ(ruleList(lookAt(aged)), rules) << age;
+    }
 }
 
 }  // namespace

@@ -32,6 +32,13 @@ TEST(DesksFileBounds, KeysAndHeadersNestedTooDeepAreRefusedBeforeParsing) {
                    "office/desks.toml");
     ASSERT_TRUE(desks.isOk()) << desks.status().message();
     EXPECT_EQ(desks->at(0).path, "office/a.dat");
+    // The bound is the 64th: a line of 64 is read, of 65 refused.
+    const auto withDots = [](std::size_t dots) {
+        return "[[desk]]\nname = \"north\"\npath = \"a" + std::string(dots, '.') + "dat\"\n";
+    };
+    EXPECT_TRUE(parseDesks(withDots(64), "desks.toml").isOk());
+    EXPECT_EQ(mistake(withDots(65)),
+              "desks.toml:3: nested too deep: more than 64 dots and brackets on one line");
 }
 
 TEST(DesksFileBounds, AFileOfMoreThanOneMebibyteIsRefusedAtTheLineThatPassesIt) {
