@@ -108,7 +108,9 @@ class Clerk:
                 (["0123456789abcdef"], 1, b"0123456789abcdef: no record has this key\n"),
                 (["0123"], 2, b"0123: a key is named by at least its first 8 characters\n"),
                 ([twice], 2, twice.encode() + b": more than one record's key starts so; give more of it\n"),
-                (["years_ahead=soon"], 2, b"years_ahead: a figure is a number (soon is none)\n")):
+                (["years_ahead=soon"], 2, b"years_ahead: a figure is a number (soon is none)\n"),
+                *(([value], 2, b"street must be UTF-8 text without control characters\n")
+                  for value in ("street=a\x1bb", "street=a\x1fb", "street=a\x7f", b"street=caf\xe9"))):
             done = office.run("correct", "--db", office.name, jane, *args, "first_name=X", "--why", "w")
             self.assertEqual((done.returncode, done.stdout, done.stderr),
                              (status, b"", b"profiledesk-records: " + told))
