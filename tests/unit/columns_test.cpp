@@ -89,10 +89,11 @@ TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
     bornThatDay.at(8) = "a baby";
     EXPECT_EQ(ruleList(lookAt(bornThatDay)), "age-not-number");
     // A year either way of the date of birth is a day and month read the other way round; two
-    // are not. The second age follows the first.
+    // are not. The second age follows the first, or is a year off it.
     for (const auto& [age, after, rules] :
          {std::tuple("37", "42", ""), std::tuple("35", "40", ""),
-          std::tuple("38", "43", "birth-age-disagree"), std::tuple("34", "39", "birth-age-disagree")}) {
+          std::tuple("38", "43", "birth-age-disagree"), std::tuple("34", "39", "birth-age-disagree"),
+          std::tuple("36", "42", "ages-disagree"), std::tuple("36", "40", "ages-disagree")}) {
         Values aged = right;
         aged.at(8) = age;
         aged.at(20) = after;
