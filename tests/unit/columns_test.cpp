@@ -70,6 +70,9 @@ TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
                        "250",   "Mall",     "School", "5",
                        "41"};
     EXPECT_EQ(ruleList(lookAt(right)), "");  // a date parted by dots is a date
+    Values monthFirst = right;
+    monthFirst.at(7) = "02/13/1990";  // no 13th month: the month came first
+    EXPECT_EQ(ruleList(lookAt(monthFirst)), "");
     Values ended = right;
     for (std::size_t i = 11; i < 19; ++i) {  // from coordinator on
         ended.at(i) = "";
