@@ -260,6 +260,18 @@ class ReportTest(unittest.TestCase):
                                                    ["1000000000000000000\u20131000000000000000004", "1"]])
         self.assertIn("2 age answers were not whole numbers", page.text)
 
+    def test_answers_past_what_is_shown_are_cut_with_their_length(self):
+        # 200 characters are shown. Of 300 four-byte ones, only the 800 bytes kept are at hand,
+        # all of them shown: the length still tells that the answer went on.
+        when = "2026-12-02 10:00:00"
+        places = ("\U0001D11E" * 300, "a" * 200, "b" * 201)
+        path = write_records(os.path.join(self.folder, "long"),
+                             [(when, place, "30", "Ring-Road", "City-School") for place in places])
+        run = report(path)
+        self.assertEqual((run.returncode, run.stderr), (0, b""))
+        self.assertCountEqual([row[1] for row in Page(run.stdout.decode()).rows("place-of-birth")],
+                              ["\U0001D11E" * 200 + "\u2026 (1,200 bytes)", "a" * 200, "b" * 200 + "\u2026 (201 bytes)"])
+
     def test_days_without_records_are_drawn_up_to_400_days(self):
         def one(name, when):
             return write_records(os.path.join(self.folder, name), [(when, "Accra", "30", "Ring-Road", "School")])
