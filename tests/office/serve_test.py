@@ -362,6 +362,12 @@ class OnSqlite(Office, unittest.TestCase):
                               ("referrer-policy", "same-origin"), ("cache-control", "no-store")):
             self.assertEqual(headers[header], value)
         self.assertEqual(view.request("GET", "/", {"Cookie": "profiledesk_session=" + "0" * 64})[0], 403)
+        # A day on its own is a span of days; a first day after the last is none.
+        for path in ("/report/page", "/"):
+            for days, status in (("from=2026-12-06&to=2026-12-06", 200), ("from=2026-12-07&to=2026-12-06", 400)):
+                got, _, page = view.request("GET", f"{path}?q=x&{days}", {"Cookie": cookie})
+                self.assertEqual(got, status, (path, days))
+                self.assertEqual("the first day is later than the last" in page, status == 400, (path, days))
 
     def test_a_request_from_another_site_changes_nothing(self):
         view = self.serve()
