@@ -320,6 +320,14 @@ class Export(unittest.TestCase):
         self.assertEqual(tool_status([RECORDS, "find", "--field", "", "Ada", "datas.dat"], self.folder),
                          (2, b"", b"profiledesk-records: --field: name an answer (surname), or leave --field out "
                                   b"to look in every answer\n"))
+        # An output onto its own input would replace the desk's records with their rows.
+        with open(self.path("datas.dat"), "rb") as f:
+            records = f.read()
+        self.assertEqual(tool_status([RECORDS, "export", "-o", "datas.dat", "datas.dat"], self.folder),
+                         (2, b"", b"profiledesk-records: datas.dat: is one of the files to export; name another "
+                                  b"output file\n"))
+        with open(self.path("datas.dat"), "rb") as f:
+            self.assertEqual(f.read(), records)
 
     @unittest.skipUnless(os.path.ismount("/sys"), "needs /sys, where no one may make a file")
     def test_an_output_whose_folder_refuses_it_names_the_folder(self):
