@@ -397,6 +397,9 @@ class OnSqlite(Office, unittest.TestCase):
         status, headers, _ = view.request("POST", f"/record/{key}/review", {"Cookie": cookie, "Origin": view.origin},
                                           change)
         self.assertEqual((status, headers["location"]), (303, f"/record/{key}?done=reviewed"))
+        # Rejected, the record is found only when rejected records are asked for too.
+        for query, found in (("q=mensah", False), ("q=mensah&everything=yes", True)):
+            self.assertEqual(f"/record/{key}" in view.request("GET", f"/?{query}", {"Cookie": cookie})[2], found, query)
         # From this site, an erasure whose box was not ticked erases nothing.
         csrf, _ = view.form(cookie, f"/record/{key}")
         status, _, _ = view.request("POST", f"/record/{key}/forget", {"Cookie": cookie, "Origin": view.origin},
