@@ -289,6 +289,7 @@ class ReportTest(unittest.TestCase):
         page = Page(run.stdout.decode())
         self.assertEqual(page.tables["table0"][0], ["Records", "0"])
         self.assertEqual(page.rows("place-of-birth"), [])
+        self.assertIn("Place of birth: 0 distinct answers", page.text)
         self.assertEqual(sum(1 for tag, _ in page.elements if tag == "svg"), 0)
 
     def test_output_that_is_an_input_is_refused(self):
