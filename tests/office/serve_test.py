@@ -302,6 +302,8 @@ class Office:
         browser.driver.back()
         browser.link("Desks")
         self.assertIn(["north", "4"], [row[:2] for row in browser.rows("desks")])
+        # Of north's: none rejected, none gone from the file, Lovelace forgotten.
+        self.assertEqual([row[6:] for row in browser.rows("desks") if row[0] == "north"], [["0", "0", "1"]])
         browser.link("Records that need a look")
         looked = browser.rows("look")
         self.assertEqual({row[4] for row in looked}, {IMG, "Müller"})
