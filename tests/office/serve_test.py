@@ -399,6 +399,11 @@ class OnSqlite(Office, unittest.TestCase):
         status, headers, _ = view.request("POST", f"/record/{key}/review", {"Cookie": cookie, "Origin": view.origin},
                                           change)
         self.assertEqual((status, headers["location"]), (303, f"/record/{key}?done=reviewed"))
+        # A desk's own records, as its line on the desks page links to them: north's four but
+        # the one just rejected.
+        for desk, count in (("north", 3), (HOSTILE_DESK, 1)):
+            page = view.request("GET", "/?desk=" + urllib.parse.quote(desk), {"Cookie": cookie})[2]
+            self.assertEqual(len(set(re.findall(r'href="/record/([0-9a-f-]+)"', page))), count, desk)
         # Rejected, the record is found only when rejected records are asked for too.
         for query, found in (("q=mensah", False), ("q=mensah&everything=yes", True)):
             self.assertEqual(f"/record/{key}" in view.request("GET", f"/?{query}", {"Cookie": cookie})[2], found, query)
