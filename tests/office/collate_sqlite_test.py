@@ -18,7 +18,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from machine import faketime_lib, root_only, shared_folder  # noqa: E402
+from machine import faketime_lib, preloadable, root_only, shared_folder  # noqa: E402
 from quiet import without_made  # noqa: E402
 
 RECORDS = os.path.abspath(sys.argv.pop(2))
@@ -366,6 +366,24 @@ class Collate(unittest.TestCase):
         self.assert_refused(self.collate("b.dat"), "there is already a table named records_record_key", before)
         self.assertEqual(self.query("PRAGMA integrity_check; SELECT name FROM sqlite_master ORDER BY name"),
                          "ok\nnotes\nrecords_record_key\n")
+
+    def test_a_desk_whose_file_fails_part_way_has_nothing_marked_gone(self):
+        shim = os.environ.get("PROFILEDESK_READ_FAILS")
+        if not shim:
+            self.skipTest("no read-failing shim in this build")
+        # Two files of one desk, the second larger than a piece of the reader, so that it fails
+        # after its start: the records past that were not looked for, and are not gone.
+        self.write("a.dat", self.ann)
+        self.write("b.dat", *[self.ben] * 1000)
+        self.assert_collated(self.collate("north=a.dat", "north=b.dat"), 1001, 0)
+        failing = dict(ENV, LD_PRELOAD=preloadable(shim), PROFILEDESK_READ_FAILS_FOR=self.path("b.dat"))
+        done = subprocess.run([RECORDS, "collate", "--into", "office.db", "north=a.dat", "north=b.dat"],
+                              cwd=self.dir, capture_output=True, env=failing, timeout=60, start_new_session=True,
+                              check=False)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertIn(b"b.dat: Input/output error\n", done.stderr)
+        self.assertNotIn(b"gone", done.stdout)
+        self.assertEqual(self.query("SELECT count(*) FROM records WHERE gone = 1"), "0\n")
 
     def test_the_database_may_not_be_one_of_the_files(self):
         self.write("a.dat", self.ann)
