@@ -152,8 +152,8 @@ std::vector<std::string> keepCounts(bool wholeRead) {
 // With each the rows its desk has then, by which the next run notices rows deleted by hand; and
 // the encoding each desk was read with. A desk read only after its checkpoint had the rows that
 // checkpoint counted, or the run would have read it whole: those and the rows the run added
-// (`added`: a condition on the records table's `r` naming them) are counted without reading the
-// desk's other rows, which took most of a run that adds a record.
+// (`added`: a condition on the records table's `r` naming them among the desk's `f.source`) are
+// counted without reading the desk's other rows, which took most of a run that adds a record.
 std::array<std::string, 3> keepCheckpoints(std::string_view added) {
     const std::string table(db::kRecordsTable);
     return {
@@ -165,7 +165,7 @@ std::array<std::string, 3> keepCheckpoints(std::string_view added) {
              "f.to_tail_length, f.to_tail, CASE WHEN c.kept_rows IS NOT NULL AND NOT EXISTS (SELECT 1 "
              "FROM run_files g WHERE g.source = f.source AND g.from_start = 1) THEN c.kept_rows + (SELECT "
              "count(*) FROM ",
-             table, " r WHERE r.source = f.source AND ", added, ") ELSE (SELECT count(*) FROM ", table,
+             table, " r WHERE ", added, ") ELSE (SELECT count(*) FROM ", table,
              " r WHERE r.source = f.source) END FROM run_files f LEFT JOIN collate_checkpoints c ON "
              "c.source = f.source WHERE f.keeps = 1 AND f.to_offset IS NOT NULL ON CONFLICT (source) DO "
              "UPDATE SET byte_offset = excluded.byte_offset, records = excluded.records, lines = "
@@ -422,10 +422,12 @@ public:
             status = status.isOk() ? db::makeAnswerSearch(*db_, tell_) : status;
         }
         // A table this run made has no checkpoint to count on (and no list of the rows added).
-        const std::string runAdded = created_ ? "false"
-                                     : db_->dialect().kind == db::Kind::sqlite
-                                         ? "r.rowid > " + std::to_string(before)
-                                         : "r.record_key IN (SELECT record_key FROM run_added)";
+        // SQLite's by their rowids alone: by the desk's index, its every row was read.
+        const std::string runAdded =
+            created_ ? "false"
+            : db_->dialect().kind == db::Kind::sqlite
+                ? "r.rowid > " + std::to_string(before) + " AND +r.source = f.source"
+                : "r.record_key IN (SELECT record_key FROM run_added) AND r.source = f.source";
         status = status.isOk() ? db_->runAll(keepCheckpoints(runAdded)) : status;
         if (status.isOk() && created_ && db_->dialect().kind == db::Kind::postgres) {
             // A table filled at once has no statistics until autovacuum comes by: the planner
