@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cinttypes>
-#include <cstdio>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <new>
@@ -113,9 +113,15 @@ std::string mappingFlags(const void* at) {
     const auto address = reinterpret_cast<std::uintptr_t>(at);
     bool inside = false;
     for (std::string line; std::getline(smaps, line);) {
+        // A mapping's line starts "from-to " in hex; the lines of its figures, with a name.
         std::uintptr_t from = 0;
         std::uintptr_t to = 0;
-        if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR " ", &from, &to) == 2 && line.find(' ') > 8) {
+        const char* const end = line.data() + line.size();
+        const auto first = std::from_chars(line.data(), end, from, 16);
+        const auto second = first.ec == std::errc{} && first.ptr != end && *first.ptr == '-'
+                                ? std::from_chars(first.ptr + 1, end, to, 16)
+                                : std::from_chars_result{first.ptr, std::errc::invalid_argument};
+        if (second.ec == std::errc{} && second.ptr != end && *second.ptr == ' ') {
             inside = from <= address && address < to;
         } else if (inside && line.starts_with("VmFlags:")) {
             return line + " ";
