@@ -171,9 +171,8 @@ std::array<std::string, 3> keepCheckpoints(std::string_view added) {
              "UPDATE SET byte_offset = excluded.byte_offset, records = excluded.records, lines = "
              "excluded.lines, tail_length = excluded.tail_length, tail_hash = excluded.tail_hash, "
              "kept_rows = excluded.kept_rows"}),
-        "INSERT INTO collate_desks (source, encoding) SELECT source, max(encoding) FROM run_files WHERE "
-        "keeps = "
-        "1 GROUP BY source ON CONFLICT (source) DO UPDATE SET encoding = excluded.encoding",
+        "INSERT INTO collate_desks (source, encoding) SELECT source, max(encoding) FROM run_files "
+        "WHERE keeps = 1 GROUP BY source ON CONFLICT (source) DO UPDATE SET encoding = excluded.encoding",
     };
 }
 

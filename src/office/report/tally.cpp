@@ -128,7 +128,7 @@ void AnswerCounts::add(std::string_view answer, Hash hash) {
     follow(answer, hash, 1);
 }
 
-void AnswerCounts::placeIn(std::vector<Slot, TableAllocator<Slot>>& slots, const Slot& slot) {
+void AnswerCounts::placeIn(Slots& slots, const Slot& slot) {
     const std::size_t mask = slots.size() - 1;
     std::size_t at = startOf(slot.low, slots.size());
     while ((slots[at].highAndCount & kCountMask) != 0) {
@@ -140,7 +140,7 @@ void AnswerCounts::placeIn(std::vector<Slot, TableAllocator<Slot>>& slots, const
 void AnswerCounts::grow() {
     // Each slot keeps what its place in the larger table is worked out from: no answer is
     // needed again.
-    std::vector<Slot, TableAllocator<Slot>> larger(slots_.size() * 2);
+    Slots larger(slots_.size() * 2);
     for (const Slot& slot : slots_) {
         if ((slot.highAndCount & kCountMask) != 0) {
             placeIn(larger, slot);

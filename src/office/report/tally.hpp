@@ -88,8 +88,11 @@ private:
         [[nodiscard]] Standing standing() const { return {count, start, length, hash}; }
     };
 
+    // On huge pages, where there are some.
+    using Slots = std::vector<Slot, TableAllocator<Slot>>;
+
     static bool before(const Standing& a, const Standing& b);
-    static void placeIn(std::vector<Slot, TableAllocator<Slot>>& slots, const Slot& slot);
+    static void placeIn(Slots& slots, const Slot& slot);
     void grow();
     // Keeps the leaders right after `answer` was counted `count` times.
     void follow(std::string_view answer, Hash hash, std::uint64_t count);
@@ -97,8 +100,8 @@ private:
     std::size_t kept_;
     HashFunction hash_;
     std::size_t size_ = 0;
-    std::vector<Slot, TableAllocator<Slot>> slots_;  // on huge pages, where there are some
-    std::vector<Leader> leaders_;                    // in order, at most kept_
+    Slots slots_;
+    std::vector<Leader> leaders_;  // in order, at most kept_
 };
 
 // One of kRankedFields: how many distinct answers it had, and the kTopCount given most
