@@ -133,18 +133,18 @@ std::vector<std::string> keepCounts(bool wholeRead) {
         "INSERT INTO collate_counts (source, content, times) SELECT f.source, p.content, p.prior + p.n FROM "
         "run_priors p JOIN run_files f ON f.file = p.file WHERE " +
             kept + " ON CONFLICT (source, content) DO UPDATE SET times = excluded.times",
-        // A desk read whole no longer holds the contents of its rows that the run did not meet.
-        db::sqlOf({"INSERT INTO collate_counts (source, content, times) SELECT r.source, ", content,
-                   ", 0 FROM ", db::kRecordsTable,
-                   " r JOIN run_files f ON f.source = r.source WHERE f.from_start = 1 AND ", kept,
-                   " AND NOT EXISTS (SELECT 1 FROM run_priors p WHERE p.file = f.file AND p.content = ",
-                   content, ") GROUP BY 1, 2 ON CONFLICT (source, content) DO NOTHING"}),
-        pruneCounts("SELECT source FROM run_files WHERE keeps = 1"),
     };
-    if (!wholeRead) {
-        // SQLite's planner reads every row of the desk before it finds no file read whole.
-        statements.erase(statements.begin() + 2);
+    if (wholeRead) {
+        // A desk read whole no longer holds the contents of its rows that the run did not meet.
+        // Asked only then: SQLite's planner reads every row of the desk before it finds no file
+        // read whole.
+        statements.push_back(db::sqlOf(
+            {"INSERT INTO collate_counts (source, content, times) SELECT r.source, ", content, ", 0 FROM ",
+             db::kRecordsTable, " r JOIN run_files f ON f.source = r.source WHERE f.from_start = 1 AND ",
+             kept, " AND NOT EXISTS (SELECT 1 FROM run_priors p WHERE p.file = f.file AND p.content = ",
+             content, ") GROUP BY 1, 2 ON CONFLICT (source, content) DO NOTHING"}));
     }
+    statements.push_back(pruneCounts("SELECT source FROM run_files WHERE keeps = 1"));
     return statements;
 }
 
@@ -377,14 +377,8 @@ public:
             const std::vector<std::string> statements = insertRows(db_->dialect(), true);
             status = status.isOk() ? db_->runAll(std::span(statements).first(statements.size() - 1)) : status;
             status = status.isOk() ? db_->run(statements.back(), {}, {}, &added) : status;
-            // The rows the run added, to the index: SQLite's follow those there before, and
-            // PostgreSQL's insert noted their keys.
-            const std::array after{Value::of(before)};
             if (status.isOk() && !answersMade_ && added > 0) {
-                status =
-                    db_->dialect().kind == db::Kind::sqlite
-                        ? db::indexRecords(*db_, " WHERE rowid > ?", after)
-                        : db::indexRecords(*db_, " WHERE record_key IN (SELECT record_key FROM run_added)");
+                status = db::indexRecords(*db_, " WHERE " + addedByRun(before));
             }
         }
         const bool wholeRead = std::any_of(files_.begin(), files_.end(),
@@ -421,13 +415,12 @@ public:
             status = status.isOk() ? db::makeAnswerSearch(*db_, tell_) : status;
         }
         // A table this run made has no checkpoint to count on (and no list of the rows added).
-        // SQLite's by their rowids alone: by the desk's index, its every row was read.
-        const std::string runAdded =
-            created_ ? "false"
-            : db_->dialect().kind == db::Kind::sqlite
-                ? "r.rowid > " + std::to_string(before) + " AND +r.source = f.source"
-                : "r.record_key IN (SELECT record_key FROM run_added) AND r.source = f.source";
-        status = status.isOk() ? db_->runAll(keepCheckpoints(runAdded)) : status;
+        // SQLite's desk is told apart with `+`, off its index: through it, every row was read.
+        const std::string deskAdded = created_ ? "false"
+                                               : addedByRun(before) + (db_->dialect().kind == db::Kind::sqlite
+                                                                           ? " AND +r.source = f.source"
+                                                                           : " AND r.source = f.source");
+        status = status.isOk() ? db_->runAll(keepCheckpoints(deskAdded)) : status;
         if (status.isOk() && created_ && db_->dialect().kind == db::Kind::postgres) {
             // A table filled at once has no statistics until autovacuum comes by: the planner
             // then reads every row by the day's index for a search the index of answers narrowed
@@ -499,6 +492,13 @@ private:
         }
         state.known = state.checkpoint.has_value() || state.encoding.has_value() || rows > 0;
         return status;
+    }
+
+    // The rows this run added to a table there before, as a condition on its columns: SQLite's
+    // follow the `before` rowid, and PostgreSQL's insert noted their keys.
+    [[nodiscard]] std::string addedByRun(std::int64_t before) const {
+        return db_->dialect().kind == db::Kind::sqlite ? "rowid > " + std::to_string(before)
+                                                       : "record_key IN (SELECT record_key FROM run_added)";
     }
 
     // The keys of the staged rows, as the insert numbered them.
