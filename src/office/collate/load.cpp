@@ -154,23 +154,25 @@ std::vector<std::string> keepCounts(bool wholeRead) {
 // checkpoint counted, or the run would have read it whole: those and the rows the run added
 // (`added`: a condition on the records table's `r` naming them among the desk's `f.source`) are
 // counted without reading the desk's other rows, which took most of a run that adds a record.
-std::array<std::string, 3> keepCheckpoints(std::string_view added) {
+// `handChanges`: the length of the log of rows changed by hand when the run began, or -1.
+std::array<std::string, 3> keepCheckpoints(std::string_view added, std::int64_t handChanges) {
     const std::string table(db::kRecordsTable);
     return {
         "DELETE FROM collate_checkpoints WHERE source IN (SELECT source FROM run_files WHERE keeps = 1 AND "
         "to_offset IS NULL)",
         db::sqlOf(
             {"INSERT INTO collate_checkpoints (source, byte_offset, records, lines, tail_length, "
-             "tail_hash, kept_rows) SELECT f.source, f.to_offset, f.to_records, f.to_lines, "
+             "tail_hash, kept_rows, hand_changes) SELECT f.source, f.to_offset, f.to_records, f.to_lines, "
              "f.to_tail_length, f.to_tail, CASE WHEN c.kept_rows IS NOT NULL AND NOT EXISTS (SELECT 1 "
              "FROM run_files g WHERE g.source = f.source AND g.from_start = 1) THEN c.kept_rows + (SELECT "
              "count(*) FROM ",
              table, " r WHERE ", added, ") ELSE (SELECT count(*) FROM ", table,
-             " r WHERE r.source = f.source) END FROM run_files f LEFT JOIN collate_checkpoints c ON "
+             " r WHERE r.source = f.source) END, ", std::to_string(handChanges),
+             " FROM run_files f LEFT JOIN collate_checkpoints c ON "
              "c.source = f.source WHERE f.keeps = 1 AND f.to_offset IS NOT NULL ON CONFLICT (source) DO "
              "UPDATE SET byte_offset = excluded.byte_offset, records = excluded.records, lines = "
              "excluded.lines, tail_length = excluded.tail_length, tail_hash = excluded.tail_hash, "
-             "kept_rows = excluded.kept_rows"}),
+             "kept_rows = excluded.kept_rows, hand_changes = excluded.hand_changes"}),
         "INSERT INTO collate_desks (source, encoding) SELECT source, max(encoding) FROM run_files "
         "WHERE keeps = 1 GROUP BY source ON CONFLICT (source) DO UPDATE SET encoding = excluded.encoding",
     };
@@ -207,10 +209,15 @@ public:
 
     Status start(const std::vector<std::string>& sources, std::vector<DeskState>& found) override {
         found.assign(sources.size(), DeskState{});
+        const db::Dialect& d = db_->dialect();
+        // Rows this run adds or takes away are not changed by hand (migrate.hpp).
+        Status status = d.kind == db::Kind::postgres
+                            ? db_->run("SET " + std::string(db::kCollating) + " = 'on'")
+                            : Status::ok();
         bool records = false;
         bool checkpoints = false;
         bool desks = false;
-        Status status = db_->tableExists(db::kRecordsTable, records);
+        status = status.isOk() ? db_->tableExists(db::kRecordsTable, records) : status;
         status = status.isOk() ? db_->tableExists(db::checkpointsTable().name, checkpoints) : status;
         status = status.isOk() ? db_->tableExists(db::desksTable().name, desks) : status;
         // A records table made by hand must keep its keys apart, or each run would add every
@@ -228,6 +235,7 @@ public:
         // meanwhile is seen whole or not at all (its checkpoint without its rows would look
         // like rows deleted by hand). A checkpoint moved meanwhile is found at the commit.
         status = status.isOk() && records ? db_->beginRead() : status;
+        status = status.isOk() && records ? db::rowsChangedByHand(*db_, handChanges_) : status;
         for (std::size_t i = 0; status.isOk() && records && i < sources.size(); ++i) {
             status = deskState(db::storedName(sources[i]), checkpoints, desks, found[i]);
         }
@@ -237,7 +245,6 @@ public:
         if (!status.isOk()) {
             return status;
         }
-        const db::Dialect& d = db_->dialect();
         // Into a table of its own, where each file has a name of its own, a run's rows go
         // straight in: written once instead of twice.
         direct_ = !records && std::set<std::string>(sources.begin(), sources.end()).size() == sources.size();
@@ -255,6 +262,7 @@ public:
             created_ = true;
             status = db_->run(db::createTable(d, db::recordsTable(), false));
             status = status.isOk() ? makeSchema() : status;
+            status = status.isOk() ? watchNewTable() : status;
             status = status.isOk() ? db_->runAll(kForgetCheckpoints) : status;
         } else if (status.isOk()) {
             status = db_->beginStaging();
@@ -420,7 +428,7 @@ public:
                                                : addedByRun(before) + (db_->dialect().kind == db::Kind::sqlite
                                                                            ? " AND +r.source = f.source"
                                                                            : " AND r.source = f.source");
-        status = status.isOk() ? db_->runAll(keepCheckpoints(deskAdded)) : status;
+        status = status.isOk() ? db_->runAll(keepCheckpoints(deskAdded, handChanges_.value_or(-1))) : status;
         if (status.isOk() && created_ && db_->dialect().kind == db::Kind::postgres) {
             // A table filled at once has no statistics until autovacuum comes by: the planner
             // then reads every row by the day's index for a search the index of answers narrowed
@@ -450,10 +458,11 @@ private:
         const std::array values{Value::of(stored)};
         const std::string where = " WHERE source = " + db_->dialect().placeholder(1);
         std::uint64_t keptRows = 0;
+        std::int64_t handChanges = -1;
         Status status = checkpoints
                             ? db_->run(
-                                  "SELECT byte_offset, records, lines, tail_length, tail_hash, kept_rows "
-                                  "FROM collate_checkpoints" +
+                                  "SELECT byte_offset, records, lines, tail_length, tail_hash, kept_rows, "
+                                  "hand_changes FROM collate_checkpoints" +
                                       where,
                                   values,
                                   [&](const db::Row& row) {
@@ -463,6 +472,7 @@ private:
                                       state.checkpoint = Checkpoint{whole(0), whole(1), whole(2), whole(3),
                                                                     std::string(row.text(4))};
                                       keptRows = whole(5);
+                                      handChanges = row.integer(6);
                                       return false;
                                   })
                             : Status::ok();
@@ -473,11 +483,14 @@ private:
                     return false;
                 });
         }
-        std::int64_t rows = 0;
+        // Where nobody changed rows by hand since the checkpoint, it still counts them.
+        const bool unchanged = state.checkpoint && handChanges_ && handChanges == *handChanges_;
+        auto rows = static_cast<std::int64_t>(keptRows);
         std::int64_t counted = 0;
-        status = status.isOk() ? db_->number("SELECT count(*) FROM " + std::string(db::kRecordsTable) + where,
-                                             rows, 0, values)
-                               : status;
+        status = status.isOk() && !unchanged
+                     ? db_->number("SELECT count(*) FROM " + std::string(db::kRecordsTable) + where, rows, 0,
+                                   values)
+                     : status;
         if (status.isOk() && state.checkpoint) {
             // Each content's count where one is kept, and how many of the desk's rows hold it
             // for the rest: few are kept, so this stays a handful of lookups.
@@ -715,7 +728,15 @@ private:
             created_ = true;
             status = db_->run(db::createTable(db_->dialect(), db::recordsTable(), false));
         }
-        return status.isOk() ? makeSchema() : status;
+        status = status.isOk() ? makeSchema() : status;
+        return status.isOk() && !records ? watchNewTable() : status;
+    }
+
+    // A records table this run made is watched for rows changed by hand from the start; until
+    // the run commits, no other sees it.
+    Status watchNewTable() {
+        Status status = db::watchRowsByHand(*db_);
+        return status.isOk() ? db::rowsChangedByHand(*db_, handChanges_) : status;
     }
 
     // The schema's tables that are missing, noting whether the index of answers is among them.
@@ -916,6 +937,8 @@ private:
     std::string key_;
     std::uint64_t rows_ = 0;
     std::vector<FileRun> files_;
+    // The length of the log of rows changed by hand as the run began, where it is kept.
+    std::optional<std::int64_t> handChanges_;
     bool created_ = false;      // the records table is this run's own, not yet seen by others
     bool direct_ = false;       // its rows go straight in
     bool answersMade_ = false;  // the index of answers is this run's own

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <vector>
 
 #include "office/columns.hpp"
@@ -152,7 +153,27 @@ Status toVersion3(Database& db, const Teller& tell) {
     return status.isOk() ? makeAnswerSearch(db, tell) : status;
 }
 
-constexpr std::array<Migration, 2> kMigrations{{{2, toVersion2}, {3, toVersion3}}};
+// Checkpoints note how long the log of rows changed by hand was, and PostgreSQL keeps that log.
+Status toVersion4(Database& db, const Teller& /*tell*/) {
+    bool checkpoints = false;
+    Status status = db.tableExists(checkpointsTable().name, checkpoints);
+    std::int64_t has = 0;
+    // A table made whole by an earlier step has the column already.
+    const std::string column =
+        db.dialect().kind == Kind::sqlite
+            ? "SELECT count(*) FROM pragma_table_info('collate_checkpoints') WHERE name = 'hand_changes'"
+            : "SELECT count(*) FROM information_schema.columns WHERE table_schema = current_schema() AND "
+              "table_name = 'collate_checkpoints' AND column_name = 'hand_changes'";
+    status = status.isOk() && checkpoints ? db.number(column, has) : status;
+    status = status.isOk() && checkpoints && has == 0
+                 ? db.run(addColumn(db.dialect(), checkpointsTable(), "hand_changes"))
+                 : status;
+    bool records = false;
+    status = status.isOk() ? db.tableExists(kRecordsTable, records) : status;
+    return status.isOk() && records ? watchRowsByHand(db) : status;
+}
+
+constexpr std::array<Migration, 3> kMigrations{{{2, toVersion2}, {3, toVersion3}, {4, toVersion4}}};
 
 // The version the database holds: a database that kept none but has the records table is
 // release 1.0.0's.
@@ -194,6 +215,54 @@ Status migrate(Database& db, const Teller& tell) {
 }
 
 }  // namespace
+
+Status watchRowsByHand(Database& db) {
+    if (db.dialect().kind != Kind::postgres) {
+        return Status::ok();
+    }
+    // As its owner, so that a clerk who may change the records need not be given the log; and
+    // with the search path it was made with, so that no other table of that name is written.
+    const std::string table(kRecordsTable);
+    const std::string log(kHandLog);
+    // Read by every collate, whatever rights it was given: it holds only times.
+    return db.runAll(std::array<std::string, 7>{
+        "CREATE TABLE IF NOT EXISTS " + log + " (at TIMESTAMPTZ NOT NULL DEFAULT now())",
+        "GRANT SELECT ON " + log + " TO PUBLIC",
+        "CREATE OR REPLACE FUNCTION note_" + log +
+            "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$ BEGIN "
+            "IF current_setting('" +
+            std::string(kCollating) + "', true) IS DISTINCT FROM 'on' THEN INSERT INTO " + log +
+            " DEFAULT VALUES; END IF; RETURN NULL; END $$",
+        "DROP TRIGGER IF EXISTS " + std::string(kRowsTrigger) + " ON " + table,
+        "CREATE TRIGGER " + std::string(kRowsTrigger) + " AFTER INSERT OR DELETE OR UPDATE OF source ON " +
+            table + " FOR EACH STATEMENT EXECUTE FUNCTION note_" + log + "()",
+        "DROP TRIGGER IF EXISTS " + std::string(kEmptiedTrigger) + " ON " + table,
+        "CREATE TRIGGER " + std::string(kEmptiedTrigger) + " AFTER TRUNCATE ON " + table +
+            " FOR EACH STATEMENT EXECUTE FUNCTION note_" + log + "()",
+    });
+}
+
+Status rowsChangedByHand(Database& db, std::optional<std::int64_t>& changes) {
+    changes.reset();
+    if (db.dialect().kind != Kind::postgres) {
+        return Status::ok();
+    }
+    // Both triggers there and firing, and the log they write, which this role may read.
+    std::int64_t watching = 0;
+    Status status =
+        db.number(sqlOf({"SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('",
+                         kRecordsTable, "') AND tgname IN ('", kRowsTrigger, "', '", kEmptiedTrigger,
+                         "') AND tgenabled IN ('O', 'A') AND to_regclass('", kHandLog,
+                         "') IS NOT NULL AND has_table_privilege('", kHandLog, "', 'SELECT')"}),
+                  watching);
+    std::int64_t logged = 0;
+    status = status.isOk() && watching == 2 ? db.number(sqlOf({"SELECT count(*) FROM ", kHandLog}), logged)
+                                            : status;
+    if (status.isOk() && watching == 2) {
+        changes = logged;
+    }
+    return status;
+}
 
 Status makeSchema(Database& db) {
     Status status = Status::ok();

@@ -75,7 +75,7 @@ constexpr std::array<ColumnDef, 2> kDeskColumns{{
     {"encoding", Type::text},
 }};
 
-constexpr std::array<ColumnDef, 7> kCheckpointColumns{{
+constexpr std::array<ColumnDef, 8> kCheckpointColumns{{
     {"source", Type::text},
     {"byte_offset", Type::integer},
     {"records", Type::integer},
@@ -83,6 +83,8 @@ constexpr std::array<ColumnDef, 7> kCheckpointColumns{{
     {"tail_length", Type::integer},
     {"tail_hash", Type::text},
     {"kept_rows", Type::integer, "0"},
+    // The length of the log of rows changed by hand when kept_rows was right; -1 for unknown.
+    {"hand_changes", Type::integer, "-1"},
 }};
 
 constexpr std::array<ColumnDef, 3> kCountColumns{{

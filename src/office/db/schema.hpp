@@ -36,7 +36,7 @@
 namespace profiledesk::office::db {
 
 // The schema this release makes and reads. 1 is release 1.0.0's, which kept no version.
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 enum class Type : unsigned char {
     integer,
