@@ -236,15 +236,21 @@ class FromSqlite(FiguresFromTheDatabase, unittest.TestCase):
         with sqlite3.connect(db) as connection:
             connection.execute("UPDATE records SET entered_at = '0000' WHERE rowid = (SELECT min(rowid) FROM records)")
             connection.execute("UPDATE records SET entered_at = 'soon' WHERE rowid = (SELECT max(rowid) FROM records)")
+            # A day with an hour no clock shows: counted on its day, in no hour.
+            connection.execute("UPDATE records SET entered_at = substr(entered_at, 1, 11) || '99:00' WHERE rowid = "
+                               "(SELECT min(rowid) + 1 FROM records)")
             [[first, last]] = connection.execute("SELECT min(entered_at), max(entered_at) FROM records WHERE "
                                                  "entered_at GLOB '[0-9][0-9][0-9][0-9]-*T*'").fetchall()
         connection.close()
         result = run("report", "--from-db", db)
         os.remove(db)
         self.assertEqual(result.returncode, 0, result.stderr[-500:])
-        totals = dict(row for row in page_of(result).rows("table0") if len(row) == 2)
+        page = page_of(result)
+        totals = dict(row for row in page.rows("table0") if len(row) == 2)
         self.assertEqual((totals["First entry"], totals["Last entry"]),
                          (first.replace("T", " "), last.replace("T", " ")))
+        self.assertEqual(sum(int(row[1]) for row in page.rows("hours-table")), int(totals["Records"]) - 3)
+        self.assertEqual(sum(int(row[1]) for row in page.rows("days-table")), int(totals["Records"]) - 2)
 
 
 @unittest.skipUnless(STATE_FILE, "no PostgreSQL server")
