@@ -91,8 +91,8 @@ std::string quoted(std::string_view answer) {
 
 namespace {
 
-std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values,
-                            std::optional<Day> entered, bool texts);
+void lookInto(const std::array<std::string_view, kColumnCount>& values, std::optional<Day> entered,
+              bool texts, std::vector<Finding>& findings);
 
 // Adds a finding; its text, which costs more than the look itself, only where it is wanted.
 template <typename Text>
@@ -103,22 +103,30 @@ void add(std::vector<Finding>& findings, bool texts, std::string_view rule, cons
 }  // namespace
 
 std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values, bool texts) {
-    return lookAt(values, Day::parse(values.at(3).substr(0, 10)), texts);
+    std::vector<Finding> findings;
+    lookInto(values, Day::parse(values.at(3).substr(0, 10)), texts, findings);
+    return findings;
 }
 
 std::vector<Finding> lookAt(const StoredRecord& record, bool texts) {
+    std::vector<Finding> findings;
+    lookAt(record, findings, texts);
+    return findings;
+}
+
+void lookAt(const StoredRecord& record, std::vector<Finding>& findings, bool texts) {
     std::array<std::string_view, kColumnCount> values{};
     for (std::size_t i = kFirstAnswer; i < kColumnCount; ++i) {
         values.at(i) = record.field(kColumns.at(i).field);
     }
-    return lookAt(values, record.enteredAt.date, texts);
+    lookInto(values, record.enteredAt.date, texts, findings);
 }
 
 namespace {
 
-std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& values,
-                            std::optional<Day> entered, bool texts) {
-    std::vector<Finding> findings;
+void lookInto(const std::array<std::string_view, kColumnCount>& values, std::optional<Day> entered,
+              bool texts, std::vector<Finding>& findings) {
+    findings.clear();
     // A desk reads one word a question: an empty answer means the reading stopped there, and
     // every answer after it is empty too. Empty among given ones, a hand made it so.
     std::size_t lastGiven = kFirstAnswer;
@@ -201,7 +209,6 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
             });
         }
     }
-    return findings;
 }
 
 }  // namespace

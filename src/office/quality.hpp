@@ -35,6 +35,8 @@ std::vector<Finding> lookAt(const std::array<std::string_view, kColumnCount>& va
 // The same for a record read from a file, its day known already: what `check` and `report`
 // ask of every record, kept cheap for the records that are right.
 std::vector<Finding> lookAt(const StoredRecord& record, bool texts = true);
+// The same into `findings`, emptied first: a reader of every record keeps its room.
+void lookAt(const StoredRecord& record, std::vector<Finding>& findings, bool texts);
 
 // The short names of the findings, joined by ','; empty for none. How a database keeps them.
 std::string ruleList(const std::vector<Finding>& findings);

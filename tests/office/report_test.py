@@ -154,6 +154,13 @@ class ReportTest(unittest.TestCase):
             [self.broken, self.broken, "0", "1", ""]])
         self.assertEqual([name for name in os.listdir(self.folder) if ".partial-" in name], [])
 
+    def test_the_rules_records_break_add_up_over_files(self):
+        def rules(*files):
+            return {rule: int(n) for rule, n in Page(report(*files).stdout.decode()).rows("look-rules")[1:]}
+        a, b, both = rules(self.file_a), rules(self.file_b), rules(self.file_a, self.file_b)
+        self.assertTrue(a.keys() & b.keys())
+        self.assertEqual(both, {rule: a.get(rule, 0) + b.get(rule, 0) for rule in a.keys() | b.keys()})
+
     def test_days_hours_and_ages(self):
         self.assertEqual(self.page.rows("days-table"), [
             ["2026-11-30", "2"], ["2026-12-01", "4"], ["2026-12-02", "0"], ["2026-12-03", "2"],

@@ -1,4 +1,8 @@
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/output_watch.hpp"
 #include "office/commands.hpp"
@@ -33,9 +37,9 @@ public:
         if (dates_.contains(record.enteredAt)) {
             tally_.addRecord(record);
             ++kept;
-            const std::vector<Finding> findings = lookAt(record, false);
-            if (!findings.empty()) {
-                lookedAt(record, findings, stored);
+            lookAt(record, findings_, false);
+            if (!findings_.empty()) {
+                lookedAt(record, stored);
             }
         }
         return true;
@@ -48,6 +52,9 @@ public:
 
     // What was not told in full.
     void endFile() {
+        for (const auto& [rule, records] : rules_) {
+            looks_.looks[std::string(rule)] += records;
+        }
         progress_.finish();
         teller_.endFile(path_);
     }
@@ -55,11 +62,18 @@ public:
     std::uint64_t kept = 0;
 
 private:
-    void lookedAt(const StoredRecord& record, const std::vector<Finding>& findings, std::string_view stored) {
+    void lookedAt(const StoredRecord& record, std::string_view stored) {
         ReportCounts& counted = looks_;
         ++counted.needingALook;
-        for (const Finding& finding : findings) {
-            ++counted.looks[std::string(finding.rule)];
+        // Counted by rule apart from the map: where every record needs a look, a lookup in it by
+        // name for each finding, and a new list of findings for each record, cost 6% of a report.
+        for (const Finding& finding : findings_) {
+            auto found = std::find_if(rules_.begin(), rules_.end(),
+                                      [&finding](const auto& rule) { return rule.first == finding.rule; });
+            if (found == rules_.end()) {
+                found = rules_.insert(rules_.end(), {finding.rule, 0});
+            }
+            ++found->second;
         }
         // Keys only for the records the page lists: every earlier record of the same content
         // needed a look too and was listed first, so its count is there. Counting every record's
@@ -78,6 +92,8 @@ private:
     std::string desk_;
     ReportCounts& looks_;  // what needs a look, over every file
     KeyCounter keys_;
+    std::vector<Finding> findings_;  // the record's, in room kept from one record to the next
+    std::vector<std::pair<std::string_view, std::uint64_t>> rules_;  // this file's records by rule
     ProblemTeller teller_{console_.err, console_.allProblems};
 };
 
