@@ -1,19 +1,13 @@
 // The report's table of answers: every answer counted apart from every other however its
 // slots are shared, through many growths, the most frequent followed with ties by their bytes,
-// and of a long answer only its start kept; its memory on huge pages where there are some.
+// and of a long answer only its start kept.
 
 #include <gtest/gtest.h>
 
-#include <charconv>
-#include <cstdint>
-#include <cstring>
-#include <fstream>
-#include <new>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "common/table_memory.hpp"
 #include "office/report/tally.hpp"
 
 namespace profiledesk::office {
@@ -105,55 +99,6 @@ TEST(AnswerCounts, OfALongAnswerOnlyItsStartIsKeptWithItsLength) {
     // An answer no longer than what is kept is whole.
     EXPECT_EQ(std::tuple(top[2].answer, top[2].count, top[2].length),
               std::tuple(start, 1U, std::uint64_t{0}));
-}
-
-// The flags Linux shows for the mapping that holds `at`; empty elsewhere.
-std::string mappingFlags(const void* at) {
-    std::ifstream smaps("/proc/self/smaps");
-    const auto address = reinterpret_cast<std::uintptr_t>(at);
-    bool inside = false;
-    for (std::string line; std::getline(smaps, line);) {
-        // A mapping's line starts "from-to " in hex; the lines of its figures, with a name.
-        std::uintptr_t from = 0;
-        std::uintptr_t to = 0;
-        const char* const end = line.data() + line.size();
-        const auto first = std::from_chars(line.data(), end, from, 16);
-        const auto second = first.ec == std::errc{} && first.ptr != end && *first.ptr == '-'
-                                ? std::from_chars(first.ptr + 1, end, to, 16)
-                                : std::from_chars_result{first.ptr, std::errc::invalid_argument};
-        if (second.ec == std::errc{} && second.ptr != end && *second.ptr == ' ') {
-            inside = from <= address && address < to;
-        } else if (inside && line.starts_with("VmFlags:")) {
-            return line + " ";
-        }
-    }
-    return "";
-}
-
-TEST(TableMemory, LargeTablesSitOnHugePagesWhereThePlatformGivesThem) {
-    // Whether this platform and build advise at all, on a region of the test's own.
-    void* own = ::operator new (kHugePage, std::align_val_t{kHugePage});
-    const bool advises = adviseHugePages(own, kHugePage);
-    const bool shown = mappingFlags(own).find(" hg ") != std::string::npos;
-    ::operator delete (own, std::align_val_t{kHugePage});
-    EXPECT_TRUE(!advises || shown) << "advice said taken, and the system shows none";
-    for (const std::size_t bytes : {std::size_t{100}, kHugePage - 1, kHugePage, 3 * kHugePage + 5}) {
-        auto* table = static_cast<unsigned char*>(allocateTable(bytes));
-        std::memset(table, 0xA5, bytes);
-        EXPECT_EQ(table[bytes - 1], 0xA5);
-        if (bytes >= kHugePage) {
-            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(table) % kHugePage, 0U) << bytes;
-            EXPECT_EQ(mappingFlags(table).find(" hg ") != std::string::npos, shown) << bytes;
-        }
-        freeTable(table, bytes);
-    }
-    // A count whose table outgrows a huge page, several times over.
-    AnswerCounts counts(1);
-    for (int n = 0; n < 300'000; ++n) {
-        counts.add(std::to_string(n % 150'000));
-    }
-    EXPECT_EQ(counts.size(), 150'000U);
-    EXPECT_EQ(counts.top().at(0).count, 2U);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "common/table_memory.hpp"
 #include "record/record_scanner.hpp"
 
 namespace profiledesk::office {
@@ -88,8 +87,7 @@ private:
         [[nodiscard]] Standing standing() const { return {count, start, length, hash}; }
     };
 
-    // On huge pages, where there are some.
-    using Slots = std::vector<Slot, TableAllocator<Slot>>;
+    using Slots = std::vector<Slot>;
 
     static bool before(const Standing& a, const Standing& b);
     static void placeIn(Slots& slots, const Slot& slot);
