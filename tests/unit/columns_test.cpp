@@ -91,6 +91,15 @@ TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
     bornThatDay.at(7) = "06-12-2026";
     bornThatDay.at(8) = "a baby";
     EXPECT_EQ(ruleList(lookAt(bornThatDay)), "age-not-number");
+    // Years ahead from 0 to 130, the second age following.
+    for (const auto& [years, after, rules] :
+         {std::tuple("0", "36", ""), std::tuple("130", "166", ""),
+          std::tuple("131", "167", "years-out-of-range"), std::tuple("-1", "35", "years-out-of-range")}) {
+        Values ahead = right;
+        ahead.at(19) = years;
+        ahead.at(20) = after;
+        EXPECT_EQ(ruleList(lookAt(ahead)), rules) << years;
+    }
     // A year either way of the date of birth is a day and month read the other way round; two
     // are not. The second age follows the first, or is a year off it.
     for (const auto& [age, after, rules] :
