@@ -210,14 +210,10 @@ public:
     Status start(const std::vector<std::string>& sources, std::vector<DeskState>& found) override {
         found.assign(sources.size(), DeskState{});
         const db::Dialect& d = db_->dialect();
-        // Rows this run adds or takes away are not changed by hand (migrate.hpp).
-        Status status = d.kind == db::Kind::postgres
-                            ? db_->run("SET " + std::string(db::kCollating) + " = 'on'")
-                            : Status::ok();
         bool records = false;
         bool checkpoints = false;
         bool desks = false;
-        status = status.isOk() ? db_->tableExists(db::kRecordsTable, records) : status;
+        Status status = db_->tableExists(db::kRecordsTable, records);
         status = status.isOk() ? db_->tableExists(db::checkpointsTable().name, checkpoints) : status;
         status = status.isOk() ? db_->tableExists(db::desksTable().name, desks) : status;
         // A records table made by hand must keep its keys apart, or each run would add every
@@ -251,7 +247,7 @@ public:
         if (direct_) {
             // The table is the run's own until it commits: it is made now, under the writer's
             // lock, which a second first run waits for.
-            status = db_->beginWrite();
+            status = beginWrite();
             status = status.isOk() ? db_->tableExists(db::kRecordsTable, records) : status;
             direct_ = status.isOk() && !records;
             if (status.isOk() && !direct_) {
@@ -359,7 +355,7 @@ public:
         status = status.isOk() ? stageFiles() : status;
         // One run adds at a time: two inserting the same keys in different orders would wait on
         // each other, and the checkpoints of one would not see the other's.
-        status = status.isOk() && !direct_ ? db_->beginWrite() : status;
+        status = status.isOk() && !direct_ ? beginWrite() : status;
         if (status.isOk() && !direct_) {
             status = makeTables();
         }
@@ -730,6 +726,15 @@ private:
         }
         status = status.isOk() ? makeSchema() : status;
         return status.isOk() && !records ? watchNewTable() : status;
+    }
+
+    // The writer's lock; the rows the run adds or takes away meanwhile are not changed by hand
+    // (migrate.hpp). For the transaction alone, which a pooled connection does not outlive.
+    Status beginWrite() {
+        Status status = db_->beginWrite();
+        return status.isOk() && db_->dialect().kind == db::Kind::postgres
+                   ? db_->run("SET LOCAL " + std::string(db::kCollating) + " = 'on'")
+                   : status;
     }
 
     // A records table this run made is watched for rows changed by hand from the start; until
