@@ -161,6 +161,8 @@ TEST(JsonRows, EveryControlIsEscapedAndAFigureWithALeadingZeroIsANumber) {
     ASSERT_NE(figure, kColumns.end());
     // 0x1F, the highest control, with nothing else to escape in the row.
     EXPECT_EQ(jsonRow("a\x1F", "5").at(text), "a\x1F");
+    // 0x80, the lowest byte past ASCII, alone: not UTF-8, so U+FFFD.
+    EXPECT_EQ(jsonRow("a\x80", "5").at(text), "a\xEF\xBF\xBD");
     EXPECT_EQ(jsonRow("a", "035").at(figure->name), 35.0);
     EXPECT_EQ(jsonRow("a", "-035").at(figure->name), -35.0);
 }
