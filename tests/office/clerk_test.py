@@ -234,6 +234,12 @@ class Clerk:
                          f"north:1: needs a look ({john}): the two age answers disagree: 36 and 30\n"
                          f"north:31: needs a look ({jane}): place_of_birth is empty; date_of_birth is empty; "
                          "the years ahead -2.5 are not from 0 to 130\n")
+        with open("/dev/full", "wb") as full:  # a standard output that takes nothing is a failure
+            done = subprocess.run([base.RECORDS, "check", "--from-db", office.name], cwd=office.folder, stdout=full,
+                                  stderr=subprocess.PIPE, env=office.env, timeout=60, start_new_session=True,
+                                  preexec_fn=base.bounded, check=False)
+        self.assertEqual((done.returncode, done.stderr),
+                         (1, b"profiledesk-records: could not write to standard output: No space left on device\n"))
         files = office.run("check", "north.dat")
         self.assertEqual(files.stdout.decode().replace("north.dat", "north"),
                          "".join(checked.stdout.decode().splitlines(True)[2:]) + "north: 2 whole records\n")
