@@ -224,22 +224,40 @@ Status watchRowsByHand(Database& db) {
     // with the search path it was made with, so that no other table of that name is written.
     const std::string table(kRecordsTable);
     const std::string log(kHandLog);
+    // The log and its function are made once, by whoever comes first; a run that makes the
+    // records table anew adds the triggers to it.
+    bool logged = false;
+    Status status = db.tableExists(kHandLog, logged);
+    std::int64_t noting = 0;
+    status = status.isOk()
+                 ? db.number("SELECT count(*) FROM pg_catalog.pg_proc WHERE oid = to_regprocedure('note_" +
+                                 log + "()')",
+                             noting)
+                 : status;
     // Read by every collate, whatever rights it was given: it holds only times.
-    return db.runAll(std::array<std::string, 7>{
-        "CREATE TABLE IF NOT EXISTS " + log + " (at TIMESTAMPTZ NOT NULL DEFAULT now())",
-        "GRANT SELECT ON " + log + " TO PUBLIC",
-        "CREATE OR REPLACE FUNCTION note_" + log +
-            "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$ BEGIN "
-            "IF current_setting('" +
-            std::string(kCollating) + "', true) IS DISTINCT FROM 'on' THEN INSERT INTO " + log +
-            " DEFAULT VALUES; END IF; RETURN NULL; END $$",
-        "DROP TRIGGER IF EXISTS " + std::string(kRowsTrigger) + " ON " + table,
-        "CREATE TRIGGER " + std::string(kRowsTrigger) + " AFTER INSERT OR DELETE OR UPDATE OF source ON " +
-            table + " FOR EACH STATEMENT EXECUTE FUNCTION note_" + log + "()",
-        "DROP TRIGGER IF EXISTS " + std::string(kEmptiedTrigger) + " ON " + table,
-        "CREATE TRIGGER " + std::string(kEmptiedTrigger) + " AFTER TRUNCATE ON " + table +
-            " FOR EACH STATEMENT EXECUTE FUNCTION note_" + log + "()",
-    });
+    status = status.isOk() && !logged
+                 ? db.runAll(std::array<std::string, 2>{
+                       "CREATE TABLE " + log + " (at TIMESTAMPTZ NOT NULL DEFAULT now())",
+                       "GRANT SELECT ON " + log + " TO PUBLIC"})
+                 : status;
+    status =
+        status.isOk() && noting == 0
+            ? db.run("CREATE FUNCTION note_" + log +
+                     "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS "
+                     "$$ BEGIN IF current_setting('" +
+                     std::string(kCollating) + "', true) IS DISTINCT FROM 'on' THEN INSERT INTO " + log +
+                     " DEFAULT VALUES; END IF; RETURN NULL; END $$")
+            : status;
+    return status.isOk() ? db.runAll(std::array<std::string, 4>{
+                               "DROP TRIGGER IF EXISTS " + std::string(kRowsTrigger) + " ON " + table,
+                               "CREATE TRIGGER " + std::string(kRowsTrigger) +
+                                   " AFTER INSERT OR DELETE OR UPDATE OF source ON " + table +
+                                   " FOR EACH STATEMENT EXECUTE FUNCTION note_" + log + "()",
+                               "DROP TRIGGER IF EXISTS " + std::string(kEmptiedTrigger) + " ON " + table,
+                               "CREATE TRIGGER " + std::string(kEmptiedTrigger) + " AFTER TRUNCATE ON " +
+                                   table + " FOR EACH STATEMENT EXECUTE FUNCTION note_" + log + "()",
+                           })
+                         : status;
 }
 
 Status rowsChangedByHand(Database& db, std::optional<std::int64_t>& changes) {
@@ -249,12 +267,12 @@ Status rowsChangedByHand(Database& db, std::optional<std::int64_t>& changes) {
     }
     // Both triggers there and firing, and the log they write, which this role may read.
     std::int64_t watching = 0;
-    Status status =
-        db.number(sqlOf({"SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('",
-                         kRecordsTable, "') AND tgname IN ('", kRowsTrigger, "', '", kEmptiedTrigger,
-                         "') AND tgenabled IN ('O', 'A') AND to_regclass('", kHandLog,
-                         "') IS NOT NULL AND has_table_privilege('", kHandLog, "', 'SELECT')"}),
-                  watching);
+    Status status = db.number(
+        sqlOf({"SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('", kRecordsTable,
+               "') AND tgname IN ('", kRowsTrigger, "', '", kEmptiedTrigger,
+               "') AND tgenabled IN ('O', 'A') AND to_regclass('", kHandLog,
+               "') IS NOT NULL AND has_table_privilege(to_regclass('", kHandLog, "')::oid, 'SELECT')"}),
+        watching);
     std::int64_t logged = 0;
     status = status.isOk() && watching == 2 ? db.number(sqlOf({"SELECT count(*) FROM ", kHandLog}), logged)
                                             : status;
