@@ -209,7 +209,6 @@ public:
 
     Status start(const std::vector<std::string>& sources, std::vector<DeskState>& found) override {
         found.assign(sources.size(), DeskState{});
-        const db::Dialect& d = db_->dialect();
         bool records = false;
         bool checkpoints = false;
         bool desks = false;
@@ -241,6 +240,7 @@ public:
         if (!status.isOk()) {
             return status;
         }
+        const db::Dialect& d = db_->dialect();
         // Into a table of its own, where each file has a name of its own, a run's rows go
         // straight in: written once instead of twice.
         direct_ = !records && std::set<std::string>(sources.begin(), sources.end()).size() == sources.size();

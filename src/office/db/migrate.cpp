@@ -267,12 +267,12 @@ Status rowsChangedByHand(Database& db, std::optional<std::int64_t>& changes) {
     }
     // Both triggers there and firing, and the log they write, which this role may read.
     std::int64_t watching = 0;
-    Status status = db.number(
-        sqlOf({"SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('", kRecordsTable,
-               "') AND tgname IN ('", kRowsTrigger, "', '", kEmptiedTrigger,
-               "') AND tgenabled IN ('O', 'A') AND to_regclass('", kHandLog,
-               "') IS NOT NULL AND has_table_privilege(to_regclass('", kHandLog, "')::oid, 'SELECT')"}),
-        watching);
+    Status status =
+        db.number(sqlOf({"SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('",
+                         kRecordsTable, "') AND tgname IN ('", kRowsTrigger, "', '", kEmptiedTrigger,
+                         "') AND tgenabled IN ('O', 'A') AND has_table_privilege(to_regclass('", kHandLog,
+                         "')::oid, 'SELECT')"}),
+                  watching);
     std::int64_t logged = 0;
     status = status.isOk() && watching == 2 ? db.number(sqlOf({"SELECT count(*) FROM ", kHandLog}), logged)
                                             : status;
