@@ -236,8 +236,8 @@ class FromSqlite(FiguresFromTheDatabase, unittest.TestCase):
         with sqlite3.connect(db) as connection:
             connection.execute("UPDATE records SET entered_at = '0000' WHERE rowid = (SELECT min(rowid) FROM records)")
             connection.execute("UPDATE records SET entered_at = 'soon' WHERE rowid = (SELECT max(rowid) FROM records)")
-            # A day with an hour no clock shows: counted on its day, in no hour.
-            connection.execute("UPDATE records SET entered_at = substr(entered_at, 1, 11) || '99:00' WHERE rowid = "
+            # A day with an hour no clock shows (the first past the last): counted on its day, in no hour.
+            connection.execute("UPDATE records SET entered_at = substr(entered_at, 1, 11) || '24:00' WHERE rowid = "
                                "(SELECT min(rowid) + 1 FROM records)")
             [[first, last]] = connection.execute("SELECT min(entered_at), max(entered_at) FROM records WHERE "
                                                  "entered_at GLOB '[0-9][0-9][0-9][0-9]-*T*'").fetchall()

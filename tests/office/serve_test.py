@@ -364,6 +364,9 @@ class OnSqlite(Office, unittest.TestCase):
                               ("referrer-policy", "same-origin"), ("cache-control", "no-store")):
             self.assertEqual(headers[header], value)
         self.assertEqual(view.request("GET", "/", {"Cookie": "profiledesk_session=" + "0" * 64})[0], 403)
+        # A view that asks nobody to sign in has no form for it.
+        status, headers, _ = view.request("GET", "/signin", {"Cookie": cookie})
+        self.assertEqual((status, headers.get("location")), (303, "/"))
         # A day on its own is a span of days; a first day after the last is none.
         for path in ("/report/page", "/"):
             for days, status in (("from=2026-12-06&to=2026-12-06", 200), ("from=2026-12-07&to=2026-12-06", 400)):
@@ -593,6 +596,8 @@ class OnPostgres(Office, unittest.TestCase):
         self.sign_in(browser, password="wrong")
         self.assertIn("password authentication failed", browser.text(".error"))
         self.sign_in(browser, "serve_viewer", VIEWER_PASSWORD)
+        browser.open(view.origin + "/signin")  # signed in already: no form again
+        self.assertEqual(browser.driver.title, "Search the records - records office")
         browser.open_found("mensah")
         browser.fill("answer-surname", "Mensa")
         browser.fill("correct-why", "a viewer tries")

@@ -24,6 +24,7 @@ TEST(ServeAccess, TheListenAddressIsLoopbackOnAFreePortUnlessToldAndNetworksAreT
     EXPECT_EQ(six.host, "::1");
     EXPECT_TRUE(six.loopback);
     EXPECT_EQ(originOf(six, 80), "http://[::1]:80");
+    EXPECT_EQ(parseListen("0.0.0.0:0").value().port, 0);  // a free one, on the office network
     for (const char* wrong :
          {"8080", ":8080", "127.0.0.1:", "127.0.0.1:65536", "127.0.0.1:80x", "::1:80", "[]:80"}) {
         EXPECT_TRUE(parseListen(wrong).status().isUsage()) << wrong;
