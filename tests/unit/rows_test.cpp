@@ -163,8 +163,9 @@ TEST(JsonRows, EveryControlIsEscapedAndAFigureWithALeadingZeroIsANumber) {
     EXPECT_EQ(jsonRow("a\x1F", "5").at(text), "a\x1F");
     // 0x80, the lowest byte past ASCII, alone: not UTF-8, so U+FFFD.
     EXPECT_EQ(jsonRow("a\x80", "5").at(text), "a\xEF\xBF\xBD");
-    EXPECT_EQ(jsonRow("a", "035").at(figure->name), 35.0);
-    EXPECT_EQ(jsonRow("a", "-035").at(figure->name), -35.0);
+    for (const auto& [stored, value] : {std::pair{"05", 5.0}, {"035", 35.0}, {"-035", -35.0}}) {
+        EXPECT_EQ(jsonRow("a", stored).at(figure->name), value) << stored;
+    }
 }
 
 }  // namespace
