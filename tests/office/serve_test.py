@@ -433,6 +433,27 @@ class OnSqlite(Office, unittest.TestCase):
         self.assertIn("Mensa", page)
         self.assertEqual(page.count("<td>correct</td>"), 1)
 
+    def test_a_form_short_of_what_it_needs_changes_nothing(self):
+        view = self.serve()
+        cookie = view.enter()
+        key = self.key_of(view, cookie, "mensah")
+        csrf, revision = view.form(cookie, f"/record/{key}")
+        headers = {"Cookie": cookie, "Origin": view.origin}
+        for action, form, status, told in (
+                ("correct", {"surname": "Mensa", "why": "one"}, 400, "the form has no revision"),
+                ("review", {"state": "approved"}, 400, "the form has no revision"),
+                ("correct", {"revision": revision, "surname": "Mensa"}, 400, "say why the answers are corrected"),
+                ("rename", {"revision": revision}, 404, "no such change: rename")):
+            got, _, page = view.request("POST", f"/record/{key}/{action}", headers, {"csrf": csrf, **form})
+            self.assertEqual(got, status, action)
+            self.assertIn(told, page)
+        got, found, _ = view.request("POST", f"/record/{key}/correct", headers,
+                                     {"csrf": csrf, "revision": revision, "surname": "Mensah", "why": "same"})
+        self.assertEqual((got, found["location"]), (303, f"/record/{key}?done=unchanged"))
+        page = view.request("GET", found["location"], {"Cookie": cookie})[2]
+        self.assertIn("Nothing was changed: every value was as it is.", page)
+        self.assertEqual((page.count("<td>correct</td>"), page.count("<td>review</td>")), (0, 0))
+
     def test_every_action_by_keyboard_and_every_field_labelled(self):
         view = self.serve()
         browser = Browser(self, "keyboard")
