@@ -364,6 +364,10 @@ class OnSqlite(Office, unittest.TestCase):
                               ("referrer-policy", "same-origin"), ("cache-control", "no-store")):
             self.assertEqual(headers[header], value)
         self.assertEqual(view.request("GET", "/", {"Cookie": "profiledesk_session=" + "0" * 64})[0], 403)
+        # Kofi is every record's coordinator and one person's first name; a page that is no number is the first.
+        for query, count in (("q=kofi", 5), ("q=kofi&field=first_name", 1), ("q=kofi&field=coordinator&page=x", 5)):
+            page = view.request("GET", "/?" + query, {"Cookie": cookie})[2]
+            self.assertEqual(len(set(re.findall(r'href="/record/([0-9a-f-]+)"', page))), count, query)
         # A view that asks nobody to sign in has no form for it.
         status, headers, _ = view.request("GET", "/signin", {"Cookie": cookie})
         self.assertEqual((status, headers.get("location")), (303, "/"))
