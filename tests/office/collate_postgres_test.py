@@ -269,6 +269,14 @@ class Failures(unittest.TestCase):
         os.rmdir(nowhere)
         self.assertEqual(SERVER.sql("SELECT to_regclass('records') IS NULL", "guarded"), [["t"]])
 
+    def test_a_records_table_whose_key_is_not_unique_is_refused(self):
+        into = new_database("unkeyed")
+        self.assertEqual(collate(into, write("keyed.dat", RECORDS[0])).returncode, 0)
+        SERVER.sql("DROP INDEX records_record_key", "unkeyed")
+        self.assertOneLineFailure(collate(into, write("more.dat", RECORDS[1])), into,
+                                  "the records table has no UNIQUE constraint on record_key alone")
+        self.assertEqual(SERVER.sql("SELECT count(*) FROM records", "unkeyed"), [["1"]])
+
     def test_a_database_that_cannot_hold_every_answer_is_refused_before_reading(self):
         for db, encoding in (("western", "LATIN1"), ("cyrillic", "WIN1251")):
             into = new_database(db, encoding)
