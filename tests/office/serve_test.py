@@ -368,6 +368,7 @@ class OnSqlite(Office, unittest.TestCase):
         for query, count in (("q=kofi", 5), ("q=kofi&field=first_name", 1), ("q=kofi&field=coordinator&page=x", 5)):
             page = view.request("GET", "/?" + query, {"Cookie": cookie})[2]
             self.assertEqual(len(set(re.findall(r'href="/record/([0-9a-f-]+)"', page))), count, query)
+            self.assertIn(f"Records 1 to {count}<", page)
         # A view that asks nobody to sign in has no form for it.
         status, headers, _ = view.request("GET", "/signin", {"Cookie": cookie})
         self.assertEqual((status, headers.get("location")), (303, "/"))
