@@ -301,7 +301,7 @@ class Office:
                          self.reported)
         browser.driver.back()
         browser.link("Desks")
-        self.assertIn(["north", "4"], [row[:2] for row in browser.rows("desks")])
+        self.assertIn(["north", "4", "UTF-8", "up to record 4 (line 120)"], [row[:4] for row in browser.rows("desks")])
         # Of north's: none rejected, none gone from the file, Lovelace forgotten.
         self.assertEqual([row[6:] for row in browser.rows("desks") if row[0] == "north"], [["0", "0", "1"]])
         browser.link("Records that need a look")
