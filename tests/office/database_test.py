@@ -190,6 +190,12 @@ class Database:
             with self.subTest(command=command[0]):
                 self.assert_run(office.run(*command), status, b"", told)
         self.assertEqual(office.version(), "5")
+        # One of the release before is carried forward, its version noted where it was kept.
+        office.sql("PRAGMA user_version = 3" if self.KIND == "sqlite" else "UPDATE profiledesk_schema SET version = 3")
+        result = office.run("find", "--from-db", office.name, "Jane")
+        self.assertEqual((result.returncode, result.stderr), (0, b"profiledesk-records: " + office.name +
+                                                              b": carried forward from schema version 3 to 4\n"))
+        self.assertEqual(office.version(), "4")
 
     def test_a_desk_named_with_a_nul_or_bytes_that_are_not_utf8_is_kept_apart_and_collated_on(self):
         office = self.office()
