@@ -154,9 +154,10 @@ bool AnswerCounts::before(const Standing& a, const Standing& b) {
         return a.count > b.count;
     }
     // Starts that differ order their answers as the whole bytes would: a start shorter than
-    // the other's is its whole answer.
-    if (a.start != b.start) {
-        return a.start < b.start;
+    // the other's is its whole answer. One comparison: where every answer is new, each is
+    // compared with the last leader.
+    if (const int order = a.start.compare(b.start); order != 0) {
+        return order < 0;
     }
     return std::tuple(a.length, a.hash.low, a.hash.high & ~kCountMask) <
            std::tuple(b.length, b.hash.low, b.hash.high & ~kCountMask);
