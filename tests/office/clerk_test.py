@@ -71,7 +71,9 @@ class Clerk:
 
         # A long value goes to pages of its own, which an erasure frees: they must not keep it.
         long_name = "coordinator=Mary-Okafor-" + "and-Sons-" * 400
-        self.assertEqual(office.run("correct", "--db", office.name, john, long_name, "--why", "w", *by).returncode, 0)
+        # Lagos corrected to Jane's Accra: an answer the two then share.
+        self.assertEqual(office.run("correct", "--db", office.name, john, long_name, "place_of_birth=Accra",
+                                    "--why", "w", *by).returncode, 0)
         forgot = office.run("forget", "--db", office.name, john, "--why", "asked on 8 December", *by)
         self.assertEqual((forgot.returncode, forgot.stdout),
                          (0, b"erased the answers of 1 record in the database; the desk's own file still holds "
@@ -94,6 +96,8 @@ class Clerk:
             for gone in (b"Dough", b"Doe", b"Mary-Okafor", b"and-Sons-", b"12-03-1990", b"dough", b"mary-okafor",
                          b"and-sons-", b"kaf", b"afo"):
                 self.assertNotIn(gone, stored)
+        # The answer Jane shared with him lists her alone now.
+        self.assertEqual(office.sql("SELECT records FROM answer_postings WHERE value = 'Accra'"), [["1"]])
         # Jane, whose answers stay, is still found by them.
         self.assertEqual(office.run("find", "--from-db", office.name, "roe").returncode, 0)
         self.assertEqual(office.run("find", "--from-db", office.name, "dough").returncode, 1)
