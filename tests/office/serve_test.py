@@ -352,6 +352,7 @@ class OnSqlite(Office, unittest.TestCase):
             status, headers, page = view.request("GET", path, host=host)
             self.assertEqual(status, 403, path)
             self.assertNotIn("Lovelace", page)
+            self.assertNotIn("<nav", page)  # nothing to follow into the view
             self.assertIn("default-src 'none'", headers["content-security-policy"])
         status, headers, _ = view.request("GET", view.address[len(view.origin):])
         self.assertEqual((status, headers["location"]), (303, "/"))
