@@ -632,6 +632,13 @@ class OnPostgres(Office, unittest.TestCase):
         self.assertIn("permission denied", browser.text(".error"))
         self.assertEqual(browser.rows("answers")[1], ["surname", "Mensah", "Mensah"])
         kept = browser.driver.get_cookie("profiledesk_session")["value"]
+        # The database's refusal is the page's status too.
+        path = "/record/" + re.search(r"/record/([0-9a-f-]+)", browser.driver.current_url)[1]
+        csrf, revision = view.form(f"profiledesk_session={kept}", path)
+        status, _, _ = view.request("POST", path + "/correct", {"Cookie": f"profiledesk_session={kept}",
+                                    "Origin": view.origin}, {"csrf": csrf, "revision": revision,
+                                                             "surname": "Mensa", "why": "again"})
+        self.assertEqual(status, 403)
         browser.press("Sign out")
         self.assertEqual(browser.driver.title, "Sign in - records office")
         # Without signing in again, nothing but the form; the cookie signed out with, kept by
