@@ -6,6 +6,7 @@ and stopping. Every view and browser a case starts is stopped by its PID when th
 Usage: serve_test.py PROFILEDESK_RECORDS PROFILEDESK WORK_FOLDER [POSTGRES_STATE_FILE]
 """
 
+import html
 import http.client
 import os
 import re
@@ -80,11 +81,15 @@ class View:
         case.addCleanup(self.kill)
         ready, _, _ = select.select([self.process.stdout], [], [], 30)
         line = self.process.stdout.readline().decode() if ready else ""
-        found = re.match(r"Serving .* at (http://127\.0\.0\.1:(\d+))(/\S*)\n$", line)
+        found = re.match(r"Serving .* at http://(127\.0\.0\.1|0\.0\.0\.0):(\d+)(/\S*)\n$", line)
         if not found:
             self.kill()
             case.fail(f"the view did not start: {line!r} {self.process.stderr.read().decode()!r}")
-        self.origin, self.port, self.address = found[1], int(found[2]), found[1] + found[3]
+        self.port = int(found[2])
+        self.origin = f"http://127.0.0.1:{self.port}"
+        self.address = self.origin + found[3]
+        # On every address of the computer, the key is printed for the clerks to sign in with.
+        self.key = self.process.stdout.readline().decode() if found[1] == "0.0.0.0" else None
 
     def kill(self):
         if self.process.poll() is None:
@@ -460,6 +465,87 @@ class OnSqlite(Office, unittest.TestCase):
         self.assertIn("Nothing was changed: every value was as it is.", page)
         self.assertEqual((page.count("<td>correct</td>"), page.count("<td>review</td>")), (0, 0))
 
+    def test_long_lists_come_in_pages_of_fifty(self):
+        # Fifty-two records, each with two ages that disagree: each needs a look.
+        desk = write_desk(os.path.join(self.folder, "many"), PEOPLE[2:3])
+        with open(desk, "rb") as f:
+            record = f.read()
+        with open(desk, "wb") as f:
+            f.write(record * 52)
+        db = os.path.join(self.folder, "many.db")
+        subprocess.run([RECORDS, "collate", "--into", db, f"many={desk}"], capture_output=True, timeout=60, check=True)
+        view = View(self, db, "--by", self.clerk)
+        cookie = view.enter()
+        seen = set()
+        for path, count, summary, previous, following in (
+                ("/?q=onerror&everything=yes&page=0", 50, "Records 1 to 50, more on the next page", None,
+                 "/?q=onerror&everything=yes&page=2"),
+                ("/?q=onerror&everything=yes&page=2", 2, "Records 51 to 52", "/?q=onerror&everything=yes&page=1",
+                 None),
+                ("/look", 50, None, None, "/look?page=2"),
+                ("/look?page=2", 2, None, "/look?page=1", None)):
+            page = view.request("GET", path, {"Cookie": cookie})[2]
+            keys = set(re.findall(r'href="/record/([0-9a-f-]+)"', page))
+            self.assertEqual(len(keys), count, path)
+            seen |= {(path.startswith("/look"), key) for key in keys}
+            if summary:
+                self.assertIn(f">{summary}<", page)
+            links = [re.search(rf'<a href="([^"]*)" rel="{rel}">', page) for rel in ("prev", "next")]
+            self.assertEqual([link and html.unescape(link[1]) for link in links], [previous, following], path)
+        self.assertEqual(len(seen), 104)  # no record on two pages of one list
+
+    def test_a_wrong_form_or_address_is_told_and_changes_nothing(self):
+        view = self.serve()
+        cookie = view.enter()
+        for path, status, told in (
+                ("/?q=x&from=2026-12-32", 400, "'2026-12-32' is not a day (YYYY-MM-DD)"),
+                ("/report/page?to=06-12-2026", 400, "'06-12-2026' is not a day (YYYY-MM-DD)"),
+                ("/?q=%E2%80%8B%C2%AD", 400, "holds only characters that are not seen"),
+                ("/?q=%FFx", 400, "the text to find is not UTF-8"),
+                ("/record/0123456789abcdef", 404, "No such record")):
+            got, _, page = view.request("GET", path, {"Cookie": cookie})
+            self.assertEqual(got, status, path)
+            self.assertIn(told, html.unescape(page))
+            self.assertNotIn("/record/", page.replace('action="/record/', ""))  # no record listed
+        # A second view on the same port is refused, and the first one still serves.
+        taken = subprocess.run([RECORDS, "serve", "--db", self.db, "--by", "x", "--no-browser", "--listen",
+                                f"127.0.0.1:{view.port}"], capture_output=True, timeout=60, check=False)
+        self.assertEqual((taken.returncode, taken.stdout, taken.stderr.decode()),
+                         (1, b"", f"profiledesk-records: --listen: cannot listen on http://127.0.0.1:{view.port} "
+                                  "(in use, or not an address of this computer)\n"))
+        self.assertEqual(view.request("GET", "/?q=kofi", {"Cookie": cookie})[0], 200)
+
+    def test_on_every_address_each_clerk_signs_in_by_name_with_the_printed_key(self):
+        view = View(self, self.db, "--listen", "0.0.0.0:0", "--no-browser")
+        self.assertRegex(view.key, r"^Clerks sign in with their name and the office's key: [0-9a-f]{64}\n$")
+        key = view.key.split()[-1]
+        self.assertEqual(view.address, view.origin + "/")  # no key in the address
+        status, headers, _ = view.request("GET", "/desks")
+        self.assertEqual((status, headers["location"]), (303, "/signin"))
+        post = {"Origin": view.origin}
+        for form, told in (({"user": "ann", "password": ""}, "give your name and the office's key"),
+                           ({"user": "ann", "password": "0" * 64}, "that is not the office's key"),
+                           ({"user": "ann", "password": key[:-1]}, "that is not the office's key")):
+            status, headers, page = view.request("POST", "/signin", post, form)
+            self.assertEqual(status, 403, form)
+            self.assertIn(told, html.unescape(page))
+            self.assertNotIn("set-cookie", headers)
+        status, headers, _ = view.request("POST", "/signin", post, {"user": "ann", "password": key})
+        self.assertEqual((status, headers["location"]), (303, "/"))
+        cookie = headers["set-cookie"].split(";")[0]
+        key_of = self.key_of(view, cookie, "mensah")
+        csrf, revision = view.form(cookie, f"/record/{key_of}")
+        status, _, _ = view.request("POST", f"/record/{key_of}/review", {"Cookie": cookie, **post},
+                                    {"csrf": csrf, "revision": revision, "state": "approved", "why": "seen"})
+        self.assertEqual(status, 303)
+        self.assertIn('<td class="answer">ann</td>', view.request("GET", f"/record/{key_of}", {"Cookie": cookie})[2])
+        # Signed out, the cookie opens nothing and the browser is sent to the form.
+        status, headers, _ = view.request("POST", "/signout", {"Cookie": cookie, **post}, {"csrf": csrf})
+        self.assertEqual((status, headers["location"]), (303, "/signin"))
+        self.assertRegex(headers["set-cookie"], r"^profiledesk_session=;")
+        status, headers, _ = view.request("GET", "/desks", {"Cookie": cookie})
+        self.assertEqual((status, headers["location"]), (303, "/signin"))
+
     def test_every_action_by_keyboard_and_every_field_labelled(self):
         view = self.serve()
         browser = Browser(self, "keyboard")
@@ -617,6 +703,11 @@ class OnPostgres(Office, unittest.TestCase):
         browser.press("Sign in")
 
     def test_each_clerk_signs_in_and_the_database_decides(self):
+        refused = subprocess.run([RECORDS, "serve", "--db", self.db, "--by", "serve_clerk", "--no-browser"],
+                                 env=self.env(), capture_output=True, timeout=60, check=False)
+        self.assertEqual((refused.returncode, refused.stdout, refused.stderr),
+                         (2, b"", b"profiledesk-records: --by: on PostgreSQL each clerk signs in, and changes are "
+                                  b"kept under the role they sign in as\n"))
         view = self.serve()
         browser = Browser(self, "postgres-rights")
         browser.open(view.address)

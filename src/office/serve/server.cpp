@@ -24,6 +24,7 @@
 #include "office/report/tally_sql.hpp"
 #include "office/serve/access.hpp"
 #include "office/serve/browser.hpp"
+#include "office/serve/listen_socket.hpp"
 #include "office/serve/pages.hpp"
 #include "office/serve/serve.hpp"
 #include "office/serve/sessions.hpp"
@@ -702,6 +703,7 @@ int runServe(const ServeOptions& options, Streams& console) {
     server.set_keep_alive_timeout(kIoSeconds);
     server.set_keep_alive_max_count(kMostRequestsOnOneConnection);
     server.set_payload_max_length(kLargestBody);
+    server.set_socket_options([](socket_t socket) { keepPortToItself(static_cast<std::uintptr_t>(socket)); });
     view.install(server);
 
     const ListenAddress& address = listen.value();
