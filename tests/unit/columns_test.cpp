@@ -113,5 +113,61 @@ TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
     }
 }
 
+// A date of birth as desks type it, and what each finding tells the clerk: the answer quoted,
+// a long one cut on a character's edge with its length.
+TEST(Quality, DatesOfBirthAsDesksTypeThemAndWhatEachFindingSays) {
+    using Values = std::array<std::string_view, kColumnCount>;
+    // Entered on 6 December 2026, 36 then and 41 in 5 years.
+    const Values right{"north", "1",        "1",      "2026-12-06T15:53",
+                       "Ada",   "Lovelace", "London", "",
+                       "36",    "Tech",     "Road",   "Kofi",
+                       "Mill",  "Co",       "Rep",    "Lib",
+                       "250",   "Mall",     "School", "5",
+                       "41"};
+    std::string longAge = "x";
+    for (int i = 0; i < 100; ++i) {
+        longAge += "\u00e9";
+    }
+    std::string shownAge = "x";
+    for (int i = 0; i < 99; ++i) {
+        shownAge += "\u00e9";
+    }
+    for (const auto& [born, age, after, told] :
+         std::initializer_list<std::tuple<const char*, std::string, const char*, std::string>>{
+             {"1990-2-1", "36", "41", ""},
+             {"01-02-90", "36", "41", "the date of birth '01-02-90' is not a date"},
+             {"01.02.1990.", "36", "41", "the date of birth '01.02.1990.' is not a date"},
+             {"01-02", "36", "41", "the date of birth '01-02' is not a date"},
+             {"31-02-1990", "36", "41", "the date of birth '31-02-1990' is not a date"},
+             {"13-13-1990", "36", "41", "the date of birth '13-13-1990' is not a date"},
+             {"01-02-0990", "36", "41", "the date of birth '01-02-0990' is not a date"},
+             // A birthday on the day after entry: a year younger; on the day itself, not.
+             {"07-12-1990", "36", "41", ""},
+             {"07-12-1990", "37", "42",
+              "the age 37 does not agree with the date of birth 07-12-1990 (35 when entered)"},
+             {"06-12-1990", "34", "39",
+              "the age 34 does not agree with the date of birth 06-12-1990 (36 when entered)"},
+             {"06-12-2026", "0", "5", ""},
+             {"07-12-2026", "0", "5", "the date of birth 07-12-2026 is after the day the record was entered"},
+             {"", "131", "136", "date_of_birth is empty; the age 131 is not from 0 to 130"},
+             {"01-02-1990", "-1", "4",
+              "the age -1 is not from 0 to 130; "
+              "the age -1 does not agree with the date of birth 01-02-1990 (36 when entered)"},
+             {"01-02-1990", longAge, "41", "the age '" + shownAge + "\u2026 (201 bytes)' is not a number"}}) {
+        Values values = right;
+        values.at(7) = born;
+        values.at(8) = age;
+        values.at(20) = after;
+        EXPECT_EQ(findingsText(lookAt(values)), told) << born << " " << age;
+    }
+    Values gaps = right;
+    gaps.at(5) = "";
+    gaps.at(7) = "01-02-1990";
+    gaps.at(18) = "";
+    EXPECT_EQ(findingsText(lookAt(gaps)),
+              "surname is empty; the answers from nearest_school on are empty: the input "
+              "ended early");
+}
+
 }  // namespace
 }  // namespace profiledesk::office
