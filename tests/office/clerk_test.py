@@ -10,7 +10,6 @@ Usage: clerk_test.py RECORDS_PROGRAM FRAGMENTS_FOLDER WORK_FOLDER [SERVER_STATE_
 
 import json
 import os
-import subprocess
 import sys
 import threading
 import unittest
@@ -239,9 +238,7 @@ class Clerk:
                          f"north:31: needs a look ({jane}): place_of_birth is empty; date_of_birth is empty; "
                          "the years ahead -2.5 are not from 0 to 130\n")
         with open("/dev/full", "wb") as full:  # a standard output that takes nothing is a failure
-            done = subprocess.run([base.RECORDS, "check", "--from-db", office.name], cwd=office.folder, stdout=full,
-                                  stderr=subprocess.PIPE, env=office.env, timeout=60, start_new_session=True,
-                                  preexec_fn=base.bounded, check=False)
+            done = office.run("check", "--from-db", office.name, stdout=full)
         self.assertEqual((done.returncode, done.stderr),
                          (1, b"profiledesk-records: could not write to standard output: No space left on device\n"))
         files = office.run("check", "north.dat")
@@ -287,8 +284,7 @@ class Clerk:
         refused = office.run("export", "-o", "south.dat", "north.dat")
         self.assertEqual(refused.returncode, 2)
         with open(os.path.join(office.folder, b"north.dat"), "ab") as out:
-            appended = subprocess.run([base.RECORDS, "export", "north.dat"], cwd=office.folder, stdout=out,
-                                      stderr=subprocess.PIPE, timeout=60, check=False)
+            appended = office.run("export", "north.dat", stdout=out)
         self.assertEqual((appended.returncode, appended.stderr),
                          (2, b"profiledesk-records: standard output is north.dat, which this run reads or writes; "
                              b"send the output elsewhere\n"))

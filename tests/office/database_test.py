@@ -69,9 +69,9 @@ class Office:
             f.write(b"".join(records))
         return path
 
-    def run(self, *args):
-        return subprocess.run([RECORDS, *args], cwd=self.folder, capture_output=True, env=self.env, timeout=60,
-                              start_new_session=True, preexec_fn=bounded, check=False)
+    def run(self, *args, stdout=subprocess.PIPE):
+        return subprocess.run([RECORDS, *args], cwd=self.folder, stdout=stdout, stderr=subprocess.PIPE, env=self.env,
+                              timeout=60, start_new_session=True, preexec_fn=bounded, check=False)
 
     def collate(self, *args):
         done = self.run("collate", "--into", self.name, *args)
