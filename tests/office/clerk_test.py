@@ -117,6 +117,17 @@ class Clerk:
             done = office.run("correct", "--db", office.name, jane, *args, "first_name=X", "--why", "w")
             self.assertEqual((done.returncode, done.stdout, done.stderr),
                              (status, b"", b"profiledesk-records: " + told))
+        refused = [(["correct", jane, "first_name=X", "--why", ""],
+                    b"--why: a correction is kept with its reason; give one\n"),
+                   (["forget", jane, "--why", ""], b"--why: an erasure is kept with its reason; give one\n"),
+                   (["correct", jane, "--why", "w"], b"name what to correct as FIELD=VALUE (surname=Lovelace)\n")]
+        if self.KIND == "postgres":  # a change is kept under the role connected as, no other name
+            refused.append((["review", jane, "approved", "--by", "someone"],
+                            b"--by: on PostgreSQL a change is made by the role it connects as (" +
+                            base.postgres_server.ADMIN.encode() + b"); connect as someone instead\n"))
+        for args, told in refused:
+            done = office.run(args[0], "--db", office.name, *args[1:])
+            self.assertEqual((done.returncode, done.stdout, done.stderr), (2, b"", b"profiledesk-records: " + told))
         both = office.run("review", "--db", office.name, jane, "approved", "rejected")
         self.assertEqual((both.returncode, both.stderr), (2, b"profiledesk-records: name one review state (new, "
                                                              b"approved, needs-look or rejected) and the keys\n"))

@@ -453,6 +453,8 @@ class OnSqlite(Office, unittest.TestCase):
         for action, form, status, told in (
                 ("correct", {"surname": "Mensa", "why": "one"}, 400, "the form has no revision"),
                 ("review", {"state": "approved"}, 400, "the form has no revision"),
+                ("review", {"revision": revision, "state": "done"}, 400,
+                 "no review state &apos;done&apos; (the states: new"),
                 ("correct", {"revision": revision, "surname": "Mensa"}, 400, "say why the answers are corrected"),
                 ("rename", {"revision": revision}, 404, "no such change: rename")):
             got, _, page = view.request("POST", f"/record/{key}/{action}", headers, {"csrf": csrf, **form})
