@@ -256,8 +256,12 @@ path = "west/datas.dat"
         self.write("north/a.dat", record(first=b"Ama"))
         os.mkfifo(os.path.join(self.folder, "north", "b.dat"))
         os.mkdir(os.path.join(self.folder, "north", "c.dat"))
-        self.write("desks.toml", b'[[desk]]\nname = "north"\npath = "north/*.dat"\n')
-        told = b"north/b.dat: not a regular file; skipped\nnorth/c.dat: not a regular file; skipped\n"
+        os.makedirs(os.path.join(self.folder, "south"))
+        os.mkfifo(os.path.join(self.folder, "south", "only.dat"))  # a pattern's one match is matched too
+        self.write("desks.toml", b'[[desk]]\nname = "north"\npath = "north/*.dat"\n'
+                                 b'[[desk]]\nname = "south"\npath = "south/*.dat"\n')
+        told = (b"north/b.dat: not a regular file; skipped\nnorth/c.dat: not a regular file; skipped\n"
+                b"south/only.dat: not a regular file; skipped\n")
         checked = self.run_tool("check", "--desks", "desks.toml")
         self.assertEqual((checked.returncode, checked.stdout, checked.stderr),
                          (0, b"north/a.dat: 1 whole record (desk north)\n" + told, b""))
