@@ -57,7 +57,7 @@ class Clerk:
         same = office.run("review", "--db", office.name, john[:10], "rejected", *by)
         self.assertEqual((same.returncode, same.stdout), (0, b"0 records now rejected\n"))
         shown = office.run("show", "--db", office.name, john[:12]).stdout.decode()
-        self.assertIn(f"record {john}\n", shown)
+        self.assertIn(f"record {john}\n  desk north, record 2 at line 31, entered 2026-12-06 15:53\n", shown)
         self.assertIn("  state rejected, revision 2\n", shown)  # a correction and a review
         self.assertRegex(shown, r"\n  surname {15}Doe {21}Dough\n")
         self.assertRegex(shown, r"correct surname: Doe -> Dough  \(typo\)\n.*review state: new -> rejected\n")

@@ -24,11 +24,11 @@ constexpr std::string_view kPieces =
     "Kowalczyk KOWAL czyk k \u212A owal Stra\u00DFe STRASSE ss \u1E9E \u017F \uFB01 sh FI \u0130stanbul "
     "ISTANBUL \u0131 Y\u0131lmaz \u03A3\u039F\u03A6\u039F\u03A3 \u03C3\u03BF\u03C6\u03BF\u03C2 "
     "\uFF2B\uFF4F\uFF37 \u00D6zt\u00FCrk O\u0308 u\u0308 \u0308 \u0301 \u0323 rk \u00AD \u200B z t \xFF \xC3 "
-    "[k] {k} @ ` _ ^";
+    "[k] {k} @ ` _ ^ \u041F\u0415\u0422\u0420\u041E\u0412 \u043F\u0435\u0442\u0440";
 constexpr std::string_view kTexts =
     "kowalczyk KOWALCZYK k \u212A strasse STRA\u00DFE ss \u00DF fish \uFB01sh istanbul \u0130STANBUL "
     "\u0131 y\u0131lmaz yilmaz \u03C3\u03BF\u03C6\u03BF\u03C3 \u03C2 \u00F6zt\u00FCrk o\u0308zt \u00FC ozt "
-    "kow s i \uFF4B {k} ` _";
+    "kow s i \uFF4B {k} ` _ \u043F\u0435\u0442\u0440\u043E\u0432 \u0440";  // U+0440 ends in 0x80
 
 std::vector<std::string_view> words(std::string_view text) {
     std::vector<std::string_view> found;
