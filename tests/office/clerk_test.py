@@ -8,6 +8,8 @@ Usage: clerk_test.py RECORDS_PROGRAM FRAGMENTS_FOLDER WORK_FOLDER [SERVER_STATE_
   running; without it they are skipped.
 """
 
+import csv
+import io
 import json
 import os
 import sys
@@ -277,6 +279,23 @@ class Clerk:
         page = office.run("report", "north.dat").stdout.decode()
         self.assertIn(keys[19], page)
         self.assertNotIn(keys[20], page)
+
+    def test_keys_exported_from_the_files_are_the_databases_own(self):
+        office = self.office()
+        office.write(b"north.dat", JANE, JOHN, JOHN)
+        office.collate(b"north=north.dat")
+        office.run("review", "--db", office.name, self.key_of(office, "Roe"), "approved",
+                   *([] if self.KIND == "postgres" else ["--by", "ann"]))
+        keys = [row["record_key"] for row in self.rows(office)]
+        self.assertEqual(len(set(keys)), 3)
+        files = office.run("export", "--with-keys", "--format", "jsonl", "north.dat").stdout.splitlines()
+        self.assertEqual([json.loads(line)["record_key"] for line in files], keys)
+        # In CSV, the key and the state are the last two cells; a file has no state.
+        for args, states in ((["north.dat"], ["", "", ""]), (["--from-db", office.name], ["approved", "new", "new"])):
+            done = office.run("export", "--with-keys", *args)
+            rows = list(csv.reader(io.StringIO(done.stdout.decode(), newline="")))
+            self.assertEqual(rows[0][-3:], ["age_after_years", "record_key", "state"])
+            self.assertEqual([row[-2:] for row in rows[1:]], [list(pair) for pair in zip(keys, states)], args)
 
     def test_outputs_never_take_the_place_of_the_offices_data(self):
         office = self.office()

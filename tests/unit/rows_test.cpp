@@ -126,6 +126,47 @@ TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
     EXPECT_FALSE(std::getline(got, gotLine));
 }
 
+// A row larger than the whole buffer goes out on its own, in order between the rows around
+// it, in both formats and both of JSON's ways, with its key and state.
+TEST(Rows, ARowLargerThanTheBufferIsWrittenWholeInItsPlace) {
+    const std::string huge(kOutputBufferSize + 10, 'a');
+    const std::string quoted = huge + "\"";  // not plain: written by the library
+    std::ostringstream written;
+    {
+        OutputBuffer out(written);
+        JsonRowWriter writer(true);
+        for (const std::string* answer : {static_cast<const std::string*>(nullptr), &huge, &quoted}) {
+            Row row;
+            for (std::size_t i = 0; i < kColumnCount; ++i) {
+                row.values.at(i) = kColumns.at(i).kind == ColumnKind::figure ? "5" : "x";
+            }
+            row.values.at(kFirstAnswer) = answer ? std::string_view(*answer) : "Ama";
+            row.key = "k" + std::to_string(row.values.at(kFirstAnswer).size());
+            row.state = "new";
+            writer.append(out, row, 1, 1);
+            appendCsvRow(out, row.values);
+        }
+        out.flush();
+    }
+    std::istringstream lines(written.str());
+    std::string line;
+    for (const std::string& first : {std::string("Ama"), huge, quoted}) {
+        ASSERT_TRUE(std::getline(lines, line));
+        const auto object = nlohmann::json::parse(line);
+        EXPECT_EQ(object.at("first_name"), first);
+        EXPECT_EQ(object.at("record_key"), "k" + std::to_string(first.size()));
+        EXPECT_EQ(object.at("state"), "new");
+        ASSERT_TRUE(std::getline(lines, line));
+        const std::string cell = first == quoted ? "\"" + huge + "\"\"\"" : first;
+        std::string rest;
+        for (int i = 0; i < 14; ++i) {
+            rest += ",x";
+        }
+        EXPECT_EQ(line, "x,x,x,x," + cell + rest + ",5,5\r");
+    }
+    EXPECT_FALSE(std::getline(lines, line));
+}
+
 // A database's NULL reads as a view without a pointer: written as nothing, in every format.
 TEST(Rows, AValueWithoutAPointerIsWrittenAsEmpty) {
     EXPECT_EQ(csvRow({"a", std::string_view(), "b"}, true),
