@@ -24,6 +24,9 @@ TEST(PostgresNames, MessagesNameTheServerWithoutAPasswordAndOnOneLine) {
               "postgresql://clerk@%2Fvar%2Frun%2Fpostgresql:5432/office");
     EXPECT_EQ(serverName("", "db.example", "", "r\xC3\xA9sum\xC3\xA9 db"),
               "postgresql://db.example/r%C3%A9sum%C3%A9%20db");
+    // Letters, digits and -._~ as they are, to the ends of each range; the bytes just past them encoded.
+    EXPECT_EQ(serverName("z-Z._~", "a", "5400", "/09:@AZ[`az{"),
+              "postgresql://z-Z._~@a:5400/%2F09%3A%40AZ%5B%60az%7B");
     EXPECT_EQ(oneLine("FATAL:  password authentication failed for user \"clerk\"\n"),
               "FATAL: password authentication failed for user \"clerk\"");
     EXPECT_EQ(oneLine("could not connect to server: refused\n\tIs the server running?\n"
