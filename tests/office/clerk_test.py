@@ -293,8 +293,7 @@ class Clerk:
         office = self.office()
         office.write(b"north.dat", JANE, JOHN, JOHN)
         office.collate(b"north=north.dat")
-        office.run("review", "--db", office.name, self.key_of(office, "Roe"), "approved",
-                   *self.by())
+        office.run("review", "--db", office.name, self.key_of(office, "Roe"), "approved", *self.by())
         keys = [row["record_key"] for row in self.rows(office)]
         self.assertEqual(len(set(keys)), 3)
         files = office.run("export", "--with-keys", "--format", "jsonl", "north.dat").stdout.splitlines()
