@@ -6,6 +6,7 @@ Usage: desks_test.py RECORDS_PROGRAM FRAGMENTS_FOLDER WORK_FOLDER
 """
 
 import csv
+import errno
 import html
 import io
 import json
@@ -16,6 +17,7 @@ import sqlite3
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -268,6 +270,25 @@ path = "west/datas.dat"
         for command in (["export"], ["report"], ["find", "Ama"], ["collate", "--into", "office.db"]):
             done = self.run_tool(*command, "--desks", "desks.toml")
             self.assertEqual((done.returncode, done.stderr), (0, told), command)
+        # Named on its own, as a shell would name it, a FIFO is read to its end.
+        self.write("fifo.toml", b'[[desk]]\nname = "pipe"\npath = "north/b.dat"\n')
+        reading = subprocess.Popen([RECORDS, "check", "--desks", "fifo.toml"], cwd=self.folder, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, start_new_session=True, preexec_fn=bounded)
+        self.addCleanup(reading.kill)
+        deadline = time.monotonic() + 30
+        while True:  # not blocking on a FIFO nobody opens: ENXIO until the reader has it open
+            try:
+                pipe = os.open(os.path.join(self.folder, "north", "b.dat"), os.O_WRONLY | os.O_NONBLOCK)
+                break
+            except OSError as error:
+                self.assertTrue(error.errno == errno.ENXIO and time.monotonic() < deadline, error)
+                time.sleep(0.05)
+        os.set_blocking(pipe, True)
+        os.write(pipe, record(first=b"Kofi"))
+        os.close(pipe)
+        out, err = reading.communicate(timeout=60)
+        self.assertEqual((reading.returncode, without_looks(out), err),
+                         (0, b"north/b.dat: 1 whole record (desk pipe)\n", b""))
 
     def test_a_hostile_name_reaches_no_output_raw_and_every_output_is_utf8(self):
         # A file named so, matched by a pattern, once set the terminal's title and cleared it.
