@@ -392,6 +392,15 @@ class Collate(unittest.TestCase):
         self.assertIn("a.dat: is one of the files to collate", result.stderr.decode())
         with open(self.path("a.dat"), "rb") as f:
             self.assertEqual(f.read(), self.ann)
+        # A folder is no database, for every command that reads or writes one.
+        os.mkdir(self.path("office"))
+        for args in (["collate", "--into", "office", "a.dat"], ["find", "--from-db", "office", "ann"],
+                     ["report", "--from-db", "office"], ["show", "--db", "office", "01234567"]):
+            done = subprocess.run([RECORDS, *args], cwd=self.dir, capture_output=True, env=ENV, timeout=60,
+                                  start_new_session=True, check=False)
+            self.assertEqual((done.returncode, done.stdout, done.stderr),
+                             (2, b"", b"profiledesk-records: office: is a folder, not a database\n"), args)
+        self.assertEqual(os.listdir(self.path("office")), [])
 
 
 if __name__ == "__main__":
