@@ -141,7 +141,8 @@ TEST(Rows, ARowLargerThanTheBufferIsWrittenWholeInItsPlace) {
                 row.values.at(i) = kColumns.at(i).kind == ColumnKind::figure ? "5" : "x";
             }
             row.values.at(kFirstAnswer) = answer ? std::string_view(*answer) : "Ama";
-            row.key = "k" + std::to_string(row.values.at(kFirstAnswer).size());
+            const std::string key = "k" + std::to_string(row.values.at(kFirstAnswer).size());
+            row.key = key;  // a view: the row holds none of its texts
             row.state = "new";
             writer.append(out, row, 1, 1);
             appendCsvRow(out, row.values);
