@@ -58,36 +58,39 @@ TEST(Columns, ARowHoldsTheFileTheRecordItsLineItsTimeAndTheAnswersInColumnOrder)
     EXPECT_EQ(value("surname"), "");
 }
 
+using Values = std::array<std::string_view, kColumnCount>;
+
+// A record right in every answer: entered on 6 December 2026, born on 1 February 1990, 36
+// then and 41 in 5 years.
+const Values kRight{"north", "1",        "1",      "2026-12-06T15:53",
+                    "Ada",   "Lovelace", "London", "01.02.1990",
+                    "36",    "Tech",     "Road",   "Kofi",
+                    "Mill",  "Co",       "Rep",    "Lib",
+                    "250",   "Mall",     "School", "5",
+                    "41"};
+
 // Each rule of the records that need a look, at its edge: a record right but for one thing
 // breaks that rule alone.
 TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
-    using Values = std::array<std::string_view, kColumnCount>;
-    // Entered on 6 December 2026, born on 1 February 1990, 36 then and 41 in 5 years.
-    const Values right{"north", "1",        "1",      "2026-12-06T15:53",
-                       "Ada",   "Lovelace", "London", "01.02.1990",
-                       "36",    "Tech",     "Road",   "Kofi",
-                       "Mill",  "Co",       "Rep",    "Lib",
-                       "250",   "Mall",     "School", "5",
-                       "41"};
-    EXPECT_EQ(ruleList(lookAt(right)), "");  // a date parted by dots is a date
-    Values monthFirst = right;
+    EXPECT_EQ(ruleList(lookAt(kRight)), "");  // a date parted by dots is a date
+    Values monthFirst = kRight;
     monthFirst.at(7) = "02/13/1990";  // no 13th month: the month came first
     EXPECT_EQ(ruleList(lookAt(monthFirst)), "");
-    Values ended = right;
+    Values ended = kRight;
     for (std::size_t i = 11; i < 19; ++i) {  // from coordinator on
         ended.at(i) = "";
     }
     EXPECT_EQ(ruleList(lookAt(ended)), "ended-early");
     // Ended before the two numbers were asked: the figures the desk wrote without them are
     // no second age to compare.
-    Values endedSooner = right;
+    Values endedSooner = kRight;
     for (std::size_t i = 9; i < 19; ++i) {  // from education_centre on
         endedSooner.at(i) = "";
     }
     endedSooner.at(19) = "0";
     endedSooner.at(20) = "0";
     EXPECT_EQ(ruleList(lookAt(endedSooner)), "ended-early");
-    Values bornThatDay = right;
+    Values bornThatDay = kRight;
     bornThatDay.at(7) = "06-12-2026";
     bornThatDay.at(8) = "a baby";
     EXPECT_EQ(ruleList(lookAt(bornThatDay)), "age-not-number");
@@ -95,7 +98,7 @@ TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
     for (const auto& [years, after, rules] :
          {std::tuple("0", "36", ""), std::tuple("130", "166", ""),
           std::tuple("131", "167", "years-out-of-range"), std::tuple("-1", "35", "years-out-of-range")}) {
-        Values ahead = right;
+        Values ahead = kRight;
         ahead.at(19) = years;
         ahead.at(20) = after;
         EXPECT_EQ(ruleList(lookAt(ahead)), rules) << years;
@@ -106,7 +109,7 @@ TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
          {std::tuple("37", "42", ""), std::tuple("35", "40", ""),
           std::tuple("38", "43", "birth-age-disagree"), std::tuple("34", "39", "birth-age-disagree"),
           std::tuple("36", "42", "ages-disagree"), std::tuple("36", "40", "ages-disagree")}) {
-        Values aged = right;
+        Values aged = kRight;
         aged.at(8) = age;
         aged.at(20) = after;
         EXPECT_EQ(ruleList(lookAt(aged)), rules) << age;
@@ -116,22 +119,16 @@ TEST(Quality, EachRuleFindsWhatItNamesAndNothingNextToIt) {
 // A date of birth as desks type it, and what each finding tells the clerk: the answer quoted,
 // a long one cut on a character's edge with its length.
 TEST(Quality, DatesOfBirthAsDesksTypeThemAndWhatEachFindingSays) {
-    using Values = std::array<std::string_view, kColumnCount>;
-    // Entered on 6 December 2026, 36 then and 41 in 5 years.
-    const Values right{"north", "1",        "1",      "2026-12-06T15:53",
-                       "Ada",   "Lovelace", "London", "",
-                       "36",    "Tech",     "Road",   "Kofi",
-                       "Mill",  "Co",       "Rep",    "Lib",
-                       "250",   "Mall",     "School", "5",
-                       "41"};
-    std::string longAge = "x";
-    for (int i = 0; i < 100; ++i) {
-        longAge += "\u00e9";
-    }
-    std::string shownAge = "x";
-    for (int i = 0; i < 99; ++i) {
-        shownAge += "\u00e9";
-    }
+    // "x" and then `count` times é (two bytes each).
+    const auto accented = [](int count) {
+        std::string text = "x";
+        for (int i = 0; i < count; ++i) {
+            text += "\u00e9";
+        }
+        return text;
+    };
+    const std::string longAge = accented(100);
+    const std::string shownAge = accented(99);
     for (const auto& [born, age, after, told] :
          std::initializer_list<std::tuple<const char*, std::string, const char*, std::string>>{
              {"1990-2-1", "36", "41", ""},
@@ -154,15 +151,14 @@ TEST(Quality, DatesOfBirthAsDesksTypeThemAndWhatEachFindingSays) {
               "the age -1 is not from 0 to 130; "
               "the age -1 does not agree with the date of birth 01-02-1990 (36 when entered)"},
              {"01-02-1990", longAge, "41", "the age '" + shownAge + "\u2026 (201 bytes)' is not a number"}}) {
-        Values values = right;
+        Values values = kRight;
         values.at(7) = born;
         values.at(8) = age;
         values.at(20) = after;
         EXPECT_EQ(findingsText(lookAt(values)), told) << born << " " << age;
     }
-    Values gaps = right;
+    Values gaps = kRight;
     gaps.at(5) = "";
-    gaps.at(7) = "01-02-1990";
     gaps.at(18) = "";
     EXPECT_EQ(findingsText(lookAt(gaps)),
               "surname is empty; the answers from nearest_school on are empty: the input "
