@@ -955,9 +955,9 @@ private:
 
 Result<std::unique_ptr<CollateTarget>> openTarget(const std::string& into, int waitSeconds,
                                                   const db::Teller& tell, const std::string& by,
-                                                  const std::string& at) {
+                                                  const std::string& at, const db::Opener& opener) {
     Result<std::unique_ptr<db::Database>> opened =
-        db::openOffice(into, db::Access::write, db::OpenOptions{"--into", waitSeconds}, tell);
+        db::openOffice(into, db::Access::write, db::OpenOptions{"--into", waitSeconds, {}, {}, opener}, tell);
     if (!opened.isOk()) {
         return opened.status();
     }

@@ -114,10 +114,10 @@ public:
 // and carried forward to this release's schema (told through `tell`). A SQLite file is made
 // where it is missing; one that another program holds is waited for up to waitSeconds.
 // Changes the run makes to records already there (gone, read again) are kept in their history
-// under `by` at `at`.
+// under `by` at `at`. `opener` opens it, where not open() itself.
 Result<std::unique_ptr<CollateTarget>> openTarget(const std::string& into, int waitSeconds,
                                                   const db::Teller& tell, const std::string& by,
-                                                  const std::string& at);
+                                                  const std::string& at, const db::Opener& opener = {});
 
 // Collates every file into an opened target and commits: the command's exit status. Each is
 // read after its desk's checkpoint unless `full`. The run ends at the first failure of the

@@ -160,6 +160,11 @@ protected:
                                 std::uint64_t* changed) = 0;
 };
 
+struct OpenOptions;
+// Opens a database by name, as open() does: a stand-in may wrap what it gives.
+using Opener = std::function<Result<std::unique_ptr<Database>>(const std::string& name, Access access,
+                                                               const OpenOptions& options)>;
+
 struct OpenOptions {
     std::string_view option;  // "--into", "--from-db": starts a message about the name itself
     int waitSeconds = 5;      // how long a database another program holds is waited for
@@ -168,6 +173,8 @@ struct OpenOptions {
     // in place of those the connection names or the environment gives. Empty: none given.
     std::string_view user = {};
     std::string_view password = {};
+    // What opens it where a run opens it by name (openOffice): open() where empty.
+    Opener opener = {};
 };
 
 // Whether `name` names a PostgreSQL server (a postgresql:// URI or a key=value connection

@@ -308,7 +308,8 @@ Status makeSchema(Database& db) {
 
 Result<std::unique_ptr<Database>> openOffice(const std::string& name, Access access,
                                              const OpenOptions& options, const Teller& tell) {
-    Result<std::unique_ptr<Database>> opened = open(name, access, options);
+    const Opener opener = options.opener ? options.opener : Opener(open);
+    Result<std::unique_ptr<Database>> opened = opener(name, access, options);
     if (!opened.isOk()) {
         return opened;
     }
@@ -333,7 +334,7 @@ Result<std::unique_ptr<Database>> openOffice(const std::string& name, Access acc
     }
     if (access == Access::read && opened.value()->dialect().kind == Kind::sqlite) {
         // Read-only until now: carried forward as a writer would, the file being there.
-        opened = open(name, Access::write, options);
+        opened = opener(name, Access::write, options);
         if (!opened.isOk()) {
             return Status::failure(opened.status().code(),
                                    opened.status().message() +
