@@ -456,6 +456,7 @@ class OnSqlite(Office, unittest.TestCase):
                 ("review", {"revision": revision, "state": "done"}, 400,
                  "no review state &apos;done&apos; (the states: new"),
                 ("correct", {"revision": revision, "surname": "Mensa"}, 400, "say why the answers are corrected"),
+                ("forget", {"sure": "yes", "why": ""}, 400, "say why the answers are erased"),
                 ("rename", {"revision": revision}, 404, "no such change: rename")):
             got, _, page = view.request("POST", f"/record/{key}/{action}", headers, {"csrf": csrf, **form})
             self.assertEqual(got, status, action)

@@ -530,6 +530,9 @@ private:
                 if (parameter(request, "sure") != "yes") {
                     return Status::usage("tick the box to say that the answers are to be erased");
                 }
+                if (why.empty()) {
+                    return Status::usage("say why the answers are erased");
+                }
                 done = "forgotten";
                 return forget(db, keys.value(), clerk, why);
             }
