@@ -65,6 +65,18 @@ TEST(AnswerCounts, EmptyAnswersAndPrefixesAreDistinct) {
     EXPECT_EQ(ranked(counts), expected);
 }
 
+// Answers whose hashes differ in the bits above the count alone: "a" 0, "b" 1 << 40, ...
+AnswerCounts::Hash aboveTheCount(std::string_view text) { return {0, std::uint64_t(text.at(0) - 'a') << 40}; }
+
+TEST(AnswerCounts, HashesThatDifferOnlyAboveTheCountTellAnswersApart) {
+    AnswerCounts counts(10, &aboveTheCount);
+    for (const std::string_view answer : {"a", "b", "c", "b", "e"}) {
+        counts.add(answer);
+    }
+    const std::vector<std::pair<std::string, std::uint64_t>> expected{{"b", 2}, {"a", 1}, {"c", 1}, {"e", 1}};
+    EXPECT_EQ(ranked(counts), expected);
+}
+
 TEST(AnswerCounts, TopTenBreaksTiesByBytesWithHighBytesLast) {
     AnswerCounts counts;
     for (const std::string_view answer :
