@@ -41,8 +41,8 @@ TEST(CsvRows, ForASpreadsheetACellThatWouldRunAsAFormulaStartsWithAnApostrophe) 
               "\"'=HYPERLINK(\"\"x\"\")\",'+A1,'-2+3,'@SUM(A1),'\tx,\"'\rx\",'-,a=b" +
                   std::string(kColumnCount - 8, ',') + "\r\n");
     // A number stays one, whatever its sign.
-    EXPECT_EQ(csvRow({"-0.5", "+5", "1.52416e+12", "-7e-05", "35"}, true),
-              "-0.5,+5,1.52416e+12,-7e-05,35" + std::string(kColumnCount - 5, ',') + "\r\n");
+    EXPECT_EQ(csvRow({"-0.5", "+5", "1.52416e+12", "-7e-05", "-1E5", "35", "-1e", "-1.e5"}, true),
+              "-0.5,+5,1.52416e+12,-7e-05,-1E5,35,'-1e,'-1.e5" + std::string(kColumnCount - 8, ',') + "\r\n");
 }
 
 TEST(JsonRows, ReadExactlyAsTheLibraryWritesTheSameObject) {
