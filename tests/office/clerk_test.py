@@ -12,6 +12,7 @@ import csv
 import io
 import json
 import os
+import re
 import sys
 import threading
 import unittest
@@ -174,6 +175,11 @@ class Clerk:
         for surname, state in (("Lovelace", "  state new; gone from its desk's file, revision 3\n"),
                                ("Lovelacy", "  state new, revision 2\n")):
             self.assertIn(state, office.run("show", "--db", office.name, self.key_of(office, surname)).stdout.decode())
+        # Each going and coming back is kept with when it was and who collated.
+        shown = office.run("show", "--db", office.name, self.key_of(office, "Lovelace")).stdout.decode()
+        moves = re.findall(r"\n    \d{4}-\d\d-\d\d \d\d:\d\d:\d\dZ  \S+  (gone|back)  \(([^)]*)\)", shown)
+        self.assertEqual(moves, [("gone", "no longer in its desk's file"), ("back", "in its desk's file again"),
+                                 ("gone", "no longer in its desk's file")], shown)
         # Erasing the gone record leaves the one that took its number found by the answers they share.
         by = self.by()
         forgot = office.run("forget", "--db", office.name, self.key_of(office, "Lovelace"), "--why", "asked", *by)
