@@ -236,7 +236,9 @@ class Collate(unittest.TestCase):
         os.chmod(program, 0o755)
         before = self.seeded()
         os.chmod(self.db, 0o444)
-        self.assert_refused(self.collate("b.dat", user="65534", program=program), "the database is read-only", before)
+        # Refused before any desk is read: its problems are not told.
+        self.write("c.dat", b"a line of no record\n", self.ben)
+        self.assert_refused(self.collate("c.dat", user="65534", program=program), "the database is read-only", before)
 
     def test_a_failure_while_staging_is_told_as_itself(self):
         before = self.seeded()
