@@ -6,6 +6,7 @@ Usage: find_test.py RECORDS_PROGRAM DESK_PROGRAM WORK_FOLDER [SERVER_STATE_FILE]
   running; without it they are skipped.
 """
 
+import itertools
 import json
 import os
 import resource
@@ -211,13 +212,20 @@ class FromSqlite(unittest.TestCase):
         assert done.returncode == 0, done.stderr
 
     def test_the_database_finds_what_the_files_find(self):
+        # Also where the index of answers was dropped by hand: every answer is read instead.
+        unindexed = os.path.join(FOLDER, "unindexed.db")
+        shutil.copy(self.db, unindexed)
+        with sqlite3.connect(unindexed) as db:
+            db.executescript("DROP TABLE answer_values_folded; DROP TABLE answer_values; DROP TABLE answer_postings")
+        db.close()
         for args in (["müller"], ["istanbul"], ["müller", "--field", "surname"],
                      ["müller", "--from", "2026-12-07", "--to", "2026-12-08"], ["nobody"]):
-            for form in ("jsonl", "csv", "text"):
-                with self.subTest(args=args, format=form):
+            for form, database in itertools.product(("jsonl", "csv", "text"), (self.db, unindexed)):
+                with self.subTest(args=args, format=form, database=database):
                     files = run("find", *args, "--format", form, *FILES)
-                    db = run("find", *args, "--format", form, "--from-db", self.db)
+                    db = run("find", *args, "--format", form, "--from-db", database)
                     self.assertEqual((db.returncode, db.stdout, db.stderr), (files.returncode, files.stdout, b""))
+        os.remove(unindexed)
 
     def test_a_missing_database_is_told_and_not_made(self):
         missing = os.path.join(FOLDER, "typo.db")
