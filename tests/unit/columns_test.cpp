@@ -132,6 +132,7 @@ TEST(Quality, DatesOfBirthAsDesksTypeThemAndWhatEachFindingSays) {
     for (const auto& [born, age, after, told] :
          std::initializer_list<std::tuple<const char*, std::string, const char*, std::string>>{
              {"1990-2-1", "36", "41", ""},
+             {"10-10-1990", "36", "41", ""},  // two-digit day and month
              {"01-02-90", "36", "41", "the date of birth '01-02-90' is not a date"},
              {"01.02.1990.", "36", "41", "the date of birth '01.02.1990.' is not a date"},
              {"01-02", "36", "41", "the date of birth '01-02' is not a date"},
