@@ -140,7 +140,8 @@ class SameAnswers(unittest.TestCase):
 
         def succeeds(*args):
             done = self.run_tool(*args)
-            self.assertEqual(done.returncode, 0, f"{args}: {done.stderr.decode(errors='replace')}")
+            self.assertEqual(done.returncode, 0, f"{args}: {done.stdout.decode(errors='replace')}"
+                                                 f"{done.stderr.decode(errors='replace')}")
             return done.stdout.decode()
 
         self.write(at("datas.dat"), JANE + JOHN)
