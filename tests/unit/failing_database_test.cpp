@@ -3,7 +3,6 @@
 // in turn, so that a step whose failure a later step hides is found wherever it is.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "office/collate/target.hpp"
 #include "office/corrections/corrections.hpp"
 #include "office/db/migrate.hpp"
+#include "office/db/sqlite_handles.hpp"
 #include "record/record_format.hpp"
 #include "test_support.hpp"
 
@@ -37,6 +37,12 @@ struct Injection {
         failed = what;
         return Status::failure("office.db: disk I/O error");
     }
+    // Makes `call` unless this is the call to fail.
+    template <typename Call>
+    Status pass(std::string_view what, const Call& call) {
+        Status status = next(what);
+        return status.isOk() ? call() : status;
+    }
 };
 
 class FailingLoad final : public db::BulkLoad {
@@ -45,12 +51,10 @@ public:
         : inner_(std::move(inner)), injection_(injection) {}
 
     Status add(std::span<const db::Value> row) override {
-        Status status = injection_.next("a row loaded");
-        return status.isOk() ? inner_->add(row) : status;
+        return injection_.pass("a row loaded", [&] { return inner_->add(row); });
     }
     Status finish() override {
-        Status status = injection_.next("the end of a load");
-        return status.isOk() ? inner_->finish() : status;
+        return injection_.pass("the end of a load", [this] { return inner_->finish(); });
     }
 
 private:
@@ -80,60 +84,50 @@ public:
             std::make_unique<FailingLoad>(std::move(loaded).value(), injection_));
     }
     Status beginRead() override {
-        return pass("beginRead", [this] { return inner_->beginRead(); });
+        return injection_.pass("beginRead", [this] { return inner_->beginRead(); });
     }
     Status beginStaging() override {
-        return pass("beginStaging", [this] { return inner_->beginStaging(); });
+        return injection_.pass("beginStaging", [this] { return inner_->beginStaging(); });
     }
     Status beginWrite() override {
-        return pass("beginWrite", [this] { return inner_->beginWrite(); });
+        return injection_.pass("beginWrite", [this] { return inner_->beginWrite(); });
     }
     Status commit() override {
-        return pass("commit", [this] { return inner_->commit(); });
+        return injection_.pass("commit", [this] { return inner_->commit(); });
     }
     void rollback() override { inner_->rollback(); }
     Status tableExists(std::string_view table, bool& exists) override {
-        return pass(table, [&] { return inner_->tableExists(table, exists); });
+        return injection_.pass(table, [&] { return inner_->tableExists(table, exists); });
     }
     Status uniqueOn(std::string_view table, std::string_view column, bool& unique) override {
-        return pass(column, [&] { return inner_->uniqueOn(table, column, unique); });
+        return injection_.pass(column, [&] { return inner_->uniqueOn(table, column, unique); });
     }
     Status grantAsOn(std::string_view from, std::string_view to, bool inStep) override {
-        return pass(to, [&] { return inner_->grantAsOn(from, to, inStep); });
+        return injection_.pass(to, [&] { return inner_->grantAsOn(from, to, inStep); });
     }
     Status schemaVersion(int& version) override {
-        return pass("schemaVersion", [&] { return inner_->schemaVersion(version); });
+        return injection_.pass("schemaVersion", [&] { return inner_->schemaVersion(version); });
     }
     Status setSchemaVersion(int version) override {
-        return pass("setSchemaVersion", [&] { return inner_->setSchemaVersion(version); });
+        return injection_.pass("setSchemaVersion", [&] { return inner_->setSchemaVersion(version); });
     }
 
 protected:
     Status runStatement(std::string_view sql, std::span<const db::Value> values, const db::RowReader& reader,
                         std::uint64_t* changed) override {
-        return pass(sql, [&] { return inner_->run(sql, values, reader, changed); });
+        return injection_.pass(sql, [&] { return inner_->run(sql, values, reader, changed); });
     }
 
 private:
-    template <typename Call>
-    Status pass(std::string_view what, const Call& call) {
-        Status status = injection_.next(what);
-        return status.isOk() ? call() : status;
-    }
-
     std::unique_ptr<db::Database> inner_;
     Injection& injection_;
-};
-
-struct SqliteCloser {
-    void operator()(sqlite3* db) const { (void)sqlite3_close_v2(db); }
 };
 
 // Every table's rows, sorted, with the schema and its version: what a failed run must not change.
 std::string contentOf(const std::string& path) {
     sqlite3* raw = nullptr;
     const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    const std::unique_ptr<sqlite3, SqliteCloser> db(raw);
+    const db::Handle handle(raw);
     EXPECT_EQ(opened, SQLITE_OK) << path;
     std::vector<std::string> rows;
     const auto query = [&](const std::string& sql, const std::string& prefix) {
@@ -150,7 +144,7 @@ std::string contentOf(const std::string& path) {
             target->rows->push_back(std::move(row));
             return 0;
         };
-        EXPECT_EQ(sqlite3_exec(db.get(), sql.c_str(), take, &into, nullptr), SQLITE_OK) << sql;
+        EXPECT_EQ(sqlite3_exec(handle.get(), sql.c_str(), take, &into, nullptr), SQLITE_OK) << sql;
     };
     query("PRAGMA user_version", "version");
     query("SELECT type, name, sql FROM sqlite_master", "schema");
@@ -261,8 +255,8 @@ protected:
         sql << std::ifstream(PROFILEDESK_TEST_FIXTURES "/office-1.0.0.sqlite.sql").rdbuf();
         sqlite3* raw = nullptr;
         ASSERT_EQ(sqlite3_open(older.c_str(), &raw), SQLITE_OK);
-        const std::unique_ptr<sqlite3, SqliteCloser> db(raw);
-        ASSERT_EQ(sqlite3_exec(db.get(), sql.str().c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        const db::Handle handle(raw);
+        ASSERT_EQ(sqlite3_exec(handle.get(), sql.str().c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     }
 
     testing::ScratchFolder folder;
